@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+
+namespace kw {
+
+// The debug window as the log sees it; the main window shows it as a list.
+class DebugWindow {
+public:
+    virtual ~DebugWindow() = default;
+    virtual int lineCount() const = 0;
+    virtual void appendLine(const QString& line) = 0;
+    virtual void removeFirstLine() = 0;
+    virtual void selectLastLine() = 0;
+    virtual void clearLines() = 0;
+};
+
+inline constexpr int kDebugWindowCapacity = 32767;
+inline constexpr int kLogFileMaximum = 50000;
+
+// Appends the stamped line "dd.MM.yyyy/HH:mm:ss -> text" (an empty line for the empty text) and
+// keeps the file at most maximum bytes by cutting its oldest bytes, never inside a character.
+void AppendLogFile(const QString& path, const QString& text, int maximum,
+                   const QDateTime& now = QDateTime::currentDateTime());
+
+// The one reporting routine: every line goes to the debug window and to the log file.
+class EventLog {
+public:
+    using Clock = std::function<QDateTime()>;
+
+    explicit EventLog(Clock clock = &QDateTime::currentDateTime);
+
+    void setLogFile(const QString& path) { m_logFile = path; }
+    const QString& logFile() const { return m_logFile; }
+    // The debug window may come later than the first lines, and may go away before the last.
+    void setDebugWindow(DebugWindow* window) { m_window = window; }
+
+    void WriteLog(const QString& text);
+
+private:
+    Clock m_clock;
+    QString m_logFile;
+    DebugWindow* m_window = nullptr;
+};
+
+}  // namespace kw

@@ -1,0 +1,75 @@
+#include "core/files.h"
+
+#include "platform/fs.h"
+#include "platform/textcodec.h"
+
+#include <cerrno>
+
+namespace kw {
+
+QString AddBackslash(const QString& path) {
+    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+}
+
+bool FileExists(const QString& path) { return fs::isReadableFile(path); }
+
+int DeleteFileForced(const QString& path) {
+    if (!FileExists(path))
+        return -1;
+    return fs::removeFile(path);
+}
+
+QString ReadTextFile(const QString& path) {
+    const auto bytes = fs::readAll(path);
+    if (!bytes)
+        return {};
+    QByteArrayView view(*bytes);
+    if (view.endsWith(kCrLf))
+        view.chop(2);
+    return decodeLocal(view);
+}
+
+int WriteTextFile(const QString& path, const QString& content, bool overwrite) {
+    if (!overwrite && fs::factsFollowingLinks(path))
+        return 0;
+    QByteArray bytes = encodeLocal(content);
+    bytes.append(kCrLf);
+    return fs::replaceAtomically(path, bytes);
+}
+
+int SaveListFile(const TextArray& entries, const QString& path) {
+    if (!entries)
+        return 0;
+    return WriteTextFile(path, entries->join(QLatin1String(kCrLf)), true);
+}
+
+TextArray LoadListFile(const QString& path) {
+    const QString text = ReadTextFile(path);
+    if (text.isEmpty())
+        return QStringList{};
+    return text.split(QLatin1String(kCrLf));
+}
+
+int ListBoxToArray(const QStringList& lines, TextArray& entries) {
+    if (lines.isEmpty()) {
+        entries.reset();
+        return 9;
+    }
+    entries = lines;
+    return 0;
+}
+
+bool FolderExists(const QString& path, bool create) {
+    if (!path.isEmpty() && fs::isDirectory(path))
+        return true;
+    return create && CreateFolderPath(path);
+}
+
+bool CreateFolderPath(const QString& path) {
+    if (path.isEmpty())
+        return false;
+    fs::makePath(AddBackslash(path));
+    return FolderExists(path, false);
+}
+
+}  // namespace kw

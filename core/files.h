@@ -1,0 +1,36 @@
+#pragma once
+
+#include "core/textarray.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace kw {
+
+inline constexpr char kCrLf[] = "\r\n";
+
+// path with "/" appended unless it already ends with one; the empty text gives "/".
+QString AddBackslash(const QString& path);
+// True when path names a regular file that can be opened for reading.
+bool FileExists(const QString& path);
+// -1 when FileExists is false; else 0 when deleted, or the failure code of the deletion.
+int DeleteFileForced(const QString& path);
+// The whole file without one trailing CR LF; the empty text when it cannot be read.
+QString ReadTextFile(const QString& path);
+// Writes content + CR LF, replacing the file atomically. Leaves an existing file alone when
+// overwrite is false (result 0). 0 on success, else the failure code.
+int WriteTextFile(const QString& path, const QString& content, bool overwrite);
+// Every entry followed by CR LF; an array with bounds but no elements gives a lone CR LF.
+// Nothing is written for an array without bounds (result 0).
+int SaveListFile(const TextArray& entries, const QString& path);
+// The lines of a list file: the empty or missing file gives an empty array with bounds.
+TextArray LoadListFile(const QString& path);
+// Copies a list control's lines into entries; an empty list leaves entries without bounds and
+// answers 9, as an array cannot be given the bounds 0 to -1 there.
+int ListBoxToArray(const QStringList& lines, TextArray& entries);
+// True when the folder exists; when it does not and create is true, CreateFolderPath's result.
+bool FolderExists(const QString& path, bool create);
+// Creates every missing folder along the path; true when the folder exists afterwards.
+bool CreateFolderPath(const QString& path);
+
+}  // namespace kw

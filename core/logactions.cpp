@@ -1,0 +1,34 @@
+#include "core/logactions.h"
+
+#include "core/desktop.h"
+#include "core/eventlog.h"
+#include "core/files.h"
+#include "core/settings.h"
+
+namespace kw {
+namespace {
+
+void deleteAndLog(EventLog& log, const QString& path) {
+    const int result = DeleteFileForced(path);
+    log.WriteLog((result == 0 ? QLatin1String("Deleted ") : QLatin1String("File not found ")) +
+                 path);
+}
+
+}  // namespace
+
+void ClearDebugWindow(EventLog& log, DebugWindow& window) {
+    window.clearLines();
+    log.WriteLog(QStringLiteral("Clearing DebugWindow"));
+}
+
+void DeleteLogs(EventLog& log, const Settings& my, Desktop& desktop) {
+    deleteAndLog(log, my.Log);
+    deleteAndLog(log, my.CopyListFile);
+    desktop.ShowMessage(QStringLiteral("Logs Deleted"),
+                        QStringLiteral("Programm-Logdateien wurden gelöscht !"),
+                        MB_ICONINFORMATION);
+}
+
+void ShowLog(const Settings& my, Desktop& desktop) { desktop.OpenTextFile(my.Log); }
+
+}  // namespace kw

@@ -1,0 +1,34 @@
+#include "core/settings.h"
+
+#include "core/files.h"
+
+namespace kw {
+
+QString programVersion() {
+    return QStringLiteral("%1.%2.%3")
+        .arg(KOPIERWART_VERSION_MAJOR)
+        .arg(KOPIERWART_VERSION_MINOR)
+        .arg(KOPIERWART_VERSION_PATCH);
+}
+
+QString executableBaseName(const QString& executablePath) {
+    QString name = executablePath.mid(executablePath.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0)
+        name.truncate(dot);
+    return name;
+}
+
+Settings fileSetFor(const QString& dataFolder, const QString& baseName) {
+    Settings my;
+    my.Path = AddBackslash(dataFolder);
+    my.Log = my.Path + baseName + QLatin1String(".Log");
+    my.INI = my.Path + baseName + QLatin1String(".ini");
+    my.BlockedExtensionsFile = my.Path + baseName + QLatin1String(".cfg");
+    my.TaskListFile = my.Path + baseName + QLatin1String(".task");
+    my.CopyListFile = my.Path + baseName + QLatin1String(".Copy");
+    my.UserP2PListFile = my.Path + baseName + QLatin1String(".Tasklst");
+    return my;
+}
+
+}  // namespace kw

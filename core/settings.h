@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/textarray.h"
+
+#include <QString>
+
+namespace kw {
+
+inline constexpr char kProgramTitle[] = "Kopierwart";
+inline constexpr char kDirectoryPlaceholder[] = "Bitte Verzeichnis angeben !";
+
+// The settings record: paths of the file set, the two folders and the persisted settings.
+struct Settings {
+    QString Path;  // data folder, ends with "/"
+    QString INI;
+    QString Source;       // watched folder, ends with "/" when set; empty: not set
+    QString Destination;  // destination folder, as Source
+    qint32 ControlColor = 0;  // 0x00BBGGRR
+    QString BlockedExtensionsFile;
+    QString SavedMegabytes;
+    QString SavedFileCount;
+    qint32 MainFormHeight = 0;  // twips
+    qint32 MainFormWidth = 0;   // twips
+    QString Log;
+    QString ProgramTitle;
+    QString ProgramVersion;
+    QString SoundFile;
+    QString TaskListFile;
+    QString CopyListFile;
+    qint32 ScanInterval = 0;  // seconds, 1 to 60
+    QString UserP2PListFile;
+};
+
+// Everything one run keeps in memory: the settings record and the four lists.
+struct AppData {
+    Settings My;
+    TextArray BlockedExtensions;
+    TextArray TaskList;
+    TextArray CopiedFiles;
+    TextArray UserP2PList;
+};
+
+// "major.minor.revision" of this build.
+QString programVersion();
+// The file set of an executable named baseName (its file name without extension) whose data
+// lives in dataFolder: the paths of the settings, list and log files.
+Settings fileSetFor(const QString& dataFolder, const QString& baseName);
+// The executable's file name without its extension ("Kopierwart" for ".../Kopierwart").
+QString executableBaseName(const QString& executablePath);
+
+}  // namespace kw

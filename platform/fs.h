@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The file system as the rest of the program sees it: paths are QStrings that carry undecodable
+// name bytes as escapes (textcodec.h), failures are errno values (0 is success).
+namespace kw::fs {
+
+enum class Kind { Regular, Directory, Other };
+
+struct Facts {
+    Kind kind = Kind::Other;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;  // last write, nanoseconds since the epoch
+    QDateTime created;      // birth time where the file system keeps one, else last write; UTC
+};
+
+// Facts of the file itself; a symbolic link is reported as Other, never followed.
+std::optional<Facts> facts(const QString& path, int* error = nullptr);
+// Facts of what the path names, following symbolic links.
+std::optional<Facts> factsFollowingLinks(const QString& path, int* error = nullptr);
+
+bool isDirectory(const QString& path);
+// A regular file (links followed) that this process may open for reading.
+bool isReadableFile(const QString& path);
+
+// Names of the regular files directly in folder (no folders, links, FIFOs, sockets, devices),
+// in the order the file system returns them; nullopt when the folder cannot be read.
+std::optional<QStringList> regularFileNames(const QString& folder);
+// Names in folder that start with prefix, whatever their kind.
+QStringList namesStartingWith(const QString& folder, const QString& prefix);
+
+std::optional<QByteArray> readAll(const QString& path, int* error = nullptr);
+// Writes bytes beside path and renames them over it, so readers see the old or the new file,
+// never a half-written one.
+int replaceAtomically(const QString& path, QByteArrayView bytes);
+int append(const QString& path, QByteArrayView bytes);
+// Makes the file writable for its owner before removing it, as a user who clears the
+// read-only flag would; removes files only, never folders.
+int removeFile(const QString& path);
+int makePath(const QString& folder);
+// Renames without replacing: EEXIST when to already exists.
+int renameNoReplace(const QString& from, const QString& to);
+// Resolves links and "..", so two spellings of one folder compare equal; empty on failure.
+QString canonicalPath(const QString& path);
+bool isWritableFolder(const QString& folder);
+
+QString errorText(int error);
+
+}  // namespace kw::fs

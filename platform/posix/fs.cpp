@@ -1,0 +1,248 @@
+#include "platform/fs.h"
+
+#include "platform/posix/fd.h"
+#include "platform/textcodec.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kw::fs {
+namespace {
+
+QByteArray native(const QString& path) { return encodeLocal(path); }
+
+Facts toFacts(const struct statx& st) {
+    Facts f;
+    if (S_ISREG(st.stx_mode))
+        f.kind = Kind::Regular;
+    else if (S_ISDIR(st.stx_mode))
+        f.kind = Kind::Directory;
+    f.size = static_cast<qint64>(st.stx_size);
+    f.modifiedNs = qint64(st.stx_mtime.tv_sec) * 1'000'000'000 + st.stx_mtime.tv_nsec;
+    const bool hasBirth = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec != 0;
+    const qint64 seconds = hasBirth ? st.stx_btime.tv_sec : st.stx_mtime.tv_sec;
+    f.created = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+    return f;
+}
+
+std::optional<Facts> statxFacts(const QString& path, int flags, int* error) {
+    struct statx st {};
+    if (::statx(AT_FDCWD, native(path).constData(), flags, STATX_BASIC_STATS | STATX_BTIME, &st) !=
+        0) {
+        if (error)
+            *error = errno;
+        return std::nullopt;
+    }
+    if (error)
+        *error = 0;
+    return toFacts(st);
+}
+
+int writeAll(int fd, QByteArrayView bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        done += n;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::optional<Facts> facts(const QString& path, int* error) {
+    return statxFacts(path, AT_SYMLINK_NOFOLLOW, error);
+}
+
+std::optional<Facts> factsFollowingLinks(const QString& path, int* error) {
+    return statxFacts(path, 0, error);
+}
+
+bool isDirectory(const QString& path) {
+    const auto f = factsFollowingLinks(path);
+    return f && f->kind == Kind::Directory;
+}
+
+bool isReadableFile(const QString& path) {
+    if (path.isEmpty())
+        return false;
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused as no regular file below.
+    Fd fd(::open(native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
+        return false;
+    struct stat st {};
+    return ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<QStringList> regularFileNames(const QString& folder) {
+    const QByteArray nativeFolder = native(folder);
+    DIR* dir = ::opendir(nativeFolder.constData());
+    if (!dir)
+        return std::nullopt;
+    QStringList names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type == DT_REG)
+            names.append(decodeLocal(QByteArrayView(name)));
+    }
+    ::closedir(dir);
+    return names;
+}
+
+QStringList namesStartingWith(const QString& folder, const QString& prefix) {
+    QStringList names;
+    DIR* dir = ::opendir(native(folder).constData());
+    if (!dir)
+        return names;
+    const QByteArray nativePrefix = native(prefix);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strncmp(entry->d_name, nativePrefix.constData(), size_t(nativePrefix.size())) == 0)
+            names.append(decodeLocal(QByteArrayView(entry->d_name)));
+    }
+    ::closedir(dir);
+    return names;
+}
+
+std::optional<QByteArray> readAll(const QString& path, int* error) {
+    const auto fail = [error](int code) -> std::optional<QByteArray> {
+        if (error)
+            *error = code;
+        return std::nullopt;
+    };
+    Fd fd(::open(native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
+        return fail(errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return fail(errno);
+    if (!S_ISREG(st.st_mode))
+        return fail(EISDIR);
+    QByteArray bytes;
+    bytes.reserve(qsizetype(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errno);
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    if (error)
+        *error = 0;
+    return bytes;
+}
+
+int replaceAtomically(const QString& path, QByteArrayView bytes) {
+    const QByteArray target = native(path);
+    const QByteArray temporary =
+        target + ".new-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+    Fd fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!fd.valid())
+        return errno;
+    int result = writeAll(fd.get(), bytes);
+    if (result == 0 && ::close(fd.release()) != 0)
+        result = errno;
+    if (result == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+        result = errno;
+    if (result != 0)
+        ::unlink(temporary.constData());
+    return result;
+}
+
+int append(const QString& path, QByteArrayView bytes) {
+    Fd fd(::open(native(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!fd.valid())
+        return errno;
+    const int result = writeAll(fd.get(), bytes);
+    if (result != 0)
+        return result;
+    return ::close(fd.release()) == 0 ? 0 : errno;
+}
+
+int removeFile(const QString& path) {
+    const QByteArray target = native(path);
+    struct stat st {};
+    if (::lstat(target.constData(), &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0)
+        ::chmod(target.constData(), st.st_mode | S_IWUSR);
+    return ::unlink(target.constData()) == 0 ? 0 : errno;
+}
+
+int makePath(const QString& folder) {
+    QByteArray path = native(folder);
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    if (path.isEmpty())
+        return ENOENT;
+    for (qsizetype i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '/')
+            continue;
+        const QByteArray prefix = path.left(i);
+        if (::mkdir(prefix.constData(), 0777) != 0 && errno != EEXIST)
+            return errno;
+    }
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+int renameNoReplace(const QString& from, const QString& to) {
+    const QByteArray source = native(from);
+    const QByteArray target = native(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
+                    RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // File systems without RENAME_NOREPLACE: a hard link fails on an existing target too.
+    if (::link(source.constData(), target.constData()) != 0)
+        return errno;
+    ::unlink(source.constData());
+    return 0;
+}
+
+QString canonicalPath(const QString& path) {
+    char* resolved = ::realpath(native(path).constData(), nullptr);
+    if (!resolved)
+        return {};
+    QString result = decodeLocal(QByteArrayView(resolved));
+    ::free(resolved);
+    return result;
+}
+
+bool isWritableFolder(const QString& folder) {
+    return isDirectory(folder) && ::access(native(folder).constData(), W_OK) == 0;
+}
+
+QString errorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+}  // namespace kw::fs

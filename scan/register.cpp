@@ -1,0 +1,96 @@
+#include "scan/register.h"
+
+#include "core/eventlog.h"
+#include "core/files.h"
+#include "core/germanformat.h"
+#include "core/inifile.h"
+#include "core/settings.h"
+#include "platform/fs.h"
+#include "platform/textcodec.h"
+
+namespace kw {
+namespace {
+
+QString escapeLineBreaks(const QString& path) {
+    if (!path.contains(QLatin1Char('\\')) && !path.contains(QLatin1Char('\r')) &&
+        !path.contains(QLatin1Char('\n')))
+        return path;
+    QString escaped;
+    escaped.reserve(path.size() + 8);
+    for (QChar c : path) {
+        if (c == QLatin1Char('\\'))
+            escaped += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\r'))
+            escaped += QLatin1String("\\r");
+        else if (c == QLatin1Char('\n'))
+            escaped += QLatin1String("\\n");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+QString unescapeLineBreaks(const QString& text) {
+    QString path;
+    path.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != QLatin1Char('\\') || i + 1 == text.size()) {
+            path += text[i];
+            continue;
+        }
+        const QChar next = text[++i];
+        path += next == QLatin1Char('r') ? QChar(u'\r') : next == QLatin1Char('n') ? QChar(u'\n') : next;
+    }
+    return path;
+}
+
+}  // namespace
+
+QString CopyKey(const QString& sourcePath, qint64 size, const QDateTime& created) {
+    return escapeLineBreaks(sourcePath) + QChar(u'\0') + QString::number(size) + QChar(u'\0') +
+           generalDateTimeText(created);
+}
+
+QString CopyKeyPath(const QString& key) {
+    return unescapeLineBreaks(key.section(QChar(u'\0'), 0, 0));
+}
+
+bool AppendToFile(const QString& path, const QString& text) {
+    QByteArray bytes = encodeLocal(text);
+    bytes.append(kCrLf);
+    return fs::append(path, bytes) == 0;
+}
+
+void DeleteSource(EventLog& log, const QString& sourcePath, bool alreadyCopied) {
+    QString text = alreadyCopied ? QStringLiteral("Trying to Delete '")
+                                 : QStringLiteral("Source allready exist - Trying to Delete '");
+    text += sourcePath + QLatin1String("' ");
+    const int result = DeleteFileForced(sourcePath);
+    if (result == 0)
+        text += QLatin1String(".....Success");
+    else if (result == -1)
+        text += QLatin1String(".....Source dont't exist.");
+    else
+        text += QLatin1String(".....Can't delete Source !");
+    log.WriteLog(text);
+}
+
+QString StatisticsCaption(const QString& savedFileCount, const QString& savedMegabytes) {
+    const QString word = savedFileCount == QLatin1String("1") ? QStringLiteral("Datei")
+                                                              : QStringLiteral("Dateien");
+    return savedFileCount + QLatin1String(" Gesicherte ") + word + QLatin1String(" (") +
+           savedMegabytes + QLatin1String(" MB)");
+}
+
+QString AddToStatistics(Settings& my, qint64 size) {
+    const qint64 files = parseInteger(my.SavedFileCount).value_or(0) + 1;
+    my.SavedFileCount = QString::number(files);
+    const double megabytes = parseDecimal(my.SavedMegabytes).value_or(0.0) +
+                             roundHalfEven(double(size) / 1024.0 / 1024.0, 2);
+    my.SavedMegabytes = decimalText(megabytes);
+    WriteIniValue(my.INI, QStringLiteral("MB"), QStringLiteral("MB"), my.SavedMegabytes);
+    WriteIniValue(my.INI, QStringLiteral("Fl"), QStringLiteral("Fl"), my.SavedFileCount);
+    return StatisticsCaption(my.SavedFileCount, my.SavedMegabytes);
+}
+
+}  // namespace kw

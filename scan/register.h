@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+namespace kw {
+
+class EventLog;
+struct Settings;
+
+// The identity of a moved file: source path, NUL, size in bytes, NUL, creation time as general
+// date-time text. Backslash, CR and LF in the path are written \\, \r and \n, so a key is always
+// one line of the register file and the same file always gives the same key.
+QString CopyKey(const QString& sourcePath, qint64 size, const QDateTime& created);
+// The source path a key was made from.
+QString CopyKeyPath(const QString& key);
+
+// Appends text + CR LF to the file, creating it; true on success.
+bool AppendToFile(const QString& path, const QString& text);
+
+// Deletes a handled source file and logs the outcome in one line.
+void DeleteSource(EventLog& log, const QString& sourcePath, bool alreadyCopied);
+
+// "N Gesicherte Datei(en) (M MB)".
+QString StatisticsCaption(const QString& savedFileCount, const QString& savedMegabytes);
+// Adds one file of size bytes to the statistics in my (megabytes rounded to two decimals, halves
+// to even), writes "MB" and "Fl" to the settings file and answers the new caption.
+QString AddToStatistics(Settings& my, qint64 size);
+
+}  // namespace kw

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "core/desktop.h"
+#include "core/eventlog.h"
+
+#include <QStringList>
+
+#include <vector>
+
+namespace kw::test {
+
+// A debug window that keeps its lines in memory.
+class RecordingDebugWindow : public DebugWindow {
+public:
+    int lineCount() const override { return int(lines.size()); }
+    void appendLine(const QString& line) override { lines.append(line); }
+    void removeFirstLine() override { lines.removeFirst(); }
+    void selectLastLine() override { selected = int(lines.size()) - 1; }
+    void clearLines() override { lines.clear(); }
+
+    QStringList lines;
+    int selected = -1;
+};
+
+struct ShownMessage {
+    QString caption;
+    QString text;
+    int style = 0;
+};
+
+// A progress window that records what the copy told it.
+class RecordingProgress : public CopyProgress {
+public:
+    struct Calls {
+        qint64 minimum = -1;
+        qint64 maximum = -1;
+        QString caption;
+        bool showBar = false;
+        QString message;
+        std::vector<qint64> values;
+        bool destroyed = false;
+    };
+    explicit RecordingProgress(Calls& calls) : m_calls(calls) {}
+    ~RecordingProgress() override { m_calls.destroyed = true; }
+    void SetOption(qint64 minimum, qint64 maximum, const QString& caption, bool showBar) override;
+    void SetValue(qint64 value) override { m_calls.values.push_back(value); }
+    void SetMessage(const QString& message) override { m_calls.message = message; }
+
+private:
+    Calls& m_calls;
+};
+
+// A desktop that answers message boxes with a preset answer and records every request.
+class RecordingDesktop : public Desktop {
+public:
+    int ShowMessage(const QString& caption, const QString& text, int style) override;
+    bool PlaySoundFile(int code, const QString& file) override;
+    void ShellOpen(const QString& file, const QString& parameters) override;
+    void OpenTextFile(const QString& path) override { openedTextFiles.append(path); }
+    std::unique_ptr<CopyProgress> CreateProgressWindow() override;
+
+    int answer = IDOK;
+    std::vector<ShownMessage> messages;
+    QStringList playedSounds;
+    QStringList opened;  // ShellOpen requests: file, or file + " " + parameters
+    QStringList openedTextFiles;
+    std::vector<RecordingProgress::Calls> progress;  // one entry per progress window
+};
+
+}  // namespace kw::test
