@@ -100,7 +100,8 @@ bool WriteIniValue(const QString& file, const QString& section, const QString& k
         bool replaced = false;
         for (qsizetype i = span.header + 1; i < span.end; ++i) {
             if (isKeyLine(lines[i], key, nullptr)) {
-                lines[i] = keyLine;
+                // Only the value changes; the key keeps its spelling.
+                lines[i] = lines[i].left(lines[i].indexOf(QLatin1Char('=')) + 1) + stored;
                 replaced = true;
                 break;
             }

@@ -1,0 +1,136 @@
+#include "core/eventlog.h"
+#include "core/files.h"
+#include "core/germanformat.h"
+#include "core/inifile.h"
+#include "core/settings.h"
+#include "platform/fs.h"
+#include "scan/register.h"
+#include "tests/support/recording.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+using namespace kw;
+
+namespace {
+
+const QChar kNul(u'\0');
+
+QDateTime utc(int y, int mo, int d, int h, int mi, int s) {
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
+}
+
+}  // namespace
+
+TEST(CopyKey, JoinsPathSizeAndGeneralDateTimeWithNul) {
+    EXPECT_EQ(CopyKey("/in/a.avi", 1234, utc(2026, 12, 6, 14, 3, 5)),
+              QString("/in/a.avi") + kNul + "1234" + kNul + "06.12.2026 14:03:05");
+    EXPECT_EQ(CopyKey("/in/a", 0, utc(2026, 12, 6, 0, 0, 0)),
+              QString("/in/a") + kNul + "0" + kNul + "06.12.2026");
+    EXPECT_EQ(CopyKey("/in/a", -1, zeroDateTime()), QString("/in/a") + kNul + "-1" + kNul + "00:00:00");
+    EXPECT_EQ(CopyKey("/in/big", 3221225472LL, utc(2026, 1, 2, 3, 4, 5)).section(kNul, 1, 1),
+              "3221225472");
+}
+
+TEST(CopyKey, KeysMatchWithoutRegardToCase) {
+    const TextArray copied = QStringList{CopyKey("/In/Movie.AVI", 5, utc(2026, 1, 1, 1, 1, 1))};
+    EXPECT_EQ(FindInArray(copied, CopyKey("/in/movie.avi", 5, utc(2026, 1, 1, 1, 1, 1))), 0);
+    EXPECT_EQ(FindInArray(copied, CopyKey("/in/movie.avi", 6, utc(2026, 1, 1, 1, 1, 1))), -1);
+    EXPECT_EQ(FindInArray(copied, "x", -1, -1, true), -1);
+}
+
+TEST(CopyKey, NamesWithLineBreaksStayOneLineAndMatchAfterARestart) {
+    QTemporaryDir dir;
+    const QString registerFile = dir.path() + "/Kopierwart.Copy";
+    const QDateTime created = utc(2026, 5, 4, 3, 2, 1);
+    const QStringList paths = {"/in/two\nlines.txt", "/in/two\\nlines.txt", "/in/cr\r.txt"};
+    for (const QString& path : paths)
+        ASSERT_TRUE(AppendToFile(registerFile, CopyKey(path, 7, created)));
+
+    const TextArray loaded = LoadListFile(registerFile);
+    ASSERT_EQ(ArrayUpperBound(loaded), 2);
+    for (int i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ(FindInArray(loaded, CopyKey(paths[i], 7, created)), i);
+        EXPECT_EQ(CopyKeyPath((*loaded)[i]), paths[i]);
+    }
+}
+
+TEST(Arrays, BoundsAndSearchesOfArraysWithoutElements) {
+    TextArray never;
+    EXPECT_EQ(FindInArray(never, "x"), -2);
+    EXPECT_EQ(ArrayLowerBound(never), -1);
+    EXPECT_EQ(ArrayUpperBound(never), -1);
+    EXPECT_EQ(AddArray(never, "first", AddMode::AtEnd), 0);
+    EXPECT_EQ(never, TextArray(QStringList{"first"}));
+    EXPECT_EQ(AddArray(never, "front", AddMode::InFront), 0);
+    EXPECT_EQ(AddArray(never, "mid", AddMode::BeforePosition, 1), 0);
+    EXPECT_EQ(never, TextArray(QStringList{"front", "mid", "first"}));
+    EXPECT_EQ(AddArray(never, "bad", AddMode::BeforePosition, 0), 9);
+
+    TextArray one = QStringList{"only"};
+    EXPECT_EQ(RemoveArrayItem(one, 1), 9);
+    EXPECT_EQ(RemoveArrayItem(one, 0), 0);
+    EXPECT_FALSE(ArrayHasBounds(one));
+
+    EXPECT_EQ(FindListEntry({}, "x"), -1);
+    EXPECT_EQ(FindListEntry({"/out/A.avi", "/out/a.avi"}, "/OUT/a.AVI"), 0);
+    EXPECT_EQ(FindListEntry({"/out/A.avi", "/out/a.avi"}, "/out/a.avi", true), 1);
+}
+
+class RegisterTest : public ::testing::Test {
+protected:
+    RegisterTest() : m_log([] { return QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0)); }) {
+        m_my = fileSetFor(m_dir.path(), "Kopierwart");
+        m_my.SavedFileCount = "0";
+        m_my.SavedMegabytes = "0";
+        m_log.setDebugWindow(&m_window);
+    }
+    QTemporaryDir m_dir;
+    Settings m_my;
+    test::RecordingDebugWindow m_window;
+    EventLog m_log;
+};
+
+TEST_F(RegisterTest, DeleteSourceLogsOneLineForEachOutcome) {
+    const QString file = m_dir.path() + "/a.avi";
+    ASSERT_EQ(fs::append(file, "x"), 0);
+    DeleteSource(m_log, file, true);
+    DeleteSource(m_log, file, false);
+    ASSERT_EQ(m_window.lines.size(), 2);
+    EXPECT_TRUE(m_window.lines[0].endsWith("~~> Trying to Delete '" + file + "' .....Success"));
+    EXPECT_TRUE(m_window.lines[1].endsWith("~~> Source allready exist - Trying to Delete '" + file +
+                                           "' .....Source dont't exist."));
+}
+
+TEST_F(RegisterTest, StatisticsCountFilesAndRoundedMegabytes) {
+    EXPECT_EQ(AddToStatistics(m_my, 1048576), "1 Gesicherte Datei (1 MB)");
+    EXPECT_EQ(AddToStatistics(m_my, 5000), "2 Gesicherte Dateien (1 MB)");
+    EXPECT_EQ(AddToStatistics(m_my, 367002), "3 Gesicherte Dateien (1,35 MB)");  // 0.35000...
+    EXPECT_EQ(ReadIniValue(m_my.INI, "MB", "MB"), "1,35");
+    EXPECT_EQ(ReadIniValue(m_my.INI, "Fl", "Fl"), "3");
+    EXPECT_EQ(m_my.SavedFileCount, "3");
+}
+
+TEST_F(RegisterTest, StatisticsOfFilesOver2GiB) {
+    m_my.SavedMegabytes = "2,5";
+    EXPECT_EQ(AddToStatistics(m_my, 5LL * 1024 * 1024 * 1024), "1 Gesicherte Datei (5122,5 MB)");
+}
+
+TEST(Statistics, CaptionWordFollowsTheCountText) {
+    EXPECT_EQ(StatisticsCaption("0", "0"), "0 Gesicherte Dateien (0 MB)");
+    EXPECT_EQ(StatisticsCaption("1", "0,35"), "1 Gesicherte Datei (0,35 MB)");
+    EXPECT_EQ(StatisticsCaption("2", "2,5"), "2 Gesicherte Dateien (2,5 MB)");
+}
+
+TEST(GermanNumbers, RoundHalvesToEvenAndReadOnlyWholeNumbers) {
+    EXPECT_DOUBLE_EQ(roundHalfEven(0.125, 2), 0.12);
+    EXPECT_DOUBLE_EQ(roundHalfEven(0.375, 2), 0.38);
+    EXPECT_DOUBLE_EQ(roundHalfEven(0.0048, 2), 0.0);
+    EXPECT_EQ(parseDecimal("12,57"), 12.57);
+    EXPECT_FALSE(parseDecimal("abc"));
+    EXPECT_FALSE(parseDecimal(""));
+    EXPECT_FALSE(parseInteger("5,5"));
+    EXPECT_EQ(parseInteger("-12582912"), -12582912);
+    EXPECT_EQ(decimalText(0.1 + 0.2), "0,3");
+}
