@@ -134,3 +134,21 @@ TEST(GermanNumbers, RoundHalvesToEvenAndReadOnlyWholeNumbers) {
     EXPECT_EQ(parseInteger("-12582912"), -12582912);
     EXPECT_EQ(decimalText(0.1 + 0.2), "0,3");
 }
+
+TEST(CopyRegister, FindsWhatTheLinearSearchFinds) {
+    const QDateTime created = utc(2026, 1, 2, 3, 4, 5);
+    TextArray keys = QStringList{CopyKey("/in/Straße.avi", 1, created), CopyKey("/in/B.avi", 2, created)};
+    CopyRegister index(keys);
+    const QStringList probes = {CopyKey("/IN/STRASSE.AVI", 1, created), CopyKey("/in/straße.avi", 1, created),
+                                CopyKey("/in/b.AVI", 2, created), CopyKey("/in/b.avi", 3, created),
+                                CopyKey("/in/new.avi", 1, created)};
+    for (const QString& probe : probes)
+        EXPECT_EQ(index.contains(probe), FindInArray(keys, probe) >= 0) << probe.toStdString();
+
+    TextArray none;
+    CopyRegister fresh(none);
+    EXPECT_FALSE(fresh.contains(probes[0]));
+    fresh.append(probes[4]);
+    EXPECT_EQ(none, TextArray(QStringList{probes[4]}));
+    EXPECT_TRUE(fresh.contains(CopyKey("/IN/NEW.avi", 1, created)));
+}
