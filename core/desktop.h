@@ -7,8 +7,13 @@
 namespace kw {
 
 // Message box styles and answers, numbered as the program has always used them.
-enum MessageStyle { MB_OK = 0, MB_YESNOCANCEL = 3, MB_ICONERROR = 16, MB_ICONQUESTION = 32,
-                    MB_ICONINFORMATION = 64 };
+enum MessageStyle {
+    MB_OK = 0,
+    MB_YESNOCANCEL = 3,
+    MB_ICONERROR = 16,
+    MB_ICONQUESTION = 32,
+    MB_ICONINFORMATION = 64
+};
 enum MessageAnswer { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 
 // The progress window of one copy.

@@ -11,7 +11,9 @@ QString AddBackslash(const QString& path) {
     return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
 }
 
-bool FileExists(const QString& path) { return fs::isReadableFile(path); }
+bool FileExists(const QString& path) {
+    return fs::isReadableFile(path);
+}
 
 int DeleteFileForced(const QString& path) {
     if (!FileExists(path))

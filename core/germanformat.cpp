@@ -26,7 +26,9 @@ QString timeText(const QDateTime& when) {
     return QLocale::c().toString(when, QStringLiteral("HH:mm:ss"));
 }
 
-QDateTime zeroDateTime() { return QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC); }
+QDateTime zeroDateTime() {
+    return QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC);
+}
 
 QString generalDateTimeText(const QDateTime& when) {
     if (when == zeroDateTime())

@@ -84,7 +84,8 @@ bool WriteIniValue(const QString& file, const QString& section, const QString& k
     if (!marker.isEmpty())
         stored.replace(QLatin1String(kCrLf), marker);
     // A line break inside a value would start a line of its own in the file.
-    stored.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    stored.replace(QLatin1Char('\r'), QLatin1Char(' '))
+        .replace(QLatin1Char('\n'), QLatin1Char(' '));
     const QString keyLine = key + QLatin1Char('=') + stored;
 
     QStringList lines = readLines(file);

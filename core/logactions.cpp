@@ -29,6 +29,8 @@ void DeleteLogs(EventLog& log, const Settings& my, Desktop& desktop) {
                         MB_ICONINFORMATION);
 }
 
-void ShowLog(const Settings& my, Desktop& desktop) { desktop.OpenTextFile(my.Log); }
+void ShowLog(const Settings& my, Desktop& desktop) {
+    desktop.OpenTextFile(my.Log);
+}
 
 }  // namespace kw

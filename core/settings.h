@@ -13,8 +13,8 @@ inline constexpr char kDirectoryPlaceholder[] = "Bitte Verzeichnis angeben !";
 struct Settings {
     QString Path;  // data folder, ends with "/"
     QString INI;
-    QString Source;       // watched folder, ends with "/" when set; empty: not set
-    QString Destination;  // destination folder, as Source
+    QString Source;           // watched folder, ends with "/" when set; empty: not set
+    QString Destination;      // destination folder, as Source
     qint32 ControlColor = 0;  // 0x00BBGGRR
     QString BlockedExtensionsFile;
     QString SavedMegabytes;

@@ -2,11 +2,17 @@
 
 namespace kw {
 
-bool ArrayHasBounds(const TextArray& entries) { return entries.has_value(); }
+bool ArrayHasBounds(const TextArray& entries) {
+    return entries.has_value();
+}
 
-int ArrayLowerBound(const TextArray& entries) { return entries ? 0 : -1; }
+int ArrayLowerBound(const TextArray& entries) {
+    return entries ? 0 : -1;
+}
 
-int ArrayUpperBound(const TextArray& entries) { return entries ? int(entries->size()) - 1 : -1; }
+int ArrayUpperBound(const TextArray& entries) {
+    return entries ? int(entries->size()) - 1 : -1;
+}
 
 int AddArray(TextArray& entries, const QString& value, AddMode mode, int position) {
     if (!entries || entries->isEmpty()) {
@@ -14,17 +20,17 @@ int AddArray(TextArray& entries, const QString& value, AddMode mode, int positio
         return 0;
     }
     switch (mode) {
-    case AddMode::InFront:
-        entries->prepend(value);
-        return 0;
-    case AddMode::AtEnd:
-        entries->append(value);
-        return 0;
-    case AddMode::BeforePosition:
-        if (position <= 0 || position > entries->size())
-            return 9;
-        entries->insert(position, value);
-        return 0;
+        case AddMode::InFront:
+            entries->prepend(value);
+            return 0;
+        case AddMode::AtEnd:
+            entries->append(value);
+            return 0;
+        case AddMode::BeforePosition:
+            if (position <= 0 || position > entries->size())
+                return 9;
+            entries->insert(position, value);
+            return 0;
     }
     return 5;
 }

@@ -17,7 +17,8 @@ TextArray ListFolderFiles(const QString& folder);
 QString FileExtension(const QString& path);
 // Text after the last "/"; the whole path when it has none; empty when it ends with "/".
 QString FileNameOf(const QString& path);
-// Folder part with one trailing "/"; a path ending with "/" comes back unchanged; empty without "/".
+// Folder part with one trailing "/"; a path ending with "/" comes back unchanged; empty without
+// "/".
 QString ParentFolder(const QString& path);
 // Size in bytes of a regular file, -1 when it cannot be read.
 qint64 FileLength(const QString& path);

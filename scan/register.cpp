@@ -39,7 +39,9 @@ QString unescapeLineBreaks(const QString& text) {
             continue;
         }
         const QChar next = text[++i];
-        path += next == QLatin1Char('r') ? QChar(u'\r') : next == QLatin1Char('n') ? QChar(u'\n') : next;
+        path += next == QLatin1Char('r')   ? QChar(u'\r')
+                : next == QLatin1Char('n') ? QChar(u'\n')
+                                           : next;
     }
     return path;
 }
@@ -74,9 +76,8 @@ CopyRegister::CopyRegister(TextArray& keys) : m_keys(keys) {
 }
 
 bool CopyRegister::contains(const QString& key) const {
-    for (auto it = m_positions.find(foldedHash(key)); it != m_positions.end() &&
-                                                      it.key() == foldedHash(key);
-         ++it) {
+    for (auto it = m_positions.find(foldedHash(key));
+         it != m_positions.end() && it.key() == foldedHash(key); ++it) {
         if ((*m_keys)[it.value()].compare(key, Qt::CaseInsensitive) == 0)
             return true;
     }
@@ -109,8 +110,8 @@ void DeleteSource(EventLog& log, const QString& sourcePath, bool alreadyCopied) 
 }
 
 QString StatisticsCaption(const QString& savedFileCount, const QString& savedMegabytes) {
-    const QString word = savedFileCount == QLatin1String("1") ? QStringLiteral("Datei")
-                                                              : QStringLiteral("Dateien");
+    const QString word =
+        savedFileCount == QLatin1String("1") ? QStringLiteral("Datei") : QStringLiteral("Dateien");
     return savedFileCount + QLatin1String(" Gesicherte ") + word + QLatin1String(" (") +
            savedMegabytes + QLatin1String(" MB)");
 }

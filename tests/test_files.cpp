@@ -8,16 +8,18 @@
 
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 using namespace kw;
 
 namespace {
 
-QByteArray bytesOf(const QString& path) { return fs::readAll(path).value_or("<missing>"); }
+QByteArray bytesOf(const QString& path) {
+    return fs::readAll(path).value_or("<missing>");
+}
 
 void writeBytes(const QString& path, QByteArrayView bytes) {
     ASSERT_EQ(fs::replaceAtomically(path, bytes), 0);
@@ -136,7 +138,8 @@ TEST_F(FilesTest, FileNamesThatAreNotUtf8SurviveWritingReadingAndDeleting) {
 }
 
 TEST(TextCodec, KeepsRealCharactersBesideEscapedBytes) {
-    const QByteArray bytes = QByteArray("\xf0\x90\x82\x80-\x80-\xc3\xa4");  // U+10080, a stray byte, ä
+    const QByteArray bytes =
+        QByteArray("\xf0\x90\x82\x80-\x80-\xc3\xa4");  // U+10080, a stray byte, ä
     const QString text = decodeLocal(bytes);
     EXPECT_EQ(text.size(), 2 + 1 + 1 + 1 + 1);
     EXPECT_EQ(encodeLocal(text), bytes);
@@ -148,7 +151,8 @@ TEST_F(FilesTest, IniValuesAreFoundWithoutRegardToCaseAndReplacedInPlace) {
     WriteIniValue(ini, "Sound", "Sound", "/opt/Copy.wav");
     WriteIniValue(ini, "MB", "MB", "0");
     WriteIniValue(ini, "color", "COLOR", "255");
-    EXPECT_EQ(bytesOf(ini), "[Color]\r\nColor=255\r\n[Sound]\r\nSound=/opt/Copy.wav\r\n[MB]\r\nMB=0\r\n");
+    EXPECT_EQ(bytesOf(ini),
+              "[Color]\r\nColor=255\r\n[Sound]\r\nSound=/opt/Copy.wav\r\n[MB]\r\nMB=0\r\n");
     EXPECT_EQ(ReadIniValue(ini, "SOUND", "sound"), "/opt/Copy.wav");
     EXPECT_EQ(ReadIniValue(ini, "Sound", "Missing"), "");
     EXPECT_EQ(ReadIniValue(ini, "Missing", "Missing"), "");
@@ -160,8 +164,10 @@ TEST_F(FilesTest, IniKeepsForeignLinesAndAddsKeysToTheirSection) {
     writeBytes(ini, "; comment\r\n[Source]\r\nSource=/in/\r\n\r\n[Other]\r\nx=1\r\n");
     WriteIniValue(ini, "Source", "Extra", "2");
     WriteIniValue(ini, "Fl", "Fl", "3");
-    EXPECT_EQ(bytesOf(ini),
-              "; comment\r\n[Source]\r\nSource=/in/\r\nExtra=2\r\n\r\n[Other]\r\nx=1\r\n[Fl]\r\nFl=3\r\n");
+    EXPECT_EQ(
+        bytesOf(ini),
+        "; "
+        "comment\r\n[Source]\r\nSource=/in/\r\nExtra=2\r\n\r\n[Other]\r\nx=1\r\n[Fl]\r\nFl=3\r\n");
 }
 
 TEST_F(FilesTest, LongIniValuesAreReadBackWhole) {

@@ -57,7 +57,8 @@ TEST(Listing, EmptyFoldersAndMissingFolders) {
 TEST(Listing, NamesThatAreNotUtf8ComeBackAsTheSameBytes) {
     QTemporaryDir dir;
     const QByteArray raw = "\xff\xfe name.bin";
-    const int fd = ::open((encodeLocal(dir.path()) + "/" + raw).constData(), O_CREAT | O_WRONLY, 0644);
+    const int fd =
+        ::open((encodeLocal(dir.path()) + "/" + raw).constData(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ::close(fd);
     const TextArray names = ListFolderFiles(dir.path());
@@ -92,7 +93,8 @@ TEST(FileFacts, SizesAndCreationTimes) {
     EXPECT_EQ(first.time().msec(), 0);
     EXPECT_LE(qAbs(first.secsTo(QDateTime::currentDateTimeUtc())), 60);
     EXPECT_EQ(GetFileDate(file), first);
-    EXPECT_EQ(GetFileDate(dir.path() + "/missing"), QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC));
+    EXPECT_EQ(GetFileDate(dir.path() + "/missing"),
+              QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC));
 }
 
 TEST(FileFacts, SparseFilesOver2GiBReportTheirWholeSize) {

@@ -28,7 +28,8 @@ TEST(CopyKey, JoinsPathSizeAndGeneralDateTimeWithNul) {
               QString("/in/a.avi") + kNul + "1234" + kNul + "06.12.2026 14:03:05");
     EXPECT_EQ(CopyKey("/in/a", 0, utc(2026, 12, 6, 0, 0, 0)),
               QString("/in/a") + kNul + "0" + kNul + "06.12.2026");
-    EXPECT_EQ(CopyKey("/in/a", -1, zeroDateTime()), QString("/in/a") + kNul + "-1" + kNul + "00:00:00");
+    EXPECT_EQ(CopyKey("/in/a", -1, zeroDateTime()),
+              QString("/in/a") + kNul + "-1" + kNul + "00:00:00");
     EXPECT_EQ(CopyKey("/in/big", 3221225472LL, utc(2026, 1, 2, 3, 4, 5)).section(kNul, 1, 1),
               "3221225472");
 }
@@ -137,9 +138,11 @@ TEST(GermanNumbers, RoundHalvesToEvenAndReadOnlyWholeNumbers) {
 
 TEST(CopyRegister, FindsWhatTheLinearSearchFinds) {
     const QDateTime created = utc(2026, 1, 2, 3, 4, 5);
-    TextArray keys = QStringList{CopyKey("/in/Straße.avi", 1, created), CopyKey("/in/B.avi", 2, created)};
+    TextArray keys =
+        QStringList{CopyKey("/in/Straße.avi", 1, created), CopyKey("/in/B.avi", 2, created)};
     CopyRegister index(keys);
-    const QStringList probes = {CopyKey("/IN/STRASSE.AVI", 1, created), CopyKey("/in/straße.avi", 1, created),
+    const QStringList probes = {CopyKey("/IN/STRASSE.AVI", 1, created),
+                                CopyKey("/in/straße.avi", 1, created),
                                 CopyKey("/in/b.AVI", 2, created), CopyKey("/in/b.avi", 3, created),
                                 CopyKey("/in/new.avi", 1, created)};
     for (const QString& probe : probes)

@@ -17,7 +17,9 @@
 namespace kw::fs {
 namespace {
 
-QByteArray native(const QString& path) { return encodeLocal(path); }
+QByteArray native(const QString& path) {
+    return encodeLocal(path);
+}
 
 Facts toFacts(const struct statx& st) {
     Facts f;
@@ -218,8 +220,8 @@ int makePath(const QString& folder) {
 int renameNoReplace(const QString& from, const QString& to) {
     const QByteArray source = native(from);
     const QByteArray target = native(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
-                    RENAME_NOREPLACE) == 0)
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return errno;
@@ -243,6 +245,8 @@ bool isWritableFolder(const QString& folder) {
     return isDirectory(folder) && ::access(native(folder).constData(), W_OK) == 0;
 }
 
-QString errorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString errorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 }  // namespace kw::fs
