@@ -29,9 +29,6 @@ public:
     // Source + " -> " + destination, shown as plain text.
     void SetMessage(const QString& message) override;
 
-    qint64 scale() const { return m_scale; }
-    QString percentText() const;
-
 private:
     void DrawBar(int value, int minimum, int maximum);
 

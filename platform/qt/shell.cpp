@@ -1,0 +1,72 @@
+#include "platform/shell.h"
+
+#include "platform/fs.h"
+#include "platform/textcodec.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <unistd.h>
+
+namespace kw {
+
+namespace {
+
+// "https:", "mailto:" and the like; two letters at least, so "C:" stays a (foreign) path.
+bool isAddress(const QString& text) {
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+    return !text.startsWith(QLatin1Char('/')) && scheme.match(text).hasMatch();
+}
+
+QUrl localFileUrl(const QString& path) {
+    if (path.startsWith(QLatin1Char('/')))
+        return QUrl::fromLocalFile(path);
+    return QUrl::fromLocalFile(QDir::currentPath() + QLatin1Char('/') + path);
+}
+
+QString folderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return QString();
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+}  // namespace
+
+bool IsProgramFile(const QString& path) {
+    if (path.isEmpty())
+        return false;
+    const auto facts = fs::factsFollowingLinks(path);
+    return facts && facts->kind == fs::Kind::Regular &&
+           ::access(encodeLocal(path).constData(), X_OK) == 0;
+}
+
+void ShellOpen(const QString& file, const QString& parameters) {
+    if (file.isEmpty())
+        return;
+    if (isAddress(file)) {
+        QDesktopServices::openUrl(QUrl(file, QUrl::TolerantMode));
+        return;
+    }
+    if (IsProgramFile(file)) {
+        // Arguments go straight to the program: blanks, quotes and ";" in them stay text.
+        QProcess::startDetached(file, QProcess::splitCommand(parameters), folderOf(file));
+        return;
+    }
+    QDesktopServices::openUrl(localFileUrl(file));
+}
+
+void OpenFolder(const QString& path) {
+    if (!path.isEmpty())
+        QDesktopServices::openUrl(localFileUrl(path));
+}
+
+void OpenTextFileInViewer(const QString& path) {
+    if (!path.isEmpty())
+        QDesktopServices::openUrl(localFileUrl(path));
+}
+
+}  // namespace kw
