@@ -1,0 +1,22 @@
+#include "app/datafolder.h"
+
+#include "core/files.h"
+#include "platform/fs.h"
+
+namespace kw {
+
+DataFolder prepareDataFolder(const QString& executablePath, const QString& configHome,
+                             const QString& home) {
+    const QString executableFolder =
+        AddBackslash(executablePath.left(executablePath.lastIndexOf(QLatin1Char('/'))));
+    if (fs::isWritableFolder(executableFolder))
+        return {executableFolder, true};
+    const QString configFolder = configHome.startsWith(QLatin1Char('/'))
+                                     ? configHome
+                                     : AddBackslash(home) + QLatin1String(".config");
+    const QString folder = AddBackslash(configFolder) + QLatin1String("Kopierwart/");
+    fs::makePath(folder);
+    return {folder, false};
+}
+
+}  // namespace kw

@@ -1,0 +1,257 @@
+#include "app/program.h"
+
+#include "core/files.h"
+#include "core/germanformat.h"
+#include "core/inifile.h"
+#include "platform/placement.h"
+#include "scan/engine.h"
+#include "scan/register.h"
+#include "ui/mainwindow.h"
+#include "ui/tray.h"
+#include "ui/widgetdesktop.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <limits>
+
+namespace kw {
+namespace {
+
+constexpr qint32 kFirstStartColor = 0x00C00000;
+constexpr int kDefaultScanInterval = 5;
+constexpr int kFadeMilliseconds = 500;
+
+std::optional<qint32> toInt32(const QString& text) {
+    const std::optional<qint64> value = parseInteger(text);
+    if (!value || *value < std::numeric_limits<qint32>::min() ||
+        *value > std::numeric_limits<qint32>::max())
+        return std::nullopt;
+    return qint32(*value);
+}
+
+QString numberOrZero(const QString& text) {
+    return parseDecimal(text) ? text : QStringLiteral("0");
+}
+
+}  // namespace
+
+QString UnloadModeName(int mode) {
+    static const char* const names[] = {"vbFormControlMenu", "vbFormCode",    "vbAppWindows",
+                                        "vbAppTaskManager",  "vbFormMDIForm", "vbFormOwner"};
+    return mode >= 0 && mode < 6 ? QLatin1String(names[mode]) : QString();
+}
+
+Program::Program(StartOptions options, Desktop* desktop, std::function<void()> endProcess)
+    : m_options(std::move(options)),
+      m_ownDesktop(desktop ? nullptr : std::make_unique<WidgetDesktop>()),
+      m_desktop(desktop ? *desktop : *m_ownDesktop),
+      m_engine(std::make_unique<ScanEngine>(m_data, m_log, m_desktop)),
+      m_window(std::make_unique<FrmMain>(m_data, m_log, m_desktop, *m_engine)),
+      m_tray(std::make_unique<Tray>(*m_window, QLatin1String(kProgramTitle))),
+      m_endProcess(endProcess ? std::move(endProcess) : [] { QCoreApplication::exit(0); }) {
+    if (m_ownDesktop)
+        m_ownDesktop->setOwner(m_window.get());
+    m_log.setDebugWindow(m_window.get());
+    m_window->setWindowIcon(programIcon());
+    m_timerCheckP2P.setInterval(1000);
+    connect(&m_timerCheckP2P, &QTimer::timeout, this, [this] {
+        if (m_detectionPass)
+            m_detectionPass();
+    });
+    connect(m_window.get(), &FrmMain::closeRequested, this, [this] { Close(vbFormControlMenu); });
+    connect(m_tray.get(), &Tray::mnuSClose_Click, this, [this] { Close(vbFormCode); });
+}
+
+Program::~Program() {
+    // The log outlives the window; lines written while tearing down reach the file only.
+    m_log.setDebugWindow(nullptr);
+}
+
+void Program::Form_Load() {
+    Settings& my = m_data.My;
+    const QString baseName = executableBaseName(m_options.executablePath);
+    const QString title = QLatin1String(kProgramTitle);
+    const QString version = programVersion();
+    m_window->setWindowTitle(title + QLatin1Char(' ') + version);
+
+    // The file set names every path; the settings themselves are read below.
+    my = fileSetFor(m_options.dataFolder, baseName);
+    my.ProgramTitle = title;
+    my.ProgramVersion = version;
+    m_log.setLogFile(my.Log);
+    m_log.WriteLog(m_options.executablePath);
+    m_log.WriteLog(QLatin1String("*** ") + title + QLatin1Char(' ') + version +
+                   QLatin1String(" started ***"));
+    m_log.WriteLog(QLatin1String("Data folder ") + my.Path +
+                   (m_options.dataFolderBesideExecutable
+                        ? QLatin1String(" (the executable's folder)")
+                        : QLatin1String(" (the executable's folder is not writable)")));
+    m_log.WriteLog(QString());
+    m_log.WriteLog(QStringLiteral("Reading Config..."));
+
+    QString storedInterval;
+    if (!FileExists(my.INI)) {
+        writeFirstStartSettings();
+    } else {
+        storedInterval =
+            ReadIniValue(my.INI, QStringLiteral("Intervall"), QStringLiteral("Intervall"));
+        readSettings();
+    }
+    m_window->setStatisticsCaption(StatisticsCaption(my.SavedFileCount, my.SavedMegabytes));
+    m_window->setSoundFileText(my.SoundFile);
+
+    // An interval outside 1..60 would leave a program that never scans: start with the default.
+    if (my.ScanInterval < 1 || my.ScanInterval > 60) {
+        m_log.WriteLog(QLatin1String("Invalid Intervall '") + storedInterval +
+                       QLatin1String("', using ") + QString::number(kDefaultScanInterval) +
+                       QLatin1String("s"));
+        my.ScanInterval = kDefaultScanInterval;
+    }
+    m_window->applyInterval(my.ScanInterval);
+
+    m_data.BlockedExtensions = LoadListFile(my.BlockedExtensionsFile);
+    m_data.TaskList = LoadListFile(my.TaskListFile);
+    m_data.CopiedFiles = LoadListFile(my.CopyListFile);
+    m_data.UserP2PList = LoadListFile(my.UserP2PListFile);
+
+    my.MainFormHeight = 4725;
+    my.MainFormWidth = 11970;
+
+    m_log.WriteLog(QLatin1String("Set My.Path = ") + my.Path);
+    m_log.WriteLog(QLatin1String("Set My.INI = ") + my.INI);
+    m_log.WriteLog(QLatin1String("Set My.Log = ") + my.Log);
+    m_log.WriteLog(QLatin1String("Set My.Source = ") + my.Source);
+    m_log.WriteLog(QLatin1String("Set My.Destination = ") + my.Destination);
+    m_log.WriteLog(QLatin1String("Set My.SoundFile = ") + my.SoundFile);
+
+    // Its messages wait for the user, and a close request may be handled meanwhile.
+    const bool foldersValid = m_engine->ValidateDirectories();
+    if (m_closing)
+        return;
+    m_log.WriteLog(foldersValid ? QStringLiteral("Found valid Source- & Copy-Directory")
+                                : QStringLiteral("Please set Source- & Copy-Directory"));
+    m_engine->RemoveAbandonedCopies();
+
+    m_log.WriteLog(QStringLiteral("Initalizing Mainform"));
+    m_window->applyColorScheme();
+    m_window->SetText();
+
+    const bool trayAvailable = Tray::available();
+    m_window->setHideWhenMinimized(trayAvailable);
+    m_tray->AddTrayIcon();
+    PlaceForm(m_window.get(), 2);
+    m_window->show();
+
+    m_log.WriteLog(QStringLiteral("Start Scanning..."));
+    m_engine->Timer_Timer();
+    // The first scan yields to events while it copies; a shutdown may have run inside it.
+    if (m_closing)
+        return;
+    m_log.WriteLog(QStringLiteral("Scanning complete !"));
+
+    m_log.WriteLog(QStringLiteral("Starting P2Pfinder....."));
+    if (m_detectionPass) {
+        m_detectionPass();
+        m_timerCheckP2P.start();
+    }
+    m_engine->Timer().start();
+
+    // Without a notification area the window is the only way to reach the program.
+    if (trayAvailable)
+        m_window->showMinimized();
+}
+
+void Program::writeFirstStartSettings() {
+    Settings& my = m_data.My;
+    my.ControlColor = kFirstStartColor;
+    my.Destination = AddBackslash(m_options.downloadFolder);
+    my.SoundFile = my.Path + QLatin1String("Copy.wav");
+    my.ScanInterval = kDefaultScanInterval;
+    my.SavedMegabytes = QStringLiteral("0");
+    my.SavedFileCount = QStringLiteral("0");
+    const auto write = [&my](const char* key, const QString& value) {
+        WriteIniValue(my.INI, QLatin1String(key), QLatin1String(key), value);
+    };
+    write("Color", QString::number(my.ControlColor));
+    write("Sound", my.SoundFile);
+    write("Destination", my.Destination);
+    write("MB", my.SavedMegabytes);
+    write("Fl", my.SavedFileCount);
+}
+
+void Program::readSettings() {
+    Settings& my = m_data.My;
+    const auto read = [&my](const char* key) {
+        return ReadIniValue(my.INI, QLatin1String(key), QLatin1String(key));
+    };
+    my.ControlColor = toInt32(read("Color")).value_or(0);
+    my.Source = read("Source");
+    my.Destination = read("Destination");
+    my.SoundFile = read("Sound");
+    my.ScanInterval = toInt32(read("Intervall")).value_or(0);
+    my.SavedMegabytes = numberOrZero(read("MB"));
+    my.SavedFileCount = numberOrZero(read("Fl"));
+}
+
+void Program::Close(int mode) {
+    if (m_closing)
+        return;
+    m_closing = true;
+    Form_QueryUnload(mode);
+    Form_Unload();
+}
+
+void Program::Form_QueryUnload(int mode) {
+    m_log.WriteLog(QLatin1String("Form_QueryUnload(UnloadMode = ") + UnloadModeName(mode) +
+                   QLatin1String(" (") + QString::number(mode) + QLatin1Char(')'));
+}
+
+void Program::Form_Unload() {
+    m_tray->RemoveTrayIcon();
+    m_log.WriteLog(QStringLiteral("Closing Timer..."));
+    m_engine->Timer().stop();
+    m_timerCheckP2P.stop();
+    m_window->Blink().stop();
+    // A copy in progress stops and removes its temporary file, so no partial file remains.
+    m_engine->Abandon();
+    closeOtherWindows();
+    m_log.WriteLog(QLatin1String("*** Closing ") + m_data.My.ProgramTitle + QLatin1String(" ***"));
+    for (int i = 0; i < 3; ++i)
+        m_log.WriteLog(QString());
+    fadeOut();
+    m_endProcess();
+}
+
+void Program::closeOtherWindows() {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
+        QWidget* window = *it;
+        const Qt::WindowType type = window->windowType();
+        if (window == m_window.get() || !window->isVisible() ||
+            (type != Qt::Window && type != Qt::Dialog))
+            continue;
+        const QString name = window->objectName().isEmpty()
+                                 ? QLatin1String(window->metaObject()->className())
+                                 : window->objectName();
+        m_log.WriteLog(QLatin1String("Unloading ") + name);
+        window->close();
+        QCoreApplication::processEvents();
+    }
+}
+
+void Program::fadeOut() {
+    if (!m_window->isVisible() || QGuiApplication::platformName() == QLatin1String("offscreen"))
+        return;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < kFadeMilliseconds) {
+        m_window->setWindowOpacity(1.0 - double(elapsed.elapsed()) / kFadeMilliseconds);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(20);
+    }
+    m_window->hide();
+}
+
+}  // namespace kw

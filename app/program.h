@@ -1,0 +1,90 @@
+#pragma once
+
+#include "core/eventlog.h"
+#include "core/settings.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace kw {
+
+class Desktop;
+class FrmMain;
+class ScanEngine;
+class Tray;
+class WidgetDesktop;
+
+// Why the main window unloads; the numbers and names are those the log has always shown.
+enum UnloadMode {
+    vbFormControlMenu = 0,  // the window's close button
+    vbFormCode = 1,         // the program itself, e.g. the tray menu's "Beenden"
+    vbAppWindows = 2,       // the desktop session ends
+    vbAppTaskManager = 3,   // a termination signal
+    vbFormMDIForm = 4,
+    vbFormOwner = 5,
+};
+// The mode's name; the empty text for numbers outside the table.
+QString UnloadModeName(int mode);
+
+struct StartOptions {
+    QString executablePath;
+    QString dataFolder;  // My.Path, ends with "/"
+    bool dataFolderBesideExecutable = true;
+    QString downloadFolder;  // the first start's destination
+};
+
+// One run of the program: its data, log, main window, scan engine and tray, the start-up
+// sequence and the shutdown sequence.
+class Program : public QObject {
+    Q_OBJECT
+
+public:
+    // desktop: null for the real desktop over the main window. endProcess ends the run after
+    // shutdown; by default the application's event loops end.
+    explicit Program(StartOptions options, Desktop* desktop = nullptr,
+                     std::function<void()> endProcess = {});
+    ~Program() override;
+
+    // The peer-to-peer detection pass, run once at start-up and then every second.
+    void setDetectionPass(std::function<void()> pass) { m_detectionPass = std::move(pass); }
+
+    // The start-up sequence; leaves the window in the tray (or shown when there is no tray).
+    void Form_Load();
+
+    // The shutdown sequence for the given cause; runs once, later requests are ignored.
+    void Close(int mode);
+    bool closing() const { return m_closing; }
+
+    AppData& data() { return m_data; }
+    EventLog& log() { return m_log; }
+    FrmMain& window() { return *m_window; }
+    ScanEngine& engine() { return *m_engine; }
+    Tray& tray() { return *m_tray; }
+    QTimer& Timer_CheckP2P() { return m_timerCheckP2P; }
+
+private:
+    void readSettings();
+    void writeFirstStartSettings();
+    void Form_QueryUnload(int mode);
+    void Form_Unload();
+    void closeOtherWindows();
+    void fadeOut();
+
+    StartOptions m_options;
+    AppData m_data;
+    EventLog m_log;
+    std::unique_ptr<WidgetDesktop> m_ownDesktop;
+    Desktop& m_desktop;
+    std::unique_ptr<ScanEngine> m_engine;
+    std::unique_ptr<FrmMain> m_window;
+    std::unique_ptr<Tray> m_tray;
+    QTimer m_timerCheckP2P;
+    std::function<void()> m_detectionPass;
+    std::function<void()> m_endProcess;
+    bool m_closing = false;
+};
+
+}  // namespace kw

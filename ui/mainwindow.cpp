@@ -1,0 +1,524 @@
+#include "ui/mainwindow.h"
+
+#include "core/desktop.h"
+#include "core/files.h"
+#include "core/inifile.h"
+#include "core/logactions.h"
+#include "core/settings.h"
+#include "platform/dialogs.h"
+#include "platform/fs.h"
+#include "platform/shell.h"
+#include "platform/sound.h"
+#include "scan/engine.h"
+#include "scan/register.h"
+#include "ui/colors.h"
+#include "ui/hyperlinks.h"
+#include "ui/listhover.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QWindow>
+
+namespace kw {
+namespace {
+
+constexpr char kCrLfText[] = "\r\n";
+constexpr char kPlaySymbol[] = "\u25B6";
+
+// Design colours, 0x00BBGGRR as everywhere in the program.
+constexpr qint32 kDesignBackground = 0x00C00000;
+constexpr qint32 kRed = 0x000000FF;
+constexpr qint32 kGreen = 0x0000C000;
+constexpr qint32 kWhite = 0x00FFFFFF;
+constexpr qint32 kYellow = 0x0000FFFF;
+constexpr qint32 kBlack = 0;
+// Hyperlink labels: yellow, blue while the pointer is over them.
+constexpr qint32 kLinkColor = 0x0000FFFF;
+constexpr qint32 kLinkColorMouseOver = 0x00FF0000;
+
+void setTextColor(QWidget* widget, qint32 color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, toQColor(color));
+    palette.setColor(QPalette::Text, toQColor(color));
+    widget->setPalette(palette);
+}
+
+qint32 textColor(const QWidget* widget) {
+    return fromQColor(widget->palette().color(QPalette::Text));
+}
+
+QGroupBox* makeFrame(QWidget* parent, const char* name, const QString& caption, qint32 color,
+                     const QRect& geometry) {
+    auto* frame = new QGroupBox(caption, parent);
+    frame->setObjectName(QLatin1String(name));
+    frame->setGeometry(geometry);
+    setTextColor(frame, color);
+    return frame;
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption,
+                        const QRect& geometry) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFocusPolicy(Qt::TabFocus);
+    QFont font = button->font();
+    font.setBold(true);
+    font.setPointSizeF(8.25);
+    button->setFont(font);
+    return button;
+}
+
+QPushButton* makePlayButton(QWidget* parent, const char* name, const QRect& geometry) {
+    QPushButton* button =
+        makeButton(parent, QLatin1String(name), QString::fromUtf8(kPlaySymbol), geometry);
+    QFont font = button->font();
+    font.setBold(false);
+    font.setPointSize(12);
+    button->setFont(font);
+    return button;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption,
+                  const QRect& geometry) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(geometry);
+    setTextColor(label, kWhite);
+    return label;
+}
+
+QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QRect& geometry) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(name);
+    box->setGeometry(geometry);
+    // Nothing typed here would be stored; the buttons beside the box choose.
+    box->setReadOnly(true);
+    setTextColor(box, kWhite);
+    return box;
+}
+
+QString indexed(const char* name, int index) {
+    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
+}
+
+}  // namespace
+
+FrmMain::FrmMain(AppData& data, EventLog& log, Desktop& desktop, ScanEngine& engine,
+                 QWidget* parent)
+    : QWidget(parent), m_data(data), m_log(log), m_desktop(desktop), m_engine(engine) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral(" Kopierwart"));
+    setFixedSize(kWidth, kHeight);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, toQColor(kDesignBackground));
+    setPalette(palette);
+    setAutoFillBackground(true);
+    createControls();
+    createMenu();
+
+    m_blink.setInterval(1000);
+    connect(&m_blink, &QTimer::timeout, this, &FrmMain::Blink_Timer);
+    m_blink.start();
+
+    connect(&m_engine, &ScanEngine::statisticsChanged, this, &FrmMain::setStatisticsCaption);
+    connect(&m_engine, &ScanEngine::copiedFilesChanged, this, &FrmMain::showCopiedFiles);
+    connect(&m_engine, &ScanEngine::foldersCleared, this, &FrmMain::SetText);
+}
+
+FrmMain::~FrmMain() = default;
+
+void FrmMain::createControls() {
+    // Left column: the two folders, the interval, the sound file and the window's buttons.
+    m_frame1 = makeFrame(this, "Frame1", QStringLiteral("Zu überwachendes Verzeichnis"), kRed,
+                         {6, 2, 394, 50});
+    m_frame2 = makeFrame(this, "Frame2", QStringLiteral("Zielverzeichnis"), kRed, {6, 54, 394, 50});
+    QGroupBox* folderFrames[2] = {m_frame1, m_frame2};
+    for (int i = 0; i < 2; ++i) {
+        m_text[i] = makeTextBox(folderFrames[i], indexed("Text", i), {8, 20, 234, 22});
+        m_butOpenDir[i] = makeButton(folderFrames[i], indexed("ButOpenDir", i),
+                                     QStringLiteral("Öffnen"), {248, 20, 66, 22});
+        m_butOpenDir[i]->setEnabled(false);
+        m_butBrowse[i] = makeButton(folderFrames[i], indexed("ButBrowse", i),
+                                    QStringLiteral("Suchen"), {318, 20, 66, 22});
+        connect(m_text[i], &QLineEdit::textChanged, this, [this, i] { Text_Change(i); });
+        connect(m_butOpenDir[i], &QPushButton::clicked, this, [this, i] { ButOpenDir_Click(i); });
+        connect(m_butBrowse[i], &QPushButton::clicked, this, [this, i] { ButBrowse_Click(i); });
+    }
+
+    m_labelScroll =
+        makeLabel(this, "LabelScroll", QStringLiteral("TimerIntervall (x Sec)"), {8, 108, 300, 16});
+    m_hScroll = new QScrollBar(Qt::Horizontal, this);
+    m_hScroll->setObjectName(QStringLiteral("HScroll"));
+    m_hScroll->setGeometry(8, 126, 350, 18);
+    m_hScroll->setRange(1, 60);
+    m_hScroll->setPageStep(5);
+    m_hScroll->setCursor(Qt::PointingHandCursor);
+    // A drag applies its interval once, when the thumb is let go.
+    m_hScroll->setTracking(false);
+    connect(m_hScroll, &QScrollBar::valueChanged, this, &FrmMain::HScroll_Change);
+    QPushButton* goTimer = makePlayButton(this, "butGoTimer", {366, 122, 30, 24});
+    connect(goTimer, &QPushButton::clicked, &m_engine, &ScanEngine::butGoTimer_Click);
+
+    m_label1 = makeLabel(this, "Label1",
+                         QStringLiteral("Bei Kopiervorgang folgende Sounddatei wiedergeben"),
+                         {8, 152, 390, 16});
+    m_textSound = makeTextBox(this, QStringLiteral("TextSound"), {8, 170, 250, 22});
+    QPushButton* browseSound = makeButton(this, QStringLiteral("ButBrowseSound"),
+                                          QStringLiteral("Suchen"), {264, 170, 66, 22});
+    connect(browseSound, &QPushButton::clicked, this, &FrmMain::ButBrowseSound_Click);
+    QPushButton* play = makePlayButton(this, "ButPlay", {366, 169, 30, 24});
+    connect(play, &QPushButton::clicked, this, &FrmMain::ButPlay_Click);
+
+    // The editor windows behind these three come later; until then the buttons stay disabled.
+    makeButton(this, QStringLiteral("ButPrefix"), QStringLiteral("Gesperrte Endungen"),
+               {8, 200, 140, 24})
+        ->setEnabled(false);
+    makeButton(this, QStringLiteral("ButTasklist"), QStringLiteral("Tasklist"), {152, 200, 76, 24})
+        ->setEnabled(false);
+    makeButton(this, QStringLiteral("ButList"), QStringLiteral("L"), {232, 200, 28, 24})
+        ->setEnabled(false);
+    QPushButton* color =
+        makeButton(this, QStringLiteral("ButColor"), QStringLiteral("Farbe"), {264, 200, 94, 24});
+    connect(color, &QPushButton::clicked, this, &FrmMain::ButColor_Click);
+    QPushButton* about =
+        makeButton(this, QStringLiteral("ButAbout"), QStringLiteral("?"), {366, 200, 30, 24});
+    connect(about, &QPushButton::clicked, this, &FrmMain::ButAbout_Click);
+
+    // Right column: the statistics with the copied files, and the two links.
+    m_frame3 = makeFrame(this, "Frame3", QStringLiteral("Statistik"), kGreen, {406, 2, 386, 178});
+    QPushButton* deleteLog = makeButton(m_frame3, QStringLiteral("ButDeleteLog"),
+                                        QStringLiteral("D"), {352, 16, 26, 24});
+    connect(deleteLog, &QPushButton::clicked, this,
+            [this] { DeleteLogs(m_log, m_data.My, m_desktop); });
+    m_frame =
+        makeFrame(m_frame3, "Frame", StatisticsCaption(QStringLiteral("0"), QStringLiteral("0")),
+                  kGreen, {6, 16, 340, 156});
+    m_lbFiles = new QListWidget(m_frame);
+    m_lbFiles->setObjectName(QStringLiteral("LBfiles"));
+    m_lbFiles->setGeometry(8, 20, 324, 128);
+    m_lbFiles->setUniformItemSizes(true);
+    setTextColor(m_lbFiles, kWhite);
+    EnableListHover(m_lbFiles);
+    m_lbFiles->viewport()->installEventFilter(this);
+
+    QFont linkFont = font();
+    linkFont.setPointSizeF(9.75);
+    linkFont.setBold(true);
+    m_labelMail = makeLabel(this, "LabelMail", contactMailAddress(), {412, 184, 376, 18});
+    m_labelPage = makeLabel(this, "LabelPage", homepageAddress(), {412, 204, 376, 18});
+    for (QLabel* link : {m_labelMail, m_labelPage}) {
+        link->setFont(linkFont);
+        link->installEventFilter(this);
+    }
+
+    // Bottom: the debug window across the whole width.
+    m_frame5 = makeFrame(this, "Frame5", QStringLiteral("DebugWindow"), kWhite, {6, 226, 750, 86});
+    m_lbDebug = new QListWidget(m_frame5);
+    m_lbDebug->setObjectName(QStringLiteral("LBdebug"));
+    m_lbDebug->setGeometry(8, 18, 734, 62);
+    m_lbDebug->setUniformItemSizes(true);
+    setTextColor(m_lbDebug, kYellow);
+    EnableListHover(m_lbDebug);
+    QPushButton* showLog =
+        makeButton(this, QStringLiteral("butShowLog"), QStringLiteral("L"), {762, 236, 30, 24});
+    connect(showLog, &QPushButton::clicked, this, [this] { ShowLog(m_data.My, m_desktop); });
+    QPushButton* clear =
+        makeButton(this, QStringLiteral("ButLBclear"), QStringLiteral("C"), {762, 266, 30, 24});
+    connect(clear, &QPushButton::clicked, this, [this] { ClearDebugWindow(m_log, *this); });
+}
+
+void FrmMain::createMenu() {
+    m_mnu = new QMenu(this);
+    m_mnu->setObjectName(QStringLiteral("mnu"));
+    QAction* execute = m_mnu->addAction(QStringLiteral("Datei ausführen"));
+    execute->setObjectName(QStringLiteral("mnuExecute"));
+    m_mnu->addSeparator()->setObjectName(QStringLiteral("Sep"));
+    QAction* remove = m_mnu->addAction(QStringLiteral("Datei löschen"));
+    remove->setObjectName(QStringLiteral("mnuDelete"));
+    m_mnu->addSeparator()->setObjectName(QStringLiteral("Sep1"));
+    QAction* forget = m_mnu->addAction(QStringLiteral("Datei aus der Liste entfernen"));
+    forget->setObjectName(QStringLiteral("mnuRemove"));
+    connect(execute, &QAction::triggered, this, &FrmMain::mnuExecute_Click);
+    connect(remove, &QAction::triggered, this, &FrmMain::mnuDelete_Click);
+    connect(forget, &QAction::triggered, this, &FrmMain::mnuRemove_Click);
+}
+
+void FrmMain::SetText() {
+    const QString prompt = QLatin1String(kDirectoryPlaceholder);
+    m_text[0]->setText(m_data.My.Source.isEmpty() ? prompt : m_data.My.Source);
+    m_text[1]->setText(m_data.My.Destination.isEmpty() ? prompt : m_data.My.Destination);
+}
+
+void FrmMain::applyInterval(int seconds) {
+    if (m_hScroll->value() == seconds)
+        HScroll_Change();
+    else
+        m_hScroll->setValue(seconds);
+}
+
+void FrmMain::setStatisticsCaption(const QString& caption) {
+    m_frame->setTitle(caption);
+}
+
+void FrmMain::setSoundFileText(const QString& file) {
+    m_textSound->setText(file);
+}
+
+void FrmMain::showCopiedFiles() {
+    m_lbFiles->clear();
+    m_lbFiles->addItems(m_engine.LBfiles());
+}
+
+void FrmMain::applyColorScheme() {
+    ApplyColorScheme(this, m_data.My.ControlColor, m_log);
+}
+
+int FrmMain::lineCount() const {
+    return m_lbDebug->count();
+}
+
+void FrmMain::appendLine(const QString& line) {
+    m_lbDebug->addItem(line);
+}
+
+void FrmMain::removeFirstLine() {
+    delete m_lbDebug->takeItem(0);
+}
+
+void FrmMain::selectLastLine() {
+    m_lbDebug->setCurrentRow(m_lbDebug->count() - 1);
+}
+
+void FrmMain::clearLines() {
+    m_lbDebug->clear();
+}
+
+void FrmMain::Text_Change(int index) {
+    const QString text = m_text[index]->text();
+    if (!text.isEmpty() && text != QLatin1String(kDirectoryPlaceholder))
+        m_butOpenDir[index]->setEnabled(true);
+}
+
+void FrmMain::Blink_Timer() {
+    for (QLineEdit* box : m_text) {
+        if (box->text() == QLatin1String(kDirectoryPlaceholder))
+            setTextColor(box, textColor(box) == kBlack ? kWhite : kBlack);
+        else if (textColor(box) == kBlack)
+            setTextColor(box, kWhite);
+    }
+}
+
+void FrmMain::ButBrowse_Click(int index) {
+    const QString title = index == 0 ? QStringLiteral("Zu überwachendes Verzeichnis suchen")
+                                     : QStringLiteral("Zielverzeichnis suchen");
+    const QString chosen = BrowseForFolder(this, title);
+    if (chosen.isEmpty())
+        return;
+    const QString folder = AddBackslash(chosen);
+    m_text[index]->setText(folder);
+    const QString key = index == 0 ? QStringLiteral("Source") : QStringLiteral("Destination");
+    WriteIniValue(m_data.My.INI, key, key, folder);
+    (index == 0 ? m_data.My.Source : m_data.My.Destination) = folder;
+    m_log.WriteLog(QLatin1String("Set My.") + key + QLatin1String(" = ") + folder);
+}
+
+void FrmMain::ButOpenDir_Click(int index) {
+    const QString path = m_text[index]->text();
+    m_log.WriteLog(QLatin1String("Open Path '") + path + QLatin1Char('\''));
+    OpenFolder(path);
+}
+
+void FrmMain::HScroll_Change() {
+    QTimer& timer = m_engine.Timer();
+    timer.stop();
+    const int seconds = m_hScroll->value();
+    m_data.My.ScanInterval = seconds;
+    m_labelScroll->setText(QStringLiteral("TimerIntervall (%1 Sec)").arg(seconds));
+    WriteIniValue(m_data.My.INI, QStringLiteral("Intervall"), QStringLiteral("Intervall"),
+                  QString::number(seconds));
+    m_log.WriteLog(QStringLiteral("Set Timerintervall to %1s").arg(seconds));
+    timer.setInterval(seconds * 1000);
+    timer.start();
+}
+
+QString FrmMain::selectedCopiedFile() const {
+    const QListWidgetItem* item = m_lbFiles->currentItem();
+    return item && item->isSelected() ? item->text() : QString();
+}
+
+void FrmMain::removeSelectedCopiedFile() {
+    const QString path = selectedCopiedFile();
+    if (path.isEmpty())
+        return;
+    m_engine.LBfiles().removeOne(path);
+    delete m_lbFiles->takeItem(m_lbFiles->currentRow());
+}
+
+bool FrmMain::LBfiles_MouseDown(QMouseEvent* event) {
+    if (event->button() != Qt::RightButton || selectedCopiedFile().isEmpty())
+        return false;
+    m_mnu->exec(event->globalPosition().toPoint());
+    return true;
+}
+
+void FrmMain::mnuExecute_Click() {
+    const QString path = selectedCopiedFile();
+    if (!path.isEmpty())
+        m_desktop.ShellOpen(path, {});
+}
+
+void FrmMain::mnuDelete_Click() {
+    const QString path = selectedCopiedFile();
+    if (path.isEmpty())
+        return;
+    hide();
+    const int answer = m_desktop.ShowMessage(
+        QStringLiteral("Datei löschen"),
+        QLatin1String("Wollen Sie die Datei") + QLatin1String(kCrLfText) + path +
+            QLatin1String(kCrLfText) + QLatin1String("wirklich löschen ?"),
+        MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer == IDYES) {
+        const int result = DeleteFileForced(path);
+        // A file that is still there keeps its line: the list must not claim it was deleted.
+        if (result > 0) {
+            m_log.WriteLog(QLatin1String("Error deleting '") + path + QLatin1String("': ") +
+                           fs::errorText(result));
+        } else {
+            removeSelectedCopiedFile();
+        }
+    }
+    show();
+}
+
+void FrmMain::mnuRemove_Click() {
+    removeSelectedCopiedFile();
+}
+
+void FrmMain::ButAbout_Click() {
+    m_log.WriteLog(QStringLiteral("Showing About"));
+    const QString crLf = QLatin1String(kCrLfText);
+    const QString& title = m_data.My.ProgramTitle;
+    const QString text =
+        title + QLatin1Char(' ') + m_data.My.ProgramVersion + crLf +
+        QLatin1String("     Kontakt: ") + contactMailAddress() + crLf + crLf +
+        QLatin1String("Genial ist der ") + title + QLatin1String(" für P2P-Programme .)") + crLf +
+        QLatin1String("Keine Dateien im Upload-Verzeichnis = KEIN UPLOAD") + crLf + crLf;
+    hide();
+    m_desktop.ShowMessage(QStringLiteral("About"), text, MB_OK);
+    show();
+}
+
+void FrmMain::ButPlay_Click() {
+    const QString file = m_textSound->text();
+    if (!file.isEmpty())
+        m_log.WriteLog(QLatin1String("Playing '") + m_data.My.SoundFile + QLatin1Char('\''));
+    m_desktop.PlaySoundFile(1, file);
+}
+
+void FrmMain::ButBrowseSound_Click() {
+    const QString file = BrowseForFile(this, QStringLiteral("*.wav"));
+    if (file.isEmpty())
+        return;
+    if (!CanPlaySoundFile(file)) {
+        m_desktop.ShowMessage(QStringLiteral("Fehler"),
+                              QStringLiteral("Die angegebene Datei kann nicht wiedergegeben "
+                                             "werden !"),
+                              MB_ICONERROR);
+        return;
+    }
+    m_textSound->setText(file);
+    WriteIniValue(m_data.My.INI, QStringLiteral("Sound"), QStringLiteral("Sound"), file);
+    m_data.My.SoundFile = file;
+    m_log.WriteLog(QLatin1String("Set My.SoundFile = ") + file);
+}
+
+void FrmMain::ButColor_Click() {
+    const qint32 color = PickColor(this);
+    if (color < 0)
+        return;
+    m_data.My.ControlColor = color;
+    WriteIniValue(m_data.My.INI, QStringLiteral("Color"), QStringLiteral("Color"),
+                  QString::number(color));
+    applyColorScheme();
+}
+
+void FrmMain::RandomBackgroundColor() {
+    m_data.My.ControlColor = RandomColor();
+    WriteIniValue(m_data.My.INI, QStringLiteral("Color"), QStringLiteral("Color"),
+                  QString::number(m_data.My.ControlColor));
+    applyColorScheme();
+}
+
+void FrmMain::LabelMail_Click() {
+    m_log.WriteLog(QStringLiteral("Open Email"));
+    SendMail(
+        m_desktop, m_labelMail->text(),
+        m_data.My.ProgramTitle + QLatin1String(" (") + m_data.My.ProgramVersion + QLatin1Char(')'),
+        {});
+}
+
+void FrmMain::LabelPage_Click() {
+    m_log.WriteLog(QStringLiteral("Launching WebBrowser for Homepage"));
+    OpenInBrowser(m_desktop, m_labelPage->text());
+}
+
+void FrmMain::DragWindow() {
+    if (QWindow* window = windowHandle())
+        window->startSystemMove();
+}
+
+void FrmMain::closeEvent(QCloseEvent* event) {
+    // The window never closes by itself: the program's shutdown ends it, whatever the cause.
+    event->ignore();
+    Q_EMIT closeRequested();
+}
+
+void FrmMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && m_hideWhenMinimized)
+        QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
+}
+
+void FrmMain::mousePressEvent(QMouseEvent* event) {
+    QWidget* pressed = childAt(event->position().toPoint());
+    if (event->button() == Qt::RightButton && !pressed) {
+        RandomBackgroundColor();
+        return;
+    }
+    const bool dragsWindow = !pressed || pressed == m_frame1 || pressed == m_frame2 ||
+                             pressed == m_frame3 || pressed == m_frame || pressed == m_frame5 ||
+                             pressed == m_label1 || pressed == m_labelScroll;
+    if (event->buttons() == Qt::LeftButton && dragsWindow)
+        DragWindow();
+}
+
+bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::MouseButtonPress)
+        return false;
+    auto* press = static_cast<QMouseEvent*>(event);
+    if (watched == m_lbFiles->viewport())
+        return LBfiles_MouseDown(press);
+    if (press->button() != Qt::LeftButton)
+        return false;
+    if (watched == m_labelMail) {
+        LabelMail_Click();
+        return true;
+    }
+    if (watched == m_labelPage) {
+        LabelPage_Click();
+        return true;
+    }
+    return false;
+}
+
+}  // namespace kw

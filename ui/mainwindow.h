@@ -1,0 +1,127 @@
+#pragma once
+
+#include "core/eventlog.h"
+
+#include <QTimer>
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QAction;
+class QPushButton;
+class QScrollBar;
+
+namespace kw {
+
+struct AppData;
+class Desktop;
+class ScanEngine;
+
+// The program's one permanent window: the two folders, the scan interval, the sound file, the
+// statistics with the copied files and the debug window.
+//
+// Every control carries its name as objectName, so the colour scheme and tests find it by name.
+// Elements of control arrays are named with their index in parentheses: "Text(0)", "Text(1)",
+// "ButOpenDir(0)", "ButBrowse(1)"; ButBrowseSound is its array's only element and keeps the
+// plain name. The working lists of the scan cycle live in the engine, not here.
+//
+// The window also is the log's debug window: the list LBdebug.
+class FrmMain : public QWidget, public DebugWindow {
+    Q_OBJECT
+
+public:
+    // 11970 x 4725 twips at 15 twips per pixel.
+    static constexpr int kWidth = 798;
+    static constexpr int kHeight = 315;
+
+    FrmMain(AppData& data, EventLog& log, Desktop& desktop, ScanEngine& engine,
+            QWidget* parent = nullptr);
+    ~FrmMain() override;
+
+    // Text(0) and Text(1) show the folders, or the prompt for a folder that is not set.
+    void SetText();
+    // The interval as the scroll bar's change handler applies it: position, caption, settings
+    // file, log line and a scan timer restarted for a full interval.
+    void applyInterval(int seconds);
+    void setStatisticsCaption(const QString& caption);
+    void setSoundFileText(const QString& file);
+    void showCopiedFiles();
+    void applyColorScheme();
+
+    // Whether minimising hides the window: only when the tray can show it again.
+    void setHideWhenMinimized(bool hide) { m_hideWhenMinimized = hide; }
+
+    QTimer& Blink() { return m_blink; }
+
+    // DebugWindow
+    int lineCount() const override;
+    void appendLine(const QString& line) override;
+    void removeFirstLine() override;
+    void selectLastLine() override;
+    void clearLines() override;
+
+    // Handlers, public so that tests drive them as a click would.
+    void ButBrowse_Click(int index);
+    void ButOpenDir_Click(int index);
+    void HScroll_Change();
+    void mnuExecute_Click();
+    void mnuDelete_Click();
+    void mnuRemove_Click();
+    void ButAbout_Click();
+    void ButPlay_Click();
+    void ButBrowseSound_Click();
+    void ButColor_Click();
+    void RandomBackgroundColor();
+    void Blink_Timer();
+    void LabelMail_Click();
+    void LabelPage_Click();
+
+Q_SIGNALS:
+    // The window's own close command; the program decides what closing means.
+    void closeRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void createMenu();
+    void Text_Change(int index);
+    bool LBfiles_MouseDown(QMouseEvent* event);
+    void DragWindow();
+    QString selectedCopiedFile() const;
+    void removeSelectedCopiedFile();
+
+    AppData& m_data;
+    EventLog& m_log;
+    Desktop& m_desktop;
+    ScanEngine& m_engine;
+    bool m_hideWhenMinimized = false;
+    QTimer m_blink;
+
+    QGroupBox* m_frame1 = nullptr;
+    QGroupBox* m_frame2 = nullptr;
+    QLineEdit* m_text[2] = {};
+    QPushButton* m_butOpenDir[2] = {};
+    QPushButton* m_butBrowse[2] = {};
+    QLabel* m_labelScroll = nullptr;
+    QScrollBar* m_hScroll = nullptr;
+    QLabel* m_label1 = nullptr;
+    QLineEdit* m_textSound = nullptr;
+    QGroupBox* m_frame3 = nullptr;
+    QGroupBox* m_frame = nullptr;
+    QListWidget* m_lbFiles = nullptr;
+    QGroupBox* m_frame5 = nullptr;
+    QListWidget* m_lbDebug = nullptr;
+    QLabel* m_labelMail = nullptr;
+    QLabel* m_labelPage = nullptr;
+    QMenu* m_mnu = nullptr;
+};
+
+}  // namespace kw
