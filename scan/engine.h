@@ -1,8 +1,14 @@
 #pragma once
 
+#include "scan/failure.h"
+
+#include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+
+#include <optional>
 
 namespace kw {
 
@@ -28,7 +34,8 @@ public:
     // Removes what copies of an earlier, killed run left behind in the destination folder.
     void RemoveAbandonedCopies();
     // Shutdown: a copy in progress stops at its next yield and removes its temporary file, and
-    // the interrupted tick ends without another step.
+    // the interrupted tick ends without another step. The timer stops and later ticks do
+    // nothing. The engine must outlive a tick that is running, so delete it only afterwards.
     void Abandon();
 
     QTimer& Timer() { return m_timer; }
@@ -38,6 +45,8 @@ public:
     const QStringList& LBtask() const { return m_LBtask; }
     // Destination paths of this run's copies, each at most once, in alphabetical order.
     QStringList& LBfiles() { return m_LBfiles; }
+    // Destination paths copied in this run, in the order of copying, duplicates kept.
+    const QStringList& LBpath() const { return m_LBpath; }
 
 Q_SIGNALS:
     // A folder setting was cleared: the main window shows its prompt again (SetText).
@@ -46,15 +55,40 @@ Q_SIGNALS:
     void copiedFilesChanged();
 
 private:
-    // ... (the engine's own state and steps)
+    // How the work on one file or one pass ends.
+    enum class Step { Next, Restart, Stop };
+
+    void runTick();
+    Step filePass();
+    Step decideFile(const QString& name);
+    Step copyNewFile(const QString& sourcePath, const QString& destinationPath,
+                     const QDateTime& created);
+    void recordCopy(const QString& sourcePath, const QString& destinationPath, qint64 size,
+                    const QDateTime& created);
+    Step renameCollision(const QString& sourcePath, const QString& destinationPath);
+    bool sameContent(const QString& sourcePath, const QString& destinationPath, bool* stop);
+    void addToLBfiles(const QString& destinationPath);
+    // Lets pending events run; false when the engine was abandoned meanwhile.
+    bool yieldToEvents();
+    Step fail(int code, const QString& description);
+    void reportSameFolder(const QString& folder);
+
     AppData& m_data;
     EventLog& m_log;
     Desktop& m_desktop;
     QTimer m_timer;
     bool m_scanBusy = false;
+    bool m_abandoned = false;
+    std::optional<Failure> m_failure;  // ends the running tick
+    // The folders of the running pass, as they were when the watched folder was listed.
+    QString m_passSource;
+    QString m_passDestination;
     QStringList m_LBf;
     QStringList m_LBtask;
     QStringList m_LBfiles;
+    QStringList m_LBpath;
+    QList<qint64> m_LBpathSize;  // parallel to m_LBpath
+    QList<QDateTime> m_LBdate;   // parallel to m_LBpath: the creation time at whole seconds
 };
 
 }  // namespace kw

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/posix/fd.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+// Copying and comparing file contents. Failures are errno values (0 is success), plus
+// kSourceChanged for a source that did not hold still while it was read.
+namespace kw::fs {
+
+// The source ended early, grew, was rewritten or was replaced while it was copied.
+inline constexpr int kSourceChanged = -1;
+
+// Hidden name of a copy in progress: prefix + random + suffix, in the destination folder.
+inline constexpr char kPartialPrefix[] = ".Kopierwart-";
+inline constexpr char kPartialSuffix[] = ".part";
+
+// Copies count bytes from the current position of one open file to the current position of
+// another: in the kernel where it can, else through a buffer. 0, errno, or kSourceChanged when
+// the source ends before count bytes.
+int CopyBytes(qint64 count, int sourceFd, int destinationFd);
+
+// One file copied into a folder under a hidden temporary name. The copy gets its real name only
+// when the whole, unchanged source is on disk, so no reader ever sees a partial file under that
+// name. A copy that is not committed removes its temporary file, and only that.
+class StagedCopy {
+public:
+    StagedCopy() = default;
+    ~StagedCopy();
+    StagedCopy(const StagedCopy&) = delete;
+    StagedCopy& operator=(const StagedCopy&) = delete;
+
+    // Opens the source and creates the temporary file in folder. 0 or errno.
+    int begin(const QString& source, const QString& folder);
+    // The source's size when the copy began.
+    qint64 sourceSize() const { return m_size; }
+    qint64 copied() const { return m_copied; }
+    // Copies count more bytes. 0, errno or kSourceChanged.
+    int copy(qint64 count);
+    // Proves the copy (every byte copied, the source unchanged since begin, the copy as long as
+    // the source), flushes it and names it name in the folder without replacing anything there.
+    // 0, EEXIST when that name exists, kSourceChanged, or errno.
+    int commit(const QString& name);
+    // Removes the temporary file. 0 when it is gone (or was never made), else errno.
+    int discard();
+    // The temporary file while there is one, else empty.
+    QString partialPath() const;
+
+private:
+    QByteArray m_sourcePath;
+    QByteArray m_folder;
+    QByteArray m_partialName;
+    Fd m_source;
+    Fd m_folderFd;
+    Fd m_partial;
+    bool m_partialExists = false;
+    qint64 m_size = 0;
+    qint64 m_copied = 0;
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
+    qint64 m_modifiedNs = 0;
+};
+
+enum class Comparison { Equal, Different, Failed, Interrupted };
+// Compares two files byte by byte. afterChunk runs after every 1,024,000 bytes; when it answers
+// false the comparison stops with Interrupted.
+Comparison compareContents(const QString& first, const QString& second,
+                           const std::function<bool()>& afterChunk = {});
+
+// True when both paths name the same file or folder (links followed): same device and inode,
+// whatever the spelling, links or bind mounts.
+bool sameFile(const QString& first, const QString& second);
+
+}  // namespace kw::fs

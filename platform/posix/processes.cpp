@@ -1,0 +1,111 @@
+#include "platform/processes.h"
+
+#include "platform/posix/fd.h"
+#include "platform/textcodec.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+
+namespace kw {
+namespace {
+
+QByteArray readSmallFile(const QByteArray& path) {
+    Fd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    QByteArray bytes;
+    if (!fd.valid())
+        return bytes;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    return bytes;
+}
+
+QByteArray readLink(const QByteArray& path) {
+    char buffer[4096];
+    const ssize_t n = ::readlink(path.constData(), buffer, sizeof buffer);
+    return n > 0 ? QByteArray(buffer, n) : QByteArray();
+}
+
+QByteArray baseName(const QByteArray& path) {
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+bool isRegularFile(const QByteArray& path) {
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The names one process is known by: executable, argv[0] and the script an interpreter runs.
+QList<QByteArray> namesOf(const QByteArray& processFolder) {
+    QList<QByteArray> names;
+    const auto add = [&names](const QByteArray& name) {
+        if (!name.isEmpty() && !names.contains(name))
+            names.append(name);
+    };
+
+    QByteArray executable = readLink(processFolder + "/exe");
+    if (executable.endsWith(" (deleted)"))
+        executable.chop(int(std::strlen(" (deleted)")));
+    add(baseName(executable));
+
+    const QList<QByteArray> arguments = readSmallFile(processFolder + "/cmdline").split('\0');
+    if (!arguments.isEmpty())
+        add(baseName(arguments.first()));
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QByteArray& argument = arguments[i];
+        if (argument.isEmpty() || argument.startsWith('-'))
+            continue;
+        const QByteArray script =
+            argument.startsWith('/') ? argument : processFolder + "/cwd/" + argument;
+        if (isRegularFile(script))
+            add(baseName(argument));
+        break;
+    }
+
+    // Kernel threads have neither an executable nor arguments; their short name stands in.
+    if (names.isEmpty())
+        add(readSmallFile(processFolder + "/comm").trimmed());
+    return names;
+}
+
+bool isProcessId(const char* name) {
+    if (!*name)
+        return false;
+    for (; *name; ++name) {
+        if (!std::isdigit(static_cast<unsigned char>(*name)))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool EnumRunningProcesses(QStringList& names, QList<qint64>& ids) {
+    names.clear();
+    ids.clear();
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return false;
+    while (const dirent* entry = ::readdir(proc)) {
+        if (!isProcessId(entry->d_name))
+            continue;
+        const qint64 id = QByteArray(entry->d_name).toLongLong();
+        for (const QByteArray& name : namesOf(QByteArray("/proc/") + entry->d_name)) {
+            names.append(decodeLocal(name));
+            ids.append(id);
+        }
+    }
+    ::closedir(proc);
+    return true;
+}
+
+}  // namespace kw

@@ -1,0 +1,88 @@
+#include "scan/bincopy.h"
+
+#include "core/desktop.h"
+#include "core/files.h"
+#include "platform/filecopy.h"
+#include "platform/fs.h"
+#include "scan/failure.h"
+#include "scan/listing.h"
+
+#include <QCoreApplication>
+
+#include <cerrno>
+#include <memory>
+
+namespace kw {
+namespace {
+
+int failureCode(int error) {
+    return error == fs::kSourceChanged ? kSourceChanged : kSystemFailure + error;
+}
+
+}  // namespace
+
+int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
+            bool overwrite, bool showProgress, const QString& caption, CopyReport* report,
+            const std::function<bool()>& keepGoing) {
+    CopyReport unused;
+    CopyReport& outcome = report ? *report : unused;
+    outcome = CopyReport();
+
+    const auto sourceFacts = fs::factsFollowingLinks(source);
+    if (!sourceFacts || sourceFacts->kind != fs::Kind::Regular)
+        return kSourceMissing;
+
+    const QString folder = AddBackslash(destinationFolder);
+    if (!FolderExists(folder, false) && !CreateFolderPath(folder))
+        return kFolderNotCreated;
+    const QString name = FileNameOf(source);
+    const QString destination = folder + name;
+    if (fs::facts(destination)) {
+        if (!overwrite)
+            return kDestinationExists;
+        if (fs::removeFile(destination) != 0)
+            return kDestinationNotReplaced;
+    }
+
+    fs::StagedCopy copy;
+    int error = copy.begin(source, folder);
+    const qint64 size = copy.sourceSize();
+    std::unique_ptr<CopyProgress> progress;
+    if (error == 0 && showProgress) {
+        progress = desktop.CreateProgressWindow();
+        progress->SetOption(0, size, caption, true);
+    }
+
+    // A file of 0 bytes, and one that is an exact multiple of the chunk, get a last pass that
+    // copies nothing, so the window always sees the final value.
+    bool interrupted = false;
+    for (qint64 position = 0; error == 0 && position <= size; position += kCopyChunk) {
+        if (position == 0 && progress)
+            progress->SetMessage(source + QLatin1String(" -> ") + destination);
+        const qint64 count = std::min(kCopyChunk, size - position);
+        error = copy.copy(count);
+        if (error != 0)
+            break;
+        if (progress)
+            progress->SetValue(copy.copied());
+        QCoreApplication::processEvents();
+        if (keepGoing && !keepGoing()) {
+            interrupted = true;
+            break;
+        }
+    }
+    int result = interrupted ? kCopyInterrupted : error != 0 ? failureCode(error) : kCopied;
+    if (result == kCopied) {
+        // Another program may have put a file of that name there while the copy ran.
+        error = copy.commit(name);
+        result = error == 0 ? kCopied : error == EEXIST ? kDestinationExists : failureCode(error);
+    }
+    outcome.bytes = copy.copied();
+    if (result != kCopied) {
+        outcome.partialFile = copy.partialPath();
+        outcome.partialRemoved = copy.discard() == 0;
+    }
+    return result;
+}
+
+}  // namespace kw

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace kw {
+
+class Desktop;
+
+// BinCopy's results; any other value is a failure code of scan/failure.h (positive, never 1).
+inline constexpr int kCopied = 1;
+inline constexpr int kSourceMissing = 0;
+inline constexpr int kFolderNotCreated = -1;
+inline constexpr int kDestinationExists = -2;
+inline constexpr int kDestinationNotReplaced = -3;
+
+// The copy moves this many bytes between two updates of its progress window.
+inline constexpr qint64 kCopyChunk = 1'024'000;
+
+// What a copy leaves for its caller to report.
+struct CopyReport {
+    qint64 bytes = 0;            // bytes copied, the whole source on success
+    QString partialFile;         // the temporary file this copy wrote, empty when it made none
+    bool partialRemoved = true;  // false when that file is still there
+};
+
+// Copies source into destinationFolder (created with its parents when missing) under the
+// source's own name. The bytes go into a hidden temporary file in that folder, which gets the
+// real name only when the whole, unchanged source is on disk; any failure removes it and
+// nothing else. With showProgress a progress window shows caption, the paths and the bytes
+// done; after every chunk the pending events run, and then keepGoing (when given) may stop the
+// copy. overwrite removes an existing destination file first; without it an existing file is
+// left alone, also one that appears while the copy runs.
+int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
+            bool overwrite, bool showProgress, const QString& caption, CopyReport* report = nullptr,
+            const std::function<bool()>& keepGoing = {});
+
+}  // namespace kw

@@ -1,0 +1,314 @@
+#include "scan/engine.h"
+
+#include "core/desktop.h"
+#include "core/eventlog.h"
+#include "core/files.h"
+#include "core/settings.h"
+#include "platform/filecopy.h"
+#include "platform/fs.h"
+#include "scan/bincopy.h"
+#include "scan/fileoperation.h"
+#include "scan/listing.h"
+#include "scan/register.h"
+#include "scan/watchdog.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace kw {
+namespace {
+
+const QString kCrLfText = QString::fromLatin1(kCrLf);
+
+QString quoted(const QString& text) {
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+// Two folder settings name one folder when their resolved paths are equal, or when they reach
+// the same folder some other way (a bind mount).
+bool sameFolder(const QString& first, const QString& second) {
+    const QString a = fs::canonicalPath(first);
+    return (!a.isEmpty() && a == fs::canonicalPath(second)) || fs::sameFile(first, second);
+}
+
+}  // namespace
+
+ScanEngine::ScanEngine(AppData& data, EventLog& log, Desktop& desktop, QObject* parent)
+    : QObject(parent), m_data(data), m_log(log), m_desktop(desktop) {
+    connect(&m_timer, &QTimer::timeout, this, &ScanEngine::Timer_Timer);
+}
+
+ScanEngine::~ScanEngine() = default;
+
+void ScanEngine::Timer_Timer() {
+    if (m_scanBusy || m_abandoned)
+        return;
+    m_scanBusy = true;
+    m_failure.reset();
+    runTick();
+    if (m_failure && !m_abandoned && m_failure->code > 0 && m_failure->code != kIndexOutOfRange) {
+        m_log.WriteLog(QLatin1String("TimerError (") + QString::number(m_failure->code) +
+                       QLatin1Char(')'));
+        m_log.WriteLog(QLatin1String("ErrorDescription: ") + m_failure->description);
+    }
+    m_failure.reset();
+    m_scanBusy = false;
+}
+
+void ScanEngine::butGoTimer_Click() {
+    m_timer.stop();
+    m_log.WriteLog(QStringLiteral("Start Scanning..."));
+    Timer_Timer();
+    if (m_abandoned)
+        return;
+    m_log.WriteLog(QStringLiteral("Scanning complete !"));
+    // An interval of 0 (no valid setting yet) keeps the timer still, as a timer without an
+    // interval never fires.
+    const int interval = m_data.My.ScanInterval * 1000;
+    m_timer.setInterval(interval);
+    if (interval > 0)
+        m_timer.start();
+}
+
+bool ScanEngine::ValidateDirectories() {
+    Settings& my = m_data.My;
+    bool cleared = false;
+    if (!my.Source.isEmpty()) {
+        FolderExists(my.Source, true);
+        if (!FolderExists(my.Source, false)) {
+            m_log.WriteLog(QLatin1String("Error creating Directory My.Source ") +
+                           quoted(my.Source));
+            m_desktop.ShowMessage(
+                QStringLiteral("Fehler"),
+                QLatin1String("Das zu überwachende Verzeichnis ") + quoted(my.Source) +
+                    QLatin1String(" ist nicht vorhanden und kann nicht angelegt werden !") +
+                    kCrLfText + kCrLfText +
+                    QLatin1String("Bitte geben Sie ein neues Verzeichnis an, welches überwacht "
+                                  "werden soll.") +
+                    kCrLfText,
+                MB_ICONERROR);
+            my.Source.clear();
+            cleared = true;
+        }
+    }
+    if (!my.Destination.isEmpty()) {
+        if (!FolderExists(my.Destination, false))
+            CreateFolderPath(my.Destination);
+        if (!FolderExists(my.Destination, false)) {
+            m_log.WriteLog(QLatin1String("Error creating Directory My.Destination ") +
+                           quoted(my.Destination));
+            m_desktop.ShowMessage(
+                QStringLiteral("Fehler"),
+                QLatin1String("Das Zielverzeichnis ") + quoted(my.Destination) +
+                    QLatin1String(" kann nicht angelegt werden.") + kCrLfText + kCrLfText +
+                    QLatin1String("Bitte geben Sie ein neues Zielverzeichnis an.") + kCrLfText,
+                MB_ICONERROR);
+            my.Destination.clear();
+            cleared = true;
+        }
+    }
+    // Copying a folder into itself would find every file "already there" and delete it.
+    if (!my.Source.isEmpty() && !my.Destination.isEmpty() &&
+        sameFolder(my.Source, my.Destination)) {
+        QString folder = fs::canonicalPath(my.Destination);
+        reportSameFolder(folder.isEmpty() ? my.Destination : AddBackslash(folder));
+        my.Destination.clear();
+        cleared = true;
+    }
+    if (cleared)
+        Q_EMIT foldersCleared();
+    return !my.Source.isEmpty() && !my.Destination.isEmpty();
+}
+
+void ScanEngine::reportSameFolder(const QString& folder) {
+    m_log.WriteLog(QLatin1String("Error same Directory for My.Source and My.Destination ") +
+                   quoted(folder));
+    m_desktop.ShowMessage(
+        QStringLiteral("Fehler"),
+        QLatin1String("Das zu überwachende Verzeichnis und das Zielverzeichnis sind dasselbe "
+                      "Verzeichnis ") +
+            quoted(folder) + QLatin1String(" !") + kCrLfText + kCrLfText +
+            QLatin1String("Bitte geben Sie ein anderes Zielverzeichnis an.") + kCrLfText,
+        MB_ICONERROR);
+}
+
+void ScanEngine::RemoveAbandonedCopies() {
+    const QString folder = m_data.My.Destination;
+    if (folder.isEmpty())
+        return;
+    const QString prefix = QString::fromLatin1(fs::kPartialPrefix);
+    for (const QString& name : fs::namesStartingWith(folder, prefix)) {
+        const QString path = AddBackslash(folder) + name;
+        const auto facts = fs::facts(path);
+        if (!name.endsWith(QLatin1String(fs::kPartialSuffix)) || !facts ||
+            facts->kind != fs::Kind::Regular)
+            continue;
+        if (fs::removeFile(path) == 0)
+            m_log.WriteLog(QLatin1String("Removed abandoned copy ") + quoted(path));
+        else
+            m_log.WriteLog(QLatin1String("Can't remove abandoned copy ") + quoted(path));
+    }
+}
+
+void ScanEngine::Abandon() {
+    m_abandoned = true;
+    m_timer.stop();
+}
+
+void ScanEngine::runTick() {
+    if (!ValidateDirectories())
+        return;
+    Step step = Step::Restart;
+    while (step == Step::Restart)
+        step = filePass();
+    if (step == Step::Stop || !yieldToEvents())
+        return;
+    if (const int code = TaskWatchdogPass(m_data, m_log, m_desktop, m_LBtask)) {
+        fail(code, FailureDescription(code));
+        return;
+    }
+    yieldToEvents();
+}
+
+ScanEngine::Step ScanEngine::filePass() {
+    m_passSource = m_data.My.Source;
+    m_passDestination = m_data.My.Destination;
+    const TextArray names = ListFolderFiles(m_passSource);
+    m_LBf = names.value_or(QStringList());
+    if (!names)
+        return fail(kListingFailed, QLatin1String("The watched folder ") + quoted(m_passSource) +
+                                        QLatin1String(" cannot be listed"));
+    const qsizetype count = m_LBf.size();
+    for (qsizetype i = 0; i < count; ++i) {
+        const Step step = decideFile(m_LBf.at(i));
+        if (step != Step::Next)
+            return step;
+    }
+    return Step::Next;
+}
+
+ScanEngine::Step ScanEngine::decideFile(const QString& name) {
+    const QString sourcePath = m_passSource + name;
+    const QString destinationPath = m_passDestination + name;
+
+    if (FindInArray(m_data.BlockedExtensions, FileExtension(sourcePath).toLower()) >= 0)
+        return Step::Next;
+
+    const qint64 size = FileLength(sourcePath);
+    const QDateTime created = GetFileDate(sourcePath);
+    if (FindInArray(m_data.CopiedFiles, CopyKey(sourcePath, size, created)) >= 0) {
+        DeleteSource(m_log, sourcePath, true);
+        return Step::Next;
+    }
+
+    const int j = FindListEntry(m_LBpath, destinationPath);
+    if (j >= 0 && m_LBdate.at(j) == created && m_LBpathSize.at(j) == size) {
+        DeleteSource(m_log, sourcePath, false);
+        return Step::Next;
+    }
+
+    if (FileExists(destinationPath)) {
+        // Equal name and size are no proof: only equal contents make the source a duplicate.
+        if (FileLength(destinationPath) == size) {
+            bool stop = false;
+            const bool equal = sameContent(sourcePath, destinationPath, &stop);
+            if (stop)
+                return Step::Stop;
+            if (equal) {
+                DeleteSource(m_log, sourcePath, false);
+                return Step::Next;
+            }
+        }
+        return renameCollision(sourcePath, destinationPath);
+    }
+    return copyNewFile(sourcePath, destinationPath, created);
+}
+
+bool ScanEngine::sameContent(const QString& sourcePath, const QString& destinationPath,
+                             bool* stop) {
+    const fs::Comparison result =
+        fs::compareContents(sourcePath, destinationPath, [this] { return yieldToEvents(); });
+    *stop = result == fs::Comparison::Interrupted;
+    return result == fs::Comparison::Equal;
+}
+
+ScanEngine::Step ScanEngine::copyNewFile(const QString& sourcePath, const QString& destinationPath,
+                                         const QDateTime& created) {
+    m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
+    CopyReport report;
+    const int result =
+        BinCopy(m_desktop, sourcePath, ParentFolder(destinationPath), false, true,
+                QStringLiteral("Neue Datei kopieren"), &report, [this] { return !m_abandoned; });
+    if (m_abandoned)
+        return Step::Stop;
+    if (result == kCopied) {
+        // The copy holds what the source held when it was opened, which is what the register
+        // and the statistics must describe.
+        recordCopy(sourcePath, destinationPath, report.bytes, created);
+        return Step::Next;
+    }
+    // Only what this copy wrote is removed; a destination file it did not write stays.
+    QString text = QLatin1String("CopyError (") + QString::number(result) +
+                   QLatin1String(") - Delete Destination.....");
+    text += report.partialRemoved ? QStringLiteral("Success")
+                                  : QLatin1String("Can't Delete ") + quoted(report.partialFile);
+    m_log.WriteLog(text);
+    return Step::Next;
+}
+
+void ScanEngine::recordCopy(const QString& sourcePath, const QString& destinationPath, qint64 size,
+                            const QDateTime& created) {
+    Settings& my = m_data.My;
+    const QString key = CopyKey(sourcePath, size, created);
+    if (!my.SoundFile.isEmpty())
+        m_desktop.PlaySoundFile(1, my.SoundFile);
+    AppendToFile(my.CopyListFile, key);
+    AddArray(m_data.CopiedFiles, key, AddMode::AtEnd);
+    Q_EMIT statisticsChanged(AddToStatistics(my, size));
+    addToLBfiles(destinationPath);
+    m_LBpath.append(destinationPath);
+    m_LBpathSize.append(size);
+    m_LBdate.append(created);
+    DeleteSource(m_log, sourcePath, true);
+}
+
+void ScanEngine::addToLBfiles(const QString& destinationPath) {
+    if (FindListEntry(m_LBfiles, destinationPath) != -1)
+        return;
+    const auto position = std::lower_bound(
+        m_LBfiles.begin(), m_LBfiles.end(), destinationPath,
+        [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    m_LBfiles.insert(position, destinationPath);
+    Q_EMIT copiedFilesChanged();
+}
+
+ScanEngine::Step ScanEngine::renameCollision(const QString& sourcePath,
+                                             const QString& destinationPath) {
+    const QString base = FileNameOf(destinationPath);
+    for (int k = 1;; ++k) {
+        if (k > 999)
+            return fail(kInvalidArgument, QLatin1String("No free number from 001 to 999 for ") +
+                                              quoted(base) + QLatin1String(" in ") +
+                                              quoted(m_passDestination));
+        const QString candidate = QStringLiteral("%1 ").arg(k, 3, 10, QLatin1Char('0')) + base;
+        // Any entry of that name counts, also a folder or a link, as none may be replaced.
+        if (fs::facts(m_passDestination + candidate))
+            continue;
+        m_log.WriteLog(QLatin1String("Renaming ") + sourcePath + QLatin1String(" -> ") + candidate);
+        if (FileOperationQuiet(FileOp::Rename, sourcePath, candidate))
+            return Step::Restart;
+    }
+}
+
+bool ScanEngine::yieldToEvents() {
+    QCoreApplication::processEvents();
+    return !m_abandoned;
+}
+
+ScanEngine::Step ScanEngine::fail(int code, const QString& description) {
+    m_failure = Failure{code, description};
+    return Step::Stop;
+}
+
+}  // namespace kw

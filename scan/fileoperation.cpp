@@ -1,0 +1,61 @@
+#include "scan/fileoperation.h"
+
+#include "core/files.h"
+#include "platform/filecopy.h"
+#include "platform/fs.h"
+#include "scan/listing.h"
+
+#include <cerrno>
+
+namespace kw {
+namespace {
+
+QString targetPath(const QString& from, const QString& to) {
+    if (to.endsWith(QLatin1Char('/')) || fs::isDirectory(to))
+        return AddBackslash(to) + FileNameOf(from);
+    return to;
+}
+
+bool copyFile(const QString& from, const QString& to) {
+    fs::StagedCopy copy;
+    return copy.begin(from, ParentFolder(to)) == 0 && copy.copy(copy.sourceSize()) == 0 &&
+           copy.commit(FileNameOf(to)) == 0;
+}
+
+bool moveFile(const QString& from, const QString& to) {
+    const int error = fs::renameNoReplace(from, to);
+    if (error == 0)
+        return true;
+    // Across file systems a move is a copy that proves itself, then the removal of the source.
+    return error == EXDEV && copyFile(from, to) && fs::removeFile(from) == 0;
+}
+
+}  // namespace
+
+bool FileOperation(FileOp operation, const QString& from, const QString& to, bool withFolders) {
+    if (from.isEmpty())
+        return false;
+    switch (operation) {
+        case FileOp::Copy:
+            if (withFolders && to.endsWith(QLatin1Char('/')) && !CreateFolderPath(to))
+                return false;
+            return copyFile(from, targetPath(from, to));
+        case FileOp::Move:
+            return moveFile(from, targetPath(from, to));
+        case FileOp::Rename: {
+            if (to.isEmpty())
+                return false;
+            const QString target = to.contains(QLatin1Char('/')) ? to : ParentFolder(from) + to;
+            return fs::renameNoReplace(from, target) == 0;
+        }
+        case FileOp::Delete:
+            return fs::removeFile(from) == 0;
+    }
+    return false;
+}
+
+bool FileOperationQuiet(FileOp operation, const QString& from, const QString& to) {
+    return FileOperation(operation, from, to, false);
+}
+
+}  // namespace kw
