@@ -81,11 +81,11 @@ bool ScanEngine::ValidateDirectories() {
                            quoted(my.Source));
             m_desktop.ShowMessage(
                 QStringLiteral("Fehler"),
-                QLatin1String("Das zu überwachende Verzeichnis ") + quoted(my.Source) +
+                QStringLiteral("Das zu überwachende Verzeichnis ") + quoted(my.Source) +
                     QLatin1String(" ist nicht vorhanden und kann nicht angelegt werden !") +
                     kCrLfText + kCrLfText +
-                    QLatin1String("Bitte geben Sie ein neues Verzeichnis an, welches überwacht "
-                                  "werden soll.") +
+                    QStringLiteral("Bitte geben Sie ein neues Verzeichnis an, welches überwacht "
+                                   "werden soll.") +
                     kCrLfText,
                 MB_ICONERROR);
             my.Source.clear();
@@ -126,8 +126,8 @@ void ScanEngine::reportSameFolder(const QString& folder) {
                    quoted(folder));
     m_desktop.ShowMessage(
         QStringLiteral("Fehler"),
-        QLatin1String("Das zu überwachende Verzeichnis und das Zielverzeichnis sind dasselbe "
-                      "Verzeichnis ") +
+        QStringLiteral("Das zu überwachende Verzeichnis und das Zielverzeichnis sind dasselbe "
+                       "Verzeichnis ") +
             quoted(folder) + QLatin1String(" !") + kCrLfText + kCrLfText +
             QLatin1String("Bitte geben Sie ein anderes Zielverzeichnis an.") + kCrLfText,
         MB_ICONERROR);

@@ -101,6 +101,13 @@ ScanRig::ScanRig() : engine(data, log, desktop) {
     log.setDebugWindow(&window);
 }
 
+ScanRig::~ScanRig() {
+    for (const QString& folder : {source, destination}) {
+        for (const QString& name : entriesOf(folder))
+            fs::removeFile(folder + name);
+    }
+}
+
 QStringList ScanRig::takeLog() {
     QStringList texts;
     for (qsizetype i = m_taken; i < window.lines.size(); ++i) {

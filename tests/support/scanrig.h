@@ -50,6 +50,8 @@ private:
 class ScanRig {
 public:
     ScanRig();
+    // Removes the files of both folders by their byte names, which QTemporaryDir cannot.
+    ~ScanRig();
 
     QString sourcePath(const QString& name) const { return source + name; }
     QString destinationPath(const QString& name) const { return destination + name; }
