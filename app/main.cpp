@@ -37,9 +37,8 @@ int main(int argc, char** argv) {
 
     kw::Program program({executablePath, dataFolder.path, dataFolder.besideExecutable,
                          QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)});
-    kw::TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &kw::TerminationSignals::terminationRequested, &program,
-                     [&program] { program.Close(kw::vbAppTaskManager); });
+    const kw::TerminationSignals terminationSignals(
+        [&program](int) { program.Close(kw::vbAppTaskManager); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &program,
                      [&program] { program.Close(kw::vbAppWindows); });
     program.Form_Load();

@@ -137,6 +137,7 @@ void Program::Form_Load() {
     m_log.WriteLog(QStringLiteral("Initalizing Mainform"));
     m_window->applyColorScheme();
     m_window->SetText();
+    m_window->makeHyperlinks();
 
     const bool trayAvailable = Tray::available();
     m_window->setHideWhenMinimized(trayAvailable);

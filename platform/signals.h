@@ -2,32 +2,29 @@
 
 #include "platform/posix/fd.h"
 
-#include <QObject>
-
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
 
 namespace kw {
 
-// SIGTERM, SIGINT and SIGHUP as a Qt signal on the thread that made this object. The handler
-// only writes the signal number into a pipe; everything else runs later in the event loop.
+// SIGTERM, SIGINT and SIGHUP handed to onSignal in the event loop of the thread that made this
+// object. The handler only writes the signal number into a pipe; everything else runs later.
 // One instance at a time; its destruction restores the default handlers.
-class TerminationSignals : public QObject {
-    Q_OBJECT
-
+class TerminationSignals {
 public:
-    explicit TerminationSignals(QObject* parent = nullptr);
-    ~TerminationSignals() override;
+    explicit TerminationSignals(std::function<void(int signalNumber)> onSignal);
+    ~TerminationSignals();
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
 
     bool installed() const { return m_installed; }
-
-Q_SIGNALS:
-    void terminationRequested(int signalNumber);
 
 private:
     void readPending();
 
+    std::function<void(int)> m_onSignal;
     Fd m_readEnd;
     Fd m_writeEnd;
     std::unique_ptr<QSocketNotifier> m_notifier;

@@ -283,6 +283,11 @@ void FrmMain::applyColorScheme() {
     ApplyColorScheme(this, m_data.My.ControlColor, m_log);
 }
 
+void FrmMain::makeHyperlinks() {
+    MakeHyperlink(m_labelMail, kLinkColor, kLinkColorMouseOver);
+    MakeHyperlink(m_labelPage, kLinkColor, kLinkColorMouseOver);
+}
+
 int FrmMain::lineCount() const {
     return m_lbDebug->count();
 }
@@ -385,7 +390,7 @@ void FrmMain::mnuDelete_Click() {
     const int answer = m_desktop.ShowMessage(
         QStringLiteral("Datei löschen"),
         QLatin1String("Wollen Sie die Datei") + QLatin1String(kCrLfText) + path +
-            QLatin1String(kCrLfText) + QLatin1String("wirklich löschen ?"),
+            QLatin1String(kCrLfText) + QStringLiteral("wirklich löschen ?"),
         MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer == IDYES) {
         const int result = DeleteFileForced(path);
@@ -411,7 +416,7 @@ void FrmMain::ButAbout_Click() {
     const QString text =
         title + QLatin1Char(' ') + m_data.My.ProgramVersion + crLf +
         QLatin1String("     Kontakt: ") + contactMailAddress() + crLf + crLf +
-        QLatin1String("Genial ist der ") + title + QLatin1String(" für P2P-Programme .)") + crLf +
+        QLatin1String("Genial ist der ") + title + QStringLiteral(" für P2P-Programme .)") + crLf +
         QLatin1String("Keine Dateien im Upload-Verzeichnis = KEIN UPLOAD") + crLf + crLf;
     hide();
     m_desktop.ShowMessage(QStringLiteral("About"), text, MB_OK);

@@ -50,6 +50,8 @@ public:
     void setSoundFileText(const QString& file);
     void showCopiedFiles();
     void applyColorScheme();
+    // LabelMail and LabelPage become links: yellow, blue and underlined under the pointer.
+    void makeHyperlinks();
 
     // Whether minimising hides the window: only when the tray can show it again.
     void setHideWhenMinimized(bool hide) { m_hideWhenMinimized = hide; }

@@ -28,7 +28,8 @@ extern "C" void onTerminationSignal(int signalNumber) {
 
 }  // namespace
 
-TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
+TerminationSignals::TerminationSignals(std::function<void(int)> onSignal)
+    : m_onSignal(std::move(onSignal)) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
@@ -39,7 +40,8 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
         return;
 
     m_notifier = std::make_unique<QSocketNotifier>(m_readEnd.get(), QSocketNotifier::Read);
-    connect(m_notifier.get(), &QSocketNotifier::activated, this, &TerminationSignals::readPending);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
+                     [this] { readPending(); });
 
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;
@@ -66,7 +68,7 @@ void TerminationSignals::readPending() {
     ssize_t count;
     while ((count = ::read(m_readEnd.get(), buffer, sizeof buffer)) > 0) {
         for (ssize_t i = 0; i < count; ++i)
-            Q_EMIT terminationRequested(buffer[i]);
+            m_onSignal(buffer[i]);
     }
 }
 

@@ -1,0 +1,160 @@
+#include "platform/signals.h"
+#include "platform/textcodec.h"
+#include "scan/engine.h"
+#include "tests/program_rig.h"
+#include "ui/tray.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+
+#include <unistd.h>
+#include <csignal>
+
+using namespace kw;
+using namespace kw::apptest;
+
+namespace {
+
+QStringList closingLines(const QString& queryUnload) {
+    return {queryUnload, "Closing Timer...", "*** Closing Kopierwart ***", "", "", ""};
+}
+
+QStringList lastLines(const QString& logFile, int count) {
+    const QStringList lines = logLines(logFile);
+    return lines.mid(lines.size() - count);
+}
+
+}  // namespace
+
+TEST(Shutdown, TrayMenuCloseLogsFormCodeStopsTimersAndEndsOnce) {
+    ProgramRig rig;
+    Program& program = rig.start();
+    program.tray().mnuTray().findChild<QAction*>("mnuSClose")->trigger();
+
+    EXPECT_EQ(lastLines(rig.log(), 6),
+              closingLines("Form_QueryUnload(UnloadMode = vbFormCode (1)"));
+    EXPECT_EQ(rig.ended, 1);
+    EXPECT_FALSE(program.engine().Timer().isActive());
+    EXPECT_FALSE(program.window().Blink().isActive());
+    EXPECT_FALSE(program.tray().icon().isVisible());
+    // The log file ends with the banner, three empty lines and the file's own final line end.
+    EXPECT_TRUE(bytesOf(rig.log()).endsWith(" -> *** Closing Kopierwart ***\r\n\r\n\r\n\r\n\r\n"));
+
+    // Whatever arrives afterwards finds the shutdown done.
+    program.Close(vbAppTaskManager);
+    program.window().close();
+    EXPECT_EQ(rig.ended, 1);
+    EXPECT_EQ(logLines(rig.log()).count("Closing Timer..."), 1);
+}
+
+TEST(Shutdown, WindowCloseButtonLogsFormControlMenu) {
+    ProgramRig rig;
+    Program& program = rig.start();
+    program.window().close();
+    EXPECT_EQ(lastLines(rig.log(), 6),
+              closingLines("Form_QueryUnload(UnloadMode = vbFormControlMenu (0)"));
+    EXPECT_EQ(rig.ended, 1);
+}
+
+TEST(Shutdown, SessionEndAndOtherCausesAreNamedAsEver) {
+    ProgramRig rig;
+    Program& program = rig.start();
+    program.Close(vbAppWindows);
+    EXPECT_EQ(lastLines(rig.log(), 6),
+              closingLines("Form_QueryUnload(UnloadMode = vbAppWindows (2)"));
+
+    EXPECT_EQ(UnloadModeName(3), "vbAppTaskManager");
+    EXPECT_EQ(UnloadModeName(4), "vbFormMDIForm");
+    EXPECT_EQ(UnloadModeName(5), "vbFormOwner");
+    EXPECT_EQ(UnloadModeName(6), "");
+    EXPECT_EQ(UnloadModeName(-1), "");
+}
+
+TEST(Shutdown, OtherOpenWindowsAreClosedAndNamedInTheLog) {
+    ProgramRig rig;
+    Program& program = rig.start();
+    QWidget editor;
+    editor.setObjectName("frmPrefix");
+    editor.show();
+    program.Close(vbFormCode);
+    EXPECT_FALSE(editor.isVisible());
+    const QStringList log = logLines(rig.log());
+    const qsizetype unloading = log.indexOf("Unloading frmPrefix");
+    ASSERT_GE(unloading, 0);
+    EXPECT_GT(unloading, log.indexOf("Closing Timer..."));
+    EXPECT_LT(unloading, log.indexOf("*** Closing Kopierwart ***"));
+}
+
+TEST(TerminationSignals, ArriveAsQtSignalsOnTheEventLoop) {
+    ensureApplication();
+    QList<int> received;
+    TerminationSignals handlers([&received](int signalNumber) { received.append(signalNumber); });
+    ASSERT_TRUE(handlers.installed());
+    ::raise(SIGHUP);
+    ::raise(SIGINT);
+    // Nothing runs inside the handler itself.
+    EXPECT_TRUE(received.isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return received.size() == 2; }));
+    EXPECT_EQ(received, QList<int>({SIGHUP, SIGINT}));
+}
+
+class TerminationOfTheProgram : public ::testing::TestWithParam<int> {};
+
+TEST_P(TerminationOfTheProgram, RunsTheNormalShutdownAndLogsTaskManager) {
+    ensureApplication();
+    QTemporaryDir dir;
+    ProgramProcess program(dir.path() + "/");
+    ASSERT_TRUE(program.available()) << "build the Kopierwart target first";
+    QProcess process;
+    program.start(process);
+    ASSERT_TRUE(waitUntil([&] { return program.started(); }));
+
+    ::kill(pid_t(process.processId()), GetParam());
+    ASSERT_TRUE(process.waitForFinished(15000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(lastLines(program.log(), 6),
+              closingLines("Form_QueryUnload(UnloadMode = vbAppTaskManager (3)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, TerminationOfTheProgram,
+                         ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/";
+    const QString source = folder + "watched/";
+    const QString destination = folder + "moved/";
+    fs::makePath(source);
+    fs::makePath(destination);
+    ProgramProcess program(folder);
+    ASSERT_TRUE(program.available()) << "build the Kopierwart target first";
+    WriteIniValue(folder + "Kopierwart.ini", "Source", "Source", source);
+    WriteIniValue(folder + "Kopierwart.ini", "Destination", "Destination", destination);
+
+    // Large enough that the copy is still running when the signal arrives.
+    const qint64 size = 768LL * 1024 * 1024;
+    writeFile(source + "big.bin", "");
+    ASSERT_EQ(::truncate(encodeLocal(source + "big.bin").constData(), size), 0);
+
+    QProcess process;
+    program.start(process);
+    ASSERT_TRUE(waitUntil(
+        [&] { return !fs::regularFileNames(destination).value_or(QStringList()).isEmpty(); },
+        60000));
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 0);
+
+    EXPECT_EQ(fs::regularFileNames(destination).value_or(QStringList({"?"})), QStringList());
+    const auto kept = fs::facts(source + "big.bin");
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->size, size);
+    const QStringList log = logLines(program.log());
+    EXPECT_TRUE(log.contains("Copy " + source + "big.bin -> " + destination + "big.bin"));
+    EXPECT_TRUE(log.contains("Form_QueryUnload(UnloadMode = vbAppTaskManager (3)"));
+    EXPECT_EQ(log.last(), "");
+}
