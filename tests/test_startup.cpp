@@ -28,6 +28,8 @@ QString textOf(ProgramRig& rig, const char* name) {
 QStringList snapshot(const QString& folder) {
     QStringList entries;
     for (const QString& name : fs::namesStartingWith(folder, QString())) {
+        if (name == QLatin1String(".") || name == QLatin1String(".."))
+            continue;
         const auto facts = fs::facts(folder + name);
         entries.append(name + QLatin1Char(' ') + QString::number(facts ? facts->size : -1) +
                        QLatin1Char(' ') + QString::number(facts ? facts->modifiedNs : -1));
