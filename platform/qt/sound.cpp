@@ -5,17 +5,18 @@
 #include "platform/textcodec.h"
 
 #include <QApplication>
-#include <QAudioOutput>
+#include <QAudioFormat>
+#include <QAudioSink>
 #include <QBuffer>
-#include <QMediaPlayer>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
-#include <QUrl>
 
 #include <array>
 #include <cerrno>
+#include <memory>
+#include <optional>
 
 #include <fcntl.h>
 
@@ -25,6 +26,8 @@ namespace {
 
 // The header, the "fmt " chunk and the start of "data" lie well inside this in real files.
 constexpr qint64 kHeaderBytes = 64 * 1024;
+// The player holds the whole sound in memory; a notification sound is far smaller.
+constexpr qint64 kMaxSoundBytes = 256 * 1024 * 1024;
 
 quint32 readLe32(const QByteArray& bytes, qint64 at) {
     const auto* p = reinterpret_cast<const uchar*>(bytes.constData()) + at;
@@ -36,12 +39,16 @@ quint16 readLe16(const QByteArray& bytes, qint64 at) {
     return quint16(p[0] | p[1] << 8);
 }
 
-QByteArray readHead(const QString& file) {
+// Only a regular file: reading a FIFO would block the window thread.
+bool isSoundSizedFile(const QString& file) {
     const auto facts = fs::factsFollowingLinks(file);
-    // Only a regular file: reading a FIFO would block the window thread.
-    if (!facts || facts->kind != fs::Kind::Regular)
+    return facts && facts->kind == fs::Kind::Regular && facts->size <= kMaxSoundBytes;
+}
+
+QByteArray readHead(const QString& file) {
+    if (!isSoundSizedFile(file))
         return {};
-    Fd fd(::open(encodeLocal(file).constData(), O_RDONLY | O_CLOEXEC));
+    Fd fd(::open(encodeLocal(file).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid())
         return {};
     QByteArray head(kHeaderBytes, Qt::Uninitialized);
@@ -60,27 +67,60 @@ QByteArray readHead(const QString& file) {
 
 enum : quint16 { kFormatPcm = 1, kFormatFloat = 3, kFormatExtensible = 0xFFFE };
 
-bool isPlayableFormat(const QByteArray& head, qint64 body, quint32 size) {
-    if (size < 16 || body + 16 > head.size())
+struct WaveLayout {
+    quint16 format = 0;  // kFormatPcm or kFormatFloat
+    quint16 channels = 0;
+    quint32 sampleRate = 0;
+    quint16 bits = 0;
+    qint64 dataOffset = 0;
+    qint64 dataLength = 0;  // as the header says; the file may hold less
+};
+
+bool readFormat(const QByteArray& bytes, qint64 body, quint32 size, WaveLayout& layout) {
+    if (size < 16 || body + 16 > bytes.size())
         return false;
-    quint16 format = readLe16(head, body);
-    const quint16 channels = readLe16(head, body + 2);
-    const quint32 sampleRate = readLe32(head, body + 4);
-    const quint16 blockAlign = readLe16(head, body + 12);
-    const quint16 bits = readLe16(head, body + 14);
-    if (format == kFormatExtensible) {
+    layout.format = readLe16(bytes, body);
+    layout.channels = readLe16(bytes, body + 2);
+    layout.sampleRate = readLe32(bytes, body + 4);
+    const quint16 blockAlign = readLe16(bytes, body + 12);
+    layout.bits = readLe16(bytes, body + 14);
+    if (layout.format == kFormatExtensible) {
         // The real format is the first two bytes of the sub-format GUID.
-        if (size < 40 || body + 40 > head.size())
+        if (size < 40 || body + 40 > bytes.size())
             return false;
-        format = readLe16(head, body + 24);
+        layout.format = readLe16(bytes, body + 24);
     }
-    if (channels == 0 || sampleRate == 0 || blockAlign == 0)
+    if (layout.channels == 0 || layout.sampleRate == 0 ||
+        blockAlign != layout.channels * (layout.bits / 8))
         return false;
-    if (format == kFormatPcm)
-        return bits == 8 || bits == 16 || bits == 24 || bits == 32;
-    if (format == kFormatFloat)
-        return bits == 32 || bits == 64;
-    return false;
+    if (layout.format == kFormatPcm)
+        return layout.bits == 8 || layout.bits == 16 || layout.bits == 24 || layout.bits == 32;
+    return layout.format == kFormatFloat && layout.bits == 32;
+}
+
+// Walks the RIFF chunks up to "data"; nullopt unless a playable "fmt " chunk comes before it.
+std::optional<WaveLayout> parseWave(const QByteArray& bytes) {
+    if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE")
+        return std::nullopt;
+    WaveLayout layout;
+    bool formatOk = false;
+    qint64 at = 12;
+    while (at + 8 <= bytes.size()) {
+        const QByteArray id = bytes.mid(at, 4);
+        const quint32 size = readLe32(bytes, at + 4);
+        const qint64 body = at + 8;
+        if (id == "fmt ") {
+            formatOk = readFormat(bytes, body, size, layout);
+        } else if (id == "data") {
+            if (!formatOk)
+                return std::nullopt;
+            layout.dataOffset = body;
+            layout.dataLength = size;
+            return layout;
+        }
+        at = body + qint64(size) + (size & 1);  // chunks are padded to even lengths
+    }
+    return std::nullopt;
 }
 
 struct SystemSound {
@@ -112,45 +152,92 @@ bool validIndex(int index) {
     return index >= 0 && index < int(kSystemSounds.size());
 }
 
-// One player for the user's sound file, living as long as the application.
+// Little-endian samples go to the sound device as they lie in the file.
+static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
+
+// Samples of 24 bits have no device format of their own: widen them to 32 bits.
+QByteArray widen24To32(QByteArrayView samples) {
+    QByteArray wide;
+    wide.reserve(samples.size() / 3 * 4);
+    for (qsizetype i = 0; i + 3 <= samples.size(); i += 3) {
+        wide.append('\0');
+        wide.append(samples.sliced(i, 3));
+    }
+    return wide;
+}
+
+// One player for the user's sound file, living as long as the application. It feeds the
+// samples to the sound device itself, so no decoder plug-in is needed: the media back ends
+// can fail hard on a machine that lacks their plug-ins.
 class SoundPlayer : public QObject {
 public:
-    explicit SoundPlayer(QObject* parent) : QObject(parent) { m_player.setAudioOutput(&m_output); }
+    explicit SoundPlayer(QObject* parent) : QObject(parent) {}
 
-    void play(const QString& file) {
-        if (file != m_file)
-            load(file);
-        m_player.play();
+    bool play(const QString& file) {
+        if (file != m_file || !m_sink) {
+            if (!load(file))
+                return false;
+        }
+        switch (m_sink->state()) {
+            case QAudio::SuspendedState:
+                m_sink->resume();
+                break;
+            case QAudio::ActiveState:
+                break;
+            default:
+                m_sink->stop();
+                m_samples.seek(0);
+                m_sink->start(&m_samples);
+                break;
+        }
+        return true;
     }
     void pause(const QString& file) {
-        if (file == m_file)
-            m_player.pause();
+        if (m_sink && file == m_file && m_sink->state() == QAudio::ActiveState)
+            m_sink->suspend();
     }
     void stop(const QString& file) {
-        if (file == m_file)
-            m_player.stop();
+        if (m_sink && file == m_file)
+            m_sink->stop();
     }
 
 private:
-    void load(const QString& file) {
-        m_player.stop();
-        m_player.setSource(QUrl());
-        m_buffer.close();
+    bool load(const QString& file) {
+        m_sink.reset();
+        m_samples.close();
+        m_file.clear();
+        if (!isSoundSizedFile(file))
+            return false;
+        const auto bytes = fs::readAll(file);
+        if (!bytes)
+            return false;
+        const auto layout = parseWave(*bytes);
+        if (!layout)
+            return false;
+        const QByteArrayView samples =
+            QByteArrayView(*bytes)
+                .sliced(layout->dataOffset)
+                .first(qMin(layout->dataLength, bytes->size() - layout->dataOffset));
+        QAudioFormat format;
+        format.setSampleRate(int(layout->sampleRate));
+        format.setChannelCount(layout->channels);
+        if (layout->format == kFormatFloat)
+            format.setSampleFormat(QAudioFormat::Float);
+        else if (layout->bits == 8)
+            format.setSampleFormat(QAudioFormat::UInt8);
+        else if (layout->bits == 16)
+            format.setSampleFormat(QAudioFormat::Int16);
+        else
+            format.setSampleFormat(QAudioFormat::Int32);
+        m_samples.setData(layout->bits == 24 ? widen24To32(samples) : samples.toByteArray());
+        m_samples.open(QIODevice::ReadOnly);
+        m_sink = std::make_unique<QAudioSink>(format);
         m_file = file;
-        const QByteArray name = encodeLocal(file);
-        if (name == file.toUtf8()) {
-            m_player.setSource(QUrl::fromLocalFile(file));
-            return;
-        }
-        // The player would mangle a name that is not UTF-8; hand it the bytes instead.
-        m_buffer.setData(fs::readAll(file).value_or(QByteArray()));
-        m_buffer.open(QIODevice::ReadOnly);
-        m_player.setSourceDevice(&m_buffer, QUrl(QStringLiteral("sound.wav")));
+        return true;
     }
 
-    QMediaPlayer m_player;
-    QAudioOutput m_output;
-    QBuffer m_buffer;
+    QBuffer m_samples;
+    std::unique_ptr<QAudioSink> m_sink;
     QString m_file;
 };
 
@@ -180,24 +267,7 @@ bool startDetachedPlayer(const QString& file) {
 }  // namespace
 
 bool CanPlaySoundFile(const QString& file) {
-    if (file.isEmpty())
-        return false;
-    const QByteArray head = readHead(file);
-    if (head.size() < 12 || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
-        return false;
-    bool formatOk = false;
-    qint64 at = 12;
-    while (at + 8 <= head.size()) {
-        const QByteArray id = head.mid(at, 4);
-        const quint32 size = readLe32(head, at + 4);
-        const qint64 body = at + 8;
-        if (id == "fmt ")
-            formatOk = isPlayableFormat(head, body, size);
-        else if (id == "data")
-            return formatOk;
-        at = body + qint64(size) + (size & 1);  // chunks are padded to even lengths
-    }
-    return false;
+    return !file.isEmpty() && parseWave(readHead(file)).has_value();
 }
 
 bool PlaySoundFile(int code, const QString& file) {
@@ -209,15 +279,13 @@ bool PlaySoundFile(int code, const QString& file) {
     switch (code) {
         case 0:
             player->stop(file);
-            break;
+            return true;
         case 2:
             player->pause(file);
-            break;
+            return true;
         default:
-            player->play(file);
-            break;
+            return player->play(file);
     }
-    return true;
 }
 
 QString SystemSoundEventName(int index) {
