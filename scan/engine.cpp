@@ -3,6 +3,7 @@
 #include "core/desktop.h"
 #include "core/eventlog.h"
 #include "core/files.h"
+#include "core/germanformat.h"
 #include "core/settings.h"
 #include "platform/filecopy.h"
 #include "platform/fs.h"
@@ -195,9 +196,11 @@ ScanEngine::Step ScanEngine::decideFile(const QString& name) {
     if (FindInArray(m_data.BlockedExtensions, FileExtension(sourcePath).toLower()) >= 0)
         return Step::Next;
 
-    const qint64 size = FileLength(sourcePath);
-    const QDateTime created = GetFileDate(sourcePath);
-    if (FindInArray(m_data.CopiedFiles, CopyKey(sourcePath, size, created)) >= 0) {
+    // FileLength and GetFileDate from one look at the file: a tick may meet thousands.
+    const auto facts = fs::factsFollowingLinks(sourcePath);
+    const qint64 size = facts && facts->kind == fs::Kind::Regular ? facts->size : -1;
+    const QDateTime created = facts ? facts->created : zeroDateTime();
+    if (copyRegister().contains(CopyKey(sourcePath, size, created))) {
         DeleteSource(m_log, sourcePath, true);
         return Step::Next;
     }
@@ -264,7 +267,9 @@ void ScanEngine::recordCopy(const QString& sourcePath, const QString& destinatio
     if (!my.SoundFile.isEmpty())
         m_desktop.PlaySoundFile(1, my.SoundFile);
     AppendToFile(my.CopyListFile, key);
-    AddArray(m_data.CopiedFiles, key, AddMode::AtEnd);
+    copyRegister().append(key);
+    m_registerCount = m_data.CopiedFiles->size();
+    m_registerLast = key;
     Q_EMIT statisticsChanged(AddToStatistics(my, size));
     addToLBfiles(destinationPath);
     m_LBpath.append(destinationPath);
@@ -299,6 +304,18 @@ ScanEngine::Step ScanEngine::renameCollision(const QString& sourcePath,
         if (FileOperationQuiet(FileOp::Rename, sourcePath, candidate))
             return Step::Restart;
     }
+}
+
+CopyRegister& ScanEngine::copyRegister() {
+    const TextArray& keys = m_data.CopiedFiles;
+    const qsizetype count = keys ? keys->size() : -1;
+    const QString last = count > 0 ? keys->last() : QString();
+    if (!m_register || count != m_registerCount || last != m_registerLast) {
+        m_register = std::make_unique<CopyRegister>(m_data.CopiedFiles);
+        m_registerCount = count;
+        m_registerLast = last;
+    }
+    return *m_register;
 }
 
 bool ScanEngine::yieldToEvents() {

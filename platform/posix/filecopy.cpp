@@ -156,9 +156,14 @@ int StagedCopy::copy(qint64 count) {
     if (!m_partial.valid())
         return EBADF;
     const int result = CopyBytes(count, m_source.get(), m_partial.get());
-    if (result == 0)
-        m_copied += count;
-    return result;
+    if (result != 0)
+        return result;
+    // Start writing the chunk out now, so the flush before the rename finds little left to do
+    // and the disk works while the next chunk is copied.
+    if (count > 0)
+        ::sync_file_range(m_partial.get(), m_copied, count, SYNC_FILE_RANGE_WRITE);
+    m_copied += count;
+    return 0;
 }
 
 int StagedCopy::commit(const QString& name) {

@@ -1,0 +1,237 @@
+// The cycle at work: one 1 GiB file moved through a real tick beside the same copy made by cp
+// (alone, with a sync of the copy, and with the sync and the removal of the source, which is
+// the move the tick makes), BinCopy alone, and one tick over 10,000 files that the register of
+// 100,000 keys already knows. Set KW_BENCH_DIR to measure on another file system than /tmp.
+#include "core/desktop.h"
+#include "core/eventlog.h"
+#include "core/settings.h"
+#include "platform/fs.h"
+#include "scan/bincopy.h"
+#include "scan/engine.h"
+#include "scan/listing.h"
+#include "scan/register.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <memory>
+
+using namespace kw;
+
+namespace {
+
+constexpr qint64 kLargeFile = qint64(1) << 30;
+constexpr int kFiles = 10'000;
+constexpr int kRegisterSize = 100'000;
+
+class SilentProgress : public CopyProgress {
+public:
+    void SetOption(qint64, qint64, const QString&, bool) override {}
+    void SetValue(qint64) override {}
+    void SetMessage(const QString&) override {}
+};
+
+class SilentDesktop : public Desktop {
+public:
+    int ShowMessage(const QString&, const QString&, int) override { return IDOK; }
+    bool PlaySoundFile(int, const QString&) override { return true; }
+    void ShellOpen(const QString&, const QString&) override {}
+    void OpenTextFile(const QString&) override {}
+    std::unique_ptr<CopyProgress> CreateProgressWindow() override {
+        return std::make_unique<SilentProgress>();
+    }
+};
+
+QString benchFolder() {
+    const QByteArray folder = qgetenv("KW_BENCH_DIR");
+    return folder.isEmpty() ? QStringLiteral("/tmp") : QString::fromLocal8Bit(folder);
+}
+
+// Watched, destination and data folder in one temporary folder, and the run's state.
+struct Run {
+    Run() : dir(benchFolder() + QStringLiteral("/kw-bench-XXXXXX")) {
+        const QString root = dir.path() + QLatin1Char('/');
+        source = root + QStringLiteral("in/");
+        destination = root + QStringLiteral("out/");
+        fs::makePath(source);
+        fs::makePath(destination);
+        fs::makePath(root + QStringLiteral("data/"));
+        data.My = fileSetFor(root + QStringLiteral("data/"), QStringLiteral("Kopierwart"));
+        data.My.Source = source;
+        data.My.Destination = destination;
+        data.My.SavedFileCount = QStringLiteral("0");
+        data.My.SavedMegabytes = QStringLiteral("0");
+        data.BlockedExtensions = QStringList();
+        data.TaskList = QStringList();
+        data.CopiedFiles = QStringList();
+        log.setLogFile(data.My.Log);
+        // A log at its cap, so every line costs a full rewrite as in a long run.
+        fs::replaceAtomically(data.My.Log, QByteArray(kLogFileMaximum - 2, 'x') + "\r\n");
+    }
+
+    QTemporaryDir dir;
+    QString source;
+    QString destination;
+    AppData data;
+    EventLog log;
+    SilentDesktop desktop;
+};
+
+void run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitCode() != 0)
+        std::abort();
+}
+
+// Flushes what earlier runs left dirty, so no measurement pays for another's write-back.
+void settle() {
+    run(QStringLiteral("sync"), {});
+}
+
+Run& largeFileRun() {
+    static Run r;
+    static bool made = false;
+    if (!made) {
+        run(QStringLiteral("dd"),
+            {QStringLiteral("if=/dev/urandom"),
+             QStringLiteral("of=") + r.source + QStringLiteral("big.bin"), QStringLiteral("bs=1M"),
+             QStringLiteral("count=1024"), QStringLiteral("status=none")});
+        made = true;
+    }
+    return r;
+}
+
+void MoveOneGiBThroughTick(benchmark::State& state) {
+    Run& r = largeFileRun();
+    const QString source = r.source + QStringLiteral("big.bin");
+    const QString moved = r.destination + QStringLiteral("big.bin");
+    for (auto _ : state) {
+        settle();
+        r.data.CopiedFiles = QStringList();
+        ScanEngine engine(r.data, r.log, r.desktop);
+        QElapsedTimer timer;
+        timer.start();
+        engine.Timer_Timer();
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        if (FileLength(moved) != kLargeFile || FileLength(source) != -1) {
+            state.SkipWithError("the tick did not move the file");
+            break;
+        }
+        // Back into the watched folder for the next round; the data stays in the page cache,
+        // as it does for cp below.
+        fs::renameNoReplace(moved, source);
+    }
+    state.SetBytesProcessed(state.iterations() * kLargeFile);
+}
+
+// The copy alone, flushed but without deleting the source.
+void BinCopyOneGiB(benchmark::State& state) {
+    Run& r = largeFileRun();
+    const QString copy = r.destination + QStringLiteral("big.bin");
+    for (auto _ : state) {
+        settle();
+        QElapsedTimer timer;
+        timer.start();
+        const int result = BinCopy(r.desktop, r.source + QStringLiteral("big.bin"), r.destination,
+                                   false, true, QStringLiteral("Neue Datei kopieren"));
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        if (result != kCopied) {
+            state.SkipWithError("BinCopy failed");
+            break;
+        }
+        fs::removeFile(copy);
+    }
+    state.SetBytesProcessed(state.iterations() * kLargeFile);
+}
+
+enum CpSteps { CpOnly, CpSync, CpSyncRm };
+
+// cp, then optionally sync of the copy and rm of the source: the move that the tick performs.
+void CopyOneGiBWithCp(benchmark::State& state, CpSteps steps) {
+    Run& r = largeFileRun();
+    const QString source = r.source + QStringLiteral("big.bin");
+    const QString copy = r.destination + QStringLiteral("big-cp.bin");
+    for (auto _ : state) {
+        settle();
+        QElapsedTimer timer;
+        timer.start();
+        run(QStringLiteral("cp"), {source, copy});
+        if (steps != CpOnly)
+            run(QStringLiteral("sync"), {copy});
+        if (steps == CpSyncRm)
+            run(QStringLiteral("rm"), {source});
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        if (steps == CpSyncRm)
+            fs::renameNoReplace(copy, source);
+        else
+            fs::removeFile(copy);
+    }
+    state.SetBytesProcessed(state.iterations() * kLargeFile);
+}
+
+void CopyOneGiBWithCpOnly(benchmark::State& state) {
+    CopyOneGiBWithCp(state, CpOnly);
+}
+void CopyOneGiBWithCpAndSync(benchmark::State& state) {
+    CopyOneGiBWithCp(state, CpSync);
+}
+void MoveOneGiBWithCpSyncAndRm(benchmark::State& state) {
+    CopyOneGiBWithCp(state, CpSyncRm);
+}
+
+void TickOverTenThousandRegisteredFiles(benchmark::State& state) {
+    for (auto _ : state) {
+        Run r;
+        QStringList keys;
+        keys.reserve(kRegisterSize);
+        const QDateTime created = QDateTime::currentDateTimeUtc();
+        for (int i = 0; i < kRegisterSize - kFiles; ++i)
+            keys.append(CopyKey(r.source + QStringLiteral("Film Nummer %1 (alt).avi").arg(i),
+                                700'000'000 + i, created));
+        for (int i = 0; i < kFiles; ++i) {
+            const QString path = r.source + QStringLiteral("Film Nummer %1.avi").arg(i);
+            fs::append(path, QByteArray::number(i));
+            // Spread the real keys over the register, as years of copies would.
+            keys.insert(qsizetype(i) * (kRegisterSize / kFiles),
+                        CopyKey(path, FileLength(path), GetFileDate(path)));
+        }
+        r.data.CopiedFiles = keys;
+        ScanEngine engine(r.data, r.log, r.desktop);
+        settle();
+
+        QElapsedTimer timer;
+        timer.start();
+        engine.Timer_Timer();
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        if (!ListFolderFiles(r.source)->isEmpty()) {
+            state.SkipWithError("the tick left files behind");
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+BENCHMARK(MoveOneGiBThroughTick)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(CopyOneGiBWithCpOnly)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(CopyOneGiBWithCpAndSync)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(MoveOneGiBWithCpSyncAndRm)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BinCopyOneGiB)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(TickOverTenThousandRegisteredFiles)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
