@@ -84,45 +84,6 @@ void answerNextMessageBox(QMessageBox::StandardButton button, QWidget* mainWindo
 
 }  // namespace
 
-TEST(MainWindow, NamesEveryControlAndShowsTheDesignCaptions) {
-    ProgramRig rig;
-    Program& program = rig.start();
-    EXPECT_EQ(program.window().size(), QSize(798, 315));
-    const std::pair<const char*, const char*> buttons[] = {
-        {"ButOpenDir(0)", "Öffnen"},  {"ButBrowse(0)", "Suchen"},
-        {"ButOpenDir(1)", "Öffnen"},  {"ButBrowse(1)", "Suchen"},
-        {"ButBrowseSound", "Suchen"}, {"ButPlay", "\u25B6"},
-        {"butGoTimer", "\u25B6"},     {"ButPrefix", "Gesperrte Endungen"},
-        {"ButTasklist", "Tasklist"},  {"ButList", "L"},
-        {"ButColor", "Farbe"},        {"ButAbout", "?"},
-        {"ButDeleteLog", "D"},        {"butShowLog", "L"},
-        {"ButLBclear", "C"}};
-    for (const auto& [name, caption] : buttons) {
-        auto* button = rig.control<QPushButton>(name);
-        ASSERT_TRUE(button) << name;
-        EXPECT_EQ(button->text(), QString::fromUtf8(caption)) << name;
-    }
-    const std::pair<const char*, const char*> frames[] = {
-        {"Frame1", "Zu überwachendes Verzeichnis"},
-        {"Frame2", "Zielverzeichnis"},
-        {"Frame3", "Statistik"},
-        {"Frame5", "DebugWindow"}};
-    for (const auto& [name, caption] : frames)
-        EXPECT_EQ(rig.control<QGroupBox>(name)->title(), QString::fromUtf8(caption)) << name;
-    for (const char* name : {"Text(0)", "Text(1)", "TextSound"})
-        EXPECT_TRUE(rig.control<QLineEdit>(name)) << name;
-    for (const char* name : {"LBfiles", "LBdebug"})
-        EXPECT_TRUE(rig.control<QListWidget>(name)) << name;
-    EXPECT_TRUE(rig.control<QScrollBar>("HScroll"));
-    EXPECT_EQ(rig.control<QLabel>("LabelMail")->text(), contactMailAddress());
-    EXPECT_EQ(rig.control<QLabel>("LabelPage")->text(), homepageAddress());
-    // The windows behind these come later.
-    for (const char* name : {"ButPrefix", "ButTasklist", "ButList"})
-        EXPECT_FALSE(rig.control<QPushButton>(name)->isEnabled()) << name;
-    // The debug window shows what the log file holds.
-    EXPECT_EQ(rig.control<QListWidget>("LBdebug")->count(), logLines(rig.log()).size());
-}
-
 TEST(MainWindow, CopiesMadeAtStartAndByScanNowShowInCaptionAndList) {
     FoldersRig rig({"b.bin", "a.bin"});
     Program& program = rig.start();
