@@ -14,6 +14,9 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <sys/prctl.h>
+#include <csignal>
+
 using namespace kw;
 using namespace kw::apptest;
 
@@ -28,6 +31,11 @@ QString freeDisplay() {
     return {};
 }
 
+// A helper server must not outlive a test run that is killed before its tear-down.
+void endWithThisProcess(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
 class TrayTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -40,6 +48,7 @@ protected:
         }
         s_display = freeDisplay();
         s_xvfb = new QProcess;
+        endWithThisProcess(*s_xvfb);
         s_xvfb->start(xvfb, {s_display, QStringLiteral("-screen"), QStringLiteral("0"),
                              QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
                              QStringLiteral("tcp")});
@@ -53,6 +62,7 @@ protected:
         ensureApplication();
 
         s_trayer = new QProcess;
+        endWithThisProcess(*s_trayer);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), s_display);
         s_trayer->setProcessEnvironment(environment);
