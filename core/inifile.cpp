@@ -63,26 +63,20 @@ SectionSpan findSection(const QStringList& lines, const QString& section) {
 
 }  // namespace
 
-QString ReadIniValue(const QString& file, const QString& section, const QString& key,
-                     const QString& marker) {
+QString ReadIniValue(const QString& file, const QString& section, const QString& key) {
     const QStringList lines = readLines(file);
     const SectionSpan span = findSection(lines, section);
     for (qsizetype i = span.header + 1; span.header >= 0 && i < span.end; ++i) {
         QString value;
-        if (isKeyLine(lines[i], key, &value)) {
-            if (!marker.isEmpty())
-                value.replace(marker, QLatin1String(kCrLf));
+        if (isKeyLine(lines[i], key, &value))
             return value;
-        }
     }
     return {};
 }
 
 bool WriteIniValue(const QString& file, const QString& section, const QString& key,
-                   const QString& value, const QString& marker) {
+                   const QString& value) {
     QString stored = value;
-    if (!marker.isEmpty())
-        stored.replace(QLatin1String(kCrLf), marker);
     // A line break inside a value would start a line of its own in the file.
     stored.replace(QLatin1Char('\r'), QLatin1Char(' '))
         .replace(QLatin1Char('\n'), QLatin1Char(' '));

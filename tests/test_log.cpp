@@ -110,8 +110,3 @@ TEST_F(LogTest, ClearingTheDebugWindowLeavesOnlyItsOwnLine) {
     EXPECT_TRUE(m_window.lines[0].endsWith("Clearing DebugWindow"));
     EXPECT_TRUE(logBytes().contains("-> two\r\n"));
 }
-
-TEST_F(LogTest, ShowLogOpensTheLogFileItself) {
-    ShowLog(m_my, m_desktop);
-    EXPECT_EQ(m_desktop.openedTextFiles, QStringList{m_my.Log});
-}

@@ -111,11 +111,7 @@ TEST_F(RegisterTest, StatisticsCountFilesAndRoundedMegabytes) {
     EXPECT_EQ(ReadIniValue(m_my.INI, "MB", "MB"), "1,35");
     EXPECT_EQ(ReadIniValue(m_my.INI, "Fl", "Fl"), "3");
     EXPECT_EQ(m_my.SavedFileCount, "3");
-}
-
-TEST_F(RegisterTest, StatisticsOfFilesOver2GiB) {
-    m_my.SavedMegabytes = "2,5";
-    EXPECT_EQ(AddToStatistics(m_my, 5LL * 1024 * 1024 * 1024), "1 Gesicherte Datei (5122,5 MB)");
+    EXPECT_EQ(AddToStatistics(m_my, 5LL * 1024 * 1024 * 1024), "4 Gesicherte Dateien (5121,35 MB)");
 }
 
 TEST(Statistics, CaptionWordFollowsTheCountText) {
