@@ -12,6 +12,13 @@ bool isContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
+// The hidden file beside the log that takes each new version before it becomes the log.
+QString spareOf(const QString& logPath) {
+    const qsizetype slash = logPath.lastIndexOf(QLatin1Char('/'));
+    return logPath.left(slash + 1) + QLatin1Char('.') + logPath.mid(slash + 1) +
+           QLatin1String(".spare");
+}
+
 }  // namespace
 
 void AppendLogFile(const QString& path, const QString& text, int maximum, const QDateTime& now) {
@@ -30,7 +37,7 @@ void AppendLogFile(const QString& path, const QString& text, int maximum, const 
         content.remove(0, cut);
     }
     content += kCrLf;
-    fs::replaceAtomically(path, content);
+    fs::replaceThroughSpare(path, spareOf(path), content);
 }
 
 EventLog::EventLog(Clock clock) : m_clock(std::move(clock)) {}

@@ -39,6 +39,10 @@ std::optional<QByteArray> readAll(const QString& path, int* error = nullptr);
 // Writes bytes beside path and renames them over it, so readers see the old or the new file,
 // never a half-written one.
 int replaceAtomically(const QString& path, QByteArrayView bytes);
+// The same for a file rewritten many times a second: the bytes go over the blocks of the spare
+// file beside it and the two names are exchanged, so the file system neither allocates nor frees
+// blocks for a rewrite. The spare then holds the previous content.
+int replaceThroughSpare(const QString& path, const QString& sparePath, QByteArrayView bytes);
 int append(const QString& path, QByteArrayView bytes);
 // Makes the file writable for its owner before removing it, as a user who clears the
 // read-only flag would; removes files only, never folders.

@@ -13,12 +13,7 @@ bool PlaySoundFile(int code, const QString& file);
 // chunk), not from a sound device, so a machine without audio output still accepts a good file.
 bool CanPlaySoundFile(const QString& file);
 
-// The event names by index 0..16 ("SystemQuestion" ... "SystemStart"); empty outside that range.
-QString SystemSoundEventName(int index);
-
-// The desktop sound-theme file that stands for the event, empty when the theme has none.
-QString SystemSoundFile(int index);
-
+// index names an event 0..16 ("SystemQuestion" ... "SystemAsterisk" (12) ... "SystemStart").
 // Starts the event's desktop sound without waiting; a plain beep when the desktop has no
 // sound or no player for it. False for an index outside 0..16, with nothing played.
 bool PlaySystemSound(int index);

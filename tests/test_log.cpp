@@ -98,6 +98,10 @@ TEST_F(LogTest, DeleteLogsStartsAFreshLogAndTellsTheUser) {
     EXPECT_EQ(m_desktop.messages[0].text, "Programm-Logdateien wurden gelöscht !");
     EXPECT_EQ(m_desktop.messages[0].style, MB_ICONINFORMATION);
 
+    for (const QString& name : fs::namesStartingWith(m_dir.path(), ""))
+        EXPECT_FALSE(fs::readAll(m_dir.path() + "/" + name)->contains("old line"))
+            << name.toStdString();
+
     DeleteLogs(m_log, m_my, m_desktop);
     EXPECT_TRUE(logBytes().contains("File not found " + m_my.CopyListFile.toUtf8()));
 }

@@ -176,6 +176,31 @@ int replaceAtomically(const QString& path, QByteArrayView bytes) {
     return result;
 }
 
+int replaceThroughSpare(const QString& path, const QString& sparePath, QByteArrayView bytes) {
+    const QByteArray target = native(path);
+    const QByteArray spare = native(sparePath);
+    Fd fd(::open(spare.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd.valid())
+        return errno;
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n =
+            ::pwrite(fd.get(), bytes.data() + done, size_t(bytes.size() - done), done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        done += n;
+    }
+    if (::ftruncate(fd.get(), bytes.size()) != 0 || ::close(fd.release()) != 0)
+        return errno;
+    if (::renameat2(AT_FDCWD, spare.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) ==
+        0)
+        return 0;
+    // No file to exchange with yet, or a file system that cannot exchange: a plain rename.
+    return ::rename(spare.constData(), target.constData()) == 0 ? 0 : errno;
+}
+
 int append(const QString& path, QByteArrayView bytes) {
     Fd fd(::open(native(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (!fd.valid())

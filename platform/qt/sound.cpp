@@ -264,6 +264,27 @@ bool startDetachedPlayer(const QString& file) {
     return false;
 }
 
+// The desktop sound-theme file that stands for the event, empty when the theme has none.
+QString SystemSoundFile(int index) {
+    if (!validIndex(index))
+        return {};
+    const QStringList dataFolders =
+        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    for (const char* name : kSystemSounds[size_t(index)].themeNames) {
+        if (!name)
+            continue;
+        for (const QString& folder : dataFolders) {
+            for (const char* extension : {".oga", ".ogg", ".wav"}) {
+                const QString path = folder + QLatin1String("/sounds/freedesktop/stereo/") +
+                                     QLatin1String(name) + QLatin1String(extension);
+                if (fs::isReadableFile(path))
+                    return path;
+            }
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 bool CanPlaySoundFile(const QString& file) {
@@ -286,30 +307,6 @@ bool PlaySoundFile(int code, const QString& file) {
         default:
             return player->play(file);
     }
-}
-
-QString SystemSoundEventName(int index) {
-    return validIndex(index) ? QLatin1String(kSystemSounds[size_t(index)].event) : QString();
-}
-
-QString SystemSoundFile(int index) {
-    if (!validIndex(index))
-        return {};
-    const QStringList dataFolders =
-        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
-    for (const char* name : kSystemSounds[size_t(index)].themeNames) {
-        if (!name)
-            continue;
-        for (const QString& folder : dataFolders) {
-            for (const char* extension : {".oga", ".ogg", ".wav"}) {
-                const QString path = folder + QLatin1String("/sounds/freedesktop/stereo/") +
-                                     QLatin1String(name) + QLatin1String(extension);
-                if (fs::isReadableFile(path))
-                    return path;
-            }
-        }
-    }
-    return {};
 }
 
 bool PlaySystemSound(int index) {
