@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
 #include <QStandardPaths>
+#include <QTranslator>
 
 namespace {
 
@@ -22,6 +24,11 @@ int main(int argc, char** argv) {
     // The program lives in the tray; a hidden main window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(kw::programIcon());
+    // The program speaks German, so Qt's own dialogs and buttons do too.
+    QTranslator qtTranslations;
+    if (qtTranslations.load(QStringLiteral("qtbase_de"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslations);
 
     const QString executablePath = QCoreApplication::applicationFilePath();
     const kw::DataFolder dataFolder = kw::prepareDataFolder(
