@@ -1,23 +1,20 @@
 #pragma once
 
-// Shared by the tests of the running program: an application object, waiting with a deadline,
-// a program over a fresh temporary folder, and the real executable started as a process.
+// Shared by the tests of the running program: a program over a fresh temporary folder, the real
+// executable started as a process, and readers for the files they write.
 
 #include "app/program.h"
-#include "core/files.h"
 #include "core/inifile.h"
 #include "platform/fs.h"
+#include "scan/engine.h"
+#include "tests/support/qtapp.h"
 #include "tests/support/recording.h"
 #include "ui/mainwindow.h"
 
-#include <QApplication>
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 
-#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -26,70 +23,29 @@ inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
 inline void PrintTo(const QStringList& texts, std::ostream* out) {
-    *out << '{';
-    for (const QString& text : texts) {
-        PrintTo(text, out);
-        *out << ", ";
-    }
-    *out << '}';
+    *out << "{\"" << texts.join(QLatin1String("\", \"")).toStdString() << "\"}";
 }
 
 namespace kw::apptest {
 
-inline void ensureApplication() {
-    if (QCoreApplication::instance())
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "kopierwart-test";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-}
-
-inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 15000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
-    }
-    return true;
-}
+using test::ensureApplication;
+using test::waitUntil;
 
 inline QByteArray bytesOf(const QString& path) {
     return fs::readAll(path).value_or(QByteArray());
 }
 
-inline void writeFile(const QString& path, const QByteArray& bytes) {
-    fs::replaceAtomically(path, bytes);
-}
-
-// The log file's lines without their stamps; empty lines stay empty.
+// The log file's lines without their stamps, up to the empty lines that end a session.
 inline QStringList logLines(const QString& logFile) {
     static const QRegularExpression stamp(
         QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d{4}/\\d\\d:\\d\\d:\\d\\d -> "));
     QString text = QString::fromUtf8(bytesOf(logFile));
-    if (text.endsWith(QLatin1String("\r\n")))
-        text.chop(2);
-    if (text.endsWith(QLatin1String("\r\n")))
+    for (int i = 0; i < 2 && text.endsWith(QLatin1String("\r\n")); ++i)
         text.chop(2);
     QStringList lines = text.split(QLatin1String("\r\n"));
     for (QString& line : lines)
         line.remove(stamp);
     return lines;
-}
-
-// The "[Section]" names of a settings file in file order.
-inline QStringList sectionsOf(const QString& iniFile) {
-    QStringList sections;
-    for (const QString& line : QString::fromUtf8(bytesOf(iniFile)).split(QLatin1String("\r\n"))) {
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']')))
-            sections.append(line.mid(1, line.size() - 2));
-    }
-    return sections;
 }
 
 // A program whose executable and data live in a fresh temporary folder, with a recording
@@ -98,9 +54,7 @@ class ProgramRig {
 public:
     ProgramRig() {
         ensureApplication();
-        dataFolder = dir.path() + QLatin1String("/data/");
         fs::makePath(dataFolder);
-        downloads = dir.path() + QLatin1String("/Downloads");
     }
     ~ProgramRig() {
         // A tick still running holds the engine; let it end first.
@@ -133,8 +87,8 @@ public:
     }
 
     QTemporaryDir dir;
-    QString dataFolder;
-    QString downloads;
+    QString dataFolder = dir.path() + QLatin1String("/data/");
+    QString downloads = dir.path() + QLatin1String("/Downloads");
     test::RecordingDesktop desktop;
     int ended = 0;
     std::unique_ptr<Program> program;
@@ -144,29 +98,23 @@ public:
 class ProgramProcess {
 public:
     explicit ProgramProcess(const QString& folder) : m_folder(folder) {
-        const QString built =
-            qEnvironmentVariable("KW_TEST_BINARY_DIR") + QLatin1String("/app/Kopierwart");
-        executable = folder + QLatin1String("Kopierwart");
-        if (!fs::facts(executable))
-            QProcess::execute(QStringLiteral("cp"), {built, executable});
+        QProcess::execute(
+            QStringLiteral("cp"),
+            {qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Kopierwart", m_folder});
     }
 
-    bool available() const { return fs::isReadableFile(executable); }
+    bool available() const { return fs::isReadableFile(m_folder + QLatin1String("Kopierwart")); }
     QString log() const { return m_folder + QLatin1String("Kopierwart.Log"); }
 
-    void start(QProcess& process, const QProcessEnvironment& environment =
-                                      QProcessEnvironment::systemEnvironment()) const {
-        process.setProcessEnvironment(environment);
+    void start(QProcess& process) const {
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(executable, {});
+        process.start(m_folder + QLatin1String("Kopierwart"), {});
     }
 
     // True once the log shows the start-up sequence complete the given number of times.
     bool started(int times = 1) const {
         return logLines(log()).count(QLatin1String("Starting P2Pfinder.....")) >= times;
     }
-
-    QString executable;
 
 private:
     QString m_folder;

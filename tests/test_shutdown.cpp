@@ -1,6 +1,4 @@
-#include "platform/signals.h"
 #include "platform/textcodec.h"
-#include "scan/engine.h"
 #include "tests/program_rig.h"
 #include "ui/tray.h"
 
@@ -17,8 +15,13 @@ using namespace kw::apptest;
 
 namespace {
 
-QStringList closingLines(const QString& queryUnload) {
-    return {queryUnload, "Closing Timer...", "*** Closing Kopierwart ***", "", "", ""};
+QStringList closingLines(const QString& cause) {
+    return {"Form_QueryUnload(UnloadMode = " + cause,
+            "Closing Timer...",
+            "*** Closing Kopierwart ***",
+            "",
+            "",
+            ""};
 }
 
 QStringList lastLines(const QString& logFile, int count) {
@@ -28,76 +31,31 @@ QStringList lastLines(const QString& logFile, int count) {
 
 }  // namespace
 
-TEST(Shutdown, TrayMenuCloseLogsFormCodeStopsTimersAndEndsOnce) {
-    ProgramRig rig;
-    Program& program = rig.start();
-    program.tray().mnuTray().findChild<QAction*>("mnuSClose")->trigger();
+TEST(Shutdown, EveryCloseCauseIsLoggedByNameStopsTheTimersAndEndsOnce) {
+    const struct {
+        std::function<void(Program&)> close;
+        QString cause;
+    } causes[] = {
+        {[](Program& p) { p.tray().mnuTray().findChild<QAction*>("mnuSClose")->trigger(); },
+         "vbFormCode (1)"},
+        {[](Program& p) { p.window().close(); }, "vbFormControlMenu (0)"},
+        {[](Program& p) { p.Close(vbAppWindows); }, "vbAppWindows (2)"},
+    };
+    for (const auto& each : causes) {
+        ProgramRig rig;
+        Program& program = rig.start();
+        each.close(program);
+        EXPECT_EQ(lastLines(rig.log(), 6), closingLines(each.cause));
+        EXPECT_EQ(rig.ended, 1) << each.cause.toStdString();
+        EXPECT_FALSE(program.engine().Timer().isActive());
+        EXPECT_FALSE(program.window().Blink().isActive());
 
-    EXPECT_EQ(lastLines(rig.log(), 6),
-              closingLines("Form_QueryUnload(UnloadMode = vbFormCode (1)"));
-    EXPECT_EQ(rig.ended, 1);
-    EXPECT_FALSE(program.engine().Timer().isActive());
-    EXPECT_FALSE(program.window().Blink().isActive());
-    EXPECT_FALSE(program.tray().icon().isVisible());
-    // The log file ends with the banner, three empty lines and the file's own final line end.
-    EXPECT_TRUE(bytesOf(rig.log()).endsWith(" -> *** Closing Kopierwart ***\r\n\r\n\r\n\r\n\r\n"));
-
-    // Whatever arrives afterwards finds the shutdown done.
-    program.Close(vbAppTaskManager);
-    program.window().close();
-    EXPECT_EQ(rig.ended, 1);
-    EXPECT_EQ(logLines(rig.log()).count("Closing Timer..."), 1);
-}
-
-TEST(Shutdown, WindowCloseButtonLogsFormControlMenu) {
-    ProgramRig rig;
-    Program& program = rig.start();
-    program.window().close();
-    EXPECT_EQ(lastLines(rig.log(), 6),
-              closingLines("Form_QueryUnload(UnloadMode = vbFormControlMenu (0)"));
-    EXPECT_EQ(rig.ended, 1);
-}
-
-TEST(Shutdown, SessionEndAndOtherCausesAreNamedAsEver) {
-    ProgramRig rig;
-    Program& program = rig.start();
-    program.Close(vbAppWindows);
-    EXPECT_EQ(lastLines(rig.log(), 6),
-              closingLines("Form_QueryUnload(UnloadMode = vbAppWindows (2)"));
-
-    EXPECT_EQ(UnloadModeName(3), "vbAppTaskManager");
-    EXPECT_EQ(UnloadModeName(4), "vbFormMDIForm");
-    EXPECT_EQ(UnloadModeName(5), "vbFormOwner");
-    EXPECT_EQ(UnloadModeName(6), "");
-    EXPECT_EQ(UnloadModeName(-1), "");
-}
-
-TEST(Shutdown, OtherOpenWindowsAreClosedAndNamedInTheLog) {
-    ProgramRig rig;
-    Program& program = rig.start();
-    QWidget editor;
-    editor.setObjectName("frmPrefix");
-    editor.show();
-    program.Close(vbFormCode);
-    EXPECT_FALSE(editor.isVisible());
-    const QStringList log = logLines(rig.log());
-    const qsizetype unloading = log.indexOf("Unloading frmPrefix");
-    ASSERT_GE(unloading, 0);
-    EXPECT_GT(unloading, log.indexOf("Closing Timer..."));
-    EXPECT_LT(unloading, log.indexOf("*** Closing Kopierwart ***"));
-}
-
-TEST(TerminationSignals, ArriveAsQtSignalsOnTheEventLoop) {
-    ensureApplication();
-    QList<int> received;
-    TerminationSignals handlers([&received](int signalNumber) { received.append(signalNumber); });
-    ASSERT_TRUE(handlers.installed());
-    ::raise(SIGHUP);
-    ::raise(SIGINT);
-    // Nothing runs inside the handler itself.
-    EXPECT_TRUE(received.isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return received.size() == 2; }));
-    EXPECT_EQ(received, QList<int>({SIGHUP, SIGINT}));
+        // Whatever arrives afterwards finds the shutdown done.
+        program.Close(vbAppTaskManager);
+        program.window().close();
+        EXPECT_EQ(rig.ended, 1);
+        EXPECT_EQ(logLines(rig.log()).count("Closing Timer..."), 1);
+    }
 }
 
 class TerminationOfTheProgram : public ::testing::TestWithParam<int> {};
@@ -115,8 +73,7 @@ TEST_P(TerminationOfTheProgram, RunsTheNormalShutdownAndLogsTaskManager) {
     ASSERT_TRUE(process.waitForFinished(15000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
-    EXPECT_EQ(lastLines(program.log(), 6),
-              closingLines("Form_QueryUnload(UnloadMode = vbAppTaskManager (3)"));
+    EXPECT_EQ(lastLines(program.log(), 6), closingLines("vbAppTaskManager (3)"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, TerminationOfTheProgram,
@@ -137,7 +94,7 @@ TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
 
     // Large enough that the copy is still running when the signal arrives.
     const qint64 size = 768LL * 1024 * 1024;
-    writeFile(source + "big.bin", "");
+    fs::replaceAtomically(source + "big.bin", "");
     ASSERT_EQ(::truncate(encodeLocal(source + "big.bin").constData(), size), 0);
 
     QProcess process;
