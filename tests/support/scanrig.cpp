@@ -13,8 +13,7 @@ namespace kw::test {
 
 QStringList entriesOf(const QString& folder) {
     QStringList names = fs::namesStartingWith(folder, QString());
-    names.removeAll(QStringLiteral("."));
-    names.removeAll(QStringLiteral(".."));
+    names.removeIf([](const QString& name) { return name == "." || name == ".."; });
     names.sort();
     return names;
 }
@@ -29,8 +28,6 @@ QByteArray patternBytes(qint64 count) {
 
 ScanRig::ScanRig() : engine(data, log, desktop) {
     ensureApplication();  // ticks yield to the event loop
-    source = dir.path() + QStringLiteral("/in/");
-    destination = dir.path() + QStringLiteral("/out/");
     const QString dataFolder = dir.path() + QStringLiteral("/data/");
     for (const QString& folder : {source, destination, dataFolder})
         fs::makePath(folder);

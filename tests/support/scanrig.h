@@ -41,8 +41,8 @@ public:
     QStringList takeLog();
 
     QTemporaryDir dir;
-    QString source;       // ends with "/"
-    QString destination;  // ends with "/"
+    QString source = dir.path() + QStringLiteral("/in/");
+    QString destination = dir.path() + QStringLiteral("/out/");
     AppData data;
     EventLog log;
     RecordingDebugWindow window;
