@@ -68,7 +68,7 @@ struct Run {
         data.My.SavedMegabytes = QStringLiteral("0");
         data.BlockedExtensions = QStringList();
         data.TaskList = QStringList();
-        data.CopiedFiles = QStringList();
+        data.CopiedFiles = CopyRegister(QStringList());
         log.setLogFile(data.My.Log);
         // A log at its cap, so every line costs a full rewrite as in a long run.
         fs::replaceAtomically(data.My.Log, QByteArray(kLogFileMaximum - 2, 'x') + "\r\n");
@@ -113,7 +113,7 @@ void MoveOneGiBThroughTick(benchmark::State& state) {
     const QString moved = r.destination + QStringLiteral("big.bin");
     for (auto _ : state) {
         settle();
-        r.data.CopiedFiles = QStringList();
+        r.data.CopiedFiles = CopyRegister(QStringList());
         ScanEngine engine(r.data, r.log, r.desktop);
         QElapsedTimer timer;
         timer.start();
@@ -201,7 +201,7 @@ void TickOverTenThousandRegisteredFiles(benchmark::State& state) {
             keys.insert(qsizetype(i) * (kRegisterSize / kFiles),
                         CopyKey(path, FileLength(path), GetFileDate(path)));
         }
-        r.data.CopiedFiles = keys;
+        r.data.CopiedFiles = CopyRegister(keys);
         ScanEngine engine(r.data, r.log, r.desktop);
         settle();
 

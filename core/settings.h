@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/copyregister.h"
 #include "core/textarray.h"
 
 #include <QString>
@@ -36,7 +37,7 @@ struct AppData {
     Settings My;
     TextArray BlockedExtensions;
     TextArray TaskList;
-    TextArray CopiedFiles;
+    CopyRegister CopiedFiles;
     TextArray UserP2PList;
 };
 

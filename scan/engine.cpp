@@ -200,7 +200,7 @@ ScanEngine::Step ScanEngine::decideFile(const QString& name) {
     const auto facts = fs::factsFollowingLinks(sourcePath);
     const qint64 size = facts && facts->kind == fs::Kind::Regular ? facts->size : -1;
     const QDateTime created = facts ? facts->created : zeroDateTime();
-    if (copyRegister().contains(CopyKey(sourcePath, size, created))) {
+    if (m_data.CopiedFiles.contains(CopyKey(sourcePath, size, created))) {
         DeleteSource(m_log, sourcePath, true);
         return Step::Next;
     }
@@ -267,9 +267,7 @@ void ScanEngine::recordCopy(const QString& sourcePath, const QString& destinatio
     if (!my.SoundFile.isEmpty())
         m_desktop.PlaySoundFile(1, my.SoundFile);
     AppendToFile(my.CopyListFile, key);
-    copyRegister().append(key);
-    m_registerCount = m_data.CopiedFiles->size();
-    m_registerLast = key;
+    m_data.CopiedFiles.append(key);
     Q_EMIT statisticsChanged(AddToStatistics(my, size));
     addToLBfiles(destinationPath);
     m_LBpath.append(destinationPath);
@@ -304,18 +302,6 @@ ScanEngine::Step ScanEngine::renameCollision(const QString& sourcePath,
         if (FileOperationQuiet(FileOp::Rename, sourcePath, candidate))
             return Step::Restart;
     }
-}
-
-CopyRegister& ScanEngine::copyRegister() {
-    const TextArray& keys = m_data.CopiedFiles;
-    const qsizetype count = keys ? keys->size() : -1;
-    const QString last = count > 0 ? keys->last() : QString();
-    if (!m_register || count != m_registerCount || last != m_registerLast) {
-        m_register = std::make_unique<CopyRegister>(m_data.CopiedFiles);
-        m_registerCount = count;
-        m_registerLast = last;
-    }
-    return *m_register;
 }
 
 bool ScanEngine::yieldToEvents() {

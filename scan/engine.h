@@ -8,13 +8,11 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <memory>
 #include <optional>
 
 namespace kw {
 
 struct AppData;
-class CopyRegister;
 class Desktop;
 class EventLog;
 
@@ -73,8 +71,6 @@ private:
     // Lets pending events run; false when the engine was abandoned meanwhile.
     bool yieldToEvents();
     Step fail(int code, const QString& description);
-    // The index over CopiedFiles, built anew when the list was replaced behind the engine's back.
-    CopyRegister& copyRegister();
     void reportSameFolder(const QString& folder);
 
     AppData& m_data;
@@ -84,9 +80,6 @@ private:
     bool m_scanBusy = false;
     bool m_abandoned = false;
     std::optional<Failure> m_failure;  // ends the running tick
-    std::unique_ptr<CopyRegister> m_register;
-    qsizetype m_registerCount = -1;  // CopiedFiles as the index saw it last: count and last key
-    QString m_registerLast;
     // The folders of the running pass, as they were when the watched folder was listed.
     QString m_passSource;
     QString m_passDestination;

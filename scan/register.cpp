@@ -46,16 +46,6 @@ QString unescapeLineBreaks(const QString& text) {
     return path;
 }
 
-// FNV-1a over the case-folded characters, without building the folded text.
-size_t foldedHash(const QString& text) {
-    size_t hash = 1469598103934665603ULL;
-    for (QChar c : text) {
-        hash ^= c.toCaseFolded().unicode();
-        hash *= 1099511628211ULL;
-    }
-    return hash;
-}
-
 }  // namespace
 
 QString CopyKey(const QString& sourcePath, qint64 size, const QDateTime& created) {
@@ -65,28 +55,6 @@ QString CopyKey(const QString& sourcePath, qint64 size, const QDateTime& created
 
 QString CopyKeyPath(const QString& key) {
     return unescapeLineBreaks(key.section(QChar(u'\0'), 0, 0));
-}
-
-CopyRegister::CopyRegister(TextArray& keys) : m_keys(keys) {
-    if (!keys)
-        return;
-    m_positions.reserve(keys->size());
-    for (qsizetype i = 0; i < keys->size(); ++i)
-        m_positions.insert(foldedHash((*keys)[i]), i);
-}
-
-bool CopyRegister::contains(const QString& key) const {
-    for (auto it = m_positions.find(foldedHash(key));
-         it != m_positions.end() && it.key() == foldedHash(key); ++it) {
-        if ((*m_keys)[it.value()].compare(key, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
-void CopyRegister::append(const QString& key) {
-    AddArray(m_keys, key, AddMode::AtEnd);
-    m_positions.insert(foldedHash(key), m_keys->size() - 1);
 }
 
 bool AppendToFile(const QString& path, const QString& text) {

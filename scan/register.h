@@ -1,9 +1,6 @@
 #pragma once
 
-#include "core/textarray.h"
-
 #include <QDateTime>
-#include <QMultiHash>
 #include <QString>
 
 namespace kw {
@@ -17,20 +14,6 @@ struct Settings;
 QString CopyKey(const QString& sourcePath, qint64 size, const QDateTime& created);
 // The source path a key was made from.
 QString CopyKeyPath(const QString& key);
-
-// The copied-files register held in memory: the keys in the order of copying, and beside them a
-// hash of their case-folded forms, so that a tick over many files does not walk the whole
-// register for each of them. Finds exactly what FindInArray finds.
-class CopyRegister {
-public:
-    explicit CopyRegister(TextArray& keys);
-    bool contains(const QString& key) const;
-    void append(const QString& key);
-
-private:
-    TextArray& m_keys;
-    QMultiHash<size_t, qsizetype> m_positions;  // folded hash -> index in m_keys
-};
 
 // Appends text + CR LF to the file, creating it; true on success.
 bool AppendToFile(const QString& path, const QString& text);

@@ -47,8 +47,9 @@ TEST_F(Cycle, ANewFileIsMovedRecordedAndCounted) {
     EXPECT_TRUE(entriesOf(source).isEmpty());
     EXPECT_EQ(readBytes(out("movie.avi")), bytes);
     EXPECT_EQ(entriesOf(destination), QStringList{"movie.avi"});
-    ASSERT_EQ(data.CopiedFiles, LoadListFile(data.My.CopyListFile));
-    EXPECT_TRUE(data.CopiedFiles->value(0).startsWith(in("movie.avi") + QChar(u'\0') + "1048576"));
+    ASSERT_EQ(data.CopiedFiles.keys(), LoadListFile(data.My.CopyListFile));
+    EXPECT_TRUE(
+        data.CopiedFiles.keys()->value(0).startsWith(in("movie.avi") + QChar(u'\0') + "1048576"));
     EXPECT_EQ(statistics.size(), 1);
     EXPECT_EQ(statistics.value(0).value(0).toString(), "1 Gesicherte Datei (1 MB)");
 }
@@ -57,7 +58,8 @@ TEST_F(Cycle, BlockedFilesStayAndRegisteredOnesAreDeletedWithoutCopying) {
     data.BlockedExtensions = QStringList{"avi", ""};  // "" blocks names without extension
     for (const char* name : {"a.AVI", "README", "a.avi.txt"})
         writeBytes(in(name), "bytes");
-    data.CopiedFiles = QStringList{CopyKey(in("A.AVI.TXT"), 5, GetFileDate(in("a.avi.txt")))};
+    data.CopiedFiles =
+        CopyRegister(QStringList{CopyKey(in("A.AVI.TXT"), 5, GetFileDate(in("a.avi.txt")))});
 
     EXPECT_EQ(tick(), QStringList{deletedLine("a.avi.txt")});
     EXPECT_EQ(entriesOf(source), (QStringList{"README", "a.AVI"}));
@@ -69,7 +71,7 @@ TEST_F(Cycle, SameNameAndSizeDeletesTheSourceOnlyWhenTheContentsAreEqual) {
     writeBytes(out("a.bin"), "same bytes");
     EXPECT_EQ(tick(), QStringList{"Source allready exist - " + deletedLine("a.bin")});
     EXPECT_TRUE(entriesOf(source).isEmpty());
-    EXPECT_EQ(data.CopiedFiles, TextArray(QStringList()));
+    EXPECT_EQ(data.CopiedFiles.keys(), TextArray(QStringList()));
 
     writeBytes(in("a.bin"), "mine......");
     EXPECT_EQ(tick(), (QStringList{"Renaming " + in("a.bin") + " -> 001 a.bin",
@@ -121,7 +123,7 @@ TEST_F(Cycle, AFullDiskLeavesTheSourceAndNoPartialFile) {
     EXPECT_EQ(tick(), (QStringList{copyLine("big.bin"), copyError(kSystemFailure + ENOSPC)}));
     EXPECT_EQ(readBytes(in("big.bin")), bytes);
     EXPECT_TRUE(entriesOf(destination).isEmpty());
-    EXPECT_EQ(data.CopiedFiles, TextArray(QStringList()));
+    EXPECT_EQ(data.CopiedFiles.keys(), TextArray(QStringList()));
 }
 
 TEST_F(Cycle, AFileStillBeingWrittenIsNotDeletedAndMovesOnALaterTick) {
@@ -238,7 +240,7 @@ TEST_F(Cycle, AFileOver2GiBMovesWholeAndCorrect) {
     EXPECT_EQ(copy.size(), size);
     ASSERT_TRUE(copy.seek(size - 6));
     EXPECT_EQ(copy.read(6), QByteArray("\0tail!", 6));
-    EXPECT_EQ(data.CopiedFiles->at(0).section(QChar(u'\0'), 1, 1), "2147483653");
+    EXPECT_EQ(data.CopiedFiles.keys()->at(0).section(QChar(u'\0'), 1, 1), "2147483653");
     EXPECT_EQ(data.My.SavedMegabytes, "2048");
 }
 

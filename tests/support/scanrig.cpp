@@ -34,7 +34,8 @@ ScanRig::ScanRig() : engine(data, log, desktop) {
     data.My = fileSetFor(dataFolder, QStringLiteral("Kopierwart"));
     data.My.Source = source;
     data.My.Destination = destination;
-    data.BlockedExtensions = data.TaskList = data.CopiedFiles = QStringList();
+    data.BlockedExtensions = data.TaskList = QStringList();
+    data.CopiedFiles = CopyRegister(QStringList());
     log.setLogFile(data.My.Log);
     log.setDebugWindow(&window);
 }
