@@ -2,6 +2,7 @@
 #include "platform/placement.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
+#include "platform/textcodec.h"
 #include "tests/support/qtapp.h"
 #include "ui/widgetdesktop.h"
 
@@ -120,8 +121,8 @@ TEST_F(ShellTest, FilesFoldersAndAddressesOpenWithTheDefaultHandler) {
     EXPECT_EQ(urls[6], QUrl("https://www.example.org/kopierwart"));
 }
 
-TEST_F(ShellTest, ProgramRunsInItsFolderWithParametersAsSeparateArguments) {
-    const QString folder = path("Mein Ordner; echo");
+TEST_F(ShellTest, ProgramRunsInItsFolderWithItsBytesAndParametersAsSeparateArguments) {
+    const QString folder = path(kw::decodeLocal("Mein Ordner\xff; echo"));
     ASSERT_EQ(kw::fs::makePath(folder), 0);
     const QString program = folder + "/zeige argumente";
     const QString marker = folder + "/argumente.txt";
@@ -130,13 +131,13 @@ TEST_F(ShellTest, ProgramRunsInItsFolderWithParametersAsSeparateArguments) {
               "#!/bin/sh\n"
               "{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$0.tmp\"\n"
               "mv \"$0.tmp\" \"$(dirname \"$0\")/argumente.txt\"\n");
-    ASSERT_EQ(::chmod(program.toLocal8Bit().constData(), 0700), 0);
+    ASSERT_EQ(::chmod(kw::encodeLocal(program).constData(), 0700), 0);
 
     kw::ShellOpen(program, R"("zwei Wörter" a;touch\ b $HOME `id` "x|y>z")");
 
     ASSERT_TRUE(kw::test::waitUntil([&] { return kw::fs::isReadableFile(marker); }, 20000));
     EXPECT_TRUE(urls.isEmpty());
-    const QStringList lines = QString::fromUtf8(*kw::fs::readAll(marker)).split('\n');
+    const QStringList lines = kw::decodeLocal(*kw::fs::readAll(marker)).split('\n');
     const QStringList expected = {folder,  "zwei Wörter", "a;touch\\", "b",
                                   "$HOME", "`id`",        "x|y>z",     ""};
     EXPECT_EQ(lines, expected);

@@ -1,6 +1,7 @@
 #include "platform/shell.h"
 
 #include "platform/fs.h"
+#include "platform/spawn.h"
 #include "platform/textcodec.h"
 
 #include <QDesktopServices>
@@ -53,7 +54,7 @@ void ShellOpen(const QString& file, const QString& parameters) {
     }
     if (IsProgramFile(file)) {
         // Arguments go straight to the program: blanks, quotes and ";" in them stay text.
-        QProcess::startDetached(file, QProcess::splitCommand(parameters), folderOf(file));
+        StartDetached(file, QProcess::splitCommand(parameters), folderOf(file));
         return;
     }
     QDesktopServices::openUrl(localFileUrl(file));
