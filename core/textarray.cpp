@@ -6,10 +6,6 @@ bool ArrayHasBounds(const TextArray& entries) {
     return entries.has_value();
 }
 
-int ArrayLowerBound(const TextArray& entries) {
-    return entries ? 0 : -1;
-}
-
 int ArrayUpperBound(const TextArray& entries) {
     return entries ? int(entries->size()) - 1 : -1;
 }

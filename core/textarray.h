@@ -12,8 +12,6 @@ namespace kw {
 using TextArray = std::optional<QStringList>;
 
 bool ArrayHasBounds(const TextArray& entries);
-// 0 for an array with bounds, -1 for one without.
-int ArrayLowerBound(const TextArray& entries);
 // count - 1 (so -1 for bounds 0 to -1), -1 for an array without bounds.
 int ArrayUpperBound(const TextArray& entries);
 

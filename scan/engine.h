@@ -42,11 +42,8 @@ public:
     bool ScanBusy() const { return m_scanBusy; }
 
     const QStringList& LBf() const { return m_LBf; }
-    const QStringList& LBtask() const { return m_LBtask; }
     // Destination paths of this run's copies, each at most once, in alphabetical order.
     QStringList& LBfiles() { return m_LBfiles; }
-    // Destination paths copied in this run, in the order of copying, duplicates kept.
-    const QStringList& LBpath() const { return m_LBpath; }
 
 Q_SIGNALS:
     // A folder setting was cleared: the main window shows its prompt again (SetText).

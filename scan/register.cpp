@@ -30,31 +30,11 @@ QString escapeLineBreaks(const QString& path) {
     return escaped;
 }
 
-QString unescapeLineBreaks(const QString& text) {
-    QString path;
-    path.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != QLatin1Char('\\') || i + 1 == text.size()) {
-            path += text[i];
-            continue;
-        }
-        const QChar next = text[++i];
-        path += next == QLatin1Char('r')   ? QChar(u'\r')
-                : next == QLatin1Char('n') ? QChar(u'\n')
-                                           : next;
-    }
-    return path;
-}
-
 }  // namespace
 
 QString CopyKey(const QString& sourcePath, qint64 size, const QDateTime& created) {
     return escapeLineBreaks(sourcePath) + QChar(u'\0') + QString::number(size) + QChar(u'\0') +
            generalDateTimeText(created);
-}
-
-QString CopyKeyPath(const QString& key) {
-    return unescapeLineBreaks(key.section(QChar(u'\0'), 0, 0));
 }
 
 bool AppendToFile(const QString& path, const QString& text) {

@@ -12,8 +12,6 @@ struct Settings;
 // date-time text. Backslash, CR and LF in the path are written \\, \r and \n, so a key is always
 // one line of the register file and the same file always gives the same key.
 QString CopyKey(const QString& sourcePath, qint64 size, const QDateTime& created);
-// The source path a key was made from.
-QString CopyKeyPath(const QString& key);
 
 // Appends text + CR LF to the file, creating it; true on success.
 bool AppendToFile(const QString& path, const QString& text);

@@ -4,8 +4,8 @@
 #include <QCursor>
 #include <QMenu>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
+#include <QPolygonF>
 #include <QWidget>
 
 namespace kw {
@@ -21,27 +21,11 @@ QIcon programIcon() {
         // Folder in the program's design blue, arrow in yellow.
         painter.setPen(QPen(QColor(0, 0, 0x60), 2));
         painter.setBrush(QColor(0, 0, 0xC0));
-        QPainterPath folder;
-        folder.moveTo(4, 14);
-        folder.lineTo(24, 14);
-        folder.lineTo(30, 20);
-        folder.lineTo(60, 20);
-        folder.lineTo(60, 56);
-        folder.lineTo(4, 56);
-        folder.closeSubpath();
-        painter.drawPath(folder);
+        painter.drawPolygon(QPolygonF({{4, 14}, {24, 14}, {30, 20}, {60, 20}, {60, 56}, {4, 56}}));
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(255, 255, 0));
-        QPainterPath arrow;
-        arrow.moveTo(14, 34);
-        arrow.lineTo(36, 34);
-        arrow.lineTo(36, 26);
-        arrow.lineTo(52, 38);
-        arrow.lineTo(36, 50);
-        arrow.lineTo(36, 42);
-        arrow.lineTo(14, 42);
-        arrow.closeSubpath();
-        painter.drawPath(arrow);
+        painter.drawPolygon(
+            QPolygonF({{14, 34}, {36, 34}, {36, 26}, {52, 38}, {36, 50}, {36, 42}, {14, 42}}));
         painter.end();
         icon.addPixmap(pixmap);
     }
