@@ -2,6 +2,7 @@
 // as the notification area, and skips when a program it needs is missing.
 
 #include "tests/program_rig.h"
+#include "tests/support/cannotrun.h"
 #include "ui/tray.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ protected:
 
     void SetUp() override {
         if (!s_skipReason.isEmpty())
-            GTEST_SKIP() << s_skipReason.toStdString();
+            KW_CANNOT_RUN(s_skipReason.toStdString());
     }
 
     // A helper server that must not outlive a test run killed before its tear-down.
