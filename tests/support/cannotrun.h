@@ -18,10 +18,10 @@ inline bool inCi() {
 
 // Ends a test whose case cannot run on this machine: skipped on a developer's machine, failed in
 // CI.
-#define KW_CANNOT_RUN(reason)                                      \
-    do {                                                           \
-        if (::kw::test::inCi())                                    \
-            GTEST_FAIL() << "cannot run in CI: " << (reason);      \
-        else                                                       \
-            GTEST_SKIP() << (reason);                              \
+#define KW_CANNOT_RUN(reason)                                 \
+    do {                                                      \
+        if (::kw::test::inCi())                               \
+            GTEST_FAIL() << "cannot run in CI: " << (reason); \
+        else                                                  \
+            GTEST_SKIP() << (reason);                         \
     } while (false)
