@@ -1,8 +1,10 @@
 #pragma once
 
+#include "platform/folderwatch.h"
 #include "scan/failure.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -49,7 +51,8 @@ Q_SIGNALS:
     // A folder setting was cleared: the main window shows its prompt again (SetText).
     void foldersCleared();
     void statisticsChanged(const QString& caption);
-    void copiedFilesChanged();
+    // destinationPath now stands at row of LBfiles.
+    void copiedFileAdded(int row, const QString& destinationPath);
 
 private:
     // How the work on one file or one pass ends.
@@ -67,6 +70,15 @@ private:
     void addToLBfiles(const QString& destinationPath);
     // Lets pending events run; false when the engine was abandoned meanwhile.
     bool yieldToEvents();
+    // A long pass lets the window react every few milliseconds, also between renames that need
+    // no copy and so no chunk to yield after.
+    bool yieldNowAndThen();
+    // A file arrived in the watched folder: a tick runs shortly, whatever the interval.
+    void fileArrived();
+    void runArrivalTick();
+    // The settings file gets the statistics at most once a second during a burst, and at the
+    // end of every tick.
+    void writeStatistics(bool evenIfRecent);
     Step fail(int code, const QString& description);
     void reportSameFolder(const QString& folder);
 
@@ -74,6 +86,12 @@ private:
     EventLog& m_log;
     Desktop& m_desktop;
     QTimer m_timer;
+    FolderWatch m_arrivals;
+    QTimer m_arrivalDelay;
+    bool m_arrivalTickWanted = false;
+    QElapsedTimer m_sinceYield;
+    bool m_statisticsUnwritten = false;
+    QElapsedTimer m_sinceStatisticsWritten;
     bool m_scanBusy = false;
     bool m_abandoned = false;
     std::optional<Failure> m_failure;  // ends the running tick
