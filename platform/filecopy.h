@@ -15,9 +15,15 @@ namespace kw::fs {
 // The source ended early, grew, was rewritten or was replaced while it was copied.
 inline constexpr int kSourceChanged = -1;
 
-// Hidden name of a copy in progress: prefix + random + suffix, in the destination folder.
+// Hidden name of a copy in progress: partialPrefix() + random + suffix, in the destination
+// folder.
 inline constexpr char kPartialPrefix[] = ".Kopierwart-";
 inline constexpr char kPartialSuffix[] = ".part";
+// The mark of this installation, so that leftovers it removes are its own temporary copies and
+// never a user's file or another installation's copy in progress. Set once at start-up.
+void setPartialMark(const QByteArray& mark);
+// kPartialPrefix, then the mark and "-" when one is set.
+QByteArray partialPrefix();
 
 // Copies count bytes from the current position of one open file to the current position of
 // another: in the kernel where it can, else through a buffer. 0, errno, or kSourceChanged when

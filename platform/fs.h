@@ -53,6 +53,9 @@ int renameNoReplace(const QString& from, const QString& to);
 // Resolves links and "..", so two spellings of one folder compare equal; empty on failure.
 QString canonicalPath(const QString& path);
 bool isWritableFolder(const QString& folder);
+// The folder where the file system that holds path is mounted (links resolved), as the mount
+// table of this process says now; empty when path does not exist or the table cannot be read.
+QString mountPointOf(const QString& path);
 
 QString errorText(int error);
 

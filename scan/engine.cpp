@@ -33,6 +33,38 @@ bool sameFolder(const QString& first, const QString& second) {
     return (!a.isEmpty() && a == fs::canonicalPath(second)) || fs::sameFile(first, second);
 }
 
+// The folder itself when it exists, else the nearest folder above it that does.
+QString nearestExistingFolder(QString folder) {
+    while (!folder.isEmpty() && !fs::isDirectory(folder)) {
+        while (folder.endsWith(QLatin1Char('/')))
+            folder.chop(1);
+        folder = ParentFolder(folder);
+    }
+    return folder;
+}
+
+// True when inner lies strictly below outer.
+bool isBelow(const QString& inner, const QString& outer) {
+    if (inner == outer)
+        return false;
+    return outer == QLatin1String("/") || inner.startsWith(AddBackslash(outer));
+}
+
+// Where folder stands now: the mount point of the file system its path ends on, and whether
+// that file system is one mounted beneath the one it was last seen on, i.e. that one is gone.
+struct Whereabouts {
+    QString mountPoint;
+    bool away = false;
+};
+
+Whereabouts whereabouts(const QString& folder, const QString& recordedMountPoint) {
+    Whereabouts now;
+    now.mountPoint = fs::mountPointOf(nearestExistingFolder(folder));
+    now.away = !recordedMountPoint.isEmpty() && !now.mountPoint.isEmpty() &&
+               isBelow(recordedMountPoint, now.mountPoint);
+    return now;
+}
+
 }  // namespace
 
 ScanEngine::ScanEngine(AppData& data, EventLog& log, Desktop& desktop, QObject* parent)
@@ -93,7 +125,9 @@ bool ScanEngine::ValidateDirectories() {
             cleared = true;
         }
     }
-    if (!my.Destination.isEmpty()) {
+    // A destination whose file system has gone is waited for, never made on the one beneath.
+    const bool away = !my.Destination.isEmpty() && checkDestinationAway();
+    if (!my.Destination.isEmpty() && !away) {
         if (!FolderExists(my.Destination, false))
             CreateFolderPath(my.Destination);
         if (!FolderExists(my.Destination, false)) {
@@ -107,10 +141,12 @@ bool ScanEngine::ValidateDirectories() {
                 MB_ICONERROR);
             my.Destination.clear();
             cleared = true;
+        } else {
+            usedDestinations().record(my.Destination, fs::mountPointOf(my.Destination));
         }
     }
     // Copying a folder into itself would find every file "already there" and delete it.
-    if (!my.Source.isEmpty() && !my.Destination.isEmpty() &&
+    if (!away && !my.Source.isEmpty() && !my.Destination.isEmpty() &&
         sameFolder(my.Source, my.Destination)) {
         QString folder = fs::canonicalPath(my.Destination);
         reportSameFolder(folder.isEmpty() ? my.Destination : AddBackslash(folder));
@@ -119,7 +155,41 @@ bool ScanEngine::ValidateDirectories() {
     }
     if (cleared)
         Q_EMIT foldersCleared();
-    return !my.Source.isEmpty() && !my.Destination.isEmpty();
+    return !away && !my.Source.isEmpty() && !my.Destination.isEmpty();
+}
+
+bool ScanEngine::checkDestinationAway() {
+    const QString folder = m_data.My.Destination;
+    const QString recorded = usedDestinations().mountPointOf(folder);
+    const bool away = whereabouts(folder, recorded).away;
+    if (away && !m_destinationAway) {
+        m_log.WriteLog(QLatin1String("Destination gone: waiting for ") + quoted(folder) +
+                       QLatin1String(", nothing is mounted at ") + quoted(recorded));
+        Q_EMIT destinationWaiting(true, recorded);
+    } else if (!away && m_destinationAway) {
+        m_log.WriteLog(QLatin1String("Destination back: ") + quoted(folder));
+        Q_EMIT destinationWaiting(false, recorded);
+    }
+    const bool cameBack = m_destinationAway && !away;
+    m_destinationAway = away;
+    // A copy killed while it was away may have left its temporary file there.
+    if (cameBack)
+        removeAbandonedCopiesIn(folder);
+    return away;
+}
+
+void ScanEngine::DestinationChosen() {
+    const QString folder = m_data.My.Destination;
+    if (!folder.isEmpty() && fs::isDirectory(folder))
+        usedDestinations().record(folder, fs::mountPointOf(folder));
+}
+
+UsedDestinations& ScanEngine::usedDestinations() {
+    if (m_used.file() != m_data.My.UsedDestinationsFile || m_used.mark().isEmpty()) {
+        m_used.load(m_data.My.UsedDestinationsFile);
+        fs::setPartialMark(m_used.mark());
+    }
+    return m_used;
 }
 
 void ScanEngine::reportSameFolder(const QString& folder) {
@@ -135,10 +205,16 @@ void ScanEngine::reportSameFolder(const QString& folder) {
 }
 
 void ScanEngine::RemoveAbandonedCopies() {
-    const QString folder = m_data.My.Destination;
-    if (folder.isEmpty())
-        return;
-    const QString prefix = QString::fromLatin1(fs::kPartialPrefix);
+    UsedDestinations& used = usedDestinations();
+    for (const QString& folder : used.folders()) {
+        if (!fs::isDirectory(folder) || whereabouts(folder, used.mountPointOf(folder)).away)
+            continue;
+        removeAbandonedCopiesIn(folder);
+    }
+}
+
+void ScanEngine::removeAbandonedCopiesIn(const QString& folder) {
+    const QString prefix = QString::fromLatin1(fs::partialPrefix());
     for (const QString& name : fs::namesStartingWith(folder, prefix)) {
         const QString path = AddBackslash(folder) + name;
         const auto facts = fs::facts(path);
@@ -158,9 +234,11 @@ void ScanEngine::Abandon() {
 }
 
 void ScanEngine::runTick() {
-    if (!ValidateDirectories())
+    // While the destination is away the programs of the task list are still kept running.
+    const bool foldersValid = ValidateDirectories();
+    if (!foldersValid && !m_destinationAway)
         return;
-    Step step = Step::Restart;
+    Step step = foldersValid ? Step::Restart : Step::Next;
     while (step == Step::Restart)
         step = filePass();
     if (step == Step::Stop || !yieldToEvents())
@@ -238,6 +316,10 @@ bool ScanEngine::sameContent(const QString& sourcePath, const QString& destinati
 
 ScanEngine::Step ScanEngine::copyNewFile(const QString& sourcePath, const QString& destinationPath,
                                          const QDateTime& created) {
+    // The stick may have been pulled since the pass began: the copy must not make the folder
+    // again on the file system beneath.
+    if (!fs::isDirectory(m_passDestination) && !ValidateDirectories())
+        return Step::Stop;
     m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
     CopyReport report;
     const int result =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scan/failure.h"
+#include "scan/useddestinations.h"
 
 #include <QDateTime>
 #include <QList>
@@ -31,8 +32,13 @@ public:
     void butGoTimer_Click();
     // Checks, creates or clears My.Source and My.Destination; true when both are usable.
     bool ValidateDirectories();
-    // Removes what copies of an earlier, killed run left behind in the destination folder.
+    // Removes what copies of an earlier, killed run left behind in every destination folder used
+    // so far that is there now; only temporary copies of this installation.
     void RemoveAbandonedCopies();
+    // The user chose the destination folder: where it lies now is where it belongs.
+    void DestinationChosen();
+    // True while the file system of the destination folder is not mounted.
+    bool DestinationAway() const { return m_destinationAway; }
     // Shutdown: a copy in progress stops at its next yield and removes its temporary file, and
     // the interrupted tick ends without another step. The timer stops and later ticks do
     // nothing. The engine must outlive a tick that is running, so delete it only afterwards.
@@ -50,6 +56,8 @@ Q_SIGNALS:
     void foldersCleared();
     void statisticsChanged(const QString& caption);
     void copiedFilesChanged();
+    // The destination's file system has gone (waiting) or is back; mountPoint is where it was.
+    void destinationWaiting(bool waiting, const QString& mountPoint);
 
 private:
     // How the work on one file or one pass ends.
@@ -68,6 +76,11 @@ private:
     // Lets pending events run; false when the engine was abandoned meanwhile.
     bool yieldToEvents();
     Step fail(int code, const QString& description);
+    // Checks whether the destination's file system has gone, says so when that changes and
+    // remembers where a present destination lies.
+    bool checkDestinationAway();
+    UsedDestinations& usedDestinations();
+    void removeAbandonedCopiesIn(const QString& folder);
     void reportSameFolder(const QString& folder);
 
     AppData& m_data;
@@ -76,6 +89,8 @@ private:
     QTimer m_timer;
     bool m_scanBusy = false;
     bool m_abandoned = false;
+    bool m_destinationAway = false;
+    UsedDestinations m_used;
     std::optional<Failure> m_failure;  // ends the running tick
     // The folders of the running pass, as they were when the watched folder was listed.
     QString m_passSource;

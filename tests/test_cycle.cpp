@@ -179,18 +179,6 @@ TEST_F(Cycle, AbandonStopsTheCopyAtItsNextYieldAndLeavesNoPartialFile) {
     EXPECT_TRUE(tick().isEmpty()) << "an abandoned engine does not tick again";
 }
 
-TEST_F(Cycle, StartUpRemovesOnlyTheTemporaryFilesOfKilledCopies) {
-    writeBytes(out(".Kopierwart-1f2e3d.part"), "half a file");
-    writeBytes(out(".Kopierwart-notes.txt"), "keep");
-    writeBytes(out("movie.part"), "keep");
-
-    engine.RemoveAbandonedCopies();
-
-    EXPECT_EQ(entriesOf(destination), (QStringList{".Kopierwart-notes.txt", "movie.part"}));
-    EXPECT_EQ(takeLog(),
-              QStringList{"Removed abandoned copy '" + out(".Kopierwart-1f2e3d.part") + "'"});
-}
-
 TEST_F(Cycle, UnusableFolderSettingsAreRefusedAndCleared) {
     writeBytes(in("precious.avi"), "only copy");
     const QString link = dir.path() + "/link";

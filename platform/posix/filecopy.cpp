@@ -74,8 +74,13 @@ ssize_t readFully(int fd, char* buffer, size_t count) {
     return ssize_t(done);
 }
 
+QByteArray& partialMark() {
+    static QByteArray mark;
+    return mark;
+}
+
 QByteArray randomPartialName() {
-    return QByteArray(kPartialPrefix) +
+    return partialPrefix() +
            QByteArray::number(QRandomGenerator::global()->generate64(), 16) + kPartialSuffix;
 }
 
@@ -93,6 +98,15 @@ int renameNoReplaceAt(int folderFd, const char* from, const char* to) {
 }
 
 }  // namespace
+
+void setPartialMark(const QByteArray& mark) {
+    partialMark() = mark;
+}
+
+QByteArray partialPrefix() {
+    const QByteArray& mark = partialMark();
+    return mark.isEmpty() ? QByteArray(kPartialPrefix) : kPartialPrefix + mark + '-';
+}
 
 int CopyBytes(qint64 count, int sourceFd, int destinationFd) {
     while (count > 0) {
@@ -192,14 +206,22 @@ int StagedCopy::commit(const QString& name) {
     if (::close(m_partial.release()) != 0)
         return errno;
 
+    // A folder its path no longer reaches (its file system unmounted meanwhile) would take the
+    // copy with it, and the source must stay.
+    struct stat folderNow {}, folderByPath{};
+    if (::fstat(m_folderFd.get(), &folderNow) != 0 ||
+        ::stat(m_folder.constData(), &folderByPath) != 0 ||
+        folderNow.st_dev != folderByPath.st_dev || folderNow.st_ino != folderByPath.st_ino)
+        return ENOENT;
+
     const QByteArray target = encodeLocal(name);
     if (const int error =
             renameNoReplaceAt(m_folderFd.get(), m_partialName.constData(), target.constData()))
         return error;
     m_partialExists = false;
-    // The new name must be on disk before the caller deletes the source.
-    ::fsync(m_folderFd.get());
-    return 0;
+    // The new name must be on disk before the caller deletes the source: when the folder cannot
+    // be flushed (a stick pulled this moment) the source stays.
+    return flushFolder(m_folderFd.get());
 }
 
 int StagedCopy::discard() {

@@ -62,6 +62,40 @@ int writeAll(int fd, QByteArrayView bytes) {
     return 0;
 }
 
+int syncFolderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : path.left(slash);
+    Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return errno;
+    return flushFolder(fd.get());
+}
+
+// A mount point as the mount table writes it: blank, tab, line break and backslash as octal.
+QByteArray unescapeMountField(const QByteArray& field) {
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        bool ok = false;
+        const int value = field[i] == '\\' && i + 3 < field.size()
+                              ? field.mid(i + 1, 3).toInt(&ok, 8)
+                              : 0;
+        if (ok) {
+            out.append(char(value));
+            i += 3;
+        } else {
+            out.append(field[i]);
+        }
+    }
+    return out;
+}
+
+bool isInside(QByteArrayView path, QByteArrayView folder) {
+    if (folder == "/")
+        return true;
+    return path.startsWith(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
 }  // namespace
 
 std::optional<Facts> facts(const QString& path, int* error) {
@@ -167,13 +201,19 @@ int replaceAtomically(const QString& path, QByteArrayView bytes) {
     if (!fd.valid())
         return errno;
     int result = writeAll(fd.get(), bytes);
+    // Flush before the rename, or a power cut could leave the name on an empty file.
+    if (result == 0 && ::fdatasync(fd.get()) != 0)
+        result = errno;
     if (result == 0 && ::close(fd.release()) != 0)
         result = errno;
     if (result == 0 && ::rename(temporary.constData(), target.constData()) != 0)
         result = errno;
-    if (result != 0)
+    if (result != 0) {
         ::unlink(temporary.constData());
-    return result;
+        return result;
+    }
+    // The rename itself is on disk only once its folder is.
+    return syncFolderOf(target);
 }
 
 int replaceThroughSpare(const QString& path, const QString& sparePath, QByteArrayView bytes) {
@@ -268,6 +308,28 @@ QString canonicalPath(const QString& path) {
 
 bool isWritableFolder(const QString& folder) {
     return isDirectory(folder) && ::access(native(folder).constData(), W_OK) == 0;
+}
+
+QString mountPointOf(const QString& path) {
+    char* resolved = ::realpath(native(path).constData(), nullptr);
+    if (!resolved)
+        return {};
+    const QByteArray real(resolved);
+    ::free(resolved);
+    const auto table = readAll(QStringLiteral("/proc/self/mountinfo"));
+    if (!table)
+        return {};
+    // The deepest mount point above the path; of mounts stacked on one folder any will do.
+    QByteArray best;
+    for (const QByteArray& line : table->split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 5)
+            continue;
+        const QByteArray mountPoint = unescapeMountField(fields[4]);
+        if (isInside(real, mountPoint) && mountPoint.size() > best.size())
+            best = mountPoint;
+    }
+    return decodeLocal(best);
 }
 
 QString errorText(int error) {
