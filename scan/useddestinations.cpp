@@ -35,8 +35,8 @@ void UsedDestinations::load(const QString& file) {
         m_mark = lines.first().toLatin1();
         return;
     }
-    m_mark = QByteArray::number(QRandomGenerator::system()->generate64(), 16)
-                 .rightJustified(16, '0');
+    m_mark =
+        QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
     save();
 }
 

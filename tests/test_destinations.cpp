@@ -144,7 +144,8 @@ TEST_F(Destinations, LeftoversAreRemovedFromEveryUsedDestinationAndOnlyOurOwn) {
     restarted.RemoveAbandonedCopies();
 
     EXPECT_EQ(QString::fromLatin1(fs::partialPrefix()), ours);
-    EXPECT_EQ(entriesOf(destination), (QStringList{kept[0], kept[1], ours + "folder.part", kept[2]}));
+    EXPECT_EQ(entriesOf(destination),
+              (QStringList{kept[0], kept[1], ours + "folder.part", kept[2]}));
     EXPECT_TRUE(entriesOf(second).isEmpty());
     EXPECT_EQ(takeLog(), (QStringList{"Removed abandoned copy '" + out(ours + "1f2e.part") + "'",
                                       "Removed abandoned copy '" + second + ours + "77.part'"}));

@@ -142,13 +142,13 @@ TEST(TextCodec, EveryByteOfANameSurvivesALeadingByteOrderMarkIncluded) {
     for (int b = 1; b < 256; ++b)
         everyByte.append(char(b));
     const QByteArray bom("\xEF\xBB\xBF");
-    for (const QByteArray& bytes :
-         {bom, bom + "name.txt", bom + bom + "x", bom + "caf\xe9", "a" + bom, everyByte,
-          bom + everyByte}) {
+    for (const QByteArray& bytes : {bom, bom + "name.txt", bom + bom + "x", bom + "caf\xe9",
+                                    "a" + bom, everyByte, bom + everyByte}) {
         const QString text = decodeLocal(bytes);
         EXPECT_EQ(encodeLocal(text), bytes) << bytes.toHex().constData();
-        if (bytes.startsWith(bom))
+        if (bytes.startsWith(bom)) {
             EXPECT_EQ(text.front(), QChar(0xFEFF));
+        }
     }
 }
 

@@ -80,8 +80,8 @@ QByteArray& partialMark() {
 }
 
 QByteArray randomPartialName() {
-    return partialPrefix() +
-           QByteArray::number(QRandomGenerator::global()->generate64(), 16) + kPartialSuffix;
+    return partialPrefix() + QByteArray::number(QRandomGenerator::global()->generate64(), 16) +
+           kPartialSuffix;
 }
 
 // renameat2 without replacing; file systems that lack the flag get a hard link, which fails on
@@ -208,7 +208,8 @@ int StagedCopy::commit(const QString& name) {
 
     // A folder its path no longer reaches (its file system unmounted meanwhile) would take the
     // copy with it, and the source must stay.
-    struct stat folderNow {}, folderByPath{};
+    struct stat folderNow {
+    }, folderByPath{};
     if (::fstat(m_folderFd.get(), &folderNow) != 0 ||
         ::stat(m_folder.constData(), &folderByPath) != 0 ||
         folderNow.st_dev != folderByPath.st_dev || folderNow.st_ino != folderByPath.st_ino)

@@ -77,9 +77,8 @@ QByteArray unescapeMountField(const QByteArray& field) {
     out.reserve(field.size());
     for (qsizetype i = 0; i < field.size(); ++i) {
         bool ok = false;
-        const int value = field[i] == '\\' && i + 3 < field.size()
-                              ? field.mid(i + 1, 3).toInt(&ok, 8)
-                              : 0;
+        const int value =
+            field[i] == '\\' && i + 3 < field.size() ? field.mid(i + 1, 3).toInt(&ok, 8) : 0;
         if (ok) {
             out.append(char(value));
             i += 3;

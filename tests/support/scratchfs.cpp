@@ -86,16 +86,18 @@ std::unique_ptr<ScratchFileSystem> ScratchFileSystem::make(Type type, const QStr
     }
     QString image;
     if (type != Type::Tmpfs) {
-        image = folder + QStringLiteral(".%1.img").arg(QRandomGenerator::global()->generate(), 0, 16);
-        Fd file(::open(encodeLocal(image).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        image =
+            folder + QStringLiteral(".%1.img").arg(QRandomGenerator::global()->generate(), 0, 16);
+        Fd file(
+            ::open(encodeLocal(image).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!file.valid() || ::ftruncate(file.get(), bytes) != 0) {
             *why = QLatin1String("cannot make the image: ") + fs::errorText(errno);
             return nullptr;
         }
         *why = type == Type::Exfat
-                   ? run(QStringLiteral("mkfs.exfat"), {QStringLiteral("-q"), image})
-                   : run(QStringLiteral("mkntfs"), {QStringLiteral("-F"), QStringLiteral("-Q"),
-                                                    QStringLiteral("-q"), image});
+                   ? run(QStringLiteral("mkfs.exfat"), {image})
+                   : run(QStringLiteral("mkntfs"),
+                         {QStringLiteral("-F"), QStringLiteral("-Q"), QStringLiteral("-q"), image});
         if (!why->isEmpty()) {
             fs::removeFile(image);
             return nullptr;
@@ -152,10 +154,9 @@ QString ScratchFileSystem::mountNow() {
     QString deviceName;
     if (QString why = attachLoop(m_image, &device, &deviceName); !why.isEmpty())
         return why;
-    const QString why =
-        m_type == Type::Exfat
-            ? run(QStringLiteral("mount.exfat-fuse"), {deviceName, m_mountPoint})
-            : run(QStringLiteral("ntfs-3g"), {deviceName, m_mountPoint});
+    const QString why = m_type == Type::Exfat
+                            ? run(QStringLiteral("mount.exfat-fuse"), {deviceName, m_mountPoint})
+                            : run(QStringLiteral("ntfs-3g"), {deviceName, m_mountPoint});
     m_mounted = why.isEmpty();
     return why;
 }
