@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <utility>
 
 namespace kw {
 namespace {
@@ -241,6 +242,7 @@ void ScanEngine::runTick() {
     Step step = foldersValid ? Step::Restart : Step::Next;
     while (step == Step::Restart)
         step = filePass();
+    keepLooks(step == Step::Next);
     if (step == Step::Stop || !yieldToEvents())
         return;
     if (const int code = TaskWatchdogPass(m_data, m_log, m_desktop, m_LBtask)) {
@@ -274,63 +276,158 @@ ScanEngine::Step ScanEngine::decideFile(const QString& name) {
     if (FindInArray(m_data.BlockedExtensions, FileExtension(sourcePath).toLower()) >= 0)
         return Step::Next;
 
-    // FileLength and GetFileDate from one look at the file: a tick may meet thousands.
-    const auto facts = fs::factsFollowingLinks(sourcePath);
-    const qint64 size = facts && facts->kind == fs::Kind::Regular ? facts->size : -1;
-    const QDateTime created = facts ? facts->created : zeroDateTime();
-    if (m_data.CopiedFiles.contains(CopyKey(sourcePath, size, created))) {
-        DeleteSource(m_log, sourcePath, true);
+    // From here until its name is gone the source stays open: what is compared, copied, moved
+    // and deleted is this very file, and a program that opens it for writing makes the move
+    // stand back.
+    fs::HeldSource source;
+    if (!holdSource(source, sourcePath))
         return Step::Next;
-    }
 
-    const int j = FindListEntry(m_LBpath, destinationPath);
-    if (j >= 0 && m_LBdate.at(j) == created && m_LBpathSize.at(j) == size) {
-        DeleteSource(m_log, sourcePath, false);
-        return Step::Next;
-    }
-
-    if (FileExists(destinationPath)) {
-        // Equal name and size are no proof: only equal contents make the source a duplicate.
-        if (FileLength(destinationPath) == size) {
-            bool stop = false;
-            const bool equal = sameContent(sourcePath, destinationPath, &stop);
-            if (stop)
-                return Step::Stop;
-            if (equal) {
-                DeleteSource(m_log, sourcePath, false);
+    // Only a destination file with equal contents makes the source a duplicate. The register
+    // tells only how to word its deletion: a file moved back by hand matches its key but is no
+    // longer in the destination, and then it is new. (This run's list of copies said no more
+    // than the destination itself does now, so it is no longer asked.)
+    if (fs::facts(destinationPath)) {
+        switch (compareWithDestination(source, destinationPath)) {
+            case Twin::Equal: {
+                const QString key =
+                    CopyKey(sourcePath, source.snapshot().size, source.created());
+                DeleteSource(m_log, source, m_data.CopiedFiles.contains(key));
                 return Step::Next;
             }
+            case Twin::Different:
+                return renameCollision(sourcePath, destinationPath);
+            case Twin::SourceChanged:
+                return Step::Next;
+            case Twin::Stop:
+                return Step::Stop;
         }
-        return renameCollision(sourcePath, destinationPath);
     }
-    return copyNewFile(sourcePath, destinationPath, created);
+    return moveNewFile(source, destinationPath);
 }
 
-bool ScanEngine::sameContent(const QString& sourcePath, const QString& destinationPath,
-                             bool* stop) {
-    const fs::Comparison result =
-        fs::compareContents(sourcePath, destinationPath, [this] { return yieldToEvents(); });
-    *stop = result == fs::Comparison::Interrupted;
-    return result == fs::Comparison::Equal;
+bool ScanEngine::holdSource(fs::HeldSource& source, const QString& sourcePath) {
+    switch (source.open(sourcePath)) {
+        case fs::Hold::Leased:
+            return true;
+        case fs::Hold::Unleased:
+            return settledWithoutLease(source);
+        case fs::Hold::OpenForWriting:
+            holdBack(sourcePath, QStringLiteral("a program has it open for writing"));
+            return false;
+        case fs::Hold::Gone:
+            return false;
+        case fs::Hold::Failed:
+            holdBack(sourcePath, QLatin1String("it cannot be opened (") +
+                                     fs::errorText(source.error()) + QLatin1Char(')'));
+            return false;
+    }
+    return false;
 }
 
-ScanEngine::Step ScanEngine::copyNewFile(const QString& sourcePath, const QString& destinationPath,
-                                         const QDateTime& created) {
-    // The stick may have been pulled since the pass began: the copy must not make the folder
+bool ScanEngine::settledWithoutLease(const fs::HeldSource& source) {
+    // Nothing tells whether a program still has the file open, so it must have held still for a
+    // whole tick and for two seconds: a writer that pauses longer is not told apart from one
+    // that has finished.
+    constexpr qint64 kSettledNs = 2'000'000'000;
+    const fs::Snapshot& now = source.snapshot();
+    const auto previous = m_lastLook.constFind(source.path());
+    const bool unchanged = previous != m_lastLook.constEnd() && *previous == now;
+    m_looksNow.insert(source.path(), now);
+    const qint64 nowNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
+    if (unchanged && nowNs - std::max(now.modifiedNs, now.changedNs) >= kSettledNs)
+        return true;
+    if (previous != m_lastLook.constEnd() && !unchanged)
+        holdBack(source.path(), QStringLiteral("it is still being written"));
+    return false;
+}
+
+void ScanEngine::holdBack(const QString& sourcePath, const QString& reason) {
+    if (m_heldBack.value(sourcePath) != reason && m_heldBackNow.value(sourcePath) != reason)
+        m_log.WriteLog(QLatin1String("Waiting for ") + quoted(sourcePath) + QLatin1String(": ") +
+                       reason);
+    m_heldBackNow.insert(sourcePath, reason);
+}
+
+void ScanEngine::keepLooks(bool passCompleted) {
+    // A pass that ended early did not look at every file; what it did not see is kept.
+    if (passCompleted) {
+        m_lastLook = std::exchange(m_looksNow, {});
+        m_heldBack = std::exchange(m_heldBackNow, {});
+    } else {
+        m_lastLook.insert(std::exchange(m_looksNow, {}));
+        m_heldBack.insert(std::exchange(m_heldBackNow, {}));
+    }
+}
+
+ScanEngine::Twin ScanEngine::compareWithDestination(const fs::HeldSource& source,
+                                                    const QString& destinationPath) {
+    switch (fs::compareContents(source, destinationPath, [this] { return yieldToEvents(); })) {
+        case fs::Comparison::Equal:
+            return Twin::Equal;
+        case fs::Comparison::Interrupted:
+            return Twin::Stop;
+        case fs::Comparison::SourceChanged:
+            if (source.openedForWriting())
+                holdBack(source.path(), QStringLiteral("a program has it open for writing"));
+            return Twin::SourceChanged;
+        case fs::Comparison::Different:
+        case fs::Comparison::Failed:
+            break;
+    }
+    return Twin::Different;
+}
+
+ScanEngine::Step ScanEngine::moveNewFile(fs::HeldSource& source, const QString& destinationPath) {
+    // The stick may have been pulled since the pass began: the move must not make the folder
     // again on the file system beneath.
     if (!fs::isDirectory(m_passDestination) && !ValidateDirectories())
         return Step::Stop;
+    const QString sourcePath = source.path();
+    int code = 0;
+    switch (source.moveTo(destinationPath)) {
+        case fs::NameResult::Done:
+            m_log.WriteLog(QLatin1String("Move ") + sourcePath + QLatin1String(" -> ") +
+                           destinationPath);
+            recordMove(sourcePath, destinationPath, source.snapshot().size, source.created());
+            return Step::Next;
+        case fs::NameResult::NeedsCopy:
+            return copyNewFile(source, destinationPath);
+        case fs::NameResult::OpenedForWriting:
+            holdBack(sourcePath, QStringLiteral("a program has it open for writing"));
+            return Step::Next;
+        case fs::NameResult::Gone:
+            return Step::Next;
+        case fs::NameResult::Changed:
+            code = kSourceChanged;
+            break;
+        case fs::NameResult::DestinationExists:
+            code = kDestinationExists;
+            break;
+        case fs::NameResult::Failed:
+            code = kSystemFailure + source.error();
+            break;
+    }
+    // The file stays where it is and is looked at again on the next tick.
+    m_log.WriteLog(QLatin1String("MoveError (") + QString::number(code) + QLatin1String(") ") +
+                   sourcePath + QLatin1String(" -> ") + destinationPath);
+    return Step::Next;
+}
+
+ScanEngine::Step ScanEngine::copyNewFile(fs::HeldSource& source, const QString& destinationPath) {
+    const QString sourcePath = source.path();
     m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
     CopyReport report;
-    const int result =
-        BinCopy(m_desktop, sourcePath, ParentFolder(destinationPath), false, true,
-                QStringLiteral("Neue Datei kopieren"), &report, [this] { return !m_abandoned; });
+    const int result = BinCopy(m_desktop, sourcePath, ParentFolder(destinationPath), false, true,
+                               QStringLiteral("Neue Datei kopieren"), &report,
+                               [this] { return !m_abandoned; }, &source);
     if (m_abandoned)
         return Step::Stop;
     if (result == kCopied) {
         // The copy holds what the source held when it was opened, which is what the register
         // and the statistics must describe.
-        recordCopy(sourcePath, destinationPath, report.bytes, created);
+        recordMove(sourcePath, destinationPath, report.bytes, source.created());
+        DeleteSource(m_log, source, true);
         return Step::Next;
     }
     // Only what this copy wrote is removed; a destination file it did not write stays.
@@ -342,24 +439,24 @@ ScanEngine::Step ScanEngine::copyNewFile(const QString& sourcePath, const QStrin
     return Step::Next;
 }
 
-void ScanEngine::recordCopy(const QString& sourcePath, const QString& destinationPath, qint64 size,
-                            const QDateTime& created) {
+void ScanEngine::recordMove(const QString& sourcePath, const QString& destinationPath,
+                            qint64 size, const QDateTime& created) {
     Settings& my = m_data.My;
     const QString key = CopyKey(sourcePath, size, created);
     if (!my.SoundFile.isEmpty())
         m_desktop.PlaySoundFile(1, my.SoundFile);
-    AppendToFile(my.CopyListFile, key);
+    // The file is safe in the destination either way, and a register hit alone deletes nothing,
+    // so a register that cannot be written costs only its line; that must not go unnoticed.
+    if (!AppendToFile(my.CopyListFile, key))
+        m_log.WriteLog(QLatin1String("Can't write ") + quoted(sourcePath) +
+                       QLatin1String(" into the register ") + quoted(my.CopyListFile));
     m_data.CopiedFiles.append(key);
     Q_EMIT statisticsChanged(AddToStatistics(my, size));
     addToLBfiles(destinationPath);
-    m_LBpath.append(destinationPath);
-    m_LBpathSize.append(size);
-    m_LBdate.append(created);
-    DeleteSource(m_log, sourcePath, true);
 }
 
 void ScanEngine::addToLBfiles(const QString& destinationPath) {
-    if (FindListEntry(m_LBfiles, destinationPath) != -1)
+    if (FindListEntry(m_LBfiles, destinationPath, true) != -1)
         return;
     const auto position = std::lower_bound(
         m_LBfiles.begin(), m_LBfiles.end(), destinationPath,

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "platform/filemove.h"
 #include "scan/failure.h"
 #include "scan/useddestinations.h"
 
 #include <QDateTime>
-#include <QList>
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -66,12 +67,23 @@ private:
     void runTick();
     Step filePass();
     Step decideFile(const QString& name);
-    Step copyNewFile(const QString& sourcePath, const QString& destinationPath,
-                     const QDateTime& created);
-    void recordCopy(const QString& sourcePath, const QString& destinationPath, qint64 size,
+    // Opens the source for the whole decision; false when it must wait for a later tick.
+    bool holdSource(fs::HeldSource& source, const QString& sourcePath);
+    // Without a lease: true when the file looks as at the previous tick and is at least two
+    // seconds old.
+    bool settledWithoutLease(const fs::HeldSource& source);
+    // Logs why a file waits, once while it keeps waiting for that reason.
+    void holdBack(const QString& sourcePath, const QString& reason);
+    // The bookkeeping of files that wait, carried over to the next tick.
+    void keepLooks(bool passCompleted);
+    enum class Twin { Equal, Different, SourceChanged, Stop };
+    Twin compareWithDestination(const fs::HeldSource& source, const QString& destinationPath);
+    Step moveNewFile(fs::HeldSource& source, const QString& destinationPath);
+    Step copyNewFile(fs::HeldSource& source, const QString& destinationPath);
+    // The success steps of a move, up to but without the removal of the source.
+    void recordMove(const QString& sourcePath, const QString& destinationPath, qint64 size,
                     const QDateTime& created);
     Step renameCollision(const QString& sourcePath, const QString& destinationPath);
-    bool sameContent(const QString& sourcePath, const QString& destinationPath, bool* stop);
     void addToLBfiles(const QString& destinationPath);
     // Lets pending events run; false when the engine was abandoned meanwhile.
     bool yieldToEvents();
@@ -98,9 +110,12 @@ private:
     QStringList m_LBf;
     QStringList m_LBtask;
     QStringList m_LBfiles;
-    QStringList m_LBpath;
-    QList<qint64> m_LBpathSize;  // parallel to m_LBpath
-    QList<QDateTime> m_LBdate;   // parallel to m_LBpath: the creation time at whole seconds
+    // Files that wait, by source path: the look at them without a lease, and the reason logged,
+    // as of the previous tick and of the running one.
+    QHash<QString, fs::Snapshot> m_lastLook;
+    QHash<QString, fs::Snapshot> m_looksNow;
+    QHash<QString, QString> m_heldBack;
+    QHash<QString, QString> m_heldBackNow;
 };
 
 }  // namespace kw

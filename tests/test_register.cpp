@@ -131,21 +131,25 @@ TEST(GermanNumbers, RoundHalvesToEvenAndReadOnlyWholeNumbers) {
     EXPECT_EQ(decimalText(0.1 + 0.2), "0,3");
 }
 
-TEST(CopyRegister, FindsWhatTheLinearSearchFinds) {
+TEST(CopyRegister, FindsKeysWithTheirLetterCaseOnly) {
     const QDateTime created = utc(2026, 1, 2, 3, 4, 5);
     const TextArray keys =
         QStringList{CopyKey("/in/Straße.avi", 1, created), CopyKey("/in/B.avi", 2, created)};
     const CopyRegister index(keys);
-    const QStringList probes = {CopyKey("/IN/STRASSE.AVI", 1, created),
+    const QStringList probes = {CopyKey("/in/Straße.avi", 1, created),
+                                CopyKey("/IN/STRASSE.AVI", 1, created),
                                 CopyKey("/in/straße.avi", 1, created),
-                                CopyKey("/in/b.AVI", 2, created), CopyKey("/in/b.avi", 3, created),
+                                CopyKey("/in/b.avi", 2, created), CopyKey("/in/B.avi", 3, created),
                                 CopyKey("/in/new.avi", 1, created)};
     for (const QString& probe : probes)
-        EXPECT_EQ(index.contains(probe), FindInArray(keys, probe) >= 0) << probe.toStdString();
+        EXPECT_EQ(index.contains(probe), FindInArray(keys, probe, -1, -1, true) >= 0)
+            << probe.toStdString();
+    EXPECT_TRUE(index.contains(probes[0]));
 
     CopyRegister fresh;
     EXPECT_FALSE(fresh.contains(probes[0]));
-    fresh.append(probes[4]);
-    EXPECT_EQ(fresh.keys(), TextArray(QStringList{probes[4]}));
-    EXPECT_TRUE(fresh.contains(CopyKey("/IN/NEW.avi", 1, created)));
+    fresh.append(probes[5]);
+    EXPECT_EQ(fresh.keys(), TextArray(QStringList{probes[5]}));
+    EXPECT_TRUE(fresh.contains(probes[5]));
+    EXPECT_FALSE(fresh.contains(CopyKey("/IN/NEW.avi", 1, created)));
 }
