@@ -54,6 +54,9 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
     fs::StagedCopy copy;
     int error = heldSource ? copy.begin(*heldSource, folder) : copy.begin(source, folder);
     const qint64 size = copy.sourceSize();
+    // A file that cannot fit is refused before a byte is written, not after filling the disk.
+    if (error == 0)
+        error = fs::roomFor(folder, size);
     std::unique_ptr<CopyProgress> progress;
     if (error == 0 && showProgress) {
         progress = desktop.CreateProgressWindow();

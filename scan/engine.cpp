@@ -8,7 +8,6 @@
 #include "platform/filecopy.h"
 #include "platform/fs.h"
 #include "scan/bincopy.h"
-#include "scan/fileoperation.h"
 #include "scan/listing.h"
 #include "scan/register.h"
 #include "scan/watchdog.h"
@@ -16,6 +15,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 namespace kw {
@@ -64,6 +64,15 @@ Whereabouts whereabouts(const QString& folder, const QString& recordedMountPoint
     now.away = !recordedMountPoint.isEmpty() && !now.mountPoint.isEmpty() &&
                isBelow(recordedMountPoint, now.mountPoint);
     return now;
+}
+
+FileIdentity identityOf(const fs::HeldSource& source) {
+    const fs::Snapshot& look = source.snapshot();
+    return {look.device, look.inode, look.size, look.modifiedNs};
+}
+
+qint64 nowMs() {
+    return QDateTime::currentMSecsSinceEpoch();
 }
 
 }  // namespace
@@ -255,6 +264,7 @@ void ScanEngine::runTick() {
 ScanEngine::Step ScanEngine::filePass() {
     m_passSource = m_data.My.Source;
     m_passDestination = m_data.My.Destination;
+    m_passPlace = placeOf(m_passDestination);
     const TextArray names = ListFolderFiles(m_passSource);
     m_LBf = names.value_or(QStringList());
     if (!names)
@@ -266,6 +276,11 @@ ScanEngine::Step ScanEngine::filePass() {
         if (step != Step::Next)
             return step;
     }
+    QStringList paths;
+    paths.reserve(count);
+    for (const QString& name : std::as_const(m_LBf))
+        paths.append(m_passSource + name);
+    m_repeatFailures.keepOnly(paths);
     return Step::Next;
 }
 
@@ -282,6 +297,9 @@ ScanEngine::Step ScanEngine::decideFile(const QString& name) {
     fs::HeldSource source;
     if (!holdSource(source, sourcePath))
         return Step::Next;
+    // A failure that will repeat is not tried again until something has changed.
+    if (m_repeatFailures.holdsBack(sourcePath, identityOf(source), m_passPlace, nowMs()))
+        return Step::Next;
 
     // Only a destination file with equal contents makes the source a duplicate. The register
     // tells only how to word its deletion: a file moved back by hand matches its key but is no
@@ -290,13 +308,12 @@ ScanEngine::Step ScanEngine::decideFile(const QString& name) {
     if (fs::facts(destinationPath)) {
         switch (compareWithDestination(source, destinationPath)) {
             case Twin::Equal: {
-                const QString key =
-                    CopyKey(sourcePath, source.snapshot().size, source.created());
+                const QString key = CopyKey(sourcePath, source.snapshot().size, source.created());
                 DeleteSource(m_log, source, m_data.CopiedFiles.contains(key));
                 return Step::Next;
             }
             case Twin::Different:
-                return renameCollision(sourcePath, destinationPath);
+                return renameCollision(source, destinationPath);
             case Twin::SourceChanged:
                 return Step::Next;
             case Twin::Stop:
@@ -411,6 +428,8 @@ ScanEngine::Step ScanEngine::moveNewFile(fs::HeldSource& source, const QString& 
     // The file stays where it is and is looked at again on the next tick.
     m_log.WriteLog(QLatin1String("MoveError (") + QString::number(code) + QLatin1String(") ") +
                    sourcePath + QLatin1String(" -> ") + destinationPath);
+    if (code > kSystemFailure)
+        rememberRefusal(source, code - kSystemFailure);
     return Step::Next;
 }
 
@@ -418,9 +437,9 @@ ScanEngine::Step ScanEngine::copyNewFile(fs::HeldSource& source, const QString& 
     const QString sourcePath = source.path();
     m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
     CopyReport report;
-    const int result = BinCopy(m_desktop, sourcePath, ParentFolder(destinationPath), false, true,
-                               QStringLiteral("Neue Datei kopieren"), &report,
-                               [this] { return !m_abandoned; }, &source);
+    const int result = BinCopy(
+        m_desktop, sourcePath, ParentFolder(destinationPath), false, true,
+        QStringLiteral("Neue Datei kopieren"), &report, [this] { return !m_abandoned; }, &source);
     if (m_abandoned)
         return Step::Stop;
     if (result == kCopied) {
@@ -436,11 +455,30 @@ ScanEngine::Step ScanEngine::copyNewFile(fs::HeldSource& source, const QString& 
     text += report.partialRemoved ? QStringLiteral("Success")
                                   : QLatin1String("Can't Delete ") + quoted(report.partialFile);
     m_log.WriteLog(text);
+    if (result > kSystemFailure && result < kSourceChanged)
+        rememberRefusal(source, result - kSystemFailure);
     return Step::Next;
 }
 
-void ScanEngine::recordMove(const QString& sourcePath, const QString& destinationPath,
-                            qint64 size, const QDateTime& created) {
+bool ScanEngine::rememberRefusal(const fs::HeldSource& source, int error) {
+    const std::optional<Refusal> refusal = refusalOf(error);
+    return refusal && rememberRefusal(source, *refusal);
+}
+
+bool ScanEngine::rememberRefusal(const fs::HeldSource& source, Refusal refusal) {
+    if (!m_repeatFailures.remember(source.path(), identityOf(source), m_passPlace, refusal,
+                                   nowMs()))
+        return false;
+    m_log.WriteLog(QLatin1String("Not moved: ") + quoted(source.path()) + QLatin1String(", ") +
+                   refusalText(refusal) +
+                   QLatin1String("; tried again when the file or the destination changes, or in ") +
+                   QString::number(RepeatFailures::kBackOffMs / 60'000) +
+                   QLatin1String(" minutes"));
+    return true;
+}
+
+void ScanEngine::recordMove(const QString& sourcePath, const QString& destinationPath, qint64 size,
+                            const QDateTime& created) {
     Settings& my = m_data.My;
     const QString key = CopyKey(sourcePath, size, created);
     if (!my.SoundFile.isEmpty())
@@ -465,22 +503,40 @@ void ScanEngine::addToLBfiles(const QString& destinationPath) {
     Q_EMIT copiedFilesChanged();
 }
 
-ScanEngine::Step ScanEngine::renameCollision(const QString& sourcePath,
+ScanEngine::Step ScanEngine::renameCollision(const fs::HeldSource& source,
                                              const QString& destinationPath) {
+    const QString sourcePath = source.path();
     const QString base = FileNameOf(destinationPath);
-    for (int k = 1;; ++k) {
-        if (k > 999)
-            return fail(kInvalidArgument, QLatin1String("No free number from 001 to 999 for ") +
-                                              quoted(base) + QLatin1String(" in ") +
-                                              quoted(m_passDestination));
+    // Each way this can fail ends the work on this file only; the pass goes on with the next.
+    for (int k = 1; k <= 999; ++k) {
         const QString candidate = QStringLiteral("%1 ").arg(k, 3, 10, QLatin1Char('0')) + base;
         // Any entry of that name counts, also a folder or a link, as none may be replaced.
-        if (fs::facts(m_passDestination + candidate))
+        int error = 0;
+        if (fs::facts(m_passDestination + candidate, &error))
             continue;
+        if (error == ENAMETOOLONG) {
+            rememberRefusal(source, Refusal::NameTooLong);
+            return Step::Next;
+        }
         m_log.WriteLog(QLatin1String("Renaming ") + sourcePath + QLatin1String(" -> ") + candidate);
-        if (FileOperationQuiet(FileOp::Rename, sourcePath, candidate))
+        error = fs::renameNoReplace(sourcePath, ParentFolder(sourcePath) + candidate);
+        if (error == 0)
             return Step::Restart;
+        // Taken in the watched folder: the next number.
+        if (error == EEXIST)
+            continue;
+        rememberRefusal(source, refusalOf(error).value_or(Refusal::Other));
+        return Step::Next;
     }
+    if (rememberRefusal(source, Refusal::NoFreeNumber)) {
+        const Failure failure{kInvalidArgument,
+                              QLatin1String("No free number from 001 to 999 for ") + quoted(base) +
+                                  QLatin1String(" in ") + quoted(m_passDestination)};
+        m_log.WriteLog(QLatin1String("TimerError (") + QString::number(failure.code) +
+                       QLatin1Char(')'));
+        m_log.WriteLog(QLatin1String("ErrorDescription: ") + failure.description);
+    }
+    return Step::Next;
 }
 
 bool ScanEngine::yieldToEvents() {

@@ -2,6 +2,7 @@
 
 #include "platform/filemove.h"
 #include "scan/failure.h"
+#include "scan/repeatfailures.h"
 #include "scan/useddestinations.h"
 
 #include <QDateTime>
@@ -83,7 +84,11 @@ private:
     // The success steps of a move, up to but without the removal of the source.
     void recordMove(const QString& sourcePath, const QString& destinationPath, qint64 size,
                     const QDateTime& created);
-    Step renameCollision(const QString& sourcePath, const QString& destinationPath);
+    Step renameCollision(const fs::HeldSource& source, const QString& destinationPath);
+    // Remembers a failure of this file that will repeat; says why once. False when the
+    // failure is not one that repeats.
+    bool rememberRefusal(const fs::HeldSource& source, Refusal refusal);
+    bool rememberRefusal(const fs::HeldSource& source, int error);
     void addToLBfiles(const QString& destinationPath);
     // Lets pending events run; false when the engine was abandoned meanwhile.
     bool yieldToEvents();
@@ -107,6 +112,8 @@ private:
     // The folders of the running pass, as they were when the watched folder was listed.
     QString m_passSource;
     QString m_passDestination;
+    DestinationPlace m_passPlace;
+    RepeatFailures m_repeatFailures;
     QStringList m_LBf;
     QStringList m_LBtask;
     QStringList m_LBfiles;

@@ -100,33 +100,6 @@ TEST_F(Cycle, ACollisionTakesTheNextFreeNumberAndRestartsThePass) {
     EXPECT_EQ(entriesOf(source), QStringList{"002 a.avi"});
 }
 
-TEST_F(Cycle, NoFreeNumberEndsTheTickWithTimerErrorBeforeTheWatchdog) {
-    writeBytes(in("a.avi"), "new");
-    writeBytes(out("a.avi"), "old video");
-    for (int k = 1; k <= 999; ++k)
-        writeBytes(out(QString("%1 a.avi").arg(k, 3, 10, QChar('0'))), {});
-
-    const QStringList lines = tick();
-
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines[0], "TimerError (5)");
-    EXPECT_TRUE(lines[1].startsWith("ErrorDescription: No free number"));
-    EXPECT_EQ(readBytes(in("a.avi")), "new");
-}
-
-TEST_F(Cycle, AFullDiskLeavesTheSourceAndNoPartialFile) {
-    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=2m", "tmpfs", destination}) != 0)
-        KW_CANNOT_RUN("mounting a tmpfs is not permitted here");
-    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", destination}); });
-    const QByteArray bytes = patternBytes(3'000'000);
-    writeBytes(in("big.bin"), bytes);
-
-    EXPECT_EQ(tick(), (QStringList{copyLine("big.bin"), copyError(kSystemFailure + ENOSPC)}));
-    EXPECT_EQ(readBytes(in("big.bin")), bytes);
-    EXPECT_TRUE(entriesOf(destination).isEmpty());
-    EXPECT_EQ(data.CopiedFiles.keys(), TextArray(QStringList()));
-}
-
 TEST_F(Cycle, AFileStillBeingWrittenIsNotDeletedAndMovesOnALaterTick) {
     QByteArray bytes = patternBytes(3'000'000);
     writeBytes(in("download.bin"), bytes);

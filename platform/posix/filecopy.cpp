@@ -1,5 +1,6 @@
 #include "platform/filecopy.h"
 
+#include "platform/posix/norename.h"
 #include "platform/textcodec.h"
 
 #include <fcntl.h>
@@ -78,19 +79,6 @@ QByteArray& partialMark() {
 QByteArray randomPartialName() {
     return partialPrefix() + QByteArray::number(QRandomGenerator::global()->generate64(), 16) +
            kPartialSuffix;
-}
-
-// renameat2 without replacing; file systems that lack the flag get a hard link, which fails on
-// an existing name too, and the old name removed.
-int renameNoReplaceAt(int folderFd, const char* from, const char* to) {
-    if (::renameat2(folderFd, from, folderFd, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    if (::linkat(folderFd, from, folderFd, to, 0) != 0)
-        return errno;
-    ::unlinkat(folderFd, from, 0);
-    return 0;
 }
 
 }  // namespace
@@ -245,8 +233,8 @@ int StagedCopy::commit(const QString& name) {
         return ENOENT;
 
     const QByteArray target = encodeLocal(name);
-    if (const int error =
-            renameNoReplaceAt(m_folderFd.get(), m_partialName.constData(), target.constData()))
+    if (const int error = renameWithoutReplacing(m_folderFd.get(), m_partialName.constData(),
+                                                 m_folderFd.get(), target.constData()))
         return error;
     m_partialExists = false;
     // The new name must be on disk before the caller deletes the source: when the folder cannot

@@ -1,16 +1,20 @@
 #include "platform/fs.h"
 
 #include "platform/posix/fd.h"
+#include "platform/posix/norename.h"
 #include "platform/textcodec.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -282,18 +286,28 @@ int makePath(const QString& folder) {
 }
 
 int renameNoReplace(const QString& from, const QString& to) {
-    const QByteArray source = native(from);
-    const QByteArray target = native(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
-        0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
+    return renameWithoutReplacing(AT_FDCWD, native(from).constData(), AT_FDCWD,
+                                  native(to).constData());
+}
+
+int roomFor(const QString& folder, qint64 size) {
+    struct statfs st {};
+    if (::statfs(native(folder).constData(), &st) != 0)
         return errno;
-    // File systems without RENAME_NOREPLACE: a hard link fails on an existing target too.
-    if (::link(source.constData(), target.constData()) != 0)
-        return errno;
-    ::unlink(source.constData());
-    return 0;
+    // FAT keeps sizes in 32 bits; the other file systems take files far larger than any disk.
+    constexpr qint64 kFatLargestFile = 0xFFFFFFFFLL;
+    if (st.f_type == MSDOS_SUPER_MAGIC && size > kFatLargestFile)
+        return EFBIG;
+    // A small reserve stays free, so that a copy never fills the disk for the other programs.
+    const qint64 blockSize = qint64(st.f_frsize ? st.f_frsize : st.f_bsize);
+    const qint64 reserve = std::min<qint64>(qint64(st.f_blocks) * blockSize / 100, 64LL << 20);
+    const qint64 blocksNeeded = (size + reserve + blockSize - 1) / blockSize;
+    return qint64(st.f_bavail) >= blocksNeeded ? 0 : ENOSPC;
+}
+
+quint64 deviceOf(const QString& path) {
+    struct stat st {};
+    return ::stat(native(path).constData(), &st) == 0 ? quint64(st.st_dev) : 0;
 }
 
 QString canonicalPath(const QString& path) {
