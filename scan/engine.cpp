@@ -212,8 +212,7 @@ ScanEngine::Step ScanEngine::decideFile(const QString& name) {
     if (fs::facts(destinationPath)) {
         switch (compareWithDestination(source, destinationPath)) {
             case Twin::Equal: {
-                const QString key =
-                    CopyKey(sourcePath, source.snapshot().size, source.created());
+                const QString key = CopyKey(sourcePath, source.snapshot().size, source.created());
                 DeleteSource(m_log, source, m_data.CopiedFiles.contains(key));
                 return Step::Next;
             }
@@ -261,6 +260,8 @@ bool ScanEngine::settledWithoutLease(const fs::HeldSource& source) {
         return true;
     if (previous != m_lastLook.constEnd() && !unchanged)
         holdBack(source.path(), QStringLiteral("it is still being written"));
+    else if (const auto note = m_heldBack.constFind(source.path()); note != m_heldBack.constEnd())
+        m_heldBackNow.insert(note.key(), note.value());  // still waiting, already said why
     return false;
 }
 
@@ -336,9 +337,9 @@ ScanEngine::Step ScanEngine::copyNewFile(fs::HeldSource& source, const QString& 
     const QString sourcePath = source.path();
     m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
     CopyReport report;
-    const int result = BinCopy(m_desktop, sourcePath, ParentFolder(destinationPath), false, true,
-                               QStringLiteral("Neue Datei kopieren"), &report,
-                               [this] { return !m_abandoned; }, &source);
+    const int result = BinCopy(
+        m_desktop, sourcePath, ParentFolder(destinationPath), false, true,
+        QStringLiteral("Neue Datei kopieren"), &report, [this] { return !m_abandoned; }, &source);
     if (m_abandoned)
         return Step::Stop;
     if (result == kCopied) {
@@ -357,8 +358,8 @@ ScanEngine::Step ScanEngine::copyNewFile(fs::HeldSource& source, const QString& 
     return Step::Next;
 }
 
-void ScanEngine::recordMove(const QString& sourcePath, const QString& destinationPath,
-                            qint64 size, const QDateTime& created) {
+void ScanEngine::recordMove(const QString& sourcePath, const QString& destinationPath, qint64 size,
+                            const QDateTime& created) {
     Settings& my = m_data.My;
     const QString key = CopyKey(sourcePath, size, created);
     if (!my.SoundFile.isEmpty())

@@ -149,13 +149,15 @@ bool HeldSource::stillNamed() const {
 }
 
 NameResult HeldSource::removeName() {
-    if (const NameResult state = check(); state != NameResult::Done)
-        return state;
     quint64 device = 0, inode = 0;
-    if (!identityOf(m_native, &device, &inode))
-        return errno == ENOENT ? NameResult::Gone : NameResult::Failed;
+    if (!identityOf(m_native, &device, &inode)) {
+        m_error = errno;
+        return m_error == ENOENT ? NameResult::Gone : NameResult::Failed;
+    }
     if (device != m_snapshot.device || inode != m_snapshot.inode)
         return NameResult::Changed;
+    if (const NameResult state = check(); state != NameResult::Done)
+        return state;
     // POSIX has no "unlink only if it is still this inode": a program that renames another file
     // onto the name in the microseconds between the look above and the unlink below loses that
     // file. Every slower replacement, and every write to the file, is caught above.
@@ -197,8 +199,8 @@ NameResult HeldSource::moveTo(const QString& destination) {
     // identity and the lease tell here.) Where the old name is taken again, it stays where it
     // is, whole.
     quint64 device = 0, inode = 0;
-    const bool same = identityOf(to, &device, &inode) && device == m_snapshot.device &&
-                      inode == m_snapshot.inode;
+    const bool same =
+        identityOf(to, &device, &inode) && device == m_snapshot.device && inode == m_snapshot.inode;
     const NameResult state = !same                ? NameResult::Changed
                              : openedForWriting() ? NameResult::OpenedForWriting
                                                   : NameResult::Done;
