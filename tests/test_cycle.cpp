@@ -253,7 +253,7 @@ TEST_F(Cycle, AFileOver2GiBMovesByRenameWholeAndCorrect) {
     EXPECT_EQ(data.My.SavedMegabytes, "2048");
 }
 
-TEST_F(Cycle, AnUnreadableSourceStaysAndIsReportedAsACopyError) {
+TEST_F(Cycle, AnUnreadableSourceStaysAndIsReportedOnce) {
     writeBytes(in("secret.bin"), "for nobody");
     QFile::setPermissions(in("secret.bin"), {});
     if (fs::readAll(in("secret.bin"))) {
