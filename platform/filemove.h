@@ -14,7 +14,7 @@ namespace kw::fs {
 // How a source file can be held.
 enum class Hold {
     Leased,          // open with a read lease: no program has it open for writing, and a program
-                     // that opens it for writing breaks the lease (and waits for its release)
+                     // that opens it for writing breaks the lease, which is given up at once
     Unleased,        // open, but no lease: not this user's file, or a file system without leases
     OpenForWriting,  // a program holds it open for writing; nothing may be done with it now
     Gone,            // no regular file of that name (vanished, a link, a folder)

@@ -60,21 +60,6 @@ bool Writer::waitClosed(int timeoutMs) {
            m_output.contains("closed\n");
 }
 
-bool leaseBreaking() {
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (!locks.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray pid = QByteArray::number(::getpid());
-    // "1: LEASE  BREAKING  UNLCK  PID MAJOR:MINOR:INODE 0 EOF"
-    for (const QByteArray& line : locks.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 4 && fields[1] == "LEASE" && fields[2] == "BREAKING" &&
-            fields[4] == pid)
-            return true;
-    }
-    return false;
-}
-
 WithoutLeaseCapability::WithoutLeaseCapability() : m_active(setLeaseCapability(false)) {}
 
 WithoutLeaseCapability::~WithoutLeaseCapability() {

@@ -28,9 +28,6 @@ private:
     QByteArray m_output;
 };
 
-// True while a lease that this process holds is being broken by another program's open.
-bool leaseBreaking();
-
 // Lowers CAP_LEASE in this thread while it lives, so that root gets no lease on another user's
 // file, as an ordinary user would not.
 class WithoutLeaseCapability {
