@@ -14,7 +14,7 @@ namespace kw::fs {
 // How a source file can be held.
 enum class Hold {
     Leased,          // open with a read lease: no program has it open for writing, and a program
-                     // that opens it for writing breaks the lease (and waits for its release)
+                     // that opens it for writing breaks the lease, which is given up at once
     Unleased,        // open, but no lease: not this user's file, or a file system without leases
     OpenForWriting,  // a program holds it open for writing; nothing may be done with it now
     Gone,            // no regular file of that name (vanished, a link, a folder)
@@ -34,19 +34,24 @@ struct Snapshot {
     qint64 accessedNs = 0;  // nanoseconds since the epoch
     qint64 modifiedNs = 0;
     qint64 changedNs = 0;
-    bool operator==(const Snapshot&) const = default;
+    // Without the access time, which reading the file changes.
+    bool operator==(const Snapshot& other) const {
+        return device == other.device && inode == other.inode && size == other.size &&
+               mode == other.mode && owner == other.owner && group == other.group &&
+               modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+    }
 };
 
 // How removing or renaming a held file's name ended.
 enum class NameResult {
     Done,
-    Changed,         // written to, replaced under its name, or renamed meanwhile: left alone
-    OpenedForWriting,  // a program opened it for writing: left alone
-    Gone,            // the name is no longer there
+    Changed,            // written to, replaced under its name, or renamed meanwhile: left alone
+    OpenedForWriting,   // a program opened it for writing: left alone
+    Gone,               // the name is no longer there
     DestinationExists,  // (renames) the destination name is taken: nothing replaced
-    NeedsCopy,       // (renames) source and destination lie on different mounts, or the file
-                     // system cannot rename without replacing: copy instead
-    Failed,          // error() tells why
+    NeedsCopy,          // (renames) source and destination lie on different mounts, or the file
+                        // system cannot rename without replacing: copy instead
+    Failed,             // error() tells why
 };
 
 class HeldSource {

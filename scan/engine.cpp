@@ -356,6 +356,8 @@ bool ScanEngine::settledWithoutLease(const fs::HeldSource& source) {
         return true;
     if (previous != m_lastLook.constEnd() && !unchanged)
         holdBack(source.path(), QStringLiteral("it is still being written"));
+    else if (const auto note = m_heldBack.constFind(source.path()); note != m_heldBack.constEnd())
+        m_heldBackNow.insert(note.key(), note.value());  // still waiting, already said why
     return false;
 }
 
@@ -469,6 +471,15 @@ bool ScanEngine::rememberRefusal(const fs::HeldSource& source, Refusal refusal) 
     if (!m_repeatFailures.remember(source.path(), identityOf(source), m_passPlace, refusal,
                                    nowMs()))
         return false;
+    // The one failure the cycle has always reported in its own words.
+    if (refusal == Refusal::NoFreeNumber) {
+        m_log.WriteLog(QLatin1String("TimerError (") + QString::number(kInvalidArgument) +
+                       QLatin1Char(')'));
+        m_log.WriteLog(QLatin1String("ErrorDescription: No free number from 001 to 999 for ") +
+                       quoted(FileNameOf(source.path())) + QLatin1String(" in ") +
+                       quoted(m_passDestination));
+        return true;
+    }
     m_log.WriteLog(QLatin1String("Not moved: ") + quoted(source.path()) + QLatin1String(", ") +
                    refusalText(refusal) +
                    QLatin1String("; tried again when the file or the destination changes, or in ") +
@@ -528,14 +539,7 @@ ScanEngine::Step ScanEngine::renameCollision(const fs::HeldSource& source,
         rememberRefusal(source, refusalOf(error).value_or(Refusal::Other));
         return Step::Next;
     }
-    if (rememberRefusal(source, Refusal::NoFreeNumber)) {
-        const Failure failure{kInvalidArgument,
-                              QLatin1String("No free number from 001 to 999 for ") + quoted(base) +
-                                  QLatin1String(" in ") + quoted(m_passDestination)};
-        m_log.WriteLog(QLatin1String("TimerError (") + QString::number(failure.code) +
-                       QLatin1Char(')'));
-        m_log.WriteLog(QLatin1String("ErrorDescription: ") + failure.description);
-    }
+    rememberRefusal(source, Refusal::NoFreeNumber);
     return Step::Next;
 }
 

@@ -13,22 +13,31 @@
 namespace kw::fs {
 namespace {
 
-extern "C" void onLeaseBreak(int) {}
+// A program opened a leased file for writing, and its open waits until the lease is given up.
+// It is given up here and now (fcntl is async-signal-safe), so that the writer does not wait
+// for the chunk being copied, nor for a dialog that keeps the event loop busy; the copy,
+// comparison or move that held the file notices at its next check, where F_GETLEASE answers
+// F_UNLCK, and stands back. Only the kernel sends POLL_MSG with a descriptor; at worst, a
+// descriptor number reused meanwhile loses its lease, and that move waits for a later tick.
+extern "C" void onLeaseBreak(int, siginfo_t* info, void*) {
+    const int savedErrno = errno;
+    if (info->si_code == POLL_MSG && info->si_fd >= 0)
+        ::fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
+    errno = savedErrno;
+}
 
 // The kernel announces a lease break with a signal whose default action ends the process, and
-// sends it to the whole process, so any thread (Qt's and the sound system's included) may get it.
-// Blocking it would have to happen in every thread, so instead it has a handler that does
-// nothing: the holder learns of the break by asking F_GETLEASE after every chunk, whichever
-// thread the signal reached. A handler rather than SIG_IGN, because an ignored signal stays
-// ignored in the programs this one starts; a real-time signal of its own, so no other use of
-// SIGIO is mistaken for a break.
+// sends it to the whole process, so any thread (Qt's and the sound system's included) may get
+// it: blocking it would have to happen in every thread, so it has a handler instead. A handler
+// rather than SIG_IGN also because an ignored signal stays ignored in the programs this one
+// starts; a real-time signal of its own, so that no other use of SIGIO is taken for a break.
 int leaseBreakSignal() {
     static const int signalNumber = [] {
         const int number = SIGRTMIN + 3;
         struct sigaction action {};
-        action.sa_handler = onLeaseBreak;
+        action.sa_sigaction = onLeaseBreak;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
         ::sigaction(number, &action, nullptr);
         return number;
     }();
@@ -82,6 +91,7 @@ void flushFolderOf(const QByteArray& path) {
 
 Hold HeldSource::open(const QString& path) {
     release();
+    m_error = 0;
     m_path = path;
     m_native = encodeLocal(path);
     // Not following a link: a link put under the name must not be handled as what it points at.
@@ -118,7 +128,6 @@ Hold HeldSource::open(const QString& path) {
 void HeldSource::release() {
     m_fd = Fd();
     m_leased = false;
-    m_error = 0;
 }
 
 NameResult HeldSource::check() const {
@@ -130,13 +139,11 @@ NameResult HeldSource::check() const {
     if (!lookAt(m_fd.get(), &now, nullptr))
         return NameResult::Changed;
     now.mode &= 07777;
-    // Reading the file (the copy, the comparison) may itself move its access time.
-    now.accessedNs = m_snapshot.accessedNs;
     return now == m_snapshot ? NameResult::Done : NameResult::Changed;
 }
 
 bool HeldSource::openedForWriting() const {
-    // A breaking lease reads as F_UNLCK; the writer waits in its open until the file is closed.
+    // A breaking lease, and one given up by the signal handler, reads as F_UNLCK.
     return m_leased && ::fcntl(m_fd.get(), F_GETLEASE) != F_RDLCK;
 }
 
@@ -151,13 +158,15 @@ bool HeldSource::stillNamed() const {
 }
 
 NameResult HeldSource::removeName() {
-    if (const NameResult state = check(); state != NameResult::Done)
-        return state;
     quint64 device = 0, inode = 0;
-    if (!identityOf(m_native, &device, &inode))
-        return errno == ENOENT ? NameResult::Gone : NameResult::Failed;
+    if (!identityOf(m_native, &device, &inode)) {
+        m_error = errno;
+        return m_error == ENOENT ? NameResult::Gone : NameResult::Failed;
+    }
     if (device != m_snapshot.device || inode != m_snapshot.inode)
         return NameResult::Changed;
+    if (const NameResult state = check(); state != NameResult::Done)
+        return state;
     // POSIX has no "unlink only if it is still this inode": a program that renames another file
     // onto the name in the microseconds between the look above and the unlink below loses that
     // file. Every slower replacement, and every write to the file, is caught above.
@@ -199,8 +208,8 @@ NameResult HeldSource::moveTo(const QString& destination) {
     // identity and the lease tell here.) Where the old name is taken again, it stays where it
     // is, whole.
     quint64 device = 0, inode = 0;
-    const bool same = identityOf(to, &device, &inode) && device == m_snapshot.device &&
-                      inode == m_snapshot.inode;
+    const bool same =
+        identityOf(to, &device, &inode) && device == m_snapshot.device && inode == m_snapshot.inode;
     const NameResult state = !same                ? NameResult::Changed
                              : openedForWriting() ? NameResult::OpenedForWriting
                                                   : NameResult::Done;
