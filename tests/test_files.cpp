@@ -147,7 +147,7 @@ TEST(TextCodec, EveryByteOfANameSurvivesALeadingByteOrderMarkIncluded) {
         const QString text = decodeLocal(bytes);
         EXPECT_EQ(encodeLocal(text), bytes) << bytes.toHex().constData();
         if (bytes.startsWith(bom)) {
-            EXPECT_EQ(text.front(), QChar(0xFEFF));
+            EXPECT_TRUE(text.startsWith(QChar(0xFEFF)));
         }
     }
 }
