@@ -251,7 +251,8 @@ void ScanEngine::runTick() {
     Step step = foldersValid ? Step::Restart : Step::Next;
     while (step == Step::Restart)
         step = filePass();
-    keepLooks(step == Step::Next);
+    if (foldersValid)
+        keepLooks(step == Step::Next);
     if (step == Step::Stop || !yieldToEvents())
         return;
     if (const int code = TaskWatchdogPass(m_data, m_log, m_desktop, m_LBtask)) {
