@@ -44,11 +44,6 @@ qint64 freeBytes(const QString& folder) {
                                                                 : -1;
 }
 
-quint64 deviceOf(const QString& path) {
-    struct stat st {};
-    return ::stat(encodeLocal(path).constData(), &st) == 0 ? st.st_dev : 0;
-}
-
 // Destinations on file systems this test makes: a stick that is pulled and plugged in again.
 class Destinations : public ::testing::Test, public ScanRig {
 protected:
@@ -120,9 +115,9 @@ TEST_F(Destinations, APulledStickIsWaitedForAndNeverMadeOnTheDiskBeneath) {
     }
 
     // Back under another device number, without its folder: the folder is made on the stick.
-    const quint64 before = deviceOf(dir.path());
+    const quint64 before = fs::deviceOf(dir.path());
     ASSERT_TRUE(usb->mountAgain());
-    EXPECT_NE(deviceOf(usb->mountPoint()), before);
+    EXPECT_NE(fs::deviceOf(usb->mountPoint()), before);
     const QStringList lines = tick();
     ASSERT_GE(lines.size(), 1);
     EXPECT_EQ(lines[0], "Destination back: '" + backup + "'");
