@@ -8,6 +8,10 @@ packages=(
     qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
     libgtest-dev googletest libbenchmark-dev
     xvfb xauth trayer x11-utils xdotool imagemagick fonts-dejavu-core
+    # File systems the destination tests make: exFAT and NTFS sticks on loop devices.
+    exfat-fuse exfatprogs ntfs-3g
+    # Tests of moves: a traced copy (flush before rename), a user without privileges.
+    strace util-linux
 )
 
 missing=()
