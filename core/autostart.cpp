@@ -71,7 +71,7 @@ std::optional<QByteArray> autostartEntry(const QString& executablePath) {
     if (!exec || !tryExec)
         return std::nullopt;
     // TryExec lets the session skip the entry quietly once the program is uninstalled.
-    const QString entry = QLatin1String(
+    const QString entry = QStringLiteral(
                               "[Desktop Entry]\n"
                               "Type=Application\n"
                               "Name=Kopierwart\n"
