@@ -20,10 +20,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 # Players for the desktop's event sounds; without one a second start only beeps.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "pulseaudio-utils | pipewire-bin, sound-theme-freedesktop")
-# The first line is the synopsis; the German and the English text follow as two paragraphs.
+# CPack puts the summary above as the synopsis line; the German and the English text follow it
+# as two paragraphs.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Kopierwart sitzt im Benachrichtigungsbereich und verschiebt alle paar
+    "Kopierwart sitzt im Benachrichtigungsbereich und verschiebt alle paar
 Sekunden jede neue Datei aus dem Upload-Verzeichnis eines P2P-Programms
 in ein Zielverzeichnis, damit dort nichts zum Hochladen liegen bleibt.
 Jede Datei wird erst kopiert und geprüft, dann gelöscht. Das Programm

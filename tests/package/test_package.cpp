@@ -97,6 +97,18 @@ QString field(const QString& deb, const char* name) {
     return run(QStringLiteral("dpkg-deb"), {"-f", deb, name}).output.trimmed();
 }
 
+// Whether trayer, the notification area on display, holds a window of the program: its icon.
+bool iconInTray(const QString& display) {
+    static const QRegularExpression panel(
+        QStringLiteral("^\\s*(0x[0-9a-f]+) .*\\(\"panel\" \"trayer\"\\)"),
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = panel.match(
+        run(QStringLiteral("xwininfo"), {"-display", display, "-root", "-tree"}).output);
+    return match.hasMatch() &&
+           run(QStringLiteral("xwininfo"), {"-display", display, "-tree", "-id", match.captured(1)})
+               .output.contains(QLatin1String("(\"Kopierwart\" \"Kopierwart\")"));
+}
+
 QStringList sectionsOf(const QString& ini) {
     QStringList sections;
     const QString text = QString::fromUtf8(fs::readAll(ini).value_or(QByteArray()));
@@ -116,7 +128,7 @@ protected:
         if (::geteuid() != 0)
             KW_CANNOT_RUN("installing a package needs root");
         for (const char* tool : {"apt-get", "dpkg", "dpkg-shlibdeps", "desktop-file-validate",
-                                 "Xvfb", "trayer", "setpriv"}) {
+                                 "Xvfb", "trayer", "xwininfo", "setpriv"}) {
             if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
                 KW_CANNOT_RUN(std::string("needs ") + tool);
         }
@@ -199,6 +211,7 @@ TEST_F(PackageTest, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved)
             << "the installed program did not start: "
             << program.process().readAllStandardError().toStdString();
         EXPECT_EQ(program.process().state(), QProcess::Running);
+        EXPECT_TRUE(waitUntil([&] { return iconInTray(display); })) << "no icon in the tray";
 
         EXPECT_EQ(sectionsOf(dataFolder + "Kopierwart.ini"),
                   QStringList({"Color", "Sound", "Destination", "MB", "Fl", "Intervall"}));
