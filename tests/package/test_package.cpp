@@ -74,7 +74,7 @@ public:
     Helper(const QString& program, const QStringList& arguments,
            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
         m_process.setProcessEnvironment(environment);
-        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_process.start(program, arguments);
     }
     ~Helper() { stop(); }
@@ -202,7 +202,9 @@ TEST_F(PackageTest, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved)
     const QString dataFolder = home + "/.config/Kopierwart/";
     {
         Helper program("setpriv",
-                       {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", "Kopierwart"},
+                       {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                        // Changing the user clears the parent-death signal: set it again.
+                        "--pdeathsig=TERM", "--", "Kopierwart"},
                        session);
         const QString log = dataFolder + "Kopierwart.Log";
         ASSERT_TRUE(waitUntil(
