@@ -181,6 +181,9 @@ TEST_F(PackageTest, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved)
     const QByteArray icon =
         fs::readAll("/usr/share/icons/hicolor/scalable/apps/kopierwart.svg").value_or(QByteArray());
     EXPECT_TRUE(icon.contains("<svg")) << "icon missing from the hicolor theme";
+    EXPECT_TRUE(fs::readAll("/usr/share/icons/hicolor/48x48/apps/kopierwart.png")
+                    .value_or(QByteArray())
+                    .startsWith("\x89PNG"));
     EXPECT_TRUE(fs::isReadableFile("/usr/share/man/man1/Kopierwart.1.gz"));
     EXPECT_TRUE(kw::CanPlaySoundFile("/usr/share/kopierwart/Copy.wav"));
 
