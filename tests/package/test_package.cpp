@@ -224,7 +224,8 @@ TEST_F(PackageTest, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved)
             QString::fromUtf8(fs::readAll(dataFolder + "Kopierwart.ini").value_or(QByteArray()));
         EXPECT_TRUE(ini.contains("\r\nSound=" + dataFolder + "Copy.wav\r\n")) << ini.toStdString();
         EXPECT_TRUE(ini.contains("\r\nColor=12582912\r\n"));
-        EXPECT_TRUE(ini.contains("\r\nIntervall=5\r\n"));
+        EXPECT_TRUE(ini.contains("\r\nDestination=" + home + "/Downloads/\r\n"));
+        EXPECT_TRUE(ini.contains("\r\nMB=0\r\n[Fl]\r\nFl=0\r\n[Intervall]\r\nIntervall=5\r\n"));
         EXPECT_TRUE(kw::CanPlaySoundFile(dataFolder + "Copy.wav"));
         EXPECT_EQ(fs::readAll(dataFolder + "Copy.wav"),
                   fs::readAll("/usr/share/kopierwart/Copy.wav"));
