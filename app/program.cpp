@@ -1,8 +1,10 @@
 #include "app/program.h"
 
+#include "app/installeddata.h"
 #include "core/files.h"
 #include "core/germanformat.h"
 #include "core/inifile.h"
+#include "platform/fs.h"
 #include "platform/placement.h"
 #include "scan/engine.h"
 #include "scan/register.h"
@@ -14,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <cerrno>
 #include <limits>
 
 namespace kw {
@@ -87,7 +90,7 @@ void Program::Form_Load() {
     m_log.WriteLog(QLatin1String("Data folder ") + my.Path +
                    (m_options.dataFolderBesideExecutable
                         ? QLatin1String(" (the executable's folder)")
-                        : QLatin1String(" (the executable's folder is not writable)")));
+                        : QLatin1String(" (the user's configuration folder)")));
     m_log.WriteLog(QString());
     m_log.WriteLog(QStringLiteral("Reading Config..."));
 
@@ -180,6 +183,22 @@ void Program::writeFirstStartSettings() {
     write("Destination", my.Destination);
     write("MB", my.SavedMegabytes);
     write("Fl", my.SavedFileCount);
+    provideFirstStartSound();
+}
+
+void Program::provideFirstStartSound() {
+    const QString& target = m_data.My.SoundFile;
+    if (m_options.shippedSound.isEmpty() || m_options.shippedSound == target)
+        return;
+    const int result = provideSound(m_options.shippedSound, target);
+    if (result == 0)
+        m_log.WriteLog(QLatin1String("Copied the sound ") + m_options.shippedSound +
+                       QLatin1String(" to ") + target);
+    else if (result != EEXIST)
+        m_log.WriteLog(QLatin1String("Could not copy the sound ") + m_options.shippedSound +
+                       QLatin1String(" to ") + target + QLatin1String(": ") +
+                       (result > 0 ? fs::errorText(result)
+                                   : QStringLiteral("it changed while it was copied")));
 }
 
 void Program::readSettings() {

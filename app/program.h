@@ -34,6 +34,7 @@ struct StartOptions {
     QString dataFolder;  // My.Path, ends with "/"
     bool dataFolderBesideExecutable = true;
     QString downloadFolder;  // the first start's destination
+    QString shippedSound;    // the installed copy sound, which a first start copies; may be empty
 };
 
 // One run of the program: its data, log, main window, scan engine and tray, the start-up
@@ -68,6 +69,8 @@ public:
 private:
     void readSettings();
     void writeFirstStartSettings();
+    // The first start's sound setting names a file in the data folder: put the shipped one there.
+    void provideFirstStartSound();
     void Form_QueryUnload(int mode);
     void Form_Unload();
     void closeOtherWindows();

@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
     libgtest-dev googletest libbenchmark-dev
     xvfb xauth trayer x11-utils xdotool imagemagick fonts-dejavu-core
+    qt6-svg-dev dpkg-dev file desktop-file-utils
 )
 
 missing=()

@@ -11,6 +11,7 @@
 #include "platform/sound.h"
 #include "scan/engine.h"
 #include "scan/register.h"
+#include "ui/autostartbox.h"
 #include "ui/colors.h"
 #include "ui/hyperlinks.h"
 #include "ui/listhover.h"
@@ -220,6 +221,8 @@ void FrmMain::createControls() {
         link->setFont(linkFont);
         link->installEventFilter(this);
     }
+    // Start with the session, beside the mail link.
+    makeAutostartBox(this, {690, 184, 100, 18}, m_log, m_desktop);
 
     // Bottom: the debug window across the whole width.
     m_frame5 = makeFrame(this, "Frame5", QStringLiteral("DebugWindow"), kWhite, {6, 226, 750, 86});
