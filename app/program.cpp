@@ -3,6 +3,7 @@
 #include "core/files.h"
 #include "core/germanformat.h"
 #include "core/inifile.h"
+#include "p2p/detector.h"
 #include "platform/placement.h"
 #include "scan/engine.h"
 #include "scan/register.h"
@@ -55,6 +56,10 @@ Program::Program(StartOptions options, Desktop* desktop, std::function<void()> e
         m_ownDesktop->setOwner(m_window.get());
     m_log.setDebugWindow(m_window.get());
     m_window->setWindowIcon(programIcon());
+    m_windowSearch = CreateWindowSearch([this](const QString& line) { m_log.WriteLog(line); });
+    m_detector = std::make_unique<P2PDetector>(m_data, *m_windowSearch);
+    m_detectionPass = [this] { m_detector->Timer_CheckP2P(); };
+    m_window->attachP2P(*m_detector, *m_windowSearch);
     m_timerCheckP2P.setInterval(1000);
     connect(&m_timerCheckP2P, &QTimer::timeout, this, [this] {
         if (m_detectionPass)
