@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QThread>
 
 #include <limits>
@@ -231,9 +232,14 @@ void Program::Form_Unload() {
 }
 
 void Program::closeOtherWindows() {
-    const QWidgetList windows = QApplication::topLevelWidgets();
+    // A window that deletes itself when closed takes its own pop-up menus with it.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        windows.append(window);
     for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
         QWidget* window = *it;
+        if (!window)
+            continue;
         const Qt::WindowType type = window->windowType();
         if (window == m_window.get() || !window->isVisible() ||
             (type != Qt::Window && type != Qt::Dialog))
