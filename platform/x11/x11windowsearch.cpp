@@ -177,17 +177,25 @@ private:
         std::multimap<int, TopWindow> found;
         std::set<int> ranksWithClient;
         for (int depth = 0; depth <= kFrameDepth && !level.empty(); ++depth) {
+            // The children are asked for with the properties, before it is known which windows
+            // are frames: a round trip less per level.
+            const bool descend = depth < kFrameDepth;
             std::vector<xcb_get_property_cookie_t> classCookies;
             std::vector<xcb_get_property_cookie_t> stateCookies;
+            std::vector<xcb_query_tree_cookie_t> treeCookies;
             for (const Candidate& candidate : level) {
                 classCookies.push_back(classRequest(candidate.window));
                 stateCookies.push_back(xcb_get_property(c, 0, candidate.window, m_wmState,
                                                         XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+                if (descend)
+                    treeCookies.push_back(xcb_query_tree(c, candidate.window));
             }
-            std::vector<Candidate> frames;
+            std::vector<Candidate> next;
             for (size_t i = 0; i < level.size(); ++i) {
                 const PropertyReply wmClass = replyOf(c, classCookies[i], xcb_get_property_reply);
                 const PropertyReply wmState = replyOf(c, stateCookies[i], xcb_get_property_reply);
+                const auto tree =
+                    descend ? replyOf(c, treeCookies[i], xcb_query_tree_reply) : nullptr;
                 if (!wmClass || !wmState)
                     continue;  // gone meanwhile
                 const bool managed = wmState->type != XCB_NONE;
@@ -196,19 +204,13 @@ private:
                 if (managed || (depth == 0 && wmClass->type != XCB_NONE)) {
                     found.emplace(level[i].rank, topWindowOf(level[i].window, wmClass.get()));
                     ranksWithClient.insert(level[i].rank);
-                } else if (depth < kFrameDepth) {
-                    frames.push_back(level[i]);
+                } else if (tree) {
+                    const xcb_window_t* first = xcb_query_tree_children(tree.get());
+                    for (int k = 0; k < xcb_query_tree_children_length(tree.get()); ++k)
+                        next.push_back({first[k], level[i].rank});
                 }
             }
-            std::vector<xcb_window_t> frameWindows;
-            for (const Candidate& frame : frames)
-                frameWindows.push_back(frame.window);
-            const std::vector<std::vector<xcb_window_t>> children = childrenOf(frameWindows);
-            level.clear();
-            for (size_t i = 0; i < frames.size(); ++i) {
-                for (xcb_window_t child : children[i])
-                    level.push_back({child, frames[i].rank});
-            }
+            level = std::move(next);
         }
         // A top-level window without class and without a managed client inside is still a
         // top-level window, as a program's hidden helper windows are.
