@@ -157,26 +157,6 @@ TEST_F(Detection, UserLinesWithoutSeparatorAreSkippedAndTheRestStillDetected) {
     EXPECT_EQ(pass(), QStringList({"Gut"}));
 }
 
-TEST_F(Detection, ReadsCaptionsInUtf8AndLatin1AndForgetsVanishedWindows) {
-    const WindowId modern = windows.window("Modern", "modern", true, "Grüße – 日本", "Alt");
-    const WindowId old = windows.window("", "nurinstanz", true, "", "Übersicht");
-    const WindowId hidden = windows.window("Hidden", "hidden", false, "Versteckt");
-    EXPECT_EQ(search->GetWindowCaption(modern), QStringLiteral("Grüße – 日本"));
-    EXPECT_EQ(search->GetWindowCaption(old), QStringLiteral("Übersicht"));
-    EXPECT_EQ(search->GetWindowClassName(modern), QStringLiteral("Modern"));
-    EXPECT_EQ(search->GetWindowClassName(old), QStringLiteral("nurinstanz"));
-    EXPECT_TRUE(search->IsWindowVisible(modern));
-    EXPECT_FALSE(search->IsWindowVisible(hidden));
-    EXPECT_FALSE(search->IsWindowVisible(windows.child(hidden, "Kind")))
-        << "mapped inside an unmapped window";
-
-    windows.destroy(modern);
-    EXPECT_EQ(search->GetWindowCaption(modern), QString());
-    EXPECT_EQ(search->GetWindowClassName(modern), std::nullopt);
-    EXPECT_FALSE(search->IsWindowVisible(modern));
-    EXPECT_TRUE(logged.isEmpty()) << "a vanished window is no failure";
-}
-
 TEST(DetectionWithoutDisplay, FindsNothingAndSaysSoOnce) {
     ensureApplication();
     const QByteArray display = qgetenv("DISPLAY");
