@@ -4,6 +4,7 @@
 #include "core/files.h"
 #include "core/germanformat.h"
 #include "core/inifile.h"
+#include "p2p/detector.h"
 #include "platform/fs.h"
 #include "platform/placement.h"
 #include "scan/engine.h"
@@ -14,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QThread>
 
 #include <cerrno>
@@ -58,6 +60,10 @@ Program::Program(StartOptions options, Desktop* desktop, std::function<void()> e
         m_ownDesktop->setOwner(m_window.get());
     m_log.setDebugWindow(m_window.get());
     m_window->setWindowIcon(programIcon());
+    m_windowSearch = CreateWindowSearch([this](const QString& line) { m_log.WriteLog(line); });
+    m_detector = std::make_unique<P2PDetector>(m_data, *m_windowSearch);
+    m_detectionPass = [this] { m_detector->Timer_CheckP2P(); };
+    m_window->attachP2P(*m_detector, *m_windowSearch);
     m_timerCheckP2P.setInterval(1000);
     connect(&m_timerCheckP2P, &QTimer::timeout, this, [this] {
         if (m_detectionPass)
@@ -245,9 +251,14 @@ void Program::Form_Unload() {
 }
 
 void Program::closeOtherWindows() {
-    const QWidgetList windows = QApplication::topLevelWidgets();
+    // A window that deletes itself when closed takes its own pop-up menus with it.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        windows.append(window);
     for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
         QWidget* window = *it;
+        if (!window)
+            continue;
         const Qt::WindowType type = window->windowType();
         if (window == m_window.get() || !window->isVisible() ||
             (type != Qt::Window && type != Qt::Dialog))

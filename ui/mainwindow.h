@@ -2,6 +2,7 @@
 
 #include "core/eventlog.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -18,7 +19,10 @@ namespace kw {
 
 struct AppData;
 class Desktop;
+class FrmP2Pnew;
+class P2PDetector;
 class ScanEngine;
+class WindowSearch;
 
 // The program's one permanent window: the two folders, the scan interval, the sound file, the
 // statistics with the copied files and the debug window.
@@ -58,6 +62,11 @@ public:
 
     QTimer& Blink() { return m_blink; }
 
+    // The running P2P programs shown in LabelP2P after each pass, and ButP2P opening frmP2Pnew
+    // over the given window search.
+    void attachP2P(P2PDetector& detector, WindowSearch& search);
+    void showDetectedPrograms(const QStringList& names);
+
     // DebugWindow
     int lineCount() const override;
     void appendLine(const QString& line) override;
@@ -80,6 +89,7 @@ public:
     void Blink_Timer();
     void LabelMail_Click();
     void LabelPage_Click();
+    void ButP2P_Click();
 
 Q_SIGNALS:
     // The window's own close command; the program decides what closing means.
@@ -94,6 +104,7 @@ protected:
 private:
     void createControls();
     void createMenu();
+    void createP2PControls();
     void Text_Change(int index);
     bool LBfiles_MouseDown(QMouseEvent* event);
     void DragWindow();
@@ -124,6 +135,11 @@ private:
     QLabel* m_labelMail = nullptr;
     QLabel* m_labelPage = nullptr;
     QMenu* m_mnu = nullptr;
+
+    WindowSearch* m_windowSearch = nullptr;
+    QLabel* m_labelP2P = nullptr;
+    QPushButton* m_butP2P = nullptr;
+    QPointer<FrmP2Pnew> m_frmP2Pnew;
 };
 
 }  // namespace kw
