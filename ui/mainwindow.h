@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -19,6 +21,9 @@ namespace kw {
 struct AppData;
 class Desktop;
 class ScanEngine;
+class FrmList;
+class FrmPrefix;
+class FrmTask;
 
 // The program's one permanent window: the two folders, the scan interval, the sound file, the
 // statistics with the copied files and the debug window.
@@ -80,6 +85,10 @@ public:
     void Blink_Timer();
     void LabelMail_Click();
     void LabelPage_Click();
+    // The list windows, created on first use and shown again on later clicks.
+    void ButPrefix_Click();
+    void ButTasklist_Click();
+    void ButList_Click();
 
 Q_SIGNALS:
     // The window's own close command; the program decides what closing means.
@@ -124,6 +133,9 @@ private:
     QLabel* m_labelMail = nullptr;
     QLabel* m_labelPage = nullptr;
     QMenu* m_mnu = nullptr;
+    std::unique_ptr<FrmPrefix> m_frmPrefix;
+    std::unique_ptr<FrmTask> m_frmTask;
+    std::unique_ptr<FrmList> m_frmList;
 };
 
 }  // namespace kw
