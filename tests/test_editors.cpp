@@ -1,3 +1,4 @@
+#include "platform/dialogs.h"
 #include "platform/textcodec.h"
 #include "scan/register.h"
 #include "tests/program_rig.h"
@@ -11,7 +12,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -302,4 +305,40 @@ TEST(CopiedFilesWindow, ListsNewestFirstAndOpensTheFileOfThatNameInTheDestinatio
 
     QTest::keyClick(window->LB(), Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
+}
+
+TEST(TaskEditor, TheProgramDialogOffersFoldersAndExecutableFilesOnly) {
+    test::ensureApplication();
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/";
+    fs::makePath(folder + "sub");
+    fs::replaceAtomically(folder + "notes.txt", "text");
+    fs::replaceAtomically(folder + "tool", "#!/bin/sh\n");
+    QFile::setPermissions(folder + "tool", QFile::ReadOwner | QFile::ExeOwner);
+
+    QStringList shown;
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        poll->deleteLater();
+        poll->stop();
+        dialog->setDirectory(folder);
+        const QAbstractItemView* view = dialog->findChild<QListView*>("listView");
+        const auto names = [view] {
+            QStringList texts;
+            for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+                texts.append(view->model()->index(row, 0, view->rootIndex()).data().toString());
+            texts.sort();
+            return texts;
+        };
+        // The folder is read in the background.
+        waitUntil([&] { return names().contains("tool"); }, 5000);
+        shown = names();
+        dialog->reject();
+    });
+    poll->start(20);
+    EXPECT_EQ(BrowseForFile(nullptr, "*.Exe"), "");
+    EXPECT_EQ(shown, QStringList({"sub", "tool"}));
 }

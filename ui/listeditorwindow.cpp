@@ -26,8 +26,7 @@ bool sortsBefore(const QString& a, const QString& b) {
 
 void PaintBackground(QWidget* widget, qint32 color) {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, toQColor(color));
-    palette.setColor(QPalette::Base, toQColor(color));
+    palette.setColor(widget->backgroundRole(), toQColor(color));
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
     widget->update();
@@ -82,6 +81,8 @@ QPushButton* ListEditorWindow::makeButton(QWidget* parent, const QString& name,
     button->setObjectName(name);
     button->setGeometry(geometry);
     button->setCursor(Qt::PointingHandCursor);
+    // A click leaves the focus where the user types.
+    button->setFocusPolicy(Qt::TabFocus);
     QFont font = button->font();
     font.setBold(true);
     font.setPointSizeF(8.25);
@@ -121,7 +122,7 @@ void ListEditorWindow::Form_Load() {
     PaintBackground(this, color);
     for (QGroupBox* frame : findChildren<QGroupBox*>())
         PaintBackground(frame, color);
-    PaintBackground(m_lbt, color);
+    PaintBackground(m_lbt->viewport(), color);
     PlaceForm(this, 2);
     m_lbt->clear();
     const TextArray& list = m_data.*m_edited.list;

@@ -86,7 +86,8 @@ private:
     QAction* m_mnuTitle = nullptr;
 };
 
-// Paints the widget's background in a 0x00BBGGRR colour.
+// Paints the widget's background in a 0x00BBGGRR colour; the colour of its children's own
+// backgrounds (a text field's, a list's) stays theirs.
 void PaintBackground(QWidget* widget, qint32 color);
 // Sets the colour of the widget's text, 0x00BBGGRR.
 void SetTextColor(QWidget* widget, qint32 color);
