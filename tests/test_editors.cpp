@@ -1,7 +1,9 @@
+#include "core/editedlist.h"
 #include "platform/dialogs.h"
 #include "platform/textcodec.h"
 #include "scan/register.h"
 #include "tests/program_rig.h"
+#include "tests/support/cannotrun.h"
 #include "ui/frmlist.h"
 #include "ui/frmprefix.h"
 #include "ui/frmtask.h"
@@ -19,6 +21,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/mount.h>
 
 using namespace kw;
 using namespace kw::apptest;
@@ -341,4 +345,32 @@ TEST(TaskEditor, TheProgramDialogOffersFoldersAndExecutableFilesOnly) {
     poll->start(20);
     EXPECT_EQ(BrowseForFile(nullptr, "*.Exe"), "");
     EXPECT_EQ(shown, QStringList({"sub", "tool"}));
+}
+
+// The old list must survive a save that cannot be written, here on a full disk.
+TEST(StoringAnEditedList, FailedWriteKeepsTheOldFileAndLogsWhileMemoryTakesTheNewList) {
+    test::ensureApplication();
+    QTemporaryDir dir;
+    const QString mountPoint = dir.path() + "/small";
+    ASSERT_EQ(fs::makePath(mountPoint), 0);
+    if (::mount("tmpfs", encodeLocal(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0)
+        KW_CANNOT_RUN("cannot mount a tmpfs here");
+    const QString file = mountPoint + "/k.cfg";
+    ASSERT_EQ(fs::replaceAtomically(file, "avi\r\n"), 0);
+    fs::append(mountPoint + "/filler", QByteArray(64 * 1024, 'x'));
+
+    EventLog log;
+    test::RecordingDebugWindow debug;
+    log.setDebugWindow(&debug);
+    TextArray list = QStringList{"avi"};
+    const QStringList edited{"avi", QString(8192, QLatin1Char('x'))};
+    StoreEditedList(log, "Writing Prefixes...", edited, list, file);
+    const QByteArray stored = bytesOf(file);
+    ::umount2(encodeLocal(mountPoint).constData(), MNT_DETACH);
+
+    EXPECT_EQ(stored, "avi\r\n");
+    EXPECT_EQ(list, edited);
+    ASSERT_EQ(debug.lines.size(), 2);
+    EXPECT_TRUE(debug.lines[0].endsWith("Writing Prefixes..."));
+    EXPECT_TRUE(debug.lines[1].contains("Error writing '" + file + "': "));
 }
