@@ -33,7 +33,10 @@ protected:
         // Xvfb picks a free display and names it on its output once it accepts clients.
         s_xvfb = startHelper(
             xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        if (!s_xvfb->waitForReadyRead(15000) || !s_xvfb->canReadLine()) {
+        // The number and its line end may arrive in separate reads.
+        while (!s_xvfb->canReadLine() && s_xvfb->waitForReadyRead(15000)) {
+        }
+        if (!s_xvfb->canReadLine()) {
             s_skipReason = "Xvfb did not start";
             return;
         }
