@@ -14,7 +14,10 @@
 #include "scan/register.h"
 #include "ui/autostartbox.h"
 #include "ui/colors.h"
+#include "ui/frmlist.h"
 #include "ui/frmp2pnew.h"
+#include "ui/frmprefix.h"
+#include "ui/frmtask.h"
 #include "ui/hyperlinks.h"
 #include "ui/listhover.h"
 
@@ -184,14 +187,15 @@ void FrmMain::createControls() {
     QPushButton* play = makePlayButton(this, "ButPlay", {366, 169, 30, 24});
     connect(play, &QPushButton::clicked, this, &FrmMain::ButPlay_Click);
 
-    // The editor windows behind these three come later; until then the buttons stay disabled.
-    makeButton(this, QStringLiteral("ButPrefix"), QStringLiteral("Gesperrte Endungen"),
-               {8, 200, 140, 24})
-        ->setEnabled(false);
-    makeButton(this, QStringLiteral("ButTasklist"), QStringLiteral("Tasklist"), {152, 200, 76, 24})
-        ->setEnabled(false);
-    makeButton(this, QStringLiteral("ButList"), QStringLiteral("L"), {232, 200, 28, 24})
-        ->setEnabled(false);
+    QPushButton* prefix = makeButton(this, QStringLiteral("ButPrefix"),
+                                     QStringLiteral("Gesperrte Endungen"), {8, 200, 140, 24});
+    connect(prefix, &QPushButton::clicked, this, &FrmMain::ButPrefix_Click);
+    QPushButton* tasklist = makeButton(this, QStringLiteral("ButTasklist"),
+                                       QStringLiteral("Tasklist"), {152, 200, 76, 24});
+    connect(tasklist, &QPushButton::clicked, this, &FrmMain::ButTasklist_Click);
+    QPushButton* list =
+        makeButton(this, QStringLiteral("ButList"), QStringLiteral("L"), {232, 200, 28, 24});
+    connect(list, &QPushButton::clicked, this, &FrmMain::ButList_Click);
     QPushButton* color =
         makeButton(this, QStringLiteral("ButColor"), QStringLiteral("Farbe"), {264, 200, 94, 24});
     connect(color, &QPushButton::clicked, this, &FrmMain::ButColor_Click);
@@ -521,6 +525,24 @@ void FrmMain::LabelMail_Click() {
 void FrmMain::LabelPage_Click() {
     m_log.WriteLog(QStringLiteral("Launching WebBrowser for Homepage"));
     OpenInBrowser(m_desktop, m_labelPage->text());
+}
+
+void FrmMain::ButPrefix_Click() {
+    if (!m_frmPrefix)
+        m_frmPrefix = std::make_unique<FrmPrefix>(m_data, m_log, m_desktop, this);
+    m_frmPrefix->open();
+}
+
+void FrmMain::ButTasklist_Click() {
+    if (!m_frmTask)
+        m_frmTask = std::make_unique<FrmTask>(m_data, m_log, m_desktop, this);
+    m_frmTask->open();
+}
+
+void FrmMain::ButList_Click() {
+    if (!m_frmList)
+        m_frmList = std::make_unique<FrmList>(m_data, m_log, m_desktop);
+    m_frmList->open();
 }
 
 void FrmMain::DragWindow() {

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -19,7 +21,10 @@ namespace kw {
 
 struct AppData;
 class Desktop;
+class FrmList;
 class FrmP2Pnew;
+class FrmPrefix;
+class FrmTask;
 class P2PDetector;
 class ScanEngine;
 class WindowSearch;
@@ -90,6 +95,10 @@ public:
     void LabelMail_Click();
     void LabelPage_Click();
     void ButP2P_Click();
+    // The list windows, created on first use and shown again on later clicks.
+    void ButPrefix_Click();
+    void ButTasklist_Click();
+    void ButList_Click();
 
 Q_SIGNALS:
     // The window's own close command; the program decides what closing means.
@@ -140,6 +149,9 @@ private:
     QLabel* m_labelP2P = nullptr;
     QPushButton* m_butP2P = nullptr;
     QPointer<FrmP2Pnew> m_frmP2Pnew;
+    std::unique_ptr<FrmPrefix> m_frmPrefix;
+    std::unique_ptr<FrmTask> m_frmTask;
+    std::unique_ptr<FrmList> m_frmList;
 };
 
 }  // namespace kw
