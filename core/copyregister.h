@@ -2,14 +2,15 @@
 
 #include "core/textarray.h"
 
-#include <QMultiHash>
+#include <QSet>
 #include <QString>
 
 namespace kw {
 
 // The copied-files register held in memory: the key of every moved file in the order of
-// copying, and beside them a hash of their case-folded forms, so that a tick over many files
-// does not walk the whole register for each of them. Finds exactly what FindInArray finds.
+// copying, and beside them a set of the same keys, so that a tick over many files does not walk
+// the whole register for each of them. Keys compare with their letter case, as file names do
+// here: "Report.txt" and "report.txt" are two files.
 class CopyRegister {
 public:
     CopyRegister() = default;
@@ -17,12 +18,12 @@ public:
     CopyRegister(TextArray keys);  // NOLINT(google-explicit-constructor)
 
     const TextArray& keys() const { return m_keys; }
-    bool contains(const QString& key) const;
+    bool contains(const QString& key) const { return m_index.contains(key); }
     void append(const QString& key);
 
 private:
     TextArray m_keys;
-    QMultiHash<size_t, qsizetype> m_positions;  // folded hash -> index in m_keys
+    QSet<QString> m_index;
 };
 
 }  // namespace kw

@@ -28,6 +28,7 @@ Settings fileSetFor(const QString& dataFolder, const QString& baseName) {
     my.TaskListFile = my.Path + baseName + QLatin1String(".task");
     my.CopyListFile = my.Path + baseName + QLatin1String(".Copy");
     my.UserP2PListFile = my.Path + baseName + QLatin1String(".Tasklst");
+    my.UsedDestinationsFile = my.Path + baseName + QLatin1String(".Targets");
     return my;
 }
 

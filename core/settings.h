@@ -30,6 +30,8 @@ struct Settings {
     QString CopyListFile;
     qint32 ScanInterval = 0;  // seconds, 1 to 60
     QString UserP2PListFile;
+    // The destination folders used so far and the mark of this installation's temporary copies.
+    QString UsedDestinationsFile;
 };
 
 // Everything one run keeps in memory: the settings record and the four lists.

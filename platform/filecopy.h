@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/filemove.h"
 #include "platform/posix/fd.h"
 
 #include <QByteArray>
@@ -9,24 +10,34 @@
 #include <vector>
 
 // Copying and comparing file contents. Failures are errno values (0 is success), plus
-// kSourceChanged for a source that did not hold still while it was read.
+// kSourceChanged for a source that did not hold still while it was read and
+// kSourceOpenedForWriting for one that a program opened for writing.
 namespace kw::fs {
 
 // The source ended early, grew, was rewritten or was replaced while it was copied.
 inline constexpr int kSourceChanged = -1;
+// A program opened the source for writing while it was copied: the copy stands back.
+inline constexpr int kSourceOpenedForWriting = -2;
 
-// Hidden name of a copy in progress: prefix + random + suffix, in the destination folder.
+// Hidden name of a copy in progress: partialPrefix() + random + suffix, in the destination
+// folder.
 inline constexpr char kPartialPrefix[] = ".Kopierwart-";
 inline constexpr char kPartialSuffix[] = ".part";
+// The mark of this installation, so that leftovers it removes are its own temporary copies and
+// never a user's file or another installation's copy in progress. Set once at start-up.
+void setPartialMark(const QByteArray& mark);
+// kPartialPrefix, then the mark and "-" when one is set.
+QByteArray partialPrefix();
 
 // Copies count bytes from the current position of one open file to the current position of
 // another: in the kernel where it can, else through a buffer. 0, errno, or kSourceChanged when
 // the source ends before count bytes.
 int CopyBytes(qint64 count, int sourceFd, int destinationFd);
 
-// One file copied into a folder under a hidden temporary name. The copy gets its real name only
-// when the whole, unchanged source is on disk, so no reader ever sees a partial file under that
-// name. A copy that is not committed removes its temporary file, and only that.
+// One file copied into a folder under a hidden temporary name, readable by its owner only while
+// it fills. The copy gets its real name, with the source's permission bits and times, only when
+// the whole, unchanged source is on disk, so no reader ever sees a partial file under that name.
+// A copy that is not committed removes its temporary file, and only that.
 class StagedCopy {
 public:
     StagedCopy() = default;
@@ -36,14 +47,18 @@ public:
 
     // Opens the source and creates the temporary file in folder. 0 or errno.
     int begin(const QString& source, const QString& folder);
-    // The source's size when the copy began.
-    qint64 sourceSize() const { return m_size; }
+    // The same for a source held by the caller, which must outlive the copy.
+    int begin(const HeldSource& source, const QString& folder);
+    // The source's size when it was opened.
+    qint64 sourceSize() const { return m_source ? m_source->snapshot().size : 0; }
     qint64 copied() const { return m_copied; }
-    // Copies count more bytes. 0, errno or kSourceChanged.
+    // Copies count more bytes, unless the source was written to or opened for writing since it
+    // was opened. 0, errno, kSourceChanged or kSourceOpenedForWriting.
     int copy(qint64 count);
-    // Proves the copy (every byte copied, the source unchanged since begin, the copy as long as
-    // the source), flushes it and names it name in the folder without replacing anything there.
-    // 0, EEXIST when that name exists, kSourceChanged, or errno.
+    // Proves the copy (every byte copied, the source unchanged and still under its name, the copy
+    // as long as the source), gives it the source's permission bits and times, flushes it and
+    // names it name in the folder without replacing anything there. 0, EEXIST when that name
+    // exists, kSourceChanged, kSourceOpenedForWriting, or errno.
     int commit(const QString& name);
     // Removes the temporary file. 0 when it is gone (or was never made), else errno.
     int discard();
@@ -51,24 +66,28 @@ public:
     QString partialPath() const;
 
 private:
-    QByteArray m_sourcePath;
+    int sourceState() const;
+
     QByteArray m_folder;
     QByteArray m_partialName;
-    Fd m_source;
+    HeldSource m_ownSource;
+    const HeldSource* m_source = nullptr;
     Fd m_folderFd;
     Fd m_partial;
     bool m_partialExists = false;
-    qint64 m_size = 0;
     qint64 m_copied = 0;
-    quint64 m_device = 0;
-    quint64 m_inode = 0;
-    qint64 m_modifiedNs = 0;
 };
 
-enum class Comparison { Equal, Different, Failed, Interrupted };
-// Compares two files byte by byte. afterChunk runs after every 1,024,000 bytes; when it answers
-// false the comparison stops with Interrupted.
-Comparison compareContents(const QString& first, const QString& second,
+enum class Comparison {
+    Equal,
+    Different,  // also when other is no regular file (a link is never followed)
+    Failed,
+    Interrupted,
+    SourceChanged,  // the source was written to or opened for writing meanwhile
+};
+// Compares a held source with the file other, over the whole file. afterChunk runs after every
+// 1,024,000 bytes; when it answers false the comparison stops with Interrupted.
+Comparison compareContents(const HeldSource& source, const QString& other,
                            const std::function<bool()>& afterChunk = {});
 
 // True when both paths name the same file or folder (links followed): same device and inode,

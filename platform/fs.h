@@ -48,11 +48,22 @@ int append(const QString& path, QByteArrayView bytes);
 // read-only flag would; removes files only, never folders.
 int removeFile(const QString& path);
 int makePath(const QString& folder);
-// Renames without replacing: EEXIST when to already exists.
+// Renames without replacing, on every file system (see posix/norename.h for what holds where the
+// file system cannot refuse a taken name itself): EEXIST when to already exists, EINVAL when the
+// file system refuses the name.
 int renameNoReplace(const QString& from, const QString& to);
+// Whether a file of size bytes fits into folder before a byte is copied: 0; EFBIG when its file
+// system takes no file that large (FAT: 4 GiB); ENOSPC when it lacks the space and a small
+// reserve (1 %, at most 64 MiB) that stays free for other programs; or errno.
+int roomFor(const QString& folder, qint64 size);
+// The device number of the file system that holds path (links followed); 0 when unknown.
+quint64 deviceOf(const QString& path);
 // Resolves links and "..", so two spellings of one folder compare equal; empty on failure.
 QString canonicalPath(const QString& path);
 bool isWritableFolder(const QString& folder);
+// The folder where the file system that holds path is mounted (links resolved), as the mount
+// table of this process says now; empty when path does not exist or the table cannot be read.
+QString mountPointOf(const QString& path);
 
 QString errorText(int error);
 

@@ -16,14 +16,21 @@ namespace kw {
 namespace {
 
 int failureCode(int error) {
-    return error == fs::kSourceChanged ? kSourceChanged : kSystemFailure + error;
+    switch (error) {
+        case fs::kSourceChanged:
+            return kSourceChanged;
+        case fs::kSourceOpenedForWriting:
+            return kSourceOpenedForWriting;
+        default:
+            return kSystemFailure + error;
+    }
 }
 
 }  // namespace
 
 int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
             bool overwrite, bool showProgress, const QString& caption, CopyReport* report,
-            const std::function<bool()>& keepGoing) {
+            const std::function<bool()>& keepGoing, const fs::HeldSource* heldSource) {
     CopyReport unused;
     CopyReport& outcome = report ? *report : unused;
     outcome = CopyReport();
@@ -45,8 +52,11 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
     }
 
     fs::StagedCopy copy;
-    int error = copy.begin(source, folder);
+    int error = heldSource ? copy.begin(*heldSource, folder) : copy.begin(source, folder);
     const qint64 size = copy.sourceSize();
+    // A file that cannot fit is refused before a byte is written, not after filling the disk.
+    if (error == 0)
+        error = fs::roomFor(folder, size);
     std::unique_ptr<CopyProgress> progress;
     if (error == 0 && showProgress) {
         progress = desktop.CreateProgressWindow();

@@ -6,6 +6,9 @@
 
 namespace kw {
 
+namespace fs {
+class HeldSource;
+}
 class Desktop;
 
 // BinCopy's results; any other value is a failure code of scan/failure.h (positive, never 1).
@@ -31,9 +34,12 @@ struct CopyReport {
 // nothing else. With showProgress a progress window shows caption, the paths and the bytes
 // done; after every chunk the pending events run, and then keepGoing (when given) may stop the
 // copy. overwrite removes an existing destination file first; without it an existing file is
-// left alone, also one that appears while the copy runs.
+// left alone, also one that appears while the copy runs. heldSource, when given, is source
+// already open (and leased where it could be): the copy reads from it and stands back, with
+// kSourceOpenedForWriting, as soon as a program opens the file for writing.
 int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
             bool overwrite, bool showProgress, const QString& caption, CopyReport* report = nullptr,
-            const std::function<bool()>& keepGoing = {});
+            const std::function<bool()>& keepGoing = {},
+            const fs::HeldSource* heldSource = nullptr);
 
 }  // namespace kw

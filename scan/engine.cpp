@@ -8,7 +8,6 @@
 #include "platform/filecopy.h"
 #include "platform/fs.h"
 #include "scan/bincopy.h"
-#include "scan/fileoperation.h"
 #include "scan/listing.h"
 #include "scan/register.h"
 #include "scan/watchdog.h"
@@ -16,6 +15,8 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cerrno>
+#include <utility>
 
 namespace kw {
 namespace {
@@ -31,6 +32,47 @@ QString quoted(const QString& text) {
 bool sameFolder(const QString& first, const QString& second) {
     const QString a = fs::canonicalPath(first);
     return (!a.isEmpty() && a == fs::canonicalPath(second)) || fs::sameFile(first, second);
+}
+
+// The folder itself when it exists, else the nearest folder above it that does.
+QString nearestExistingFolder(QString folder) {
+    while (!folder.isEmpty() && !fs::isDirectory(folder)) {
+        while (folder.endsWith(QLatin1Char('/')))
+            folder.chop(1);
+        folder = ParentFolder(folder);
+    }
+    return folder;
+}
+
+// True when inner lies strictly below outer.
+bool isBelow(const QString& inner, const QString& outer) {
+    if (inner == outer)
+        return false;
+    return outer == QLatin1String("/") || inner.startsWith(AddBackslash(outer));
+}
+
+// Where folder stands now: the mount point of the file system its path ends on, and whether
+// that file system is one mounted beneath the one it was last seen on, i.e. that one is gone.
+struct Whereabouts {
+    QString mountPoint;
+    bool away = false;
+};
+
+Whereabouts whereabouts(const QString& folder, const QString& recordedMountPoint) {
+    Whereabouts now;
+    now.mountPoint = fs::mountPointOf(nearestExistingFolder(folder));
+    now.away = !recordedMountPoint.isEmpty() && !now.mountPoint.isEmpty() &&
+               isBelow(recordedMountPoint, now.mountPoint);
+    return now;
+}
+
+FileIdentity identityOf(const fs::HeldSource& source) {
+    const fs::Snapshot& look = source.snapshot();
+    return {look.device, look.inode, look.size, look.modifiedNs};
+}
+
+qint64 nowMs() {
+    return QDateTime::currentMSecsSinceEpoch();
 }
 
 }  // namespace
@@ -93,7 +135,9 @@ bool ScanEngine::ValidateDirectories() {
             cleared = true;
         }
     }
-    if (!my.Destination.isEmpty()) {
+    // A destination whose file system has gone is waited for, never made on the one beneath.
+    const bool away = !my.Destination.isEmpty() && checkDestinationAway();
+    if (!my.Destination.isEmpty() && !away) {
         if (!FolderExists(my.Destination, false))
             CreateFolderPath(my.Destination);
         if (!FolderExists(my.Destination, false)) {
@@ -107,10 +151,12 @@ bool ScanEngine::ValidateDirectories() {
                 MB_ICONERROR);
             my.Destination.clear();
             cleared = true;
+        } else {
+            usedDestinations().record(my.Destination, fs::mountPointOf(my.Destination));
         }
     }
     // Copying a folder into itself would find every file "already there" and delete it.
-    if (!my.Source.isEmpty() && !my.Destination.isEmpty() &&
+    if (!away && !my.Source.isEmpty() && !my.Destination.isEmpty() &&
         sameFolder(my.Source, my.Destination)) {
         QString folder = fs::canonicalPath(my.Destination);
         reportSameFolder(folder.isEmpty() ? my.Destination : AddBackslash(folder));
@@ -119,7 +165,41 @@ bool ScanEngine::ValidateDirectories() {
     }
     if (cleared)
         Q_EMIT foldersCleared();
-    return !my.Source.isEmpty() && !my.Destination.isEmpty();
+    return !away && !my.Source.isEmpty() && !my.Destination.isEmpty();
+}
+
+bool ScanEngine::checkDestinationAway() {
+    const QString folder = m_data.My.Destination;
+    const QString recorded = usedDestinations().mountPointOf(folder);
+    const bool away = whereabouts(folder, recorded).away;
+    if (away && !m_destinationAway) {
+        m_log.WriteLog(QLatin1String("Destination gone: waiting for ") + quoted(folder) +
+                       QLatin1String(", nothing is mounted at ") + quoted(recorded));
+        Q_EMIT destinationWaiting(true, recorded);
+    } else if (!away && m_destinationAway) {
+        m_log.WriteLog(QLatin1String("Destination back: ") + quoted(folder));
+        Q_EMIT destinationWaiting(false, recorded);
+    }
+    const bool cameBack = m_destinationAway && !away;
+    m_destinationAway = away;
+    // A copy killed while it was away may have left its temporary file there.
+    if (cameBack)
+        removeAbandonedCopiesIn(folder);
+    return away;
+}
+
+void ScanEngine::DestinationChosen() {
+    const QString folder = m_data.My.Destination;
+    if (!folder.isEmpty() && fs::isDirectory(folder))
+        usedDestinations().record(folder, fs::mountPointOf(folder));
+}
+
+UsedDestinations& ScanEngine::usedDestinations() {
+    if (m_used.file() != m_data.My.UsedDestinationsFile || m_used.mark().isEmpty()) {
+        m_used.load(m_data.My.UsedDestinationsFile);
+        fs::setPartialMark(m_used.mark());
+    }
+    return m_used;
 }
 
 void ScanEngine::reportSameFolder(const QString& folder) {
@@ -135,10 +215,16 @@ void ScanEngine::reportSameFolder(const QString& folder) {
 }
 
 void ScanEngine::RemoveAbandonedCopies() {
-    const QString folder = m_data.My.Destination;
-    if (folder.isEmpty())
-        return;
-    const QString prefix = QString::fromLatin1(fs::kPartialPrefix);
+    UsedDestinations& used = usedDestinations();
+    for (const QString& folder : used.folders()) {
+        if (!fs::isDirectory(folder) || whereabouts(folder, used.mountPointOf(folder)).away)
+            continue;
+        removeAbandonedCopiesIn(folder);
+    }
+}
+
+void ScanEngine::removeAbandonedCopiesIn(const QString& folder) {
+    const QString prefix = QString::fromLatin1(fs::partialPrefix());
     for (const QString& name : fs::namesStartingWith(folder, prefix)) {
         const QString path = AddBackslash(folder) + name;
         const auto facts = fs::facts(path);
@@ -158,11 +244,15 @@ void ScanEngine::Abandon() {
 }
 
 void ScanEngine::runTick() {
-    if (!ValidateDirectories())
+    // While the destination is away the programs of the task list are still kept running.
+    const bool foldersValid = ValidateDirectories();
+    if (!foldersValid && !m_destinationAway)
         return;
-    Step step = Step::Restart;
+    Step step = foldersValid ? Step::Restart : Step::Next;
     while (step == Step::Restart)
         step = filePass();
+    if (foldersValid)
+        keepLooks(step == Step::Next);
     if (step == Step::Stop || !yieldToEvents())
         return;
     if (const int code = TaskWatchdogPass(m_data, m_log, m_desktop, m_LBtask)) {
@@ -175,6 +265,7 @@ void ScanEngine::runTick() {
 ScanEngine::Step ScanEngine::filePass() {
     m_passSource = m_data.My.Source;
     m_passDestination = m_data.My.Destination;
+    m_passPlace = placeOf(m_passDestination);
     const TextArray names = ListFolderFiles(m_passSource);
     m_LBf = names.value_or(QStringList());
     if (!names)
@@ -186,6 +277,11 @@ ScanEngine::Step ScanEngine::filePass() {
         if (step != Step::Next)
             return step;
     }
+    QStringList paths;
+    paths.reserve(count);
+    for (const QString& name : std::as_const(m_LBf))
+        paths.append(m_passSource + name);
+    m_repeatFailures.keepOnly(paths);
     return Step::Next;
 }
 
@@ -196,59 +292,164 @@ ScanEngine::Step ScanEngine::decideFile(const QString& name) {
     if (FindInArray(m_data.BlockedExtensions, FileExtension(sourcePath).toLower()) >= 0)
         return Step::Next;
 
-    // FileLength and GetFileDate from one look at the file: a tick may meet thousands.
-    const auto facts = fs::factsFollowingLinks(sourcePath);
-    const qint64 size = facts && facts->kind == fs::Kind::Regular ? facts->size : -1;
-    const QDateTime created = facts ? facts->created : zeroDateTime();
-    if (m_data.CopiedFiles.contains(CopyKey(sourcePath, size, created))) {
-        DeleteSource(m_log, sourcePath, true);
+    // From here until its name is gone the source stays open: what is compared, copied, moved
+    // and deleted is this very file, and a program that opens it for writing makes the move
+    // stand back.
+    fs::HeldSource source;
+    if (!holdSource(source, sourcePath))
         return Step::Next;
-    }
-
-    const int j = FindListEntry(m_LBpath, destinationPath);
-    if (j >= 0 && m_LBdate.at(j) == created && m_LBpathSize.at(j) == size) {
-        DeleteSource(m_log, sourcePath, false);
+    // A failure that will repeat is not tried again until something has changed.
+    if (m_repeatFailures.holdsBack(sourcePath, identityOf(source), m_passPlace, nowMs()))
         return Step::Next;
-    }
 
-    if (FileExists(destinationPath)) {
-        // Equal name and size are no proof: only equal contents make the source a duplicate.
-        if (FileLength(destinationPath) == size) {
-            bool stop = false;
-            const bool equal = sameContent(sourcePath, destinationPath, &stop);
-            if (stop)
-                return Step::Stop;
-            if (equal) {
-                DeleteSource(m_log, sourcePath, false);
+    // Only a destination file with equal contents makes the source a duplicate. The register
+    // tells only how to word its deletion: a file moved back by hand matches its key but is no
+    // longer in the destination, and then it is new. (This run's list of copies said no more
+    // than the destination itself does now, so it is no longer asked.)
+    if (fs::facts(destinationPath)) {
+        switch (compareWithDestination(source, destinationPath)) {
+            case Twin::Equal: {
+                const QString key = CopyKey(sourcePath, source.snapshot().size, source.created());
+                DeleteSource(m_log, source, m_data.CopiedFiles.contains(key));
                 return Step::Next;
             }
+            case Twin::Different:
+                return renameCollision(source, destinationPath);
+            case Twin::SourceChanged:
+                return Step::Next;
+            case Twin::Stop:
+                return Step::Stop;
         }
-        return renameCollision(sourcePath, destinationPath);
     }
-    return copyNewFile(sourcePath, destinationPath, created);
+    return moveNewFile(source, destinationPath);
 }
 
-bool ScanEngine::sameContent(const QString& sourcePath, const QString& destinationPath,
-                             bool* stop) {
-    const fs::Comparison result =
-        fs::compareContents(sourcePath, destinationPath, [this] { return yieldToEvents(); });
-    *stop = result == fs::Comparison::Interrupted;
-    return result == fs::Comparison::Equal;
+bool ScanEngine::holdSource(fs::HeldSource& source, const QString& sourcePath) {
+    switch (source.open(sourcePath)) {
+        case fs::Hold::Leased:
+            return true;
+        case fs::Hold::Unleased:
+            return settledWithoutLease(source);
+        case fs::Hold::OpenForWriting:
+            holdBack(sourcePath, QStringLiteral("a program has it open for writing"));
+            return false;
+        case fs::Hold::Gone:
+            return false;
+        case fs::Hold::Failed:
+            holdBack(sourcePath, QLatin1String("it cannot be opened (") +
+                                     fs::errorText(source.error()) + QLatin1Char(')'));
+            return false;
+    }
+    return false;
 }
 
-ScanEngine::Step ScanEngine::copyNewFile(const QString& sourcePath, const QString& destinationPath,
-                                         const QDateTime& created) {
+bool ScanEngine::settledWithoutLease(const fs::HeldSource& source) {
+    // Nothing tells whether a program still has the file open, so it must have held still for a
+    // whole tick and for two seconds: a writer that pauses longer is not told apart from one
+    // that has finished.
+    constexpr qint64 kSettledNs = 2'000'000'000;
+    const fs::Snapshot& now = source.snapshot();
+    const auto previous = m_lastLook.constFind(source.path());
+    const bool unchanged = previous != m_lastLook.constEnd() && *previous == now;
+    m_looksNow.insert(source.path(), now);
+    const qint64 nowNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
+    if (unchanged && nowNs - std::max(now.modifiedNs, now.changedNs) >= kSettledNs)
+        return true;
+    if (previous != m_lastLook.constEnd() && !unchanged)
+        holdBack(source.path(), QStringLiteral("it is still being written"));
+    else if (const auto note = m_heldBack.constFind(source.path()); note != m_heldBack.constEnd())
+        m_heldBackNow.insert(note.key(), note.value());  // still waiting, already said why
+    return false;
+}
+
+void ScanEngine::holdBack(const QString& sourcePath, const QString& reason) {
+    if (m_heldBack.value(sourcePath) != reason && m_heldBackNow.value(sourcePath) != reason)
+        m_log.WriteLog(QLatin1String("Waiting for ") + quoted(sourcePath) + QLatin1String(": ") +
+                       reason);
+    m_heldBackNow.insert(sourcePath, reason);
+}
+
+void ScanEngine::keepLooks(bool passCompleted) {
+    // A pass that ended early did not look at every file; what it did not see is kept.
+    if (passCompleted) {
+        m_lastLook = std::exchange(m_looksNow, {});
+        m_heldBack = std::exchange(m_heldBackNow, {});
+    } else {
+        m_lastLook.insert(std::exchange(m_looksNow, {}));
+        m_heldBack.insert(std::exchange(m_heldBackNow, {}));
+    }
+}
+
+ScanEngine::Twin ScanEngine::compareWithDestination(const fs::HeldSource& source,
+                                                    const QString& destinationPath) {
+    switch (fs::compareContents(source, destinationPath, [this] { return yieldToEvents(); })) {
+        case fs::Comparison::Equal:
+            return Twin::Equal;
+        case fs::Comparison::Interrupted:
+            return Twin::Stop;
+        case fs::Comparison::SourceChanged:
+            if (source.openedForWriting())
+                holdBack(source.path(), QStringLiteral("a program has it open for writing"));
+            return Twin::SourceChanged;
+        case fs::Comparison::Different:
+        case fs::Comparison::Failed:
+            break;
+    }
+    return Twin::Different;
+}
+
+ScanEngine::Step ScanEngine::moveNewFile(fs::HeldSource& source, const QString& destinationPath) {
+    // The stick may have been pulled since the pass began: the move must not make the folder
+    // again on the file system beneath.
+    if (!fs::isDirectory(m_passDestination) && !ValidateDirectories())
+        return Step::Stop;
+    const QString sourcePath = source.path();
+    int code = 0;
+    switch (source.moveTo(destinationPath)) {
+        case fs::NameResult::Done:
+            m_log.WriteLog(QLatin1String("Move ") + sourcePath + QLatin1String(" -> ") +
+                           destinationPath);
+            recordMove(sourcePath, destinationPath, source.snapshot().size, source.created());
+            return Step::Next;
+        case fs::NameResult::NeedsCopy:
+            return copyNewFile(source, destinationPath);
+        case fs::NameResult::OpenedForWriting:
+            holdBack(sourcePath, QStringLiteral("a program has it open for writing"));
+            return Step::Next;
+        case fs::NameResult::Gone:
+            return Step::Next;
+        case fs::NameResult::Changed:
+            code = kSourceChanged;
+            break;
+        case fs::NameResult::DestinationExists:
+            code = kDestinationExists;
+            break;
+        case fs::NameResult::Failed:
+            code = kSystemFailure + source.error();
+            break;
+    }
+    // The file stays where it is and is looked at again on the next tick.
+    m_log.WriteLog(QLatin1String("MoveError (") + QString::number(code) + QLatin1String(") ") +
+                   sourcePath + QLatin1String(" -> ") + destinationPath);
+    if (code > kSystemFailure)
+        rememberRefusal(source, code - kSystemFailure);
+    return Step::Next;
+}
+
+ScanEngine::Step ScanEngine::copyNewFile(fs::HeldSource& source, const QString& destinationPath) {
+    const QString sourcePath = source.path();
     m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
     CopyReport report;
-    const int result =
-        BinCopy(m_desktop, sourcePath, ParentFolder(destinationPath), false, true,
-                QStringLiteral("Neue Datei kopieren"), &report, [this] { return !m_abandoned; });
+    const int result = BinCopy(
+        m_desktop, sourcePath, ParentFolder(destinationPath), false, true,
+        QStringLiteral("Neue Datei kopieren"), &report, [this] { return !m_abandoned; }, &source);
     if (m_abandoned)
         return Step::Stop;
     if (result == kCopied) {
         // The copy holds what the source held when it was opened, which is what the register
         // and the statistics must describe.
-        recordCopy(sourcePath, destinationPath, report.bytes, created);
+        recordMove(sourcePath, destinationPath, report.bytes, source.created());
+        DeleteSource(m_log, source, true);
         return Step::Next;
     }
     // Only what this copy wrote is removed; a destination file it did not write stays.
@@ -257,27 +458,55 @@ ScanEngine::Step ScanEngine::copyNewFile(const QString& sourcePath, const QStrin
     text += report.partialRemoved ? QStringLiteral("Success")
                                   : QLatin1String("Can't Delete ") + quoted(report.partialFile);
     m_log.WriteLog(text);
+    if (result > kSystemFailure && result < kSourceChanged)
+        rememberRefusal(source, result - kSystemFailure);
     return Step::Next;
 }
 
-void ScanEngine::recordCopy(const QString& sourcePath, const QString& destinationPath, qint64 size,
+bool ScanEngine::rememberRefusal(const fs::HeldSource& source, int error) {
+    const std::optional<Refusal> refusal = refusalOf(error);
+    return refusal && rememberRefusal(source, *refusal);
+}
+
+bool ScanEngine::rememberRefusal(const fs::HeldSource& source, Refusal refusal) {
+    if (!m_repeatFailures.remember(source.path(), identityOf(source), m_passPlace, refusal,
+                                   nowMs()))
+        return false;
+    // The one failure the cycle has always reported in its own words.
+    if (refusal == Refusal::NoFreeNumber) {
+        m_log.WriteLog(QLatin1String("TimerError (") + QString::number(kInvalidArgument) +
+                       QLatin1Char(')'));
+        m_log.WriteLog(QLatin1String("ErrorDescription: No free number from 001 to 999 for ") +
+                       quoted(FileNameOf(source.path())) + QLatin1String(" in ") +
+                       quoted(m_passDestination));
+        return true;
+    }
+    m_log.WriteLog(QLatin1String("Not moved: ") + quoted(source.path()) + QLatin1String(", ") +
+                   refusalText(refusal) +
+                   QLatin1String("; tried again when the file or the destination changes, or in ") +
+                   QString::number(RepeatFailures::kBackOffMs / 60'000) +
+                   QLatin1String(" minutes"));
+    return true;
+}
+
+void ScanEngine::recordMove(const QString& sourcePath, const QString& destinationPath, qint64 size,
                             const QDateTime& created) {
     Settings& my = m_data.My;
     const QString key = CopyKey(sourcePath, size, created);
     if (!my.SoundFile.isEmpty())
         m_desktop.PlaySoundFile(1, my.SoundFile);
-    AppendToFile(my.CopyListFile, key);
+    // The file is safe in the destination either way, and a register hit alone deletes nothing,
+    // so a register that cannot be written costs only its line; that must not go unnoticed.
+    if (!AppendToFile(my.CopyListFile, key))
+        m_log.WriteLog(QLatin1String("Can't write ") + quoted(sourcePath) +
+                       QLatin1String(" into the register ") + quoted(my.CopyListFile));
     m_data.CopiedFiles.append(key);
     Q_EMIT statisticsChanged(AddToStatistics(my, size));
     addToLBfiles(destinationPath);
-    m_LBpath.append(destinationPath);
-    m_LBpathSize.append(size);
-    m_LBdate.append(created);
-    DeleteSource(m_log, sourcePath, true);
 }
 
 void ScanEngine::addToLBfiles(const QString& destinationPath) {
-    if (FindListEntry(m_LBfiles, destinationPath) != -1)
+    if (FindListEntry(m_LBfiles, destinationPath, true) != -1)
         return;
     const auto position = std::lower_bound(
         m_LBfiles.begin(), m_LBfiles.end(), destinationPath,
@@ -286,22 +515,33 @@ void ScanEngine::addToLBfiles(const QString& destinationPath) {
     Q_EMIT copiedFilesChanged();
 }
 
-ScanEngine::Step ScanEngine::renameCollision(const QString& sourcePath,
+ScanEngine::Step ScanEngine::renameCollision(const fs::HeldSource& source,
                                              const QString& destinationPath) {
+    const QString sourcePath = source.path();
     const QString base = FileNameOf(destinationPath);
-    for (int k = 1;; ++k) {
-        if (k > 999)
-            return fail(kInvalidArgument, QLatin1String("No free number from 001 to 999 for ") +
-                                              quoted(base) + QLatin1String(" in ") +
-                                              quoted(m_passDestination));
+    // Each way this can fail ends the work on this file only; the pass goes on with the next.
+    for (int k = 1; k <= 999; ++k) {
         const QString candidate = QStringLiteral("%1 ").arg(k, 3, 10, QLatin1Char('0')) + base;
         // Any entry of that name counts, also a folder or a link, as none may be replaced.
-        if (fs::facts(m_passDestination + candidate))
+        int error = 0;
+        if (fs::facts(m_passDestination + candidate, &error))
             continue;
+        if (error == ENAMETOOLONG) {
+            rememberRefusal(source, Refusal::NameTooLong);
+            return Step::Next;
+        }
         m_log.WriteLog(QLatin1String("Renaming ") + sourcePath + QLatin1String(" -> ") + candidate);
-        if (FileOperationQuiet(FileOp::Rename, sourcePath, candidate))
+        error = fs::renameNoReplace(sourcePath, ParentFolder(sourcePath) + candidate);
+        if (error == 0)
             return Step::Restart;
+        // Taken in the watched folder: the next number.
+        if (error == EEXIST)
+            continue;
+        rememberRefusal(source, refusalOf(error).value_or(Refusal::Other));
+        return Step::Next;
     }
+    rememberRefusal(source, Refusal::NoFreeNumber);
+    return Step::Next;
 }
 
 bool ScanEngine::yieldToEvents() {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/filemove.h"
 #include "scan/failure.h"
+#include "scan/repeatfailures.h"
+#include "scan/useddestinations.h"
 
 #include <QDateTime>
-#include <QList>
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -31,8 +34,13 @@ public:
     void butGoTimer_Click();
     // Checks, creates or clears My.Source and My.Destination; true when both are usable.
     bool ValidateDirectories();
-    // Removes what copies of an earlier, killed run left behind in the destination folder.
+    // Removes what copies of an earlier, killed run left behind in every destination folder used
+    // so far that is there now; only temporary copies of this installation.
     void RemoveAbandonedCopies();
+    // The user chose the destination folder: where it lies now is where it belongs.
+    void DestinationChosen();
+    // True while the file system of the destination folder is not mounted.
+    bool DestinationAway() const { return m_destinationAway; }
     // Shutdown: a copy in progress stops at its next yield and removes its temporary file, and
     // the interrupted tick ends without another step. The timer stops and later ticks do
     // nothing. The engine must outlive a tick that is running, so delete it only afterwards.
@@ -50,6 +58,8 @@ Q_SIGNALS:
     void foldersCleared();
     void statisticsChanged(const QString& caption);
     void copiedFilesChanged();
+    // The destination's file system has gone (waiting) or is back; mountPoint is where it was.
+    void destinationWaiting(bool waiting, const QString& mountPoint);
 
 private:
     // How the work on one file or one pass ends.
@@ -58,16 +68,36 @@ private:
     void runTick();
     Step filePass();
     Step decideFile(const QString& name);
-    Step copyNewFile(const QString& sourcePath, const QString& destinationPath,
-                     const QDateTime& created);
-    void recordCopy(const QString& sourcePath, const QString& destinationPath, qint64 size,
+    // Opens the source for the whole decision; false when it must wait for a later tick.
+    bool holdSource(fs::HeldSource& source, const QString& sourcePath);
+    // Without a lease: true when the file looks as at the previous tick and is at least two
+    // seconds old.
+    bool settledWithoutLease(const fs::HeldSource& source);
+    // Logs why a file waits, once while it keeps waiting for that reason.
+    void holdBack(const QString& sourcePath, const QString& reason);
+    // The bookkeeping of files that wait, carried over to the next tick.
+    void keepLooks(bool passCompleted);
+    enum class Twin { Equal, Different, SourceChanged, Stop };
+    Twin compareWithDestination(const fs::HeldSource& source, const QString& destinationPath);
+    Step moveNewFile(fs::HeldSource& source, const QString& destinationPath);
+    Step copyNewFile(fs::HeldSource& source, const QString& destinationPath);
+    // The success steps of a move, up to but without the removal of the source.
+    void recordMove(const QString& sourcePath, const QString& destinationPath, qint64 size,
                     const QDateTime& created);
-    Step renameCollision(const QString& sourcePath, const QString& destinationPath);
-    bool sameContent(const QString& sourcePath, const QString& destinationPath, bool* stop);
+    Step renameCollision(const fs::HeldSource& source, const QString& destinationPath);
+    // Remembers a failure of this file that will repeat; says why once. False when the
+    // failure is not one that repeats.
+    bool rememberRefusal(const fs::HeldSource& source, Refusal refusal);
+    bool rememberRefusal(const fs::HeldSource& source, int error);
     void addToLBfiles(const QString& destinationPath);
     // Lets pending events run; false when the engine was abandoned meanwhile.
     bool yieldToEvents();
     Step fail(int code, const QString& description);
+    // Checks whether the destination's file system has gone, says so when that changes and
+    // remembers where a present destination lies.
+    bool checkDestinationAway();
+    UsedDestinations& usedDestinations();
+    void removeAbandonedCopiesIn(const QString& folder);
     void reportSameFolder(const QString& folder);
 
     AppData& m_data;
@@ -76,16 +106,23 @@ private:
     QTimer m_timer;
     bool m_scanBusy = false;
     bool m_abandoned = false;
+    bool m_destinationAway = false;
+    UsedDestinations m_used;
     std::optional<Failure> m_failure;  // ends the running tick
     // The folders of the running pass, as they were when the watched folder was listed.
     QString m_passSource;
     QString m_passDestination;
+    DestinationPlace m_passPlace;
+    RepeatFailures m_repeatFailures;
     QStringList m_LBf;
     QStringList m_LBtask;
     QStringList m_LBfiles;
-    QStringList m_LBpath;
-    QList<qint64> m_LBpathSize;  // parallel to m_LBpath
-    QList<QDateTime> m_LBdate;   // parallel to m_LBpath: the creation time at whole seconds
+    // Files that wait, by source path: the look at them without a lease, and the reason logged,
+    // as of the previous tick and of the running one.
+    QHash<QString, fs::Snapshot> m_lastLook;
+    QHash<QString, fs::Snapshot> m_looksNow;
+    QHash<QString, QString> m_heldBack;
+    QHash<QString, QString> m_heldBackNow;
 };
 
 }  // namespace kw

@@ -18,6 +18,8 @@ QString FailureDescription(int code) {
             return QStringLiteral("The copy was interrupted");
         case kListingFailed:
             return QStringLiteral("The watched folder cannot be listed");
+        case kSourceOpenedForWriting:
+            return QStringLiteral("A program opened the source file for writing");
         default:
             return QStringLiteral("Failure ") + QString::number(code);
     }

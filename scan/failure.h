@@ -17,6 +17,8 @@ inline constexpr int kSourceChanged = 2001;
 inline constexpr int kCopyInterrupted = 2002;
 // The watched folder exists but its entries cannot be read.
 inline constexpr int kListingFailed = 2003;
+// A program opened the source for writing while it was copied or moved; tried again later.
+inline constexpr int kSourceOpenedForWriting = 2004;
 
 // A failure that ends a tick: its code and the text of its "ErrorDescription: " line.
 struct Failure {

@@ -2,10 +2,9 @@
 
 #include "core/files.h"
 #include "platform/filecopy.h"
+#include "platform/filemove.h"
 #include "platform/fs.h"
 #include "scan/listing.h"
-
-#include <cerrno>
 
 namespace kw {
 namespace {
@@ -23,11 +22,18 @@ bool copyFile(const QString& from, const QString& to) {
 }
 
 bool moveFile(const QString& from, const QString& to) {
-    const int error = fs::renameNoReplace(from, to);
-    if (error == 0)
-        return true;
+    // Never a file that a program has open for writing, and only the file that was looked at.
+    fs::HeldSource source;
+    const fs::Hold hold = source.open(from);
+    if (hold != fs::Hold::Leased && hold != fs::Hold::Unleased)
+        return false;
+    const fs::NameResult moved = source.moveTo(to);
+    if (moved != fs::NameResult::NeedsCopy)
+        return moved == fs::NameResult::Done;
     // Across file systems a move is a copy that proves itself, then the removal of the source.
-    return error == EXDEV && copyFile(from, to) && fs::removeFile(from) == 0;
+    fs::StagedCopy copy;
+    return copy.begin(source, ParentFolder(to)) == 0 && copy.copy(copy.sourceSize()) == 0 &&
+           copy.commit(FileNameOf(to)) == 0 && source.removeName() == fs::NameResult::Done;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "core/germanformat.h"
 #include "core/inifile.h"
 #include "core/settings.h"
+#include "platform/filemove.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 
@@ -62,17 +63,26 @@ bool AppendToFile(const QString& path, const QString& text) {
     return fs::append(path, bytes) == 0;
 }
 
-void DeleteSource(EventLog& log, const QString& sourcePath, bool alreadyCopied) {
+void DeleteSource(EventLog& log, fs::HeldSource& source, bool alreadyCopied) {
     QString text = alreadyCopied ? QStringLiteral("Trying to Delete '")
                                  : QStringLiteral("Source allready exist - Trying to Delete '");
-    text += sourcePath + QLatin1String("' ");
-    const int result = DeleteFileForced(sourcePath);
-    if (result == 0)
-        text += QLatin1String(".....Success");
-    else if (result == -1)
-        text += QLatin1String(".....Source dont't exist.");
-    else
-        text += QLatin1String(".....Can't delete Source !");
+    text += source.path() + QLatin1String("' ");
+    switch (source.removeName()) {
+        case fs::NameResult::Done:
+            text += QLatin1String(".....Success");
+            break;
+        case fs::NameResult::Gone:
+            text += QLatin1String(".....Source dont't exist.");
+            break;
+        case fs::NameResult::Changed:
+        case fs::NameResult::OpenedForWriting:
+            // A file written to or put under the name meanwhile is a new file for the next tick.
+            text += QLatin1String(".....Source changed, kept.");
+            break;
+        default:
+            text += QLatin1String(".....Can't delete Source !");
+            break;
+    }
     log.WriteLog(text);
 }
 

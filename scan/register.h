@@ -5,6 +5,9 @@
 
 namespace kw {
 
+namespace fs {
+class HeldSource;
+}
 class EventLog;
 struct Settings;
 
@@ -20,8 +23,9 @@ QString CopyKeySourcePath(const QString& key);
 // Appends text + CR LF to the file, creating it; true on success.
 bool AppendToFile(const QString& path, const QString& text);
 
-// Deletes a handled source file and logs the outcome in one line.
-void DeleteSource(EventLog& log, const QString& sourcePath, bool alreadyCopied);
+// Deletes a handled source file, only while its name still names the very file that was checked
+// and that file is unchanged, and logs the outcome in one line.
+void DeleteSource(EventLog& log, fs::HeldSource& source, bool alreadyCopied);
 
 // "N Gesicherte Datei(en) (M MB)".
 QString StatisticsCaption(const QString& savedFileCount, const QString& savedMegabytes);

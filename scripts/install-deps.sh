@@ -10,6 +10,10 @@ packages=(
     libxcb1-dev
     xvfb xauth trayer x11-utils xdotool imagemagick fonts-dejavu-core
     qt6-svg-dev dpkg-dev file desktop-file-utils
+    # File systems the destination tests make: exFAT and NTFS sticks on loop devices.
+    exfat-fuse exfatprogs ntfs-3g
+    # Tests of moves: a traced copy (flush before rename), a user without privileges.
+    strace util-linux
 )
 
 missing=()

@@ -137,6 +137,21 @@ TEST(TextCodec, KeepsRealCharactersBesideEscapedBytes) {
     EXPECT_EQ(encodeLocal(text), bytes);
 }
 
+TEST(TextCodec, EveryByteOfANameSurvivesALeadingByteOrderMarkIncluded) {
+    QByteArray everyByte;
+    for (int b = 1; b < 256; ++b)
+        everyByte.append(char(b));
+    const QByteArray bom("\xEF\xBB\xBF");
+    for (const QByteArray& bytes : {bom, bom + "name.txt", bom + bom + "x", bom + "caf\xe9",
+                                    "a" + bom, everyByte, bom + everyByte}) {
+        const QString text = decodeLocal(bytes);
+        EXPECT_EQ(encodeLocal(text), bytes) << bytes.toHex().constData();
+        if (bytes.startsWith(bom)) {
+            EXPECT_TRUE(text.startsWith(QChar(0xFEFF)));
+        }
+    }
+}
+
 TEST_F(FilesTest, IniValuesAreFoundWithoutRegardToCaseAndReplacedInPlace) {
     const QString ini = path("Kopierwart.ini");
     WriteIniValue(ini, "Color", "Color", "12582912");

@@ -4,11 +4,14 @@
 #include "core/germanformat.h"
 #include "core/inifile.h"
 #include "core/settings.h"
+#include "platform/filemove.h"
 #include "platform/fs.h"
 #include "scan/register.h"
 #include "tests/support/recording.h"
 
 #include <gtest/gtest.h>
+
+#include <QFile>
 
 #include <QTemporaryDir>
 
@@ -94,13 +97,26 @@ protected:
 
 TEST_F(RegisterTest, DeleteSourceLogsOneLineForEachOutcome) {
     const QString file = m_dir.path() + "/a.avi";
+    const QString written = m_dir.path() + "/b.avi";
     ASSERT_EQ(fs::append(file, "x"), 0);
-    DeleteSource(m_log, file, true);
-    DeleteSource(m_log, file, false);
-    ASSERT_EQ(m_window.lines.size(), 2);
+    ASSERT_EQ(fs::append(written, "x"), 0);
+    fs::HeldSource first, second, third;
+    first.open(file);
+    second.open(file);
+    third.open(written);
+    ASSERT_TRUE(QFile::setPermissions(written, QFile::ReadOwner));  // a change, as a write is
+
+    DeleteSource(m_log, first, true);
+    DeleteSource(m_log, second, false);
+    DeleteSource(m_log, third, true);
+
+    ASSERT_EQ(m_window.lines.size(), 3);
     EXPECT_TRUE(m_window.lines[0].endsWith("~~> Trying to Delete '" + file + "' .....Success"));
     EXPECT_TRUE(m_window.lines[1].endsWith("~~> Source allready exist - Trying to Delete '" + file +
                                            "' .....Source dont't exist."));
+    EXPECT_TRUE(m_window.lines[2].endsWith("~~> Trying to Delete '" + written +
+                                           "' .....Source changed, kept."));
+    EXPECT_EQ(fs::readAll(written), "x");
 }
 
 TEST_F(RegisterTest, StatisticsCountFilesAndRoundedMegabytes) {
@@ -131,21 +147,24 @@ TEST(GermanNumbers, RoundHalvesToEvenAndReadOnlyWholeNumbers) {
     EXPECT_EQ(decimalText(0.1 + 0.2), "0,3");
 }
 
-TEST(CopyRegister, FindsWhatTheLinearSearchFinds) {
+TEST(CopyRegister, FindsKeysWithTheirLetterCaseOnly) {
     const QDateTime created = utc(2026, 1, 2, 3, 4, 5);
     const TextArray keys =
         QStringList{CopyKey("/in/Straße.avi", 1, created), CopyKey("/in/B.avi", 2, created)};
     const CopyRegister index(keys);
-    const QStringList probes = {CopyKey("/IN/STRASSE.AVI", 1, created),
-                                CopyKey("/in/straße.avi", 1, created),
-                                CopyKey("/in/b.AVI", 2, created), CopyKey("/in/b.avi", 3, created),
-                                CopyKey("/in/new.avi", 1, created)};
+    const QStringList probes = {
+        CopyKey("/in/Straße.avi", 1, created), CopyKey("/IN/STRASSE.AVI", 1, created),
+        CopyKey("/in/straße.avi", 1, created), CopyKey("/in/b.avi", 2, created),
+        CopyKey("/in/B.avi", 3, created),      CopyKey("/in/new.avi", 1, created)};
     for (const QString& probe : probes)
-        EXPECT_EQ(index.contains(probe), FindInArray(keys, probe) >= 0) << probe.toStdString();
+        EXPECT_EQ(index.contains(probe), FindInArray(keys, probe, -1, -1, true) >= 0)
+            << probe.toStdString();
+    EXPECT_TRUE(index.contains(probes[0]));
 
     CopyRegister fresh;
     EXPECT_FALSE(fresh.contains(probes[0]));
-    fresh.append(probes[4]);
-    EXPECT_EQ(fresh.keys(), TextArray(QStringList{probes[4]}));
-    EXPECT_TRUE(fresh.contains(CopyKey("/IN/NEW.avi", 1, created)));
+    fresh.append(probes[5]);
+    EXPECT_EQ(fresh.keys(), TextArray(QStringList{probes[5]}));
+    EXPECT_TRUE(fresh.contains(probes[5]));
+    EXPECT_FALSE(fresh.contains(CopyKey("/IN/NEW.avi", 1, created)));
 }

@@ -1,5 +1,6 @@
 #include "platform/textcodec.h"
 #include "tests/program_rig.h"
+#include "tests/support/cannotrun.h"
 #include "ui/tray.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <QAction>
 #include <QMenu>
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <csignal>
 
@@ -84,9 +86,16 @@ TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     QTemporaryDir dir;
     const QString folder = dir.path() + "/";
     const QString source = folder + "watched/";
-    const QString destination = folder + "moved/";
+    // On another file system, so that the move is a copy that runs long enough.
+    QTemporaryDir otherFileSystem("/dev/shm/kw-test-XXXXXX");
+    const QString destination = otherFileSystem.path() + "/moved/";
     fs::makePath(source);
     fs::makePath(destination);
+    struct stat watched {
+    }, moved{};
+    if (::stat(encodeLocal(source).constData(), &watched) != 0 ||
+        ::stat(encodeLocal(destination).constData(), &moved) != 0 || watched.st_dev == moved.st_dev)
+        KW_CANNOT_RUN("/dev/shm is no file system of its own here");
     ProgramProcess program(folder);
     ASSERT_TRUE(program.available()) << "build the Kopierwart target first";
     WriteIniValue(folder + "Kopierwart.ini", "Source", "Source", source);

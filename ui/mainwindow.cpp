@@ -141,6 +141,14 @@ FrmMain::FrmMain(AppData& data, EventLog& log, Desktop& desktop, ScanEngine& eng
     connect(&m_engine, &ScanEngine::statisticsChanged, this, &FrmMain::setStatisticsCaption);
     connect(&m_engine, &ScanEngine::copiedFilesChanged, this, &FrmMain::showCopiedFiles);
     connect(&m_engine, &ScanEngine::foldersCleared, this, &FrmMain::SetText);
+    // A destination whose file system has gone says so in its frame until it is back.
+    connect(&m_engine, &ScanEngine::destinationWaiting, this,
+            [this](bool waiting, const QString& mountPoint) {
+                m_frame2->setTitle(waiting ? QStringLiteral("Zielverzeichnis – Datenträger fehlt, "
+                                                            "warte auf ") +
+                                                 mountPoint
+                                           : QStringLiteral("Zielverzeichnis"));
+            });
 }
 
 FrmMain::~FrmMain() = default;
@@ -385,6 +393,8 @@ void FrmMain::ButBrowse_Click(int index) {
     WriteIniValue(m_data.My.INI, key, key, folder);
     (index == 0 ? m_data.My.Source : m_data.My.Destination) = folder;
     m_log.WriteLog(QLatin1String("Set My.") + key + QLatin1String(" = ") + folder);
+    if (index == 1)
+        m_engine.DestinationChosen();
 }
 
 void FrmMain::ButOpenDir_Click(int index) {

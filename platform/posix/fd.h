@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cerrno>
+
 #include <unistd.h>
 
 namespace kw {
@@ -35,5 +37,13 @@ public:
 private:
     int m_fd;
 };
+
+// Flushes an open folder, so that names made or removed in it survive a power cut. 0 or errno; a
+// file system that cannot flush folders at all (EINVAL) counts as flushed.
+inline int flushFolder(int folderFd) {
+    if (::fsync(folderFd) == 0 || errno == EINVAL)
+        return 0;
+    return errno;
+}
 
 }  // namespace kw

@@ -1,5 +1,6 @@
 #include "platform/filecopy.h"
 
+#include "platform/posix/norename.h"
 #include "platform/textcodec.h"
 
 #include <fcntl.h>
@@ -18,10 +19,6 @@ namespace {
 
 constexpr qint64 kCompareChunk = 1'024'000;
 constexpr size_t kBufferSize = 256 * 1024;
-
-qint64 modifiedNs(const struct stat& st) {
-    return qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-}
 
 int writeAll(int fd, const char* data, size_t count) {
     while (count > 0) {
@@ -57,11 +54,11 @@ int copyThroughBuffer(qint64 count, int sourceFd, int destinationFd) {
     return 0;
 }
 
-// Reads up to count bytes; fewer only at the end of the file.
-ssize_t readFully(int fd, char* buffer, size_t count) {
+// Reads up to count bytes from offset on; fewer only at the end of the file.
+ssize_t readFully(int fd, qint64 offset, char* buffer, size_t count) {
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::read(fd, buffer + done, count - done);
+        const ssize_t n = ::pread(fd, buffer + done, count - done, off_t(offset + qint64(done)));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -74,25 +71,26 @@ ssize_t readFully(int fd, char* buffer, size_t count) {
     return ssize_t(done);
 }
 
-QByteArray randomPartialName() {
-    return QByteArray(kPartialPrefix) +
-           QByteArray::number(QRandomGenerator::global()->generate64(), 16) + kPartialSuffix;
+QByteArray& partialMark() {
+    static QByteArray mark;
+    return mark;
 }
 
-// renameat2 without replacing; file systems that lack the flag get a hard link, which fails on
-// an existing name too, and the old name removed.
-int renameNoReplaceAt(int folderFd, const char* from, const char* to) {
-    if (::renameat2(folderFd, from, folderFd, to, RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    if (::linkat(folderFd, from, folderFd, to, 0) != 0)
-        return errno;
-    ::unlinkat(folderFd, from, 0);
-    return 0;
+QByteArray randomPartialName() {
+    return partialPrefix() + QByteArray::number(QRandomGenerator::global()->generate64(), 16) +
+           kPartialSuffix;
 }
 
 }  // namespace
+
+void setPartialMark(const QByteArray& mark) {
+    partialMark() = mark;
+}
+
+QByteArray partialPrefix() {
+    const QByteArray& mark = partialMark();
+    return mark.isEmpty() ? QByteArray(kPartialPrefix) : kPartialPrefix + mark + '-';
+}
 
 int CopyBytes(qint64 count, int sourceFd, int destinationFd) {
     while (count > 0) {
@@ -120,29 +118,36 @@ StagedCopy::~StagedCopy() {
 }
 
 int StagedCopy::begin(const QString& source, const QString& folder) {
-    m_sourcePath = encodeLocal(source);
+    switch (m_ownSource.open(source)) {
+        case Hold::Leased:
+        case Hold::Unleased:
+        case Hold::OpenForWriting:
+            return begin(m_ownSource, folder);
+        case Hold::Gone:
+            return m_ownSource.error() ? m_ownSource.error() : EISDIR;
+        case Hold::Failed:
+            return m_ownSource.error();
+    }
+    return EBADF;
+}
+
+int StagedCopy::begin(const HeldSource& source, const QString& folder) {
+    m_source = &source;
     m_folder = encodeLocal(folder);
-    m_source = Fd(::open(m_sourcePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!m_source.valid())
+    // The copy reads from the start whatever was read through the held file before.
+    if (::lseek(source.fd(), 0, SEEK_SET) != 0)
         return errno;
-    struct stat st {};
-    if (::fstat(m_source.get(), &st) != 0)
-        return errno;
-    if (!S_ISREG(st.st_mode))
-        return EISDIR;
-    m_size = st.st_size;
-    m_device = st.st_dev;
-    m_inode = st.st_ino;
-    m_modifiedNs = modifiedNs(st);
-    ::posix_fadvise(m_source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     m_folderFd = Fd(::open(m_folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!m_folderFd.valid())
         return errno;
     for (int attempt = 0; attempt < 8 && !m_partial.valid(); ++attempt) {
         m_partialName = randomPartialName();
+        // Only its owner may read the copy until it has the source's mode, or a private file
+        // would be open to everyone while it fills.
         m_partial = Fd(::openat(m_folderFd.get(), m_partialName.constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!m_partial.valid() && errno != EEXIST)
             return errno;
     }
@@ -152,10 +157,25 @@ int StagedCopy::begin(const QString& source, const QString& folder) {
     return 0;
 }
 
+int StagedCopy::sourceState() const {
+    switch (m_source->check()) {
+        case NameResult::Done:
+            return 0;
+        case NameResult::OpenedForWriting:
+            return kSourceOpenedForWriting;
+        default:
+            return kSourceChanged;
+    }
+}
+
 int StagedCopy::copy(qint64 count) {
     if (!m_partial.valid())
         return EBADF;
-    const int result = CopyBytes(count, m_source.get(), m_partial.get());
+    // Checked before every chunk, so a program that opens the source for writing waits for
+    // one chunk at most before the copy gives the file back.
+    if (const int state = sourceState())
+        return state;
+    const int result = CopyBytes(count, m_source->fd(), m_partial.get());
     if (result != 0)
         return result;
     // Start writing the chunk out now, so the flush before the rename finds little left to do
@@ -169,16 +189,12 @@ int StagedCopy::copy(qint64 count) {
 int StagedCopy::commit(const QString& name) {
     if (!m_partial.valid())
         return EBADF;
-    // The source must be the very file that was opened, no longer and not rewritten since, or
-    // deleting it after the copy would lose what was written meanwhile.
-    struct stat now {};
-    if (::fstat(m_source.get(), &now) != 0)
-        return errno;
-    if (m_copied != m_size || now.st_size != m_size || modifiedNs(now) != m_modifiedNs)
-        return kSourceChanged;
-    struct stat byPath {};
-    if (::stat(m_sourcePath.constData(), &byPath) != 0 || byPath.st_dev != m_device ||
-        byPath.st_ino != m_inode)
+    // The source must be the very file that was opened, complete, and not written to since (size,
+    // modification and change time), or deleting it after the copy would lose what was written.
+    if (const int state = sourceState())
+        return state;
+    const Snapshot& source = m_source->snapshot();
+    if (m_copied != source.size || !m_source->stillNamed())
         return kSourceChanged;
 
     struct stat written {};
@@ -186,20 +202,44 @@ int StagedCopy::commit(const QString& name) {
         return errno;
     if (written.st_size != m_copied)
         return EIO;
-    // Flush before the rename, or a power cut could leave the name without its data.
-    if (::fdatasync(m_partial.get()) != 0)
+    // The source's owner where this user may give a file away (root; anyone else keeps the copy
+    // as their own), then its permission bits without set-user, set-group and sticky bits, which
+    // must not pass to a file that someone else may own; times last, as every step before
+    // changes them.
+    if (written.st_uid != source.owner || written.st_gid != source.group) {
+        [[maybe_unused]] const int ignored = ::fchown(m_partial.get(), source.owner, source.group);
+    }
+    if (::fchmod(m_partial.get(), source.mode & 0777) != 0)
+        return errno;
+    const struct timespec times[2] = {
+        {time_t(source.accessedNs / 1'000'000'000), long(source.accessedNs % 1'000'000'000)},
+        {time_t(source.modifiedNs / 1'000'000'000), long(source.modifiedNs % 1'000'000'000)}};
+    if (::futimens(m_partial.get(), times) != 0)
+        return errno;
+    // Flush data, mode and times before the rename, or a power cut could leave the name without
+    // its data.
+    if (::fsync(m_partial.get()) != 0)
         return errno;
     if (::close(m_partial.release()) != 0)
         return errno;
 
+    // A folder its path no longer reaches (its file system unmounted meanwhile) would take the
+    // copy with it, and the source must stay.
+    struct stat folderNow {
+    }, folderByPath{};
+    if (::fstat(m_folderFd.get(), &folderNow) != 0 ||
+        ::stat(m_folder.constData(), &folderByPath) != 0 ||
+        folderNow.st_dev != folderByPath.st_dev || folderNow.st_ino != folderByPath.st_ino)
+        return ENOENT;
+
     const QByteArray target = encodeLocal(name);
-    if (const int error =
-            renameNoReplaceAt(m_folderFd.get(), m_partialName.constData(), target.constData()))
+    if (const int error = renameWithoutReplacing(m_folderFd.get(), m_partialName.constData(),
+                                                 m_folderFd.get(), target.constData()))
         return error;
     m_partialExists = false;
-    // The new name must be on disk before the caller deletes the source.
-    ::fsync(m_folderFd.get());
-    return 0;
+    // The new name must be on disk before the caller deletes the source: when the folder cannot
+    // be flushed (a stick pulled this moment) the source stays.
+    return flushFolder(m_folderFd.get());
 }
 
 int StagedCopy::discard() {
@@ -221,28 +261,28 @@ QString StagedCopy::partialPath() const {
     return decodeLocal(path + m_partialName);
 }
 
-Comparison compareContents(const QString& first, const QString& second,
+Comparison compareContents(const HeldSource& source, const QString& other,
                            const std::function<bool()>& afterChunk) {
-    Fd a(::open(encodeLocal(first).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    Fd b(::open(encodeLocal(second).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!a.valid() || !b.valid())
+    // Never following a link: a link to the source would make the source its own twin.
+    Fd b(::open(encodeLocal(other).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (!b.valid())
+        return errno == ELOOP ? Comparison::Different : Comparison::Failed;
+    struct stat sb {};
+    if (::fstat(b.get(), &sb) != 0)
         return Comparison::Failed;
-    struct stat sa {
-    }, sb{};
-    if (::fstat(a.get(), &sa) != 0 || ::fstat(b.get(), &sb) != 0 || !S_ISREG(sa.st_mode) ||
-        !S_ISREG(sb.st_mode))
-        return Comparison::Failed;
-    if (sa.st_size != sb.st_size)
+    if (!S_ISREG(sb.st_mode) || sb.st_size != source.snapshot().size)
         return Comparison::Different;
     std::unique_ptr<char[]> bufferA(new char[kCompareChunk]);
     std::unique_ptr<char[]> bufferB(new char[kCompareChunk]);
-    for (;;) {
-        const ssize_t na = readFully(a.get(), bufferA.get(), kCompareChunk);
-        const ssize_t nb = readFully(b.get(), bufferB.get(), kCompareChunk);
+    for (qint64 offset = 0;; offset += kCompareChunk) {
+        const ssize_t na = readFully(source.fd(), offset, bufferA.get(), kCompareChunk);
+        const ssize_t nb = readFully(b.get(), offset, bufferB.get(), kCompareChunk);
         if (na < 0 || nb < 0)
             return Comparison::Failed;
         if (na != nb || std::memcmp(bufferA.get(), bufferB.get(), size_t(na)) != 0)
             return Comparison::Different;
+        if (!source.undisturbed())
+            return Comparison::SourceChanged;
         if (na < kCompareChunk)
             return Comparison::Equal;
         if (afterChunk && !afterChunk())

@@ -1,16 +1,20 @@
 #include "platform/fs.h"
 
 #include "platform/posix/fd.h"
+#include "platform/posix/norename.h"
 #include "platform/textcodec.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -60,6 +64,39 @@ int writeAll(int fd, QByteArrayView bytes) {
         done += n;
     }
     return 0;
+}
+
+int syncFolderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : path.left(slash);
+    Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return errno;
+    return flushFolder(fd.get());
+}
+
+// A mount point as the mount table writes it: blank, tab, line break and backslash as octal.
+QByteArray unescapeMountField(const QByteArray& field) {
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        bool ok = false;
+        const int value =
+            field[i] == '\\' && i + 3 < field.size() ? field.mid(i + 1, 3).toInt(&ok, 8) : 0;
+        if (ok) {
+            out.append(char(value));
+            i += 3;
+        } else {
+            out.append(field[i]);
+        }
+    }
+    return out;
+}
+
+bool isInside(QByteArrayView path, QByteArrayView folder) {
+    if (folder == "/")
+        return true;
+    return path.startsWith(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
 }  // namespace
@@ -167,13 +204,19 @@ int replaceAtomically(const QString& path, QByteArrayView bytes) {
     if (!fd.valid())
         return errno;
     int result = writeAll(fd.get(), bytes);
+    // Flush before the rename, or a power cut could leave the name on an empty file.
+    if (result == 0 && ::fdatasync(fd.get()) != 0)
+        result = errno;
     if (result == 0 && ::close(fd.release()) != 0)
         result = errno;
     if (result == 0 && ::rename(temporary.constData(), target.constData()) != 0)
         result = errno;
-    if (result != 0)
+    if (result != 0) {
         ::unlink(temporary.constData());
-    return result;
+        return result;
+    }
+    // The rename itself is on disk only once its folder is.
+    return syncFolderOf(target);
 }
 
 int replaceThroughSpare(const QString& path, const QString& sparePath, QByteArrayView bytes) {
@@ -243,18 +286,28 @@ int makePath(const QString& folder) {
 }
 
 int renameNoReplace(const QString& from, const QString& to) {
-    const QByteArray source = native(from);
-    const QByteArray target = native(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
-        0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
+    return renameWithoutReplacing(AT_FDCWD, native(from).constData(), AT_FDCWD,
+                                  native(to).constData());
+}
+
+int roomFor(const QString& folder, qint64 size) {
+    struct statfs st {};
+    if (::statfs(native(folder).constData(), &st) != 0)
         return errno;
-    // File systems without RENAME_NOREPLACE: a hard link fails on an existing target too.
-    if (::link(source.constData(), target.constData()) != 0)
-        return errno;
-    ::unlink(source.constData());
-    return 0;
+    // FAT keeps sizes in 32 bits; the other file systems take files far larger than any disk.
+    constexpr qint64 kFatLargestFile = 0xFFFFFFFFLL;
+    if (st.f_type == MSDOS_SUPER_MAGIC && size > kFatLargestFile)
+        return EFBIG;
+    // A small reserve stays free, so that a copy never fills the disk for the other programs.
+    const qint64 blockSize = qint64(st.f_frsize ? st.f_frsize : st.f_bsize);
+    const qint64 reserve = std::min<qint64>(qint64(st.f_blocks) * blockSize / 100, 64LL << 20);
+    const qint64 blocksNeeded = (size + reserve + blockSize - 1) / blockSize;
+    return qint64(st.f_bavail) >= blocksNeeded ? 0 : ENOSPC;
+}
+
+quint64 deviceOf(const QString& path) {
+    struct stat st {};
+    return ::stat(native(path).constData(), &st) == 0 ? quint64(st.st_dev) : 0;
 }
 
 QString canonicalPath(const QString& path) {
@@ -268,6 +321,28 @@ QString canonicalPath(const QString& path) {
 
 bool isWritableFolder(const QString& folder) {
     return isDirectory(folder) && ::access(native(folder).constData(), W_OK) == 0;
+}
+
+QString mountPointOf(const QString& path) {
+    char* resolved = ::realpath(native(path).constData(), nullptr);
+    if (!resolved)
+        return {};
+    const QByteArray real(resolved);
+    ::free(resolved);
+    const auto table = readAll(QStringLiteral("/proc/self/mountinfo"));
+    if (!table)
+        return {};
+    // The deepest mount point above the path; of mounts stacked on one folder any will do.
+    QByteArray best;
+    for (const QByteArray& line : table->split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 5)
+            continue;
+        const QByteArray mountPoint = unescapeMountField(fields[4]);
+        if (isInside(real, mountPoint) && mountPoint.size() > best.size())
+            best = mountPoint;
+    }
+    return decodeLocal(best);
 }
 
 QString errorText(int error) {

@@ -4,6 +4,7 @@ namespace kw {
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 // A low surrogate that follows a high one is half of a real character, not an escaped byte.
 bool isEscapedByte(QStringView text, qsizetype i) {
@@ -49,7 +50,8 @@ int validSequenceLength(QByteArrayView bytes, qsizetype i, char32_t* codePoint) 
 }  // namespace
 
 QString decodeLocal(QByteArrayView bytes) {
-    if (bytes.isValidUtf8())
+    // Qt's decoders drop a leading byte-order mark; in a name it is three bytes like any other.
+    if (bytes.isValidUtf8() && !bytes.startsWith(kByteOrderMark))
         return QString::fromUtf8(bytes);
     QString text;
     text.reserve(bytes.size());
@@ -61,8 +63,12 @@ QString decodeLocal(QByteArrayView bytes) {
             ++i;
             continue;
         }
-        const char32_t single[1] = {codePoint};
-        text.append(QString::fromUcs4(single, 1));
+        if (QChar::requiresSurrogates(codePoint)) {
+            text.append(QChar(QChar::highSurrogate(codePoint)));
+            text.append(QChar(QChar::lowSurrogate(codePoint)));
+        } else {
+            text.append(QChar(char16_t(codePoint)));
+        }
         i += length;
     }
     return text;

@@ -17,6 +17,8 @@ int RecordingDesktop::ShowMessage(const QString& caption, const QString& text, i
 
 bool RecordingDesktop::PlaySoundFile(int code, const QString& file) {
     playedSounds.append(QString::number(code) + QLatin1Char(' ') + file);
+    if (onPlaySound)
+        onPlaySound();
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 namespace kw::test {
@@ -63,7 +64,8 @@ public:
     int answer = IDOK;
     std::vector<ShownMessage> messages;
     QStringList playedSounds;
-    QStringList opened;  // ShellOpen requests: file, or file + " " + parameters
+    std::function<void()> onPlaySound;  // runs inside PlaySoundFile, to act at that step
+    QStringList opened;                 // ShellOpen requests: file, or file + " " + parameters
     QStringList openedDocuments;
     QStringList openedTextFiles;
     std::vector<RecordingProgress::Calls> progress;  // one entry per progress window

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <QRandomGenerator>
+
+#include <sys/stat.h>
 
 #include <utility>
 
@@ -45,6 +48,27 @@ ScanRig::~ScanRig() {
         for (const QString& name : entriesOf(folder))
             fs::removeFile(folder + name);
     }
+    if (m_mounted && QProcess::execute("umount", {destination}) != 0)
+        QProcess::execute("umount", {"-l", destination});
+}
+
+bool ScanRig::destinationOnOtherFileSystem(const QString& size) {
+    const auto deviceOf = [](const QString& path) {
+        struct stat st {};
+        return ::stat(path.toLocal8Bit().constData(), &st) == 0 ? st.st_dev : dev_t(0);
+    };
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", destination}) ==
+        0) {
+        m_mounted = true;
+        return true;
+    }
+    m_sharedMemoryDir = std::make_unique<QTemporaryDir>("/dev/shm/kw-test-XXXXXX");
+    if (!m_sharedMemoryDir->isValid() || deviceOf(m_sharedMemoryDir->path()) == deviceOf(source))
+        return false;
+    destination = m_sharedMemoryDir->path() + "/out/";
+    fs::makePath(destination);
+    data.My.Destination = destination;
+    return true;
 }
 
 QStringList ScanRig::tick() {

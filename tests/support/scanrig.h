@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <memory>
+
 namespace kw::test {
 
 // Files by their byte names (Qt's file classes would mangle names that are not UTF-8).
@@ -35,6 +37,10 @@ public:
 
     QString in(const QString& name) const { return source + name; }
     QString out(const QString& name) const { return destination + name; }
+    // Puts the destination folder on a file system of its own, so that moves copy: a tmpfs of
+    // size mounted over it where this user may mount (unmounted when the rig ends), else a folder
+    // in /dev/shm when that is another file system. False when neither can be had.
+    bool destinationOnOtherFileSystem(const QString& size = QStringLiteral("64m"));
     // Runs one tick and answers takeLog().
     QStringList tick();
     // The texts of the log lines since the last call, without their stamps.
@@ -48,6 +54,10 @@ public:
     RecordingDebugWindow window;
     RecordingDesktop desktop;
     ScanEngine engine;
+
+private:
+    bool m_mounted = false;
+    std::unique_ptr<QTemporaryDir> m_sharedMemoryDir;
 };
 
 }  // namespace kw::test

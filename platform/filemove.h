@@ -1,0 +1,105 @@
+#pragma once
+
+#include "platform/posix/fd.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+// The source side of a move: a file held open from the moment its move is decided until its name
+// is gone, so that whatever is copied, compared or deleted is provably the file that was looked
+// at, and a program that opens it for writing makes the move stand back.
+namespace kw::fs {
+
+// How a source file can be held.
+enum class Hold {
+    Leased,          // open with a read lease: no program has it open for writing, and a program
+                     // that opens it for writing breaks the lease, which is given up at once
+    Unleased,        // open, but no lease: not this user's file, or a file system without leases
+    OpenForWriting,  // a program holds it open for writing; nothing may be done with it now
+    Gone,            // no regular file of that name (vanished, a link, a folder)
+    Failed,          // it cannot be opened (error() tells why)
+};
+
+// One look at a file. Two equal snapshots of one file mean nothing was written in between:
+// a write changes the modification time, and so does anything that touches the inode (a chmod,
+// a rename, a truncation) to the change time, which no program can set back.
+struct Snapshot {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    unsigned mode = 0;  // permission bits
+    unsigned owner = 0;
+    unsigned group = 0;
+    qint64 accessedNs = 0;  // nanoseconds since the epoch
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    // Without the access time, which reading the file changes.
+    bool operator==(const Snapshot& other) const {
+        return device == other.device && inode == other.inode && size == other.size &&
+               mode == other.mode && owner == other.owner && group == other.group &&
+               modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+    }
+};
+
+// How removing or renaming a held file's name ended.
+enum class NameResult {
+    Done,
+    Changed,            // written to, replaced under its name, or renamed meanwhile: left alone
+    OpenedForWriting,   // a program opened it for writing: left alone
+    Gone,               // the name is no longer there
+    DestinationExists,  // (renames) the destination name is taken: nothing replaced
+    NeedsCopy,          // (renames) source and destination lie on different mounts, or the file
+                        // system cannot rename without replacing: copy instead
+    Failed,             // error() tells why
+};
+
+class HeldSource {
+public:
+    HeldSource() = default;
+    HeldSource(const HeldSource&) = delete;
+    HeldSource& operator=(const HeldSource&) = delete;
+
+    // Opens path for reading, never following a link, and tries for a read lease. The file stays
+    // open for Leased, Unleased and OpenForWriting.
+    Hold open(const QString& path);
+    // Closes the file, which gives up the lease.
+    void release();
+
+    bool isOpen() const { return m_fd.valid(); }
+    int fd() const { return m_fd.get(); }
+    bool leased() const { return m_leased; }
+    const QString& path() const { return m_path; }
+    // The look taken when the file was opened.
+    const Snapshot& snapshot() const { return m_snapshot; }
+    // Birth time where the file system keeps one, else last write; UTC, whole seconds.
+    const QDateTime& created() const { return m_created; }
+    int error() const { return m_error; }
+
+    // True while no program has opened the file for writing since it was opened here (the lease
+    // holds) and the file is as it was then.
+    bool undisturbed() const;
+    // True once a program has opened the file for writing (its lease is breaking).
+    bool openedForWriting() const;
+    // Changed or OpenedForWriting when the file is no longer as it was opened; Done when it is.
+    NameResult check() const;
+    // True when path still names this very file (same device and inode, no link followed).
+    bool stillNamed() const;
+    // Removes path, but only while it still names this very file, unchanged.
+    NameResult removeName();
+    // Gives the file the name destination by a rename that never replaces a file. Done only when
+    // the very file that was held, unchanged, now has that name and the rename is on disk. A
+    // program that opened the file for writing meanwhile gets it back under its old name.
+    NameResult moveTo(const QString& destination);
+
+private:
+    QString m_path;
+    QByteArray m_native;
+    Fd m_fd;
+    bool m_leased = false;
+    Snapshot m_snapshot;
+    QDateTime m_created;
+    int m_error = 0;
+};
+
+}  // namespace kw::fs

@@ -1,0 +1,226 @@
+#include "platform/filemove.h"
+
+#include "platform/textcodec.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+namespace kw::fs {
+namespace {
+
+// A program opened a leased file for writing, and its open waits until the lease is given up.
+// It is given up here and now (fcntl is async-signal-safe), so that the writer does not wait
+// for the chunk being copied, nor for a dialog that keeps the event loop busy; the copy,
+// comparison or move that held the file notices at its next check, where F_GETLEASE answers
+// F_UNLCK, and stands back. Only the kernel sends POLL_MSG with a descriptor; at worst, a
+// descriptor number reused meanwhile loses its lease, and that move waits for a later tick.
+extern "C" void onLeaseBreak(int, siginfo_t* info, void*) {
+    const int savedErrno = errno;
+    if (info->si_code == POLL_MSG && info->si_fd >= 0)
+        ::fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
+    errno = savedErrno;
+}
+
+// The kernel announces a lease break with a signal whose default action ends the process, and
+// sends it to the whole process, so any thread (Qt's and the sound system's included) may get
+// it: blocking it would have to happen in every thread, so it has a handler instead. A handler
+// rather than SIG_IGN also because an ignored signal stays ignored in the programs this one
+// starts; a real-time signal of its own, so that no other use of SIGIO is taken for a break.
+int leaseBreakSignal() {
+    static const int signalNumber = [] {
+        const int number = SIGRTMIN + 3;
+        struct sigaction action {};
+        action.sa_sigaction = onLeaseBreak;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        ::sigaction(number, &action, nullptr);
+        return number;
+    }();
+    return signalNumber;
+}
+
+qint64 nanoseconds(const struct statx_timestamp& t) {
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+bool lookAt(int fd, Snapshot* snapshot, QDateTime* created) {
+    struct statx st {};
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
+        return false;
+    snapshot->device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
+    snapshot->inode = st.stx_ino;
+    snapshot->size = qint64(st.stx_size);
+    snapshot->mode = st.stx_mode;
+    snapshot->owner = st.stx_uid;
+    snapshot->group = st.stx_gid;
+    snapshot->accessedNs = nanoseconds(st.stx_atime);
+    snapshot->modifiedNs = nanoseconds(st.stx_mtime);
+    snapshot->changedNs = nanoseconds(st.stx_ctime);
+    if (created) {
+        const bool hasBirth = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec != 0;
+        *created = QDateTime::fromSecsSinceEpoch(
+            hasBirth ? st.stx_btime.tv_sec : st.stx_mtime.tv_sec, Qt::UTC);
+    }
+    return true;
+}
+
+// Device and inode of the entry a path names, link not followed.
+bool identityOf(const QByteArray& path, quint64* device, quint64* inode) {
+    struct statx st {};
+    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, STATX_INO, &st) != 0)
+        return false;
+    *device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
+    *inode = st.stx_ino;
+    return true;
+}
+
+void flushFolderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : path.left(slash);
+    Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid())
+        ::fsync(fd.get());
+}
+
+}  // namespace
+
+Hold HeldSource::open(const QString& path) {
+    release();
+    m_error = 0;
+    m_path = path;
+    m_native = encodeLocal(path);
+    // Not following a link: a link put under the name must not be handled as what it points at.
+    // O_NONBLOCK: a FIFO does not block, and neither does another program's write lease.
+    m_fd = Fd(::open(m_native.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (!m_fd.valid()) {
+        m_error = errno;
+        if (m_error == ENOENT || m_error == ELOOP)
+            return Hold::Gone;
+        return m_error == EWOULDBLOCK ? Hold::OpenForWriting : Hold::Failed;
+    }
+    if (!lookAt(m_fd.get(), &m_snapshot, &m_created)) {
+        m_error = errno;
+        release();
+        return Hold::Failed;
+    }
+    if (!S_ISREG(m_snapshot.mode)) {
+        release();
+        return Hold::Gone;
+    }
+    m_snapshot.mode &= 07777;
+    // The signal first, so that a break that comes at once is already announced by it.
+    if (::fcntl(m_fd.get(), F_SETSIG, leaseBreakSignal()) == 0 &&
+        ::fcntl(m_fd.get(), F_SETLEASE, F_RDLCK) == 0) {
+        m_leased = true;
+        return Hold::Leased;
+    }
+    // A read lease is refused exactly while some process has the file open for writing.
+    if (errno == EAGAIN || errno == EBUSY)
+        return Hold::OpenForWriting;
+    return Hold::Unleased;
+}
+
+void HeldSource::release() {
+    m_fd = Fd();
+    m_leased = false;
+}
+
+NameResult HeldSource::check() const {
+    if (!m_fd.valid())
+        return NameResult::Changed;
+    if (openedForWriting())
+        return NameResult::OpenedForWriting;
+    Snapshot now;
+    if (!lookAt(m_fd.get(), &now, nullptr))
+        return NameResult::Changed;
+    now.mode &= 07777;
+    return now == m_snapshot ? NameResult::Done : NameResult::Changed;
+}
+
+bool HeldSource::openedForWriting() const {
+    // A breaking lease, and one given up by the signal handler, reads as F_UNLCK.
+    return m_leased && ::fcntl(m_fd.get(), F_GETLEASE) != F_RDLCK;
+}
+
+bool HeldSource::undisturbed() const {
+    return check() == NameResult::Done;
+}
+
+bool HeldSource::stillNamed() const {
+    quint64 device = 0, inode = 0;
+    return identityOf(m_native, &device, &inode) && device == m_snapshot.device &&
+           inode == m_snapshot.inode;
+}
+
+NameResult HeldSource::removeName() {
+    quint64 device = 0, inode = 0;
+    if (!identityOf(m_native, &device, &inode)) {
+        m_error = errno;
+        return m_error == ENOENT ? NameResult::Gone : NameResult::Failed;
+    }
+    if (device != m_snapshot.device || inode != m_snapshot.inode)
+        return NameResult::Changed;
+    if (const NameResult state = check(); state != NameResult::Done)
+        return state;
+    // POSIX has no "unlink only if it is still this inode": a program that renames another file
+    // onto the name in the microseconds between the look above and the unlink below loses that
+    // file. Every slower replacement, and every write to the file, is caught above.
+    if (::unlink(m_native.constData()) != 0) {
+        m_error = errno;
+        return m_error == ENOENT ? NameResult::Gone : NameResult::Failed;
+    }
+    return NameResult::Done;
+}
+
+NameResult HeldSource::moveTo(const QString& destination) {
+    if (const NameResult state = check(); state != NameResult::Done)
+        return state;
+    if (!stillNamed())
+        return NameResult::Changed;
+    const QByteArray& from = m_native;
+    const QByteArray to = encodeLocal(destination);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
+        m_error = errno;
+        switch (m_error) {
+            case EEXIST:
+                return NameResult::DestinationExists;
+            case ENOENT:
+                return NameResult::Gone;
+            // Another mount (also a bind mount of the same file system), or a file system that
+            // cannot rename without replacing.
+            case EXDEV:
+            case EINVAL:
+            case ENOSYS:
+            case EOPNOTSUPP:
+                return NameResult::NeedsCopy;
+            default:
+                return NameResult::Failed;
+        }
+    }
+    // Another file renamed onto the source name just before the rename, or a program that opened
+    // the file for writing meanwhile (it waits in its open until the file is closed here): it
+    // goes back under its old name. (The rename itself changed the change time, so only the
+    // identity and the lease tell here.) Where the old name is taken again, it stays where it
+    // is, whole.
+    quint64 device = 0, inode = 0;
+    const bool same =
+        identityOf(to, &device, &inode) && device == m_snapshot.device && inode == m_snapshot.inode;
+    const NameResult state = !same                ? NameResult::Changed
+                             : openedForWriting() ? NameResult::OpenedForWriting
+                                                  : NameResult::Done;
+    if (state != NameResult::Done) {
+        ::renameat2(AT_FDCWD, to.constData(), AT_FDCWD, from.constData(), RENAME_NOREPLACE);
+        return state;
+    }
+    // Both folders on disk: a power cut must find the file under exactly one of the two names.
+    flushFolderOf(to);
+    flushFolderOf(from);
+    return NameResult::Done;
+}
+
+}  // namespace kw::fs

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace kw {
+
+// Why the work on a file failed in a way that will fail again as long as neither the file nor
+// the destination changes.
+enum class Refusal {
+    NameRefused,   // the destination's file system does not take this name
+    NameTooLong,   // the name, or the name with its number, is longer than a name may be
+    TooLarge,      // the destination's file system takes no file this large
+    NoSpace,       // not enough free space on the destination
+    NoPermission,  // no permission to write or rename there
+    NoFreeNumber,  // rule R found no free number from 001 to 999
+    Other,         // a rename of rule R failed for another reason
+};
+
+// The Refusal of a failed copy or rename's errno, when that failure will repeat.
+std::optional<Refusal> refusalOf(int error);
+// The reason in plain words, for the log.
+QString refusalText(Refusal refusal);
+
+// One file's identity: another file under the name, or the file written to, is a change.
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The destination as a pass finds it: another folder, or another file system mounted there, is
+// a change.
+struct DestinationPlace {
+    QString folder;
+    quint64 device = 0;
+    bool operator==(const DestinationPlace&) const = default;
+};
+DestinationPlace placeOf(const QString& folder);
+
+// Failures that will repeat, remembered per file, so that such a file is neither tried nor
+// logged every tick: it is tried again when it or the destination changes, when space has
+// been freed for it, or after a back-off of some minutes.
+class RepeatFailures {
+public:
+    static constexpr qint64 kBackOffMs = 10 * 60 * 1000;
+
+    // True when the file failed before, nothing has changed since and the back-off runs.
+    bool holdsBack(const QString& path, const FileIdentity& file, const DestinationPlace& place,
+                   qint64 nowMs) const;
+    // Remembers a failure. True when it is news, so worth a log line; false when this very file
+    // failed the same way at the same place before (a try after the back-off).
+    bool remember(const QString& path, const FileIdentity& file, const DestinationPlace& place,
+                  Refusal refusal, qint64 nowMs);
+    // Forgets files that are no longer in the watched folder.
+    void keepOnly(const QStringList& paths);
+    bool isEmpty() const { return m_failures.isEmpty(); }
+
+private:
+    struct Failure {
+        FileIdentity file;
+        DestinationPlace place;
+        Refusal refusal = Refusal::Other;
+        qint64 atMs = 0;
+    };
+    QHash<QString, Failure> m_failures;
+};
+
+}  // namespace kw

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+#include <sys/types.h>
+
+namespace kw::test {
+
+// A file system made by a test and mounted on a folder of the test's own: a tmpfs of a given
+// size, or an exFAT (through exfat-fuse) or NTFS (through ntfs-3g) image on a loop device. It is
+// unmounted and its loop device detached when the object goes, also when the test fails; a
+// watcher process does the same when the test process is killed. Needs root.
+class ScratchFileSystem {
+public:
+    enum class Type { Tmpfs, Exfat, Ntfs };
+
+    // Makes the file system and mounts it at mountPoint (created when missing). nullptr when
+    // that cannot be done here, with the reason in *why.
+    static std::unique_ptr<ScratchFileSystem> make(Type type, const QString& mountPoint,
+                                                   qint64 bytes, QString* why);
+    ~ScratchFileSystem();
+    ScratchFileSystem(const ScratchFileSystem&) = delete;
+    ScratchFileSystem& operator=(const ScratchFileSystem&) = delete;
+
+    // Unmounts it as a pulled stick: the folder beneath is what the path names now.
+    void unmount();
+    // Plugs it in again: the same image (a tmpfs comes back empty), possibly on another loop
+    // device and always under another device number. False on failure.
+    bool mountAgain();
+    const QString& mountPoint() const { return m_mountPoint; }
+
+private:
+    ScratchFileSystem(Type type, const QString& mountPoint, const QString& image, qint64 bytes);
+    QString mountNow();
+    void startWatcher();
+
+    Type m_type;
+    QString m_mountPoint;
+    QString m_image;  // empty for a tmpfs
+    qint64 m_bytes;
+    bool m_mounted = false;
+    pid_t m_watcher = -1;
+    int m_watcherPipe = -1;  // the watcher unmounts when this closes, by any cause
+};
+
+}  // namespace kw::test
