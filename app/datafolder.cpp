@@ -1,5 +1,6 @@
 #include "app/datafolder.h"
 
+#include "app/installeddata.h"
 #include "core/files.h"
 #include "platform/fs.h"
 
@@ -9,7 +10,8 @@ DataFolder prepareDataFolder(const QString& executablePath, const QString& confi
                              const QString& home) {
     const QString executableFolder =
         AddBackslash(executablePath.left(executablePath.lastIndexOf(QLatin1Char('/'))));
-    if (fs::isWritableFolder(executableFolder))
+    // An installed program never writes into its installation, not even run by the superuser.
+    if (installedDataFolder(executablePath).isEmpty() && fs::isWritableFolder(executableFolder))
         return {executableFolder, true};
     const QString configFolder = configHome.startsWith(QLatin1Char('/'))
                                      ? configHome

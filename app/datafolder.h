@@ -9,10 +9,10 @@ struct DataFolder {
     bool besideExecutable = true;
 };
 
-// The program keeps its settings, lists and log beside the executable when it may write there;
-// an installed program instead uses "Kopierwart/" in the user's configuration folder
-// (configHome, i.e. $XDG_CONFIG_HOME, when it is an absolute path, else home + "/.config"),
-// which is created when missing.
+// The program keeps its settings, lists and log beside the executable when it may write there
+// and is not installed (installeddata.h); otherwise it uses "Kopierwart/" in the user's
+// configuration folder (configHome, i.e. $XDG_CONFIG_HOME, when it is an absolute path, else home +
+// "/.config"), which is created when missing.
 DataFolder prepareDataFolder(const QString& executablePath, const QString& configHome,
                              const QString& home);
 

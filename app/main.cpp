@@ -1,4 +1,5 @@
 #include "app/datafolder.h"
+#include "app/installeddata.h"
 #include "app/program.h"
 #include "core/settings.h"
 #include "platform/instancelock.h"
@@ -42,8 +43,11 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    kw::Program program({executablePath, dataFolder.path, dataFolder.besideExecutable,
-                         QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)});
+    const QString shippedData = kw::installedDataFolder(executablePath);
+    kw::Program program(
+        {executablePath, dataFolder.path, dataFolder.besideExecutable,
+         QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
+         shippedData.isEmpty() ? QString() : shippedData + QLatin1String("Copy.wav")});
     const kw::TerminationSignals terminationSignals(
         [&program](int) { program.Close(kw::vbAppTaskManager); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &program,

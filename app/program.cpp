@@ -1,8 +1,11 @@
 #include "app/program.h"
 
+#include "app/installeddata.h"
 #include "core/files.h"
 #include "core/germanformat.h"
 #include "core/inifile.h"
+#include "p2p/detector.h"
+#include "platform/fs.h"
 #include "platform/placement.h"
 #include "scan/engine.h"
 #include "scan/register.h"
@@ -12,8 +15,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QThread>
 
+#include <cerrno>
 #include <limits>
 
 namespace kw {
@@ -55,6 +60,10 @@ Program::Program(StartOptions options, Desktop* desktop, std::function<void()> e
         m_ownDesktop->setOwner(m_window.get());
     m_log.setDebugWindow(m_window.get());
     m_window->setWindowIcon(programIcon());
+    m_windowSearch = CreateWindowSearch([this](const QString& line) { m_log.WriteLog(line); });
+    m_detector = std::make_unique<P2PDetector>(m_data, *m_windowSearch);
+    m_detectionPass = [this] { m_detector->Timer_CheckP2P(); };
+    m_window->attachP2P(*m_detector, *m_windowSearch);
     m_timerCheckP2P.setInterval(1000);
     connect(&m_timerCheckP2P, &QTimer::timeout, this, [this] {
         if (m_detectionPass)
@@ -87,7 +96,7 @@ void Program::Form_Load() {
     m_log.WriteLog(QLatin1String("Data folder ") + my.Path +
                    (m_options.dataFolderBesideExecutable
                         ? QLatin1String(" (the executable's folder)")
-                        : QLatin1String(" (the executable's folder is not writable)")));
+                        : QLatin1String(" (the user's configuration folder)")));
     m_log.WriteLog(QString());
     m_log.WriteLog(QStringLiteral("Reading Config..."));
 
@@ -180,6 +189,22 @@ void Program::writeFirstStartSettings() {
     write("Destination", my.Destination);
     write("MB", my.SavedMegabytes);
     write("Fl", my.SavedFileCount);
+    provideFirstStartSound();
+}
+
+void Program::provideFirstStartSound() {
+    const QString& target = m_data.My.SoundFile;
+    if (m_options.shippedSound.isEmpty() || m_options.shippedSound == target)
+        return;
+    const int result = provideSound(m_options.shippedSound, target);
+    if (result == 0)
+        m_log.WriteLog(QLatin1String("Copied the sound ") + m_options.shippedSound +
+                       QLatin1String(" to ") + target);
+    else if (result != EEXIST)
+        m_log.WriteLog(QLatin1String("Could not copy the sound ") + m_options.shippedSound +
+                       QLatin1String(" to ") + target + QLatin1String(": ") +
+                       (result > 0 ? fs::errorText(result)
+                                   : QStringLiteral("it changed while it was copied")));
 }
 
 void Program::readSettings() {
@@ -227,9 +252,14 @@ void Program::Form_Unload() {
 }
 
 void Program::closeOtherWindows() {
-    const QWidgetList windows = QApplication::topLevelWidgets();
+    // A window that deletes itself when closed takes its own pop-up menus with it.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        windows.append(window);
     for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
         QWidget* window = *it;
+        if (!window)
+            continue;
         const Qt::WindowType type = window->windowType();
         if (window == m_window.get() || !window->isVisible() ||
             (type != Qt::Window && type != Qt::Dialog))

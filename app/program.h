@@ -13,9 +13,11 @@ namespace kw {
 
 class Desktop;
 class FrmMain;
+class P2PDetector;
 class ScanEngine;
 class Tray;
 class WidgetDesktop;
+class WindowSearch;
 
 // Why the main window unloads; the numbers and names are those the log has always shown.
 enum UnloadMode {
@@ -34,6 +36,7 @@ struct StartOptions {
     QString dataFolder;  // My.Path, ends with "/"
     bool dataFolderBesideExecutable = true;
     QString downloadFolder;  // the first start's destination
+    QString shippedSound;    // the installed copy sound, which a first start copies; may be empty
 };
 
 // One run of the program: its data, log, main window, scan engine and tray, the start-up
@@ -48,7 +51,8 @@ public:
                      std::function<void()> endProcess = {});
     ~Program() override;
 
-    // The peer-to-peer detection pass, run once at start-up and then every second.
+    // The peer-to-peer detection pass, run once at start-up and then every second; by default
+    // the detector's pass over the session's window search.
     void setDetectionPass(std::function<void()> pass) { m_detectionPass = std::move(pass); }
 
     // The start-up sequence; leaves the window in the tray (or shown when there is no tray).
@@ -63,11 +67,14 @@ public:
     FrmMain& window() { return *m_window; }
     ScanEngine& engine() { return *m_engine; }
     Tray& tray() { return *m_tray; }
+    P2PDetector& detector() { return *m_detector; }
     QTimer& Timer_CheckP2P() { return m_timerCheckP2P; }
 
 private:
     void readSettings();
     void writeFirstStartSettings();
+    // The first start's sound setting names a file in the data folder: put the shipped one there.
+    void provideFirstStartSound();
     void Form_QueryUnload(int mode);
     void Form_Unload();
     void closeOtherWindows();
@@ -81,6 +88,8 @@ private:
     std::unique_ptr<ScanEngine> m_engine;
     std::unique_ptr<FrmMain> m_window;
     std::unique_ptr<Tray> m_tray;
+    std::unique_ptr<WindowSearch> m_windowSearch;
+    std::unique_ptr<P2PDetector> m_detector;
     QTimer m_timerCheckP2P;
     std::function<void()> m_detectionPass;
     std::function<void()> m_endProcess;

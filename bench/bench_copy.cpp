@@ -44,6 +44,7 @@ public:
     int ShowMessage(const QString&, const QString&, int) override { return IDOK; }
     bool PlaySoundFile(int, const QString&) override { return true; }
     void ShellOpen(const QString&, const QString&) override {}
+    void OpenDocument(const QString&) override {}
     void OpenTextFile(const QString&) override {}
     std::unique_ptr<CopyProgress> CreateProgressWindow() override {
         return std::make_unique<SilentProgress>();

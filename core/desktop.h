@@ -37,6 +37,8 @@ public:
     virtual bool PlaySoundFile(int code, const QString& file) = 0;
     // Runs a program or opens a file, folder or address with the desktop's default handler.
     virtual void ShellOpen(const QString& file, const QString& parameters) = 0;
+    // Opens a file with the program the desktop associates with its type; never runs it.
+    virtual void OpenDocument(const QString& path) = 0;
     // Opens a text file in the desktop's text viewer.
     virtual void OpenTextFile(const QString& path) = 0;
     // A new progress window for one copy, hidden until SetOption.

@@ -11,8 +11,8 @@ namespace kw {
 QString BrowseForFolder(QWidget* owner, const QString& title);
 
 // filter is one name pattern such as "*.wav" (letter case ignored). "*.Exe" asks for a program:
-// programs on this platform carry no extension, so every file is offered and only an executable
-// regular file is accepted (anything else answers empty text).
+// programs on this platform carry no extension, so folders and executable files are offered and
+// only an executable regular file is accepted (a typed name of anything else answers empty text).
 QString BrowseForFile(QWidget* owner, const QString& filter);
 
 }  // namespace kw

@@ -14,6 +14,10 @@ bool IsProgramFile(const QString& path);
 // opens with the desktop's default handler; parameters are not used for those.
 void ShellOpen(const QString& file, const QString& parameters);
 
+// The file with the program the desktop associates with its type, never run as a program itself.
+// The path reaches the desktop's opener as its own bytes, as one argument, through no shell.
+void OpenDocument(const QString& path);
+
 // The folder in the desktop's file manager.
 void OpenFolder(const QString& path);
 

@@ -393,7 +393,9 @@ bool ScanEngine::settledWithoutLease(const fs::HeldSource& source) {
     const bool unchanged = previous != m_lastLook.constEnd() && *previous == now;
     m_looksNow.insert(source.path(), now);
     const qint64 nowNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
-    if (unchanged && nowNs - std::max(now.modifiedNs, now.changedNs) >= kSettledNs)
+    // The change time tells the age: every write sets it to the clock, while a program may set
+    // the modification time to any date, also one in the future.
+    if (unchanged && nowNs - now.changedNs >= kSettledNs)
         return true;
     if (previous != m_lastLook.constEnd() && !unchanged)
         holdBack(source.path(), QStringLiteral("it is still being written"));

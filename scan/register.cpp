@@ -38,6 +38,25 @@ QString CopyKey(const QString& sourcePath, qint64 size, const QDateTime& created
            generalDateTimeText(created);
 }
 
+QString CopyKeySourcePath(const QString& key) {
+    const qsizetype end = key.indexOf(QChar(u'\0'));
+    const QStringView field = QStringView(key).first(end < 0 ? key.size() : end);
+    QString path;
+    path.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const QChar next = i + 1 < field.size() ? field[i + 1] : QChar();
+        if (field[i] != QLatin1Char('\\') || !QStringView(u"\\rn").contains(next)) {
+            path += field[i];
+            continue;
+        }
+        path += next == QLatin1Char('r')   ? QLatin1Char('\r')
+                : next == QLatin1Char('n') ? QLatin1Char('\n')
+                                           : QLatin1Char('\\');
+        ++i;
+    }
+    return path;
+}
+
 bool AppendToFile(const QString& path, const QString& text) {
     QByteArray bytes = encodeLocal(text);
     bytes.append(kCrLf);

@@ -15,6 +15,10 @@ struct Settings;
 // date-time text. Backslash, CR and LF in the path are written \\, \r and \n, so a key is always
 // one line of the register file and the same file always gives the same key.
 QString CopyKey(const QString& sourcePath, qint64 size, const QDateTime& created);
+// The source path of a key or register line as the user knows it: the text up to the first NUL
+// with \\, \r and \n turned back. A backslash before anything else stays as it stands, so lines
+// written before names were escaped read as they were written.
+QString CopyKeySourcePath(const QString& key);
 
 // Appends text + CR LF to the file, creating it; true on success.
 bool AppendToFile(const QString& path, const QString& text);

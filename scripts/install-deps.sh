@@ -7,7 +7,9 @@ packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
     libgtest-dev googletest libbenchmark-dev
+    libxcb1-dev
     xvfb xauth trayer x11-utils xdotool imagemagick fonts-dejavu-core
+    qt6-svg-dev dpkg-dev file desktop-file-utils
     # File systems the destination tests make: exFAT and NTFS sticks on loop devices.
     exfat-fuse exfatprogs ntfs-3g
     # Tests of moves: a traced copy (flush before rename), a user without privileges.

@@ -74,9 +74,9 @@ public:
     }
 
     Program& start(bool realDesktop = false) {
-        program = std::make_unique<Program>(
-            StartOptions{dataFolder + QLatin1String("Kopierwart"), dataFolder, true, downloads},
-            realDesktop ? nullptr : &desktop, [this] { ++ended; });
+        program = std::make_unique<Program>(StartOptions{dataFolder + QLatin1String("Kopierwart"),
+                                                         dataFolder, true, downloads, shippedSound},
+                                            realDesktop ? nullptr : &desktop, [this] { ++ended; });
         program->Form_Load();
         return *program;
     }
@@ -89,6 +89,7 @@ public:
     QTemporaryDir dir;
     QString dataFolder = dir.path() + QLatin1String("/data/");
     QString downloads = dir.path() + QLatin1String("/Downloads");
+    QString shippedSound;  // the installed sound a first start copies; none by default
     test::RecordingDesktop desktop;
     int ended = 0;
     std::unique_ptr<Program> program;

@@ -136,6 +136,21 @@ TEST_F(Moves, WithoutALeaseAFileMovesOnlyAfterHoldingStillForATickAndTwoSeconds)
     EXPECT_GE(ageMs(statOf(out("download.bin")).st_mtim), 2000);
 }
 
+// The age is the change time's, which only the clock sets: downloads often keep a server's
+// modification time, which may lie in the future.
+TEST_F(Moves, WithoutALeaseAFileDatedInTheFutureMovesOnceItHeldStill) {
+    writeBytes(in("future.bin"), "from a server with a fast clock");
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {4'102'444'800, 0}};  // 2100
+    ::utimensat(AT_FDCWD, encodeLocal(in("future.bin")).constData(), times, 0);
+    WithoutLeaseCapability noLease;
+    if (!giveToAnotherUser(in("future.bin")) || !noLease.active())
+        KW_CANNOT_RUN("making a file of another user needs root");
+
+    EXPECT_TRUE(tick().isEmpty()) << "first look";
+    ASSERT_TRUE(waitUntil([&] { return ageMs(statOf(in("future.bin")).st_ctim) > 2100; }));
+    EXPECT_EQ(tick(), QStringList{moveLine("future.bin")});
+}
+
 // The unchanged check must look at more than the size: an edit in place keeps it.
 TEST_F(Moves, WithoutALeaseAnEditOfTheSameSizeDuringTheCopyKeepsTheSource) {
     copyAcrossFileSystems();

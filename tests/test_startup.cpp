@@ -45,17 +45,19 @@ TEST(FirstStart, WritesDefaultSettingsLogsEveryStepInOrderAndStaysShownWithoutTr
     EXPECT_EQ(ReadIniValue(rig.ini(), "Destination", "Destination"), rig.downloads + "/");
     EXPECT_TRUE(fs::isDirectory(rig.downloads));
 
-    EXPECT_EQ(logLines(rig.log()),
-              QStringList({rig.dataFolder + "Kopierwart", "*** Kopierwart 1.1.8 started ***",
-                           "Data folder " + rig.dataFolder + " (the executable's folder)", "",
-                           "Reading Config...", "Set Timerintervall to 5s",
-                           "Set My.Path = " + rig.dataFolder, "Set My.INI = " + rig.ini(),
-                           "Set My.Log = " + rig.log(),
-                           "Set My.Source = ", "Set My.Destination = " + rig.downloads + "/",
-                           "Set My.SoundFile = " + rig.dataFolder + "Copy.wav",
-                           "Please set Source- & Copy-Directory", "Initalizing Mainform",
-                           "Set ControlColor to #0000C0", "Start Scanning...",
-                           "Scanning complete !", "Starting P2Pfinder....."}));
+    QStringList lines = logLines(rig.log());
+    // Without an X display the first detection pass says once that it finds nothing.
+    lines.removeIf([](const QString& line) { return line.startsWith("P2P detection:"); });
+    EXPECT_EQ(lines, QStringList({rig.dataFolder + "Kopierwart", "*** Kopierwart 1.1.8 started ***",
+                                  "Data folder " + rig.dataFolder + " (the executable's folder)",
+                                  "", "Reading Config...", "Set Timerintervall to 5s",
+                                  "Set My.Path = " + rig.dataFolder, "Set My.INI = " + rig.ini(),
+                                  "Set My.Log = " + rig.log(),
+                                  "Set My.Source = ", "Set My.Destination = " + rig.downloads + "/",
+                                  "Set My.SoundFile = " + rig.dataFolder + "Copy.wav",
+                                  "Please set Source- & Copy-Directory", "Initalizing Mainform",
+                                  "Set ControlColor to #0000C0", "Start Scanning...",
+                                  "Scanning complete !", "Starting P2Pfinder....."}));
     EXPECT_TRUE(program.engine().Timer().isActive());
 
     // The offscreen platform has no notification area: the window must stay reachable.

@@ -3,6 +3,7 @@
 
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
+#include "tests/support/xserver.h"
 #include "ui/tray.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,6 @@
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 
-#include <sys/prctl.h>
-#include <csignal>
-
 using namespace kw;
 using namespace kw::apptest;
 
@@ -23,24 +21,21 @@ namespace {
 class TrayTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
-        if (xvfb.isEmpty() || trayer.isEmpty() ||
-            QStandardPaths::findExecutable("xdotool").isEmpty()) {
-            s_skipReason = "needs Xvfb, trayer and xdotool";
+        if (trayer.isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty()) {
+            s_skipReason = "needs trayer and xdotool";
             return;
         }
-        // Xvfb picks a free display and names it on its output once it accepts clients.
-        s_xvfb = startHelper(
-            xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        if (!s_xvfb->waitForReadyRead(15000) || !s_xvfb->canReadLine()) {
-            s_skipReason = "Xvfb did not start";
+        s_xvfb = new test::XvfbServer;
+        s_skipReason = s_xvfb->start();
+        if (!s_skipReason.isEmpty())
             return;
-        }
-        qputenv("DISPLAY", ':' + s_xvfb->readLine().trimmed());
+        qputenv("DISPLAY", s_xvfb->display());
         qputenv("QT_QPA_PLATFORM", "xcb");
         ensureApplication();
-        s_trayer = startHelper(trayer, {"--edge", "bottom", "--align", "right", "--height", "24"});
+        s_trayer =
+            test::startHelper(trayer, {"--edge", "bottom", "--align", "right", "--height", "24"})
+                .release();
         if (!waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
             s_skipReason = "trayer did not become the notification area";
     }
@@ -48,27 +43,19 @@ protected:
     static void TearDownTestSuite() {
         // The application goes before its X server, or losing the connection would end us.
         delete QCoreApplication::instance();
-        for (QProcess* process : {s_trayer, s_xvfb}) {
-            if (!process)
-                continue;
-            process->terminate();
-            process->waitForFinished(5000);
-            delete process;
+        if (s_trayer) {
+            s_trayer->terminate();
+            s_trayer->waitForFinished(5000);
         }
-        s_trayer = s_xvfb = nullptr;
+        delete s_trayer;
+        delete s_xvfb;
+        s_trayer = nullptr;
+        s_xvfb = nullptr;
     }
 
     void SetUp() override {
         if (!s_skipReason.isEmpty())
             KW_CANNOT_RUN(s_skipReason.toStdString());
-    }
-
-    // A helper server that must not outlive a test run killed before its tear-down.
-    static QProcess* startHelper(const QString& program, const QStringList& arguments) {
-        auto* process = new QProcess;
-        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        process->start(program, arguments);
-        return process;
     }
 
     // A real click on the icon in the notification area.
@@ -86,7 +73,7 @@ protected:
     }
 
     static inline QString s_skipReason;
-    static inline QProcess* s_xvfb = nullptr;
+    static inline test::XvfbServer* s_xvfb = nullptr;
     static inline QProcess* s_trayer = nullptr;
 };
 

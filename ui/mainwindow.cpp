@@ -5,13 +5,19 @@
 #include "core/inifile.h"
 #include "core/logactions.h"
 #include "core/settings.h"
+#include "p2p/detector.h"
 #include "platform/dialogs.h"
 #include "platform/fs.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
 #include "scan/engine.h"
 #include "scan/register.h"
+#include "ui/autostartbox.h"
 #include "ui/colors.h"
+#include "ui/frmlist.h"
+#include "ui/frmp2pnew.h"
+#include "ui/frmprefix.h"
+#include "ui/frmtask.h"
 #include "ui/hyperlinks.h"
 #include "ui/listhover.h"
 
@@ -24,6 +30,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <QWindow>
 
 namespace kw {
@@ -125,6 +132,7 @@ FrmMain::FrmMain(AppData& data, EventLog& log, Desktop& desktop, ScanEngine& eng
     setAutoFillBackground(true);
     createControls();
     createMenu();
+    createP2PControls();
 
     m_blink.setInterval(1000);
     connect(&m_blink, &QTimer::timeout, this, &FrmMain::Blink_Timer);
@@ -187,14 +195,15 @@ void FrmMain::createControls() {
     QPushButton* play = makePlayButton(this, "ButPlay", {366, 169, 30, 24});
     connect(play, &QPushButton::clicked, this, &FrmMain::ButPlay_Click);
 
-    // The editor windows behind these three come later; until then the buttons stay disabled.
-    makeButton(this, QStringLiteral("ButPrefix"), QStringLiteral("Gesperrte Endungen"),
-               {8, 200, 140, 24})
-        ->setEnabled(false);
-    makeButton(this, QStringLiteral("ButTasklist"), QStringLiteral("Tasklist"), {152, 200, 76, 24})
-        ->setEnabled(false);
-    makeButton(this, QStringLiteral("ButList"), QStringLiteral("L"), {232, 200, 28, 24})
-        ->setEnabled(false);
+    QPushButton* prefix = makeButton(this, QStringLiteral("ButPrefix"),
+                                     QStringLiteral("Gesperrte Endungen"), {8, 200, 140, 24});
+    connect(prefix, &QPushButton::clicked, this, &FrmMain::ButPrefix_Click);
+    QPushButton* tasklist = makeButton(this, QStringLiteral("ButTasklist"),
+                                       QStringLiteral("Tasklist"), {152, 200, 76, 24});
+    connect(tasklist, &QPushButton::clicked, this, &FrmMain::ButTasklist_Click);
+    QPushButton* list =
+        makeButton(this, QStringLiteral("ButList"), QStringLiteral("L"), {232, 200, 28, 24});
+    connect(list, &QPushButton::clicked, this, &FrmMain::ButList_Click);
     QPushButton* color =
         makeButton(this, QStringLiteral("ButColor"), QStringLiteral("Farbe"), {264, 200, 94, 24});
     connect(color, &QPushButton::clicked, this, &FrmMain::ButColor_Click);
@@ -210,10 +219,10 @@ void FrmMain::createControls() {
             [this] { DeleteLogs(m_log, m_data.My, m_desktop); });
     m_frame =
         makeFrame(m_frame3, "Frame", StatisticsCaption(QStringLiteral("0"), QStringLiteral("0")),
-                  kGreen, {6, 16, 340, 156});
+                  kGreen, {6, 16, 340, 130});
     m_lbFiles = new QListWidget(m_frame);
     m_lbFiles->setObjectName(QStringLiteral("LBfiles"));
-    m_lbFiles->setGeometry(8, 20, 324, 128);
+    m_lbFiles->setGeometry(8, 20, 324, 102);
     m_lbFiles->setUniformItemSizes(true);
     setTextColor(m_lbFiles, kWhite);
     EnableListHover(m_lbFiles);
@@ -228,6 +237,8 @@ void FrmMain::createControls() {
         link->setFont(linkFont);
         link->installEventFilter(this);
     }
+    // Start with the session, beside the mail link.
+    makeAutostartBox(this, {690, 184, 100, 18}, m_log, m_desktop);
 
     // Bottom: the debug window across the whole width.
     m_frame5 = makeFrame(this, "Frame5", QStringLiteral("DebugWindow"), kWhite, {6, 226, 750, 86});
@@ -259,6 +270,45 @@ void FrmMain::createMenu() {
     connect(execute, &QAction::triggered, this, &FrmMain::mnuExecute_Click);
     connect(remove, &QAction::triggered, this, &FrmMain::mnuDelete_Click);
     connect(forget, &QAction::triggered, this, &FrmMain::mnuRemove_Click);
+}
+
+void FrmMain::createP2PControls() {
+    // Below the copied files: the running P2P programs, and the dialog that adds one.
+    m_labelP2P = makeLabel(m_frame3, "LabelP2P", QString(), {10, 152, 256, 20});
+    m_butP2P = makeButton(m_frame3, QStringLiteral("ButP2P"), QStringLiteral("P2P hinzufügen"),
+                          {270, 150, 108, 24});
+    m_butP2P->setEnabled(false);
+    connect(m_butP2P, &QPushButton::clicked, this, &FrmMain::ButP2P_Click);
+    showDetectedPrograms({});
+}
+
+void FrmMain::attachP2P(P2PDetector& detector, WindowSearch& search) {
+    m_windowSearch = &search;
+    m_butP2P->setEnabled(true);
+    connect(&detector, &P2PDetector::LBp2pChanged, this, &FrmMain::showDetectedPrograms);
+    showDetectedPrograms(detector.LBp2p());
+}
+
+void FrmMain::showDetectedPrograms(const QStringList& names) {
+    const QString text =
+        QLatin1String("P2P: ") + (names.isEmpty() ? QStringLiteral("keine laufenden Programme")
+                                                  : names.join(QLatin1String(", ")));
+    m_labelP2P->setText(
+        m_labelP2P->fontMetrics().elidedText(text, Qt::ElideRight, m_labelP2P->width()));
+    // The names are window titles of other programs: the tip shows them as plain text.
+    m_labelP2P->setToolTip(names.isEmpty() ? QString()
+                                           : Qt::convertFromPlainText(names.join(QLatin1Char('\n')),
+                                                                      Qt::WhiteSpaceNoWrap));
+}
+
+void FrmMain::ButP2P_Click() {
+    if (!m_windowSearch)
+        return;
+    if (!m_frmP2Pnew)
+        m_frmP2Pnew = new FrmP2Pnew(m_data, m_log, m_desktop, *m_windowSearch, this);
+    m_frmP2Pnew->show();
+    m_frmP2Pnew->raise();
+    m_frmP2Pnew->activateWindow();
 }
 
 void FrmMain::SetText() {
@@ -484,6 +534,24 @@ void FrmMain::LabelMail_Click() {
 void FrmMain::LabelPage_Click() {
     m_log.WriteLog(QStringLiteral("Launching WebBrowser for Homepage"));
     OpenInBrowser(m_desktop, m_labelPage->text());
+}
+
+void FrmMain::ButPrefix_Click() {
+    if (!m_frmPrefix)
+        m_frmPrefix = std::make_unique<FrmPrefix>(m_data, m_log, m_desktop, this);
+    m_frmPrefix->open();
+}
+
+void FrmMain::ButTasklist_Click() {
+    if (!m_frmTask)
+        m_frmTask = std::make_unique<FrmTask>(m_data, m_log, m_desktop, this);
+    m_frmTask->open();
+}
+
+void FrmMain::ButList_Click() {
+    if (!m_frmList)
+        m_frmList = std::make_unique<FrmList>(m_data, m_log, m_desktop);
+    m_frmList->open();
 }
 
 void FrmMain::DragWindow() {

@@ -2,8 +2,11 @@
 
 #include "core/eventlog.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
+
+#include <memory>
 
 class QGroupBox;
 class QLabel;
@@ -18,7 +21,13 @@ namespace kw {
 
 struct AppData;
 class Desktop;
+class FrmList;
+class FrmP2Pnew;
+class FrmPrefix;
+class FrmTask;
+class P2PDetector;
 class ScanEngine;
+class WindowSearch;
 
 // The program's one permanent window: the two folders, the scan interval, the sound file, the
 // statistics with the copied files and the debug window.
@@ -58,6 +67,11 @@ public:
 
     QTimer& Blink() { return m_blink; }
 
+    // The running P2P programs shown in LabelP2P after each pass, and ButP2P opening frmP2Pnew
+    // over the given window search.
+    void attachP2P(P2PDetector& detector, WindowSearch& search);
+    void showDetectedPrograms(const QStringList& names);
+
     // DebugWindow
     int lineCount() const override;
     void appendLine(const QString& line) override;
@@ -80,6 +94,11 @@ public:
     void Blink_Timer();
     void LabelMail_Click();
     void LabelPage_Click();
+    void ButP2P_Click();
+    // The list windows, created on first use and shown again on later clicks.
+    void ButPrefix_Click();
+    void ButTasklist_Click();
+    void ButList_Click();
 
 Q_SIGNALS:
     // The window's own close command; the program decides what closing means.
@@ -94,6 +113,7 @@ protected:
 private:
     void createControls();
     void createMenu();
+    void createP2PControls();
     void Text_Change(int index);
     bool LBfiles_MouseDown(QMouseEvent* event);
     void DragWindow();
@@ -124,6 +144,14 @@ private:
     QLabel* m_labelMail = nullptr;
     QLabel* m_labelPage = nullptr;
     QMenu* m_mnu = nullptr;
+
+    WindowSearch* m_windowSearch = nullptr;
+    QLabel* m_labelP2P = nullptr;
+    QPushButton* m_butP2P = nullptr;
+    QPointer<FrmP2Pnew> m_frmP2Pnew;
+    std::unique_ptr<FrmPrefix> m_frmPrefix;
+    std::unique_ptr<FrmTask> m_frmTask;
+    std::unique_ptr<FrmList> m_frmList;
 };
 
 }  // namespace kw

@@ -5,27 +5,21 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
-#include <QPolygonF>
+#include <QSvgRenderer>
 #include <QWidget>
 
 namespace kw {
 
 QIcon programIcon() {
+    // Drawn here from the program's own SVG rather than through Qt's image plug-ins, so the icon
+    // shows on a machine without them as well.
+    QSvgRenderer svg(QStringLiteral(":/kopierwart/kopierwart.svg"));
     QIcon icon;
-    for (const int size : {16, 22, 24, 32, 48, 64}) {
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(size / 64.0, size / 64.0);
-        // Folder in the program's design blue, arrow in yellow.
-        painter.setPen(QPen(QColor(0, 0, 0x60), 2));
-        painter.setBrush(QColor(0, 0, 0xC0));
-        painter.drawPolygon(QPolygonF({{4, 14}, {24, 14}, {30, 20}, {60, 20}, {60, 56}, {4, 56}}));
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(255, 255, 0));
-        painter.drawPolygon(
-            QPolygonF({{14, 34}, {36, 34}, {36, 26}, {52, 38}, {36, 50}, {36, 42}, {14, 42}}));
+        svg.render(&painter);
         painter.end();
         icon.addPixmap(pixmap);
     }

@@ -10,7 +10,7 @@ class QWidget;
 
 namespace kw {
 
-// The program's icon, drawn at run time: a folder with an arrow leading out of it.
+// The program's icon, data/kopierwart.svg: a folder with an arrow leading out of it.
 QIcon programIcon();
 
 // The tray icon with its menu mnuTray: "Kopierwart" (disabled), "Zeigen"/"Verbergen",

@@ -69,6 +69,10 @@ void WidgetDesktop::ShellOpen(const QString& file, const QString& parameters) {
     kw::ShellOpen(file, parameters);
 }
 
+void WidgetDesktop::OpenDocument(const QString& path) {
+    kw::OpenDocument(path);
+}
+
 void WidgetDesktop::OpenTextFile(const QString& path) {
     OpenTextFileInViewer(path);
 }

@@ -18,6 +18,7 @@ public:
     int ShowMessage(const QString& caption, const QString& text, int style) override;
     bool PlaySoundFile(int code, const QString& file) override;
     void ShellOpen(const QString& file, const QString& parameters) override;
+    void OpenDocument(const QString& path) override;
     void OpenTextFile(const QString& path) override;
     std::unique_ptr<CopyProgress> CreateProgressWindow() override;
 

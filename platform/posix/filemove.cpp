@@ -31,6 +31,8 @@ extern "C" void onLeaseBreak(int, siginfo_t* info, void*) {
 // it: blocking it would have to happen in every thread, so it has a handler instead. A handler
 // rather than SIG_IGN also because an ignored signal stays ignored in the programs this one
 // starts; a real-time signal of its own, so that no other use of SIGIO is taken for a break.
+// When the queue of real-time signals is full the kernel sends SIGIO instead, so SIGIO gets the
+// handler too unless something else already handles it.
 int leaseBreakSignal() {
     static const int signalNumber = [] {
         const int number = SIGRTMIN + 3;
@@ -39,6 +41,9 @@ int leaseBreakSignal() {
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_SIGINFO | SA_RESTART;
         ::sigaction(number, &action, nullptr);
+        struct sigaction current {};
+        if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            ::sigaction(SIGIO, &action, nullptr);
         return number;
     }();
     return signalNumber;

@@ -5,11 +5,29 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QSortFilterProxyModel>
 #include <QStandardPaths>
 
 namespace kw {
 
 namespace {
+
+// Folders and the files this user may execute. The file dialog's own executable filter hides
+// every entry, folders included.
+class ProgramFilter : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (!files)
+            return true;
+        const QFileInfo info = files->fileInfo(files->index(row, 0, parent));
+        return info.isDir() || (info.isFile() && info.isExecutable());
+    }
+};
 
 QString startFolder() {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
@@ -32,7 +50,7 @@ QString BrowseForFile(QWidget* owner, const QString& filter) {
         // desktop's own dialog cannot be told to do.
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.setNameFilter(QStringLiteral("Programme (*)"));
-        dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
+        dialog.setProxyModel(new ProgramFilter(&dialog));
     } else if (filter.compare(QLatin1String("*.wav"), Qt::CaseInsensitive) == 0) {
         dialog.setNameFilter(QStringLiteral("Wave-Dateien (*.wav)"));
     } else if (!filter.isEmpty()) {

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <unistd.h>
@@ -22,10 +23,12 @@ bool isAddress(const QString& text) {
     return !text.startsWith(QLatin1Char('/')) && scheme.match(text).hasMatch();
 }
 
+QString localPath(const QString& path) {
+    return path.startsWith(QLatin1Char('/')) ? path : QDir::currentPath() + QLatin1Char('/') + path;
+}
+
 QUrl localFileUrl(const QString& path) {
-    if (path.startsWith(QLatin1Char('/')))
-        return QUrl::fromLocalFile(path);
-    return QUrl::fromLocalFile(QDir::currentPath() + QLatin1Char('/') + path);
+    return QUrl::fromLocalFile(localPath(path));
 }
 
 QString folderOf(const QString& path) {
@@ -58,6 +61,17 @@ void ShellOpen(const QString& file, const QString& parameters) {
         return;
     }
     QDesktopServices::openUrl(localFileUrl(file));
+}
+
+void OpenDocument(const QString& path) {
+    if (path.isEmpty())
+        return;
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!opener.isEmpty() && StartDetached(opener, {localPath(path)}, QString()))
+        return;
+    // A URL made from the name's bytes, so a name that is not valid UTF-8 still names the file.
+    const QByteArray bytes = encodeLocal(localPath(path)).toPercentEncoding("/");
+    QDesktopServices::openUrl(QUrl::fromEncoded(QByteArrayLiteral("file://") + bytes));
 }
 
 void OpenFolder(const QString& path) {

@@ -57,6 +57,7 @@ public:
     int ShowMessage(const QString& caption, const QString& text, int style) override;
     bool PlaySoundFile(int code, const QString& file) override;
     void ShellOpen(const QString& file, const QString& parameters) override;
+    void OpenDocument(const QString& path) override { openedDocuments.append(path); }
     void OpenTextFile(const QString& path) override { openedTextFiles.append(path); }
     std::unique_ptr<CopyProgress> CreateProgressWindow() override;
 
@@ -65,6 +66,7 @@ public:
     QStringList playedSounds;
     std::function<void()> onPlaySound;  // runs inside PlaySoundFile, to act at that step
     QStringList opened;                 // ShellOpen requests: file, or file + " " + parameters
+    QStringList openedDocuments;
     QStringList openedTextFiles;
     std::vector<RecordingProgress::Calls> progress;  // one entry per progress window
 };

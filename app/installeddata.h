@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace kw {
+
+// The folder of the files an installed program ships with (the copy sound), found this far from
+// the executable's folder: "../share/kopierwart" for a program installed under /usr/bin.
+#ifdef KOPIERWART_DATA_FROM_BINDIR
+inline constexpr char kDataFromBinDir[] = KOPIERWART_DATA_FROM_BINDIR;
+#else
+inline constexpr char kDataFromBinDir[] = "../share/kopierwart";
+#endif
+
+// The installed program's shipped-data folder, ending with "/"; empty when there is none beside
+// the executable, i.e. the program runs from a build folder or a folder of its own.
+QString installedDataFolder(const QString& executablePath,
+                            const QString& dataFromBinDir = QLatin1String(kDataFromBinDir));
+
+// Puts a copy of the shipped sound at target unless a file of that name is there already: the
+// user's own sound is never replaced. 0 copied, EEXIST kept, else errno.
+int provideSound(const QString& shippedSound, const QString& target);
+
+}  // namespace kw

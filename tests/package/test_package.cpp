@@ -1,0 +1,250 @@
+// The Debian package as a user meets it: built with CPack from this build, installed with apt,
+// started from the menu's command under a real X server with a notification area, and removed
+// again. It installs software on the machine, so it needs root; it removes the package in every
+// outcome, and a run that was killed half-way is cleaned up by the next one.
+
+#include "platform/fs.h"
+#include "platform/sound.h"
+#include "tests/support/cannotrun.h"
+#include "tests/support/qtapp.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+#include <csignal>
+
+using kw::test::waitUntil;
+namespace fs = kw::fs;
+
+namespace {
+
+constexpr char kPackage[] = "kopierwart";
+// Written before the package is installed, removed after it is purged: a package found
+// installed with this file present was left behind by a killed run of this test.
+constexpr char kMarker[] = "/var/tmp/kopierwart-package-test";
+
+struct Result {
+    int exitCode = -1;
+    QString output;
+};
+
+Result run(const QString& program, const QStringList& arguments, int timeoutMs = 120000) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DEBIAN_FRONTEND"), QStringLiteral("noninteractive"));
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {-1, QStringLiteral("timed out: ") + program};
+    }
+    const QString output = QString::fromUtf8(process.readAll());
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, output};
+}
+
+bool packageInstalled() {
+    return run(QStringLiteral("dpkg-query"), {"-W", "-f=${Status}", kPackage})
+        .output.contains(QLatin1String("install ok installed"));
+}
+
+void purgePackage() {
+    if (packageInstalled())
+        run(QStringLiteral("dpkg"), {"--purge", kPackage});
+    if (!packageInstalled())
+        fs::removeFile(QLatin1String(kMarker));
+}
+
+// Removes the package however the test ends.
+struct InstalledPackage {
+    ~InstalledPackage() { purgePackage(); }
+};
+
+// A helper process that ends with the test, even when the test is killed.
+class Helper {
+public:
+    Helper(const QString& program, const QStringList& arguments,
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+        m_process.setProcessEnvironment(environment);
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_process.start(program, arguments);
+    }
+    ~Helper() { stop(); }
+    void stop() {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    QProcess& process() { return m_process; }
+
+private:
+    QProcess m_process;
+};
+
+QString field(const QString& deb, const char* name) {
+    return run(QStringLiteral("dpkg-deb"), {"-f", deb, name}).output.trimmed();
+}
+
+// Whether trayer, the notification area on display, holds a window of the program: its icon.
+bool iconInTray(const QString& display) {
+    static const QRegularExpression panel(
+        QStringLiteral("^\\s*(0x[0-9a-f]+) .*\\(\"panel\" \"trayer\"\\)"),
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = panel.match(
+        run(QStringLiteral("xwininfo"), {"-display", display, "-root", "-tree"}).output);
+    return match.hasMatch() &&
+           run(QStringLiteral("xwininfo"), {"-display", display, "-tree", "-id", match.captured(1)})
+               .output.contains(QLatin1String("(\"Kopierwart\" \"Kopierwart\")"));
+}
+
+QStringList sectionsOf(const QString& ini) {
+    QStringList sections;
+    const QString text = QString::fromUtf8(fs::readAll(ini).value_or(QByteArray()));
+    for (const QString& line : text.split(QLatin1String("\r\n"))) {
+        if (line.startsWith(u'['))
+            sections.append(line.mid(1, line.size() - 2));
+    }
+    return sections;
+}
+
+}  // namespace
+
+class PackageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        kw::test::ensureApplication();
+        if (::geteuid() != 0)
+            KW_CANNOT_RUN("installing a package needs root");
+        for (const char* tool : {"apt-get", "dpkg", "dpkg-shlibdeps", "desktop-file-validate",
+                                 "Xvfb", "trayer", "xwininfo", "setpriv"}) {
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+                KW_CANNOT_RUN(std::string("needs ") + tool);
+        }
+        if (packageInstalled()) {
+            if (!fs::facts(QLatin1String(kMarker)))
+                KW_CANNOT_RUN(
+                    "kopierwart is installed on this machine; the test will not remove it");
+            purgePackage();  // left behind by a killed run
+        }
+    }
+};
+
+TEST_F(PackageTest, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+
+    // The package of this build, as `cpack -G DEB` makes it.
+    const Result packed = run(
+        QStringLiteral(KW_CPACK_COMMAND),
+        {"-G", "DEB", "--config", qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/CPackConfig.cmake",
+         "-B", dir.path() + "/package"},
+        300000);
+    ASSERT_EQ(packed.exitCode, 0) << packed.output.toStdString();
+    const QStringList debs = QDir(dir.path() + "/package").entryList({"*.deb"}, QDir::Files);
+    ASSERT_EQ(debs.size(), 1) << packed.output.toStdString();
+    const QString deb = dir.path() + "/package/" + debs.front();
+    EXPECT_EQ(field(deb, "Package"), kPackage);
+    EXPECT_EQ(field(deb, "Version"), KW_PROJECT_VERSION);
+    EXPECT_TRUE(field(deb, "Maintainer").startsWith("Kopierwart-Projekt <"));
+    // Computed from the binary: the Qt libraries it links.
+    EXPECT_TRUE(field(deb, "Depends").contains(QRegularExpression("libqt6widgets6 \\(>= ")))
+        << field(deb, "Depends").toStdString();
+    const QString description = field(deb, "Description");
+    EXPECT_TRUE(description.contains("Zielverzeichnis") && description.contains("destination"))
+        << description.toStdString();
+
+    fs::replaceAtomically(QLatin1String(kMarker), "installed by the package test\n");
+    InstalledPackage cleanup;
+    const Result installed = run(QStringLiteral("apt-get"), {"install", "-y", deb});
+    ASSERT_EQ(installed.exitCode, 0) << installed.output.toStdString();
+    const QStringList files = run(QStringLiteral("dpkg"), {"-L", kPackage}).output.split(u'\n');
+
+    // The menu entry, its icon in the theme, the man page and the sound.
+    const Result valid = run(QStringLiteral("desktop-file-validate"),
+                             {"/usr/share/applications/kopierwart.desktop"});
+    EXPECT_EQ(valid.exitCode, 0) << valid.output.toStdString();
+    const QString entry = QString::fromUtf8(
+        fs::readAll("/usr/share/applications/kopierwart.desktop").value_or(QByteArray()));
+    EXPECT_TRUE(entry.contains("\nExec=Kopierwart\n") && entry.contains("\nIcon=kopierwart\n"));
+    const QByteArray icon =
+        fs::readAll("/usr/share/icons/hicolor/scalable/apps/kopierwart.svg").value_or(QByteArray());
+    EXPECT_TRUE(icon.contains("<svg")) << "icon missing from the hicolor theme";
+    EXPECT_TRUE(fs::readAll("/usr/share/icons/hicolor/48x48/apps/kopierwart.png")
+                    .value_or(QByteArray())
+                    .startsWith("\x89PNG"));
+    EXPECT_TRUE(fs::isReadableFile("/usr/share/man/man1/Kopierwart.1.gz"));
+    EXPECT_TRUE(kw::CanPlaySoundFile("/usr/share/kopierwart/Copy.wav"));
+
+    // A user starts it from the menu: an unprivileged account with a new home, an X display
+    // with a notification area.
+    const QString home = dir.path() + "/home";
+    fs::makePath(home);
+    ASSERT_EQ(run("chown", {"nobody:nogroup", home}).exitCode, 0);
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    Helper xvfb("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(xvfb.process().waitForReadyRead(15000)) << "Xvfb did not start";
+    const QString display = ':' + QString::fromLatin1(xvfb.process().readLine().trimmed());
+    QProcessEnvironment session;
+    session.insert("DISPLAY", display);
+    session.insert("HOME", home);
+    session.insert("PATH", "/usr/local/bin:/usr/bin:/bin");
+    session.insert("LANG", "C.UTF-8");
+    Helper trayer("trayer", {"--edge", "bottom", "--align", "right", "--height", "24"}, session);
+    const QString dataFolder = home + "/.config/Kopierwart/";
+    {
+        Helper program("setpriv",
+                       {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                        // Changing the user clears the parent-death signal: set it again.
+                        "--pdeathsig=TERM", "--", "Kopierwart"},
+                       session);
+        const QString log = dataFolder + "Kopierwart.Log";
+        ASSERT_TRUE(waitUntil(
+            [&] { return fs::readAll(log).value_or(QByteArray()).contains("Starting P2Pfinder"); },
+            30000))
+            << "the installed program did not start: "
+            << program.process().readAllStandardError().toStdString();
+        EXPECT_EQ(program.process().state(), QProcess::Running);
+        EXPECT_TRUE(waitUntil([&] { return iconInTray(display); })) << "no icon in the tray";
+
+        EXPECT_EQ(sectionsOf(dataFolder + "Kopierwart.ini"),
+                  QStringList({"Color", "Sound", "Destination", "MB", "Fl", "Intervall"}));
+        const QString ini =
+            QString::fromUtf8(fs::readAll(dataFolder + "Kopierwart.ini").value_or(QByteArray()));
+        EXPECT_TRUE(ini.contains("\r\nSound=" + dataFolder + "Copy.wav\r\n")) << ini.toStdString();
+        EXPECT_TRUE(ini.contains("\r\nColor=12582912\r\n"));
+        EXPECT_TRUE(ini.contains("\r\nDestination=" + home + "/Downloads/\r\n"));
+        EXPECT_TRUE(ini.contains("\r\nMB=0\r\n[Fl]\r\nFl=0\r\n[Intervall]\r\nIntervall=5\r\n"));
+        EXPECT_TRUE(kw::CanPlaySoundFile(dataFolder + "Copy.wav"));
+        EXPECT_EQ(fs::readAll(dataFolder + "Copy.wav"),
+                  fs::readAll("/usr/share/kopierwart/Copy.wav"));
+        const auto owner = run("stat", {"-c", "%U", dataFolder + "Kopierwart.ini"});
+        EXPECT_EQ(owner.output.trimmed(), "nobody");
+
+        program.stop();
+        EXPECT_TRUE(fs::readAll(log).value_or(QByteArray()).contains("*** Closing Kopierwart ***"));
+    }
+
+    // Removed, nothing of the package is left; the user's data stays theirs.
+    const Result purged = run(QStringLiteral("apt-get"), {"purge", "-y", kPackage});
+    EXPECT_EQ(purged.exitCode, 0) << purged.output.toStdString();
+    EXPECT_FALSE(packageInstalled());
+    for (const QString& file : files) {
+        if (file.isEmpty() || fs::isDirectory(file))
+            continue;
+        EXPECT_FALSE(fs::facts(file)) << "left behind: " << file.toStdString();
+    }
+    EXPECT_FALSE(fs::facts("/usr/share/kopierwart")) << "left behind: /usr/share/kopierwart";
+    EXPECT_TRUE(fs::isReadableFile(dataFolder + "Kopierwart.ini"));
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/windowsearch.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace kw::test {
+
+// A helper program that must not outlive a test run killed before its tear-down.
+std::unique_ptr<QProcess> startHelper(const QString& program, const QStringList& arguments);
+
+// An X server of our own (Xvfb) on a display it picks itself.
+class XvfbServer {
+public:
+    XvfbServer() = default;
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    // Empty text when the server accepts clients; otherwise why it does not.
+    QString start();
+    // ":N", once started.
+    QByteArray display() const { return m_display; }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QByteArray m_display;
+};
+
+// The test program that makes top-level windows on a display (tests/helpers/xwindows.cpp).
+class TestWindows {
+public:
+    TestWindows() = default;
+    // Ends the helper; the server then removes its windows.
+    ~TestWindows();
+    TestWindows(const TestWindows&) = delete;
+    TestWindows& operator=(const TestWindows&) = delete;
+
+    // Empty text when the helper runs on display; otherwise why it does not.
+    QString start(const QByteArray& display);
+
+    // A top-level window with the class names; an empty name leaves that property out.
+    WindowId window(const QString& className, const QString& instanceName, bool mapped,
+                    const QString& netWmName, const QString& wmName = {});
+    // A client inside a frame, as a reparenting window manager leaves it.
+    WindowId framed(const QString& className, const QString& caption);
+    WindowId child(WindowId parent, const QString& className);
+    void map(WindowId window) { command({"map", QString::number(window)}); }
+    void unmap(WindowId window) { command({"unmap", QString::number(window)}); }
+    void destroy(WindowId window) { command({"destroy", QString::number(window)}); }
+    // Windows created and destroyed as fast as the server takes them, until stopStorm, which
+    // answers how many.
+    void startStorm();
+    unsigned long stopStorm();
+
+private:
+    QByteArray command(const QStringList& fields);
+
+    std::unique_ptr<QProcess> m_process;
+};
+
+}  // namespace kw::test

@@ -1,0 +1,57 @@
+#include "ui/autostartbox.h"
+
+#include "core/autostart.h"
+#include "core/desktop.h"
+#include "core/eventlog.h"
+#include "platform/fs.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QSignalBlocker>
+
+namespace kw {
+
+QCheckBox* makeAutostartBox(QWidget* parent, const QRect& geometry, EventLog& log,
+                            Desktop& desktop) {
+    auto* box = new QCheckBox(QStringLiteral("Autostart"), parent);
+    box->setObjectName(QStringLiteral("ChkAutostart"));
+    box->setGeometry(geometry);
+    box->setToolTip(QStringLiteral("Kopierwart bei jeder Anmeldung starten"));
+    box->setCursor(Qt::PointingHandCursor);
+    box->setFocusPolicy(Qt::TabFocus);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    box->setPalette(palette);
+
+    const auto autostart = [] {
+        return Autostart(autostartFolder(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath()),
+                         QCoreApplication::applicationFilePath());
+    };
+    box->setChecked(autostart().enabled());
+    QObject::connect(box, &QCheckBox::toggled, box, [box, &log, &desktop, autostart](bool on) {
+        Autostart entry = autostart();
+        const int error = on ? entry.enable() : entry.disable();
+        if (error == 0) {
+            log.WriteLog((on ? QLatin1String("Autostart on: ") : QLatin1String("Autostart off: ")) +
+                         entry.entryPath());
+            return;
+        }
+        log.WriteLog(QLatin1String("Could not ") +
+                     (on ? QLatin1String("write ") : QLatin1String("remove ")) + entry.entryPath() +
+                     QLatin1String(": ") + fs::errorText(error));
+        {
+            // The box shows what the session will really do.
+            const QSignalBlocker blocker(box);
+            box->setChecked(entry.enabled());
+        }
+        desktop.ShowMessage(QStringLiteral("Fehler"),
+                            QLatin1String("Der Autostart-Eintrag '") + entry.entryPath() +
+                                (on ? QLatin1String("' kann nicht angelegt werden.")
+                                    : QLatin1String("' kann nicht entfernt werden.")),
+                            MB_ICONERROR);
+    });
+    return box;
+}
+
+}  // namespace kw

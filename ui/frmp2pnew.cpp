@@ -1,0 +1,172 @@
+#include "ui/frmp2pnew.h"
+
+#include "core/settings.h"
+#include "platform/placement.h"
+#include "ui/colors.h"
+#include "ui/listhover.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+
+namespace kw {
+namespace {
+
+constexpr qint32 kBlue = 0x00C00000;
+constexpr qint32 kYellow = 0x0000FFFF;
+constexpr qint32 kWhite = 0x00FFFFFF;
+
+void setBackground(QWidget* widget, qint32 color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, toQColor(color));
+    palette.setColor(QPalette::Base, toQColor(color));
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+void setForeground(QWidget* widget, qint32 color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, toQColor(color));
+    palette.setColor(QPalette::Text, toQColor(color));
+    widget->setPalette(palette);
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption,
+                  const QRect& geometry) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setGeometry(geometry);
+    setForeground(label, kWhite);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption,
+                        const QRect& geometry) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    button->setCursor(Qt::PointingHandCursor);
+    QFont font = button->font();
+    font.setBold(true);
+    button->setFont(font);
+    return button;
+}
+
+}  // namespace
+
+FrmP2Pnew::FrmP2Pnew(AppData& data, EventLog& log, Desktop& desktop, WindowSearch& search,
+                     QWidget* parent)
+    : QDialog(parent), m_data(data), m_log(log), m_desktop(desktop), m_search(search) {
+    setObjectName(QStringLiteral("frmP2Pnew"));
+    setWindowTitle(QStringLiteral("Neues P2P-Programm"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(440, 340);
+    createControls();
+    Form_Load();
+}
+
+void FrmP2Pnew::createControls() {
+    m_frame1 = new QGroupBox(QStringLiteral("Anwendung hinzufügen"), this);
+    m_frame1->setObjectName(QStringLiteral("Frame1"));
+    m_frame1->setGeometry(8, 4, 424, 294);
+    setForeground(m_frame1, kWhite);
+    makeLabel(m_frame1, "Label1",
+              QStringLiteral("Bitte wähle die Anwendung aus, die den P2P-Programmen hinzugefügt "
+                             "werden soll "),
+              {10, 20, 404, 34});
+    makeLabel(m_frame1, "Label2",
+              QStringLiteral("[und klicke disese mit der rechten Maustaste an]"),
+              {10, 54, 404, 18});
+    m_lbTask = new QListWidget(m_frame1);
+    m_lbTask->setObjectName(QStringLiteral("LBtask"));
+    m_lbTask->setGeometry(10, 76, 404, 208);
+    m_lbTask->setUniformItemSizes(true);
+    setBackground(m_lbTask, kBlue);
+    setForeground(m_lbTask, kYellow);
+    EnableListHover(m_lbTask);
+    m_lbTask->viewport()->installEventFilter(this);
+
+    QPushButton* refresh =
+        makeButton(this, "BurRefresh", QStringLiteral("Refresh"), {8, 306, 100, 26});
+    connect(refresh, &QPushButton::clicked, this, &FrmP2Pnew::RefreshWindowList);
+    QPushButton* cancel =
+        makeButton(this, "ButCancel", QStringLiteral("Abbrechen"), {332, 306, 100, 26});
+    connect(cancel, &QPushButton::clicked, this, &QWidget::close);
+
+    m_mnu = new QMenu(this);
+    m_mnu->setObjectName(QStringLiteral("mnu"));
+    QAction* add = m_mnu->addAction(QStringLiteral("Programm hinzufügen"));
+    add->setObjectName(QStringLiteral("mnuAdd"));
+    m_mnu->addSeparator()->setObjectName(QStringLiteral("mnuSep"));
+    // Choosing it only closes the menu.
+    m_mnu->addAction(QStringLiteral("Menu schließen"))->setObjectName(QStringLiteral("mnuClose"));
+    connect(add, &QAction::triggered, this, &FrmP2Pnew::mnuAdd_Click);
+}
+
+void FrmP2Pnew::Form_Load() {
+    PlaceForm(this, 2);
+    setBackground(this, m_data.My.ControlColor);
+    setBackground(m_frame1, m_data.My.ControlColor);
+    RefreshWindowList();
+}
+
+bool FrmP2Pnew::isOwnWindow(WindowId window, const QString& caption) const {
+    for (const QWidget* own : QApplication::topLevelWidgets()) {
+        // internalWinId, not winId: asking must not give a window a native handle.
+        if ((own->internalWinId() && WindowId(own->internalWinId()) == window) ||
+            own->windowTitle() == caption)
+            return true;
+    }
+    return false;
+}
+
+void FrmP2Pnew::RefreshWindowList() {
+    m_lbTask->clear();
+    const auto own = [this](WindowId window, const QString& caption) {
+        return isOwnWindow(window, caption);
+    };
+    for (const ListedWindow& line : ListableWindows(m_search, own)) {
+        auto* item = new QListWidgetItem(line.caption, m_lbTask);
+        item->setData(Qt::UserRole, QVariant::fromValue(line.window));
+    }
+}
+
+void FrmP2Pnew::mnuAdd_Click() {
+    const QListWidgetItem* item = m_lbTask->currentItem();
+    if (!item || !item->isSelected())
+        return;
+    const ListedWindow line{item->text(), item->data(Qt::UserRole).value<WindowId>()};
+    switch (AddP2PProgram(line, m_search, m_data, m_log, m_desktop)) {
+        case AddOutcome::Vanished:
+            RefreshWindowList();
+            break;
+        case AddOutcome::Added:
+            close();
+            break;
+        case AddOutcome::Duplicate:
+        case AddOutcome::Declined:
+            break;
+    }
+}
+
+bool FrmP2Pnew::LBtask_MouseDown(QMouseEvent* event) {
+    const QListWidgetItem* item = m_lbTask->currentItem();
+    if (event->button() != Qt::RightButton || !item || !item->isSelected())
+        return false;
+    m_mnu->exec(event->globalPosition().toPoint());
+    return true;
+}
+
+bool FrmP2Pnew::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_lbTask->viewport() && event->type() == QEvent::MouseButtonPress)
+        return LBtask_MouseDown(static_cast<QMouseEvent*>(event));
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace kw
