@@ -44,6 +44,7 @@ public:
     bool PlaySoundFile(int, const QString&) override { return true; }
     void ShellOpen(const QString&, const QString&) override {}
     void OpenTextFile(const QString&) override {}
+    void OpenDocument(const QString&) override {}
     std::unique_ptr<CopyProgress> CreateProgressWindow() override {
         return std::make_unique<SilentProgress>();
     }
