@@ -246,6 +246,7 @@ void Program::Form_Unload() {
     m_log.WriteLog(QLatin1String("*** Closing ") + m_data.My.ProgramTitle + QLatin1String(" ***"));
     for (int i = 0; i < 3; ++i)
         m_log.WriteLog(QString());
+    m_log.flush();
     fadeOut();
     m_endProcess();
 }

@@ -5,8 +5,13 @@
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 
+#include <utility>
+
 namespace kw {
 namespace {
+
+// How long a held line may wait for the file: what a killed program can lose of its log.
+constexpr int kHeldLinesMaximumAgeMs = 1000;
 
 bool isContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -22,14 +27,24 @@ QString spareOf(const QString& logPath) {
 }  // namespace
 
 void AppendLogFile(const QString& path, const QString& text, int maximum, const QDateTime& now) {
+    AppendLogFile(path, QList<StampedLine>{{now, text}}, maximum);
+}
+
+void AppendLogFile(const QString& path, const QList<StampedLine>& lines, int maximum) {
+    if (lines.isEmpty())
+        return;
     QByteArray content = fs::readAll(path).value_or(QByteArray());
-    if (content.endsWith(kCrLf))
-        content.chop(2);
-    if (!text.isEmpty()) {
-        content += encodeLocal(dateText(now) + QLatin1Char('/') + timeText(now) +
-                               QLatin1String(" -> ") + text);
+    for (const StampedLine& line : lines) {
+        if (content.endsWith(kCrLf))
+            content.chop(2);
+        if (!line.text.isEmpty()) {
+            content += encodeLocal(dateText(line.time) + QLatin1Char('/') + timeText(line.time) +
+                                   QLatin1String(" -> ") + line.text);
+        }
+        content += kCrLf;
+        content += kCrLf;
     }
-    content += kCrLf;
+    content.chop(2);
     if (maximum > 0 && content.size() > maximum - 2) {
         qsizetype cut = content.size() - (maximum - 2);
         while (cut < content.size() && isContinuationByte(content[cut]))
@@ -40,7 +55,33 @@ void AppendLogFile(const QString& path, const QString& text, int maximum, const 
     fs::replaceThroughSpare(path, spareOf(path), content);
 }
 
-EventLog::EventLog(Clock clock) : m_clock(std::move(clock)) {}
+EventLog::EventLog(Clock clock) : m_clock(std::move(clock)) {
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(kHeldLinesMaximumAgeMs);
+    QObject::connect(&m_flushTimer, &QTimer::timeout, [this] { flush(); });
+}
+
+EventLog::~EventLog() {
+    flush();
+}
+
+void EventLog::holdFileLines() {
+    ++m_holds;
+}
+
+void EventLog::releaseFileLines() {
+    if (m_holds > 0 && --m_holds == 0)
+        flush();
+}
+
+void EventLog::flush() {
+    m_flushTimer.stop();
+    if (m_heldLines.isEmpty())
+        return;
+    const QList<StampedLine> lines = std::exchange(m_heldLines, {});
+    if (!m_logFile.isEmpty())
+        AppendLogFile(m_logFile, lines, kLogFileMaximum);
+}
 
 void EventLog::WriteLog(const QString& text) {
     if (m_window) {
@@ -55,8 +96,20 @@ void EventLog::WriteLog(const QString& text) {
         m_window->appendLine(line);
         m_window->selectLastLine();
     }
-    if (!m_logFile.isEmpty())
+    if (m_logFile.isEmpty())
+        return;
+    if (m_holds == 0) {
         AppendLogFile(m_logFile, text, kLogFileMaximum, m_clock());
+        return;
+    }
+    if (m_heldLines.isEmpty()) {
+        m_heldSince.start();
+        m_flushTimer.start();
+    }
+    m_heldLines.append({m_clock(), text});
+    // A pass that does not yield to the event loop still writes its lines every second.
+    if (m_heldSince.elapsed() >= kHeldLinesMaximumAgeMs)
+        flush();
 }
 
 }  // namespace kw

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -26,12 +29,22 @@ inline constexpr int kLogFileMaximum = 50000;
 void AppendLogFile(const QString& path, const QString& text, int maximum,
                    const QDateTime& now = QDateTime::currentDateTime());
 
+struct StampedLine {
+    QDateTime time;
+    QString text;
+};
+// The same for several lines at once: one rewrite of the file for all of them.
+void AppendLogFile(const QString& path, const QList<StampedLine>& lines, int maximum);
+
 // The one reporting routine: every line goes to the debug window and to the log file.
 class EventLog {
 public:
     using Clock = std::function<QDateTime()>;
 
     explicit EventLog(Clock clock = &QDateTime::currentDateTime);
+    ~EventLog();
+    EventLog(const EventLog&) = delete;
+    EventLog& operator=(const EventLog&) = delete;
 
     void setLogFile(const QString& path) { m_logFile = path; }
     const QString& logFile() const { return m_logFile; }
@@ -40,10 +53,22 @@ public:
 
     void WriteLog(const QString& text);
 
+    // While lines are held, the debug window shows each at once but the file gets them together:
+    // a second after the first held line at the latest, and when the hold ends. A burst of
+    // thousands of lines then costs a few rewrites of the capped file, not one per line.
+    void holdFileLines();
+    void releaseFileLines();
+    // Writes the held lines now.
+    void flush();
+
 private:
     Clock m_clock;
     QString m_logFile;
     DebugWindow* m_window = nullptr;
+    int m_holds = 0;
+    QList<StampedLine> m_heldLines;
+    QElapsedTimer m_heldSince;
+    QTimer m_flushTimer;
 };
 
 }  // namespace kw

@@ -23,6 +23,11 @@ namespace {
 
 const QString kCrLfText = QString::fromLatin1(kCrLf);
 
+// Events of one burst come close together: one tick for all of them.
+constexpr int kArrivalDelayMs = 100;
+constexpr int kYieldEveryMs = 50;
+constexpr int kStatisticsEveryMs = 1000;
+
 QString quoted(const QString& text) {
     return QLatin1Char('\'') + text + QLatin1Char('\'');
 }
@@ -78,8 +83,13 @@ qint64 nowMs() {
 }  // namespace
 
 ScanEngine::ScanEngine(AppData& data, EventLog& log, Desktop& desktop, QObject* parent)
-    : QObject(parent), m_data(data), m_log(log), m_desktop(desktop) {
+    : QObject(parent), m_data(data), m_log(log), m_desktop(desktop), m_arrivals([this] {
+          fileArrived();
+      }) {
     connect(&m_timer, &QTimer::timeout, this, &ScanEngine::Timer_Timer);
+    m_arrivalDelay.setSingleShot(true);
+    m_arrivalDelay.setInterval(kArrivalDelayMs);
+    connect(&m_arrivalDelay, &QTimer::timeout, this, &ScanEngine::runArrivalTick);
 }
 
 ScanEngine::~ScanEngine() = default;
@@ -89,14 +99,38 @@ void ScanEngine::Timer_Timer() {
         return;
     m_scanBusy = true;
     m_failure.reset();
+    m_log.holdFileLines();
+    m_sinceYield.start();
     runTick();
+    writeStatistics(true);
     if (m_failure && !m_abandoned && m_failure->code > 0 && m_failure->code != kIndexOutOfRange) {
         m_log.WriteLog(QLatin1String("TimerError (") + QString::number(m_failure->code) +
                        QLatin1Char(')'));
         m_log.WriteLog(QLatin1String("ErrorDescription: ") + m_failure->description);
     }
     m_failure.reset();
+    m_log.releaseFileLines();
     m_scanBusy = false;
+    if (m_arrivalTickWanted && !m_abandoned) {
+        m_arrivalTickWanted = false;
+        m_arrivalDelay.start();
+    }
+}
+
+void ScanEngine::fileArrived() {
+    if (!m_arrivalDelay.isActive())
+        m_arrivalDelay.start();
+}
+
+void ScanEngine::runArrivalTick() {
+    // Before start-up has enabled the timer, and after shutdown, only the timer's ticks count.
+    if (m_abandoned || !m_timer.isActive())
+        return;
+    if (m_scanBusy) {
+        m_arrivalTickWanted = true;
+        return;
+    }
+    Timer_Timer();
 }
 
 void ScanEngine::butGoTimer_Click() {
@@ -241,6 +275,9 @@ void ScanEngine::removeAbandonedCopiesIn(const QString& folder) {
 void ScanEngine::Abandon() {
     m_abandoned = true;
     m_timer.stop();
+    m_arrivalDelay.stop();
+    m_arrivals.watch(QString());
+    writeStatistics(true);
 }
 
 void ScanEngine::runTick() {
@@ -271,8 +308,11 @@ ScanEngine::Step ScanEngine::filePass() {
     if (!names)
         return fail(kListingFailed, QLatin1String("The watched folder ") + quoted(m_passSource) +
                                         QLatin1String(" cannot be listed"));
+    m_arrivals.watch(m_passSource);
     const qsizetype count = m_LBf.size();
     for (qsizetype i = 0; i < count; ++i) {
+        if (!yieldNowAndThen())
+            return Step::Stop;
         const Step step = decideFile(m_LBf.at(i));
         if (step != Step::Next)
             return step;
@@ -503,7 +543,9 @@ void ScanEngine::recordMove(const QString& sourcePath, const QString& destinatio
         m_log.WriteLog(QLatin1String("Can't write ") + quoted(sourcePath) +
                        QLatin1String(" into the register ") + quoted(my.CopyListFile));
     m_data.CopiedFiles.append(key);
-    Q_EMIT statisticsChanged(AddToStatistics(my, size));
+    Q_EMIT statisticsChanged(CountSavedFile(my, size));
+    m_statisticsUnwritten = true;
+    writeStatistics(false);
     addToLBfiles(destinationPath);
 }
 
@@ -513,8 +555,20 @@ void ScanEngine::addToLBfiles(const QString& destinationPath) {
     const auto position = std::lower_bound(
         m_LBfiles.begin(), m_LBfiles.end(), destinationPath,
         [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    const auto row = int(position - m_LBfiles.begin());
     m_LBfiles.insert(position, destinationPath);
-    Q_EMIT copiedFilesChanged();
+    Q_EMIT copiedFileAdded(row, destinationPath);
+}
+
+void ScanEngine::writeStatistics(bool evenIfRecent) {
+    if (!m_statisticsUnwritten)
+        return;
+    if (!evenIfRecent && m_sinceStatisticsWritten.isValid() &&
+        m_sinceStatisticsWritten.elapsed() < kStatisticsEveryMs)
+        return;
+    WriteStatistics(m_data.My);
+    m_statisticsUnwritten = false;
+    m_sinceStatisticsWritten.start();
 }
 
 ScanEngine::Step ScanEngine::renameCollision(const fs::HeldSource& source,
@@ -548,7 +602,12 @@ ScanEngine::Step ScanEngine::renameCollision(const fs::HeldSource& source,
 
 bool ScanEngine::yieldToEvents() {
     QCoreApplication::processEvents();
+    m_sinceYield.start();
     return !m_abandoned;
+}
+
+bool ScanEngine::yieldNowAndThen() {
+    return m_sinceYield.elapsed() < kYieldEveryMs || yieldToEvents();
 }
 
 ScanEngine::Step ScanEngine::fail(int code, const QString& description) {

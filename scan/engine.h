@@ -1,11 +1,13 @@
 #pragma once
 
 #include "platform/filemove.h"
+#include "platform/folderwatch.h"
 #include "scan/failure.h"
 #include "scan/repeatfailures.h"
 #include "scan/useddestinations.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QStringList>
@@ -57,7 +59,8 @@ Q_SIGNALS:
     // A folder setting was cleared: the main window shows its prompt again (SetText).
     void foldersCleared();
     void statisticsChanged(const QString& caption);
-    void copiedFilesChanged();
+    // destinationPath now stands at row of LBfiles.
+    void copiedFileAdded(int row, const QString& destinationPath);
     // The destination's file system has gone (waiting) or is back; mountPoint is where it was.
     void destinationWaiting(bool waiting, const QString& mountPoint);
 
@@ -92,6 +95,15 @@ private:
     void addToLBfiles(const QString& destinationPath);
     // Lets pending events run; false when the engine was abandoned meanwhile.
     bool yieldToEvents();
+    // A long pass lets the window react every few milliseconds, also between renames that need
+    // no copy and so no chunk to yield after.
+    bool yieldNowAndThen();
+    // A file arrived in the watched folder: a tick runs shortly, whatever the interval.
+    void fileArrived();
+    void runArrivalTick();
+    // The settings file gets the statistics at most once a second during a burst, and at the
+    // end of every tick.
+    void writeStatistics(bool evenIfRecent);
     Step fail(int code, const QString& description);
     // Checks whether the destination's file system has gone, says so when that changes and
     // remembers where a present destination lies.
@@ -104,6 +116,12 @@ private:
     EventLog& m_log;
     Desktop& m_desktop;
     QTimer m_timer;
+    FolderWatch m_arrivals;
+    QTimer m_arrivalDelay;
+    bool m_arrivalTickWanted = false;
+    QElapsedTimer m_sinceYield;
+    bool m_statisticsUnwritten = false;
+    QElapsedTimer m_sinceStatisticsWritten;
     bool m_scanBusy = false;
     bool m_abandoned = false;
     bool m_destinationAway = false;

@@ -94,14 +94,23 @@ QString StatisticsCaption(const QString& savedFileCount, const QString& savedMeg
 }
 
 QString AddToStatistics(Settings& my, qint64 size) {
+    const QString caption = CountSavedFile(my, size);
+    WriteStatistics(my);
+    return caption;
+}
+
+QString CountSavedFile(Settings& my, qint64 size) {
     const qint64 files = parseInteger(my.SavedFileCount).value_or(0) + 1;
     my.SavedFileCount = QString::number(files);
     const double megabytes = parseDecimal(my.SavedMegabytes).value_or(0.0) +
                              roundHalfEven(double(size) / 1024.0 / 1024.0, 2);
     my.SavedMegabytes = decimalText(megabytes);
+    return StatisticsCaption(my.SavedFileCount, my.SavedMegabytes);
+}
+
+void WriteStatistics(const Settings& my) {
     WriteIniValue(my.INI, QStringLiteral("MB"), QStringLiteral("MB"), my.SavedMegabytes);
     WriteIniValue(my.INI, QStringLiteral("Fl"), QStringLiteral("Fl"), my.SavedFileCount);
-    return StatisticsCaption(my.SavedFileCount, my.SavedMegabytes);
 }
 
 }  // namespace kw

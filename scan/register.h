@@ -32,5 +32,9 @@ QString StatisticsCaption(const QString& savedFileCount, const QString& savedMeg
 // Adds one file of size bytes to the statistics in my (megabytes rounded to two decimals, halves
 // to even), writes "MB" and "Fl" to the settings file and answers the new caption.
 QString AddToStatistics(Settings& my, qint64 size);
+// The same in two steps, so that a burst of files writes the settings file once: the count in my
+// with the new caption, then "MB" and "Fl" written.
+QString CountSavedFile(Settings& my, qint64 size);
+void WriteStatistics(const Settings& my);
 
 }  // namespace kw

@@ -139,7 +139,7 @@ FrmMain::FrmMain(AppData& data, EventLog& log, Desktop& desktop, ScanEngine& eng
     m_blink.start();
 
     connect(&m_engine, &ScanEngine::statisticsChanged, this, &FrmMain::setStatisticsCaption);
-    connect(&m_engine, &ScanEngine::copiedFilesChanged, this, &FrmMain::showCopiedFiles);
+    connect(&m_engine, &ScanEngine::copiedFileAdded, this, &FrmMain::insertCopiedFile);
     connect(&m_engine, &ScanEngine::foldersCleared, this, &FrmMain::SetText);
     // A destination whose file system has gone says so in its frame until it is back.
     connect(&m_engine, &ScanEngine::destinationWaiting, this,
@@ -332,9 +332,8 @@ void FrmMain::setSoundFileText(const QString& file) {
     m_textSound->setText(file);
 }
 
-void FrmMain::showCopiedFiles() {
-    m_lbFiles->clear();
-    m_lbFiles->addItems(m_engine.LBfiles());
+void FrmMain::insertCopiedFile(int row, const QString& destinationPath) {
+    m_lbFiles->insertItem(row, destinationPath);
 }
 
 void FrmMain::applyColorScheme() {

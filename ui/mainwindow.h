@@ -57,7 +57,7 @@ public:
     void applyInterval(int seconds);
     void setStatisticsCaption(const QString& caption);
     void setSoundFileText(const QString& file);
-    void showCopiedFiles();
+    void insertCopiedFile(int row, const QString& destinationPath);
     void applyColorScheme();
     // LabelMail and LabelPage become links: yellow, blue and underlined under the pointer.
     void makeHyperlinks();
