@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 
-#include <cerrno>
 #include <memory>
 
 namespace kw {
@@ -85,7 +84,9 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
     if (result == kCopied) {
         // Another program may have put a file of that name there while the copy ran.
         error = copy.commit(name);
-        result = error == 0 ? kCopied : error == EEXIST ? kDestinationExists : failureCode(error);
+        result = error == 0                                    ? kCopied
+                 : fs::problemOf(error) == fs::Problem::Exists ? kDestinationExists
+                                                               : failureCode(error);
     }
     outcome.bytes = copy.copied();
     if (result != kCopied) {

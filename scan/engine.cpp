@@ -21,8 +21,6 @@
 namespace kw {
 namespace {
 
-const QString kCrLfText = QString::fromLatin1(kCrLf);
-
 // Events of one burst come close together: one tick for all of them.
 constexpr int kArrivalDelayMs = 100;
 constexpr int kYieldEveryMs = 50;
