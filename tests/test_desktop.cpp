@@ -62,6 +62,49 @@ TEST_F(SoundTest, TextTruncatedCompressedMissingAndPipeFilesAreNotPlayable) {
         EXPECT_FALSE(kw::CanPlaySoundFile(path(name))) << name;
 }
 
+// Sets an environment variable for the lifetime of this object.
+class EnvironmentValue {
+public:
+    EnvironmentValue(const char* name, const QByteArray& value)
+        : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name)) {
+        qputenv(name, value);
+    }
+    ~EnvironmentValue() {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    QByteArray m_old;
+    bool m_had;
+};
+
+TEST_F(SoundTest, ASystemSoundInAFolderNamedInOtherBytesReachesThePlayerUnchanged) {
+    // A data folder whose name is not UTF-8, holding the theme's information sound.
+    const QByteArray data = kw::encodeLocal(dir.path()) + "/Kl\xe4nge";
+    const QString sound =
+        kw::decodeLocal(data + "/sounds/freedesktop/stereo/dialog-information.oga");
+    ASSERT_EQ(kw::fs::makePath(kw::decodeLocal(data + "/sounds/freedesktop/stereo")), 0);
+    writeFile(sound, "OggS");
+    // A player that writes down the file it was given.
+    const QString bin = path("bin");
+    ASSERT_EQ(kw::fs::makePath(bin), 0);
+    const QString marker = path("played");
+    writeFile(bin + "/paplay", "#!/bin/sh\nprintf '%s' \"$1\" > \"" + marker.toUtf8() +
+                                   ".tmp\"\nmv \"" + marker.toUtf8() + ".tmp\" \"" +
+                                   marker.toUtf8() + "\"\n");
+    ASSERT_EQ(::chmod(kw::encodeLocal(bin + "/paplay").constData(), 0700), 0);
+    const EnvironmentValue dataHome("XDG_DATA_HOME", data);
+    const EnvironmentValue programs("PATH", kw::encodeLocal(bin) + ":" + qgetenv("PATH"));
+
+    ASSERT_TRUE(kw::PlaySystemSound(12));  // SystemAsterisk
+    ASSERT_TRUE(kw::test::waitUntil([&] { return kw::fs::isReadableFile(marker); }, 20000));
+    EXPECT_EQ(*kw::fs::readAll(marker), kw::encodeLocal(sound));
+}
+
 // Records what the desktop's default handler would have opened.
 class ShellTest : public QObject, public DesktopTest {
     Q_OBJECT

@@ -3,6 +3,7 @@
 #include "core/wave.h"
 #include "platform/fs.h"
 #include "platform/spawn.h"
+#include "platform/textcodec.h"
 
 #include <QApplication>
 #include <QAudioFormat>
@@ -161,16 +162,31 @@ bool startDetachedPlayer(const QString& file) {
     return false;
 }
 
+// The desktop's data folders, best first, as the environment names them. Read as bytes, so a
+// folder whose name is not UTF-8 is still found.
+QStringList dataFolders() {
+    QStringList folders;
+    const QByteArray home = qgetenv("XDG_DATA_HOME");
+    folders.append(decodeLocal(home.startsWith('/') ? home : qgetenv("HOME") + "/.local/share"));
+    QByteArray shared = qgetenv("XDG_DATA_DIRS");
+    if (shared.isEmpty())
+        shared = "/usr/local/share:/usr/share";
+    for (const QByteArray& folder : shared.split(':')) {
+        if (folder.startsWith('/'))
+            folders.append(decodeLocal(folder));
+    }
+    return folders;
+}
+
 // The desktop sound-theme file that stands for the event, empty when the theme has none.
 QString SystemSoundFile(int index) {
     if (!validIndex(index))
         return {};
-    const QStringList dataFolders =
-        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    const QStringList folders = dataFolders();
     for (const char* name : kSystemSounds[size_t(index)].themeNames) {
         if (!name)
             continue;
-        for (const QString& folder : dataFolders) {
+        for (const QString& folder : folders) {
             for (const char* extension : {".oga", ".ogg", ".wav"}) {
                 const QString path = folder + QLatin1String("/sounds/freedesktop/stereo/") +
                                      QLatin1String(name) + QLatin1String(extension);
