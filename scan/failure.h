@@ -9,7 +9,8 @@ namespace kw {
 inline constexpr int kInvalidArgument = 5;
 // Taking the bound of an array without elements; the tick ends without a report.
 inline constexpr int kIndexOutOfRange = 9;
-// An operating-system call failed: kSystemFailure + errno (for example 1028, no space left).
+// An operating-system call failed: kSystemFailure + the system's error number (for example 1028,
+// no space left).
 inline constexpr int kSystemFailure = 1000;
 // The source grew, shrank, was rewritten or replaced while it was copied; tried again later.
 inline constexpr int kSourceChanged = 2001;
