@@ -3,7 +3,6 @@
 // and the time from a file's arrival to its move with a 60 s scan interval.
 // KW_BENCH_DIR picks the file system of both folders (default /tmp); the cross-file-system cases
 // put the destination on a tmpfs they mount (root) or in KW_BENCH_OTHER_DIR.
-#include "bench/silentdesktop.h"
 #include "core/desktop.h"
 #include "core/eventlog.h"
 #include "core/settings.h"
@@ -26,13 +25,35 @@
 #include <memory>
 
 using namespace kw;
-using kw::bench::benchFolder;
-using kw::bench::SilentDesktop;
 
 namespace {
 
 constexpr int kBurstFiles = 10'000;
 constexpr int kBurstFileSize = 10'000;
+
+class SilentProgress : public CopyProgress {
+public:
+    void SetOption(qint64, qint64, const QString&, bool) override {}
+    void SetValue(qint64) override {}
+    void SetMessage(const QString&) override {}
+};
+
+class SilentDesktop : public Desktop {
+public:
+    int ShowMessage(const QString&, const QString&, int) override { return IDOK; }
+    bool PlaySoundFile(int, const QString&) override { return true; }
+    void ShellOpen(const QString&, const QString&) override {}
+    void OpenTextFile(const QString&) override {}
+    void OpenDocument(const QString&) override {}
+    std::unique_ptr<CopyProgress> CreateProgressWindow() override {
+        return std::make_unique<SilentProgress>();
+    }
+};
+
+QString envFolder(const char* name, const QString& fallback) {
+    const QByteArray folder = qgetenv(name);
+    return folder.isEmpty() ? fallback : QString::fromLocal8Bit(folder);
+}
 
 void run(const QString& program, const QStringList& arguments) {
     QProcess process;
@@ -50,7 +71,7 @@ void shell(const QString& command) {
 class OtherFileSystem {
 public:
     OtherFileSystem() : m_dir(QDir::tempPath() + QStringLiteral("/kw-bench-other-XXXXXX")) {
-        m_path = benchFolder("KW_BENCH_OTHER_DIR", QString());
+        m_path = envFolder("KW_BENCH_OTHER_DIR", QString());
         if (!m_path.isEmpty())
             return;
         m_path = m_dir.path();
@@ -76,7 +97,7 @@ private:
 // Watched, destination and data folder, and the run's state, as the program has them.
 struct Run {
     explicit Run(const QString& destinationRoot = QString())
-        : dir(benchFolder("KW_BENCH_DIR", QStringLiteral("/tmp")) +
+        : dir(envFolder("KW_BENCH_DIR", QStringLiteral("/tmp")) +
               QStringLiteral("/kw-bench-XXXXXX")) {
         const QString root = dir.path() + QLatin1Char('/');
         source = root + QStringLiteral("in/");

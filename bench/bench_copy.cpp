@@ -5,7 +5,6 @@
 // whose copies lie in the destination. Set KW_BENCH_DIR to measure on another file system than
 // /tmp, and KW_BENCH_OTHER_DIR to name the other file system of the moves across file systems
 // (default /dev/shm).
-#include "bench/silentdesktop.h"
 #include "core/desktop.h"
 #include "core/eventlog.h"
 #include "core/settings.h"
@@ -26,8 +25,6 @@
 #include <memory>
 
 using namespace kw;
-using kw::bench::benchFolder;
-using kw::bench::SilentDesktop;
 
 namespace {
 
@@ -35,13 +32,36 @@ constexpr qint64 kLargeFile = qint64(1) << 30;
 constexpr int kFiles = 10'000;
 constexpr int kRegisterSize = 100'000;
 
+class SilentProgress : public CopyProgress {
+public:
+    void SetOption(qint64, qint64, const QString&, bool) override {}
+    void SetValue(qint64) override {}
+    void SetMessage(const QString&) override {}
+};
+
+class SilentDesktop : public Desktop {
+public:
+    int ShowMessage(const QString&, const QString&, int) override { return IDOK; }
+    bool PlaySoundFile(int, const QString&) override { return true; }
+    void ShellOpen(const QString&, const QString&) override {}
+    void OpenDocument(const QString&) override {}
+    void OpenTextFile(const QString&) override {}
+    std::unique_ptr<CopyProgress> CreateProgressWindow() override {
+        return std::make_unique<SilentProgress>();
+    }
+};
+
+QString benchFolder(const char* variable, const char* fallback) {
+    const QByteArray folder = qgetenv(variable);
+    return QString::fromLocal8Bit(folder.isEmpty() ? QByteArray(fallback) : folder);
+}
+
 // Watched, destination and data folder in one temporary folder, and the run's state. With
 // acrossFileSystems the destination lies in a temporary folder on the other file system.
 struct Run {
     explicit Run(bool acrossFileSystems = false)
-        : dir(benchFolder("KW_BENCH_DIR", QStringLiteral("/tmp")) +
-              QStringLiteral("/kw-bench-XXXXXX")),
-          otherDir(benchFolder("KW_BENCH_OTHER_DIR", QStringLiteral("/dev/shm")) +
+        : dir(benchFolder("KW_BENCH_DIR", "/tmp") + QStringLiteral("/kw-bench-XXXXXX")),
+          otherDir(benchFolder("KW_BENCH_OTHER_DIR", "/dev/shm") +
                    QStringLiteral("/kw-bench-XXXXXX")) {
         const QString root = dir.path() + QLatin1Char('/');
         source = root + QStringLiteral("in/");
