@@ -3,7 +3,7 @@
 // and the time from a file's arrival to its move with a 60 s scan interval.
 // KW_BENCH_DIR picks the file system of both folders (default /tmp); the cross-file-system cases
 // put the destination on a tmpfs they mount (root) or in KW_BENCH_OTHER_DIR.
-#include "core/desktop.h"
+#include "bench/silentdesktop.h"
 #include "core/eventlog.h"
 #include "core/settings.h"
 #include "platform/fs.h"
@@ -22,33 +22,16 @@
 #include <QThread>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 using namespace kw;
+using kw::bench::SilentDesktop;
 
 namespace {
 
 constexpr int kBurstFiles = 10'000;
 constexpr int kBurstFileSize = 10'000;
-
-class SilentProgress : public CopyProgress {
-public:
-    void SetOption(qint64, qint64, const QString&, bool) override {}
-    void SetValue(qint64) override {}
-    void SetMessage(const QString&) override {}
-};
-
-class SilentDesktop : public Desktop {
-public:
-    int ShowMessage(const QString&, const QString&, int) override { return IDOK; }
-    bool PlaySoundFile(int, const QString&) override { return true; }
-    void ShellOpen(const QString&, const QString&) override {}
-    void OpenTextFile(const QString&) override {}
-    void OpenDocument(const QString&) override {}
-    std::unique_ptr<CopyProgress> CreateProgressWindow() override {
-        return std::make_unique<SilentProgress>();
-    }
-};
 
 QString envFolder(const char* name, const QString& fallback) {
     const QByteArray folder = qgetenv(name);
@@ -141,8 +124,9 @@ struct Run {
     SilentDesktop desktop;
 };
 
-// Ticks until the watched folder is empty, as the running program would.
-void moveBurstThroughEngine(benchmark::State& state, bool acrossFileSystems) {
+// Times move over a fresh burst in every round; move answers false when it left files behind.
+void timeBurst(benchmark::State& state, bool acrossFileSystems,
+               const std::function<bool(Run&)>& move) {
     for (auto _ : state) {
         OtherFileSystem other;
         if (acrossFileSystems && other.path().isEmpty()) {
@@ -152,55 +136,50 @@ void moveBurstThroughEngine(benchmark::State& state, bool acrossFileSystems) {
         Run r(acrossFileSystems ? other.path() : QString());
         r.makeBurst();
         run(QStringLiteral("sync"), {});
-        ScanEngine engine(r.data, r.log, r.desktop);
         QElapsedTimer timer;
         timer.start();
-        for (int tick = 0; tick < 10 && !r.sourceEmpty(); ++tick)
-            engine.Timer_Timer();
+        const bool moved = move(r);
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
-        if (!r.sourceEmpty() ||
-            r.data.CopiedFiles.keys().value_or(QStringList()).size() != kBurstFiles) {
-            state.SkipWithError("the engine left files behind");
+        if (!moved) {
+            state.SkipWithError("files were left behind");
             break;
         }
     }
+}
+
+// Ticks until the watched folder is empty, as the running program would.
+bool moveThroughEngine(Run& r) {
+    ScanEngine engine(r.data, r.log, r.desktop);
+    for (int tick = 0; tick < 10 && !r.sourceEmpty(); ++tick)
+        engine.Timer_Timer();
+    return r.sourceEmpty() &&
+           r.data.CopiedFiles.keys().value_or(QStringList()).size() == kBurstFiles;
+}
+
+QString quotedForShell(const QString& folder) {
+    return QLatin1Char('\'') + folder + QLatin1Char('\'');
 }
 
 void BurstSameFileSystemThroughEngine(benchmark::State& state) {
-    moveBurstThroughEngine(state, false);
+    timeBurst(state, false, moveThroughEngine);
 }
 void BurstAcrossFileSystemsThroughEngine(benchmark::State& state) {
-    moveBurstThroughEngine(state, true);
+    timeBurst(state, true, moveThroughEngine);
 }
-
-void moveBurstWithTools(benchmark::State& state, bool acrossFileSystems) {
-    for (auto _ : state) {
-        OtherFileSystem other;
-        if (acrossFileSystems && other.path().isEmpty()) {
-            state.SkipWithError("no second file system (run as root or set KW_BENCH_OTHER_DIR)");
-            break;
-        }
-        Run r(acrossFileSystems ? other.path() : QString());
-        r.makeBurst();
-        run(QStringLiteral("sync"), {});
-        const QString in = QStringLiteral("'") + r.source + QStringLiteral("'");
-        const QString out = QStringLiteral("'") + r.destination + QStringLiteral("'");
-        QElapsedTimer timer;
-        timer.start();
-        if (acrossFileSystems)
-            shell(QStringLiteral("cp -p ") + in + QStringLiteral("* ") + out +
-                  QStringLiteral(" && sync && rm ") + in + QStringLiteral("*"));
-        else
-            shell(QStringLiteral("mv ") + in + QStringLiteral("* ") + out);
-        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
-    }
-}
-
 void BurstSameFileSystemWithMv(benchmark::State& state) {
-    moveBurstWithTools(state, false);
+    timeBurst(state, false, [](Run& r) {
+        shell(QStringLiteral("mv ") + quotedForShell(r.source) + QStringLiteral("* ") +
+              quotedForShell(r.destination));
+        return r.sourceEmpty();
+    });
 }
 void BurstAcrossFileSystemsWithCpSyncRm(benchmark::State& state) {
-    moveBurstWithTools(state, true);
+    timeBurst(state, true, [](Run& r) {
+        const QString in = quotedForShell(r.source);
+        shell(QStringLiteral("cp -p ") + in + QStringLiteral("* ") + quotedForShell(r.destination) +
+              QStringLiteral(" && sync && rm ") + in + QStringLiteral("*"));
+        return r.sourceEmpty();
+    });
 }
 
 // A file written and closed in the watched folder while the engine runs with a 60 s interval:

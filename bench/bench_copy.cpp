@@ -5,7 +5,7 @@
 // whose copies lie in the destination. Set KW_BENCH_DIR to measure on another file system than
 // /tmp, and KW_BENCH_OTHER_DIR to name the other file system of the moves across file systems
 // (default /dev/shm).
-#include "core/desktop.h"
+#include "bench/silentdesktop.h"
 #include "core/eventlog.h"
 #include "core/settings.h"
 #include "platform/fs.h"
@@ -25,31 +25,13 @@
 #include <memory>
 
 using namespace kw;
+using kw::bench::SilentDesktop;
 
 namespace {
 
 constexpr qint64 kLargeFile = qint64(1) << 30;
 constexpr int kFiles = 10'000;
 constexpr int kRegisterSize = 100'000;
-
-class SilentProgress : public CopyProgress {
-public:
-    void SetOption(qint64, qint64, const QString&, bool) override {}
-    void SetValue(qint64) override {}
-    void SetMessage(const QString&) override {}
-};
-
-class SilentDesktop : public Desktop {
-public:
-    int ShowMessage(const QString&, const QString&, int) override { return IDOK; }
-    bool PlaySoundFile(int, const QString&) override { return true; }
-    void ShellOpen(const QString&, const QString&) override {}
-    void OpenDocument(const QString&) override {}
-    void OpenTextFile(const QString&) override {}
-    std::unique_ptr<CopyProgress> CreateProgressWindow() override {
-        return std::make_unique<SilentProgress>();
-    }
-};
 
 QString benchFolder(const char* variable, const char* fallback) {
     const QByteArray folder = qgetenv(variable);

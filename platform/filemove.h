@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 
 // The source side of a move: a file held open from the moment its move is decided until its name
@@ -54,6 +55,24 @@ enum class NameResult {
     Failed,             // error() tells why
 };
 
+// Folders whose entries renames changed, flushed together: a burst of a thousand renames costs one
+// flush per folder, not two per file. After a power cut a rename is whole or not done either way;
+// the flush only bounds how much of a burst the disk may not know yet.
+class FolderFlushes {
+public:
+    FolderFlushes() = default;
+    FolderFlushes(const FolderFlushes&) = delete;
+    FolderFlushes& operator=(const FolderFlushes&) = delete;
+    ~FolderFlushes() { flush(); }
+
+    // The folder that holds path.
+    void addFolderOf(const QByteArray& path);
+    void flush();
+
+private:
+    QSet<QByteArray> m_folders;
+};
+
 class HeldSource {
 public:
     HeldSource() = default;
@@ -90,7 +109,8 @@ public:
     // Gives the file the name destination by a rename that never replaces a file. Done only when
     // the very file that was held, unchanged, now has that name and the rename is on disk. A
     // program that opened the file for writing meanwhile gets it back under its old name.
-    NameResult moveTo(const QString& destination);
+    // With batch, both folders are flushed when the batch is, not before this returns.
+    NameResult moveTo(const QString& destination, FolderFlushes* batch = nullptr);
 
 private:
     QString m_path;

@@ -24,7 +24,7 @@ namespace {
 // Events of one burst come close together: one tick for all of them.
 constexpr int kArrivalDelayMs = 100;
 constexpr int kYieldEveryMs = 50;
-constexpr int kStatisticsEveryMs = 1000;
+constexpr int kBatchEveryMs = 1000;
 
 QString quoted(const QString& text) {
     return QLatin1Char('\'') + text + QLatin1Char('\'');
@@ -100,7 +100,7 @@ void ScanEngine::Timer_Timer() {
     m_log.holdFileLines();
     m_sinceYield.start();
     runTick();
-    writeStatistics(true);
+    finishBatch(true);
     if (m_failure && !m_abandoned && m_failure->code > 0 && m_failure->code != kIndexOutOfRange) {
         m_log.WriteLog(QLatin1String("TimerError (") + QString::number(m_failure->code) +
                        QLatin1Char(')'));
@@ -275,7 +275,7 @@ void ScanEngine::Abandon() {
     m_timer.stop();
     m_arrivalDelay.stop();
     m_arrivals.watch(QString());
-    writeStatistics(true);
+    finishBatch(true);
 }
 
 void ScanEngine::runTick() {
@@ -445,7 +445,7 @@ ScanEngine::Step ScanEngine::moveNewFile(fs::HeldSource& source, const QString& 
         return Step::Stop;
     const QString sourcePath = source.path();
     int code = 0;
-    switch (source.moveTo(destinationPath)) {
+    switch (source.moveTo(destinationPath, &m_folderFlushes)) {
         case fs::NameResult::Done:
             m_log.WriteLog(QLatin1String("Move ") + sourcePath + QLatin1String(" -> ") +
                            destinationPath);
@@ -543,7 +543,7 @@ void ScanEngine::recordMove(const QString& sourcePath, const QString& destinatio
     m_data.CopiedFiles.append(key);
     Q_EMIT statisticsChanged(CountSavedFile(my, size));
     m_statisticsUnwritten = true;
-    writeStatistics(false);
+    finishBatch(false);
     addToLBfiles(destinationPath);
 }
 
@@ -558,15 +558,16 @@ void ScanEngine::addToLBfiles(const QString& destinationPath) {
     Q_EMIT copiedFileAdded(row, destinationPath);
 }
 
-void ScanEngine::writeStatistics(bool evenIfRecent) {
-    if (!m_statisticsUnwritten)
+void ScanEngine::finishBatch(bool evenIfRecent) {
+    if (!evenIfRecent && m_sinceBatchFinished.isValid() &&
+        m_sinceBatchFinished.elapsed() < kBatchEveryMs)
         return;
-    if (!evenIfRecent && m_sinceStatisticsWritten.isValid() &&
-        m_sinceStatisticsWritten.elapsed() < kStatisticsEveryMs)
-        return;
-    WriteStatistics(m_data.My);
-    m_statisticsUnwritten = false;
-    m_sinceStatisticsWritten.start();
+    m_folderFlushes.flush();
+    if (m_statisticsUnwritten) {
+        WriteStatistics(m_data.My);
+        m_statisticsUnwritten = false;
+    }
+    m_sinceBatchFinished.start();
 }
 
 ScanEngine::Step ScanEngine::renameCollision(const fs::HeldSource& source,

@@ -101,9 +101,9 @@ private:
     // A file arrived in the watched folder: a tick runs shortly, whatever the interval.
     void fileArrived();
     void runArrivalTick();
-    // The settings file gets the statistics at most once a second during a burst, and at the
-    // end of every tick.
-    void writeStatistics(bool evenIfRecent);
+    // What a burst of moves shares: the folder flushes of its renames and the statistics in the
+    // settings file, done at most once a second during the burst and at the end of every tick.
+    void finishBatch(bool evenIfRecent);
     Step fail(int code, const QString& description);
     // Checks whether the destination's file system has gone, says so when that changes and
     // remembers where a present destination lies.
@@ -120,8 +120,9 @@ private:
     QTimer m_arrivalDelay;
     bool m_arrivalTickWanted = false;
     QElapsedTimer m_sinceYield;
+    fs::FolderFlushes m_folderFlushes;
     bool m_statisticsUnwritten = false;
-    QElapsedTimer m_sinceStatisticsWritten;
+    QElapsedTimer m_sinceBatchFinished;
     bool m_scanBusy = false;
     bool m_abandoned = false;
     bool m_destinationAway = false;

@@ -84,9 +84,12 @@ bool identityOf(const QByteArray& path, quint64* device, quint64* inode) {
     return true;
 }
 
-void flushFolderOf(const QByteArray& path) {
+QByteArray folderOf(const QByteArray& path) {
     const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : path.left(slash);
+    return slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : path.left(slash);
+}
+
+void flushFolder(const QByteArray& folder) {
     Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.valid())
         ::fsync(fd.get());
@@ -182,7 +185,7 @@ NameResult HeldSource::removeName() {
     return NameResult::Done;
 }
 
-NameResult HeldSource::moveTo(const QString& destination) {
+NameResult HeldSource::moveTo(const QString& destination, FolderFlushes* batch) {
     if (const NameResult state = check(); state != NameResult::Done)
         return state;
     if (!stillNamed())
@@ -223,9 +226,21 @@ NameResult HeldSource::moveTo(const QString& destination) {
         return state;
     }
     // Both folders on disk: a power cut must find the file under exactly one of the two names.
-    flushFolderOf(to);
-    flushFolderOf(from);
+    FolderFlushes now;
+    FolderFlushes& flushes = batch ? *batch : now;
+    flushes.addFolderOf(to);
+    flushes.addFolderOf(from);
     return NameResult::Done;
+}
+
+void FolderFlushes::addFolderOf(const QByteArray& path) {
+    m_folders.insert(folderOf(path));
+}
+
+void FolderFlushes::flush() {
+    for (const QByteArray& folder : std::as_const(m_folders))
+        flushFolder(folder);
+    m_folders.clear();
 }
 
 }  // namespace kw::fs
