@@ -28,7 +28,7 @@ int failureCode(int error) {
 }  // namespace
 
 int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
-            bool overwrite, bool showProgress, const QString& caption, CopyReport* report,
+            bool showProgress, const QString& caption, CopyReport* report,
             const std::function<bool()>& keepGoing, const fs::HeldSource* heldSource) {
     CopyReport unused;
     CopyReport& outcome = report ? *report : unused;
@@ -43,12 +43,8 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
         return kFolderNotCreated;
     const QString name = FileNameOf(source);
     const QString destination = folder + name;
-    if (fs::facts(destination)) {
-        if (!overwrite)
-            return kDestinationExists;
-        if (fs::removeFile(destination) != 0)
-            return kDestinationNotReplaced;
-    }
+    if (fs::facts(destination))
+        return kDestinationExists;
 
     fs::StagedCopy copy;
     int error = heldSource ? copy.begin(*heldSource, folder) : copy.begin(source, folder);

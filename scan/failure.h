@@ -5,7 +5,7 @@
 namespace kw {
 
 // Failure codes of the cycle and of BinCopy. They are positive and never 1, so they cannot be
-// taken for BinCopy's own results (1 copied, 0 and -1 to -3).
+// taken for BinCopy's own results (1 copied, 0, -1 and -2).
 inline constexpr int kInvalidArgument = 5;
 // Taking the bound of an array without elements; the tick ends without a report.
 inline constexpr int kIndexOutOfRange = 9;

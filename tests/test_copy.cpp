@@ -18,7 +18,7 @@ namespace {
 class BinCopyTest : public ::testing::Test, public ScanRig {
 protected:
     int copy(const QString& name, CopyReport* report = nullptr) {
-        return BinCopy(desktop, in(name), destination, false, true, "Neue Datei kopieren", report);
+        return BinCopy(desktop, in(name), destination, true, "Neue Datei kopieren", report);
     }
 };
 
@@ -50,7 +50,7 @@ TEST_F(BinCopyTest, ResultCodesBeforeAnyByteIsCopied) {
     writeBytes(out("a.bin"), "old");
     EXPECT_EQ(copy("a.bin"), kDestinationExists);
     EXPECT_EQ(readBytes(out("a.bin")), "old");
-    EXPECT_EQ(BinCopy(desktop, in("a.bin"), out("a.bin/sub"), false, false, ""), kFolderNotCreated);
+    EXPECT_EQ(BinCopy(desktop, in("a.bin"), out("a.bin/sub"), false, ""), kFolderNotCreated);
     EXPECT_TRUE(desktop.progress.empty()) << "no window for a copy that never started";
 }
 

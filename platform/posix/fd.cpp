@@ -1,5 +1,6 @@
 #include "platform/posix/fd.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,16 @@ int flushFolder(int folderFd) {
     if (::fsync(folderFd) == 0 || errno == EINVAL)
         return 0;
     return errno;
+}
+
+QByteArray folderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : path.left(slash);
+}
+
+int flushFolderAt(const QByteArray& folder) {
+    const Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.valid() ? flushFolder(fd.get()) : errno;
 }
 
 int writeAll(int fd, const char* data, long long count) {

@@ -2,11 +2,17 @@
 
 #include "platform/filehandle.h"
 
+#include <QByteArray>
+
 namespace kw {
 
 // Flushes an open folder, so that names made or removed in it survive a power cut. 0 or errno; a
 // file system that cannot flush folders at all (EINVAL) counts as flushed.
 int flushFolder(int folderFd);
+// The folder that holds path: "." for a bare name, "/" for a name in the root.
+QByteArray folderOf(const QByteArray& path);
+// Opens the folder and flushes it, as flushFolder. 0 or errno.
+int flushFolderAt(const QByteArray& folder);
 
 // Writes every byte, going on after a signal or a short write. 0 or errno.
 int writeAll(int fd, const char* data, long long count);

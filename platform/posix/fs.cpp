@@ -53,15 +53,6 @@ std::optional<Facts> statxFacts(const QString& path, int flags, int* error) {
     return toFacts(st);
 }
 
-int syncFolderOf(const QByteArray& path) {
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : path.left(slash);
-    Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid())
-        return errno;
-    return flushFolder(fd.get());
-}
-
 // A mount point as the mount table writes it: blank, tab, line break and backslash as octal.
 QByteArray unescapeMountField(const QByteArray& field) {
     QByteArray out;
@@ -208,7 +199,7 @@ int replaceAtomically(const QString& path, QByteArrayView bytes) {
         return result;
     }
     // The rename itself is on disk only once its folder is.
-    return syncFolderOf(target);
+    return flushFolderAt(folderOf(target));
 }
 
 int replaceThroughSpare(const QString& path, const QString& sparePath, QByteArrayView bytes) {
