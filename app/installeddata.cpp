@@ -3,8 +3,6 @@
 #include "platform/filecopy.h"
 #include "platform/fs.h"
 
-#include <cerrno>
-
 namespace kw {
 
 QString installedDataFolder(const QString& executablePath, const QString& dataFromBinDir) {
@@ -13,20 +11,26 @@ QString installedDataFolder(const QString& executablePath, const QString& dataFr
     return fs::isDirectory(folder) ? fs::canonicalPath(folder) + u'/' : QString();
 }
 
-int provideSound(const QString& shippedSound, const QString& target) {
-    const qsizetype slash = target.lastIndexOf(u'/');
-    if (slash < 0)
-        return EINVAL;
+SoundProvided provideSound(const QString& shippedSound, const QString& target, QString* failure) {
+    const auto failed = [failure](int error) {
+        *failure =
+            error > 0 ? fs::errorText(error) : QStringLiteral("it changed while it was copied");
+        return SoundProvided::Failed;
+    };
     if (fs::facts(target))
-        return EEXIST;
+        return SoundProvided::AlreadyThere;
     // A staged copy: the sound gets its name only when all of it is on disk, and a file that
     // appeared meanwhile under that name is kept.
+    const qsizetype slash = target.lastIndexOf(u'/');
     fs::StagedCopy copy;
     if (const int error = copy.begin(shippedSound, target.left(slash + 1)))
-        return error;
+        return failed(error);
     if (const int error = copy.copy(copy.sourceSize()))
-        return error;
-    return copy.commit(target.mid(slash + 1));
+        return failed(error);
+    const int error = copy.commit(target.mid(slash + 1));
+    if (fs::problemOf(error) == fs::Problem::Exists)
+        return SoundProvided::AlreadyThere;
+    return error == 0 ? SoundProvided::Copied : failed(error);
 }
 
 }  // namespace kw

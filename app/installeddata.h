@@ -18,7 +18,8 @@ QString installedDataFolder(const QString& executablePath,
                             const QString& dataFromBinDir = QLatin1String(kDataFromBinDir));
 
 // Puts a copy of the shipped sound at target unless a file of that name is there already: the
-// user's own sound is never replaced. 0 copied, EEXIST kept, else errno.
-int provideSound(const QString& shippedSound, const QString& target);
+// user's own sound is never replaced. A failure says why in *failure.
+enum class SoundProvided { Copied, AlreadyThere, Failed };
+SoundProvided provideSound(const QString& shippedSound, const QString& target, QString* failure);
 
 }  // namespace kw

@@ -14,11 +14,9 @@
 #include "ui/widgetdesktop.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPointer>
-#include <QThread>
+#include <QVariantAnimation>
 
-#include <cerrno>
 #include <limits>
 
 namespace kw {
@@ -125,9 +123,6 @@ void Program::Form_Load() {
     m_data.CopiedFiles = LoadListFile(my.CopyListFile);
     m_data.UserP2PList = LoadListFile(my.UserP2PListFile);
 
-    my.MainFormHeight = 4725;
-    my.MainFormWidth = 11970;
-
     m_log.WriteLog(QLatin1String("Set My.Path = ") + my.Path);
     m_log.WriteLog(QLatin1String("Set My.INI = ") + my.INI);
     m_log.WriteLog(QLatin1String("Set My.Log = ") + my.Log);
@@ -151,7 +146,7 @@ void Program::Form_Load() {
     const bool trayAvailable = Tray::available();
     m_window->setHideWhenMinimized(trayAvailable);
     m_tray->AddTrayIcon();
-    PlaceForm(m_window.get(), 2);
+    PlaceForm(m_window.get());
     m_window->show();
 
     m_log.WriteLog(QStringLiteral("Start Scanning..."));
@@ -196,15 +191,14 @@ void Program::provideFirstStartSound() {
     const QString& target = m_data.My.SoundFile;
     if (m_options.shippedSound.isEmpty() || m_options.shippedSound == target)
         return;
-    const int result = provideSound(m_options.shippedSound, target);
-    if (result == 0)
+    QString failure;
+    const SoundProvided result = provideSound(m_options.shippedSound, target, &failure);
+    if (result == SoundProvided::Copied)
         m_log.WriteLog(QLatin1String("Copied the sound ") + m_options.shippedSound +
                        QLatin1String(" to ") + target);
-    else if (result != EEXIST)
+    else if (result == SoundProvided::Failed)
         m_log.WriteLog(QLatin1String("Could not copy the sound ") + m_options.shippedSound +
-                       QLatin1String(" to ") + target + QLatin1String(": ") +
-                       (result > 0 ? fs::errorText(result)
-                                   : QStringLiteral("it changed while it was copied")));
+                       QLatin1String(" to ") + target + QLatin1String(": ") + failure);
 }
 
 void Program::readSettings() {
@@ -247,8 +241,7 @@ void Program::Form_Unload() {
     for (int i = 0; i < 3; ++i)
         m_log.WriteLog(QString());
     m_log.flush();
-    fadeOut();
-    m_endProcess();
+    fadeOutThenEnd();
 }
 
 void Program::closeOtherWindows() {
@@ -273,17 +266,23 @@ void Program::closeOtherWindows() {
     }
 }
 
-void Program::fadeOut() {
-    if (!m_window->isVisible() || QGuiApplication::platformName() == QLatin1String("offscreen"))
+void Program::fadeOutThenEnd() {
+    if (!m_window->isVisible()) {
+        m_endProcess();
         return;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (elapsed.elapsed() < kFadeMilliseconds) {
-        m_window->setWindowOpacity(1.0 - double(elapsed.elapsed()) / kFadeMilliseconds);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        QThread::msleep(20);
     }
-    m_window->hide();
+    // The event loop keeps running while the window fades; the process ends when it has.
+    auto* fade = new QVariantAnimation(this);
+    fade->setDuration(kFadeMilliseconds);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+    connect(fade, &QVariantAnimation::valueChanged, m_window.get(),
+            [this](const QVariant& opacity) { m_window->setWindowOpacity(opacity.toDouble()); });
+    connect(fade, &QVariantAnimation::finished, this, [this] {
+        m_window->hide();
+        m_endProcess();
+    });
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 }  // namespace kw

@@ -78,7 +78,8 @@ private:
     void Form_QueryUnload(int mode);
     void Form_Unload();
     void closeOtherWindows();
-    void fadeOut();
+    // Fades the visible main window out, then ends the process.
+    void fadeOutThenEnd();
 
     StartOptions m_options;
     AppData m_data;

@@ -150,7 +150,7 @@ void BinCopyOneGiB(benchmark::State& state) {
         QElapsedTimer timer;
         timer.start();
         const int result = BinCopy(r.desktop, r.source + QStringLiteral("big.bin"), r.destination,
-                                   false, true, QStringLiteral("Neue Datei kopieren"));
+                                   true, QStringLiteral("Neue Datei kopieren"));
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
         if (result != kCopied) {
             state.SkipWithError("BinCopy failed");

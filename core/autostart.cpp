@@ -106,7 +106,7 @@ int Autostart::enable() {
 
 int Autostart::disable() {
     const int error = fs::removeFile(m_entryPath);
-    return error == ENOENT ? 0 : error;
+    return fs::problemOf(error) == fs::Problem::Missing ? 0 : error;
 }
 
 }  // namespace kw

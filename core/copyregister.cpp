@@ -11,7 +11,7 @@ CopyRegister::CopyRegister(TextArray keys) : m_keys(std::move(keys)) {
 }
 
 void CopyRegister::append(const QString& key) {
-    AddArray(m_keys, key, AddMode::AtEnd);
+    AddArray(m_keys, key);
     m_index.insert(key);
 }
 

@@ -3,8 +3,6 @@
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 
-#include <cerrno>
-
 namespace kw {
 
 QString AddBackslash(const QString& path) {

@@ -7,7 +7,9 @@
 
 namespace kw {
 
+// The line end of every file and message text the program writes.
 inline constexpr char kCrLf[] = "\r\n";
+inline constexpr QLatin1String kCrLfText(kCrLf, 2);
 
 // path with "/" appended unless it already ends with one; the empty text gives "/".
 QString AddBackslash(const QString& path);

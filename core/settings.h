@@ -20,8 +20,6 @@ struct Settings {
     QString BlockedExtensionsFile;
     QString SavedMegabytes;
     QString SavedFileCount;
-    qint32 MainFormHeight = 0;  // twips
-    qint32 MainFormWidth = 0;   // twips
     QString Log;
     QString ProgramTitle;
     QString ProgramVersion;

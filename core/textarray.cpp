@@ -10,25 +10,10 @@ int ArrayUpperBound(const TextArray& entries) {
     return entries ? int(entries->size()) - 1 : -1;
 }
 
-int AddArray(TextArray& entries, const QString& value, AddMode mode, int position) {
-    if (!entries || entries->isEmpty()) {
-        entries = QStringList{value};
-        return 0;
-    }
-    switch (mode) {
-        case AddMode::InFront:
-            entries->prepend(value);
-            return 0;
-        case AddMode::AtEnd:
-            entries->append(value);
-            return 0;
-        case AddMode::BeforePosition:
-            if (position <= 0 || position > entries->size())
-                return 9;
-            entries->insert(position, value);
-            return 0;
-    }
-    return 5;
+void AddArray(TextArray& entries, const QString& value) {
+    if (!entries)
+        entries = QStringList();
+    entries->append(value);
 }
 
 int RemoveArrayItem(TextArray& entries, int index) {

@@ -15,10 +15,8 @@ bool ArrayHasBounds(const TextArray& entries);
 // count - 1 (so -1 for bounds 0 to -1), -1 for an array without bounds.
 int ArrayUpperBound(const TextArray& entries);
 
-enum class AddMode { InFront = 1, AtEnd = 2, BeforePosition = 3 };
-// Inserts value; an array without elements becomes the one-element array {value} whatever the
-// mode. Mode BeforePosition needs 0 < position <= count, else 9 (index out of range). 0 on success.
-int AddArray(TextArray& entries, const QString& value, AddMode mode, int position = -1);
+// Adds value at the end; an array without bounds becomes the one-element array {value}.
+void AddArray(TextArray& entries, const QString& value);
 // Removes element index; 9 when index is outside the array. Removing the only element leaves an
 // array without bounds.
 int RemoveArrayItem(TextArray& entries, int index);

@@ -1,6 +1,7 @@
 #include "p2p/addprogram.h"
 
 #include "core/desktop.h"
+#include "core/files.h"
 #include "core/settings.h"
 #include "core/textarray.h"
 #include "p2p/entries.h"
@@ -23,7 +24,7 @@ std::vector<ListedWindow> ListableWindows(WindowSearch& search, const OwnWindowT
 
 AddOutcome AddP2PProgram(const ListedWindow& line, WindowSearch& search, AppData& data,
                          EventLog& log, Desktop& desktop) {
-    const QString crLf = QStringLiteral("\r\n");
+    const QString crLf = kCrLfText;
     const QString& caption = line.caption;
     if (data.UserP2PList) {
         for (const QString& text : *data.UserP2PList) {
@@ -55,7 +56,7 @@ AddOutcome AddP2PProgram(const ListedWindow& line, WindowSearch& search, AppData
                                            MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer != IDYES)
         return AddOutcome::Declined;
-    AddArray(data.UserP2PList, UserP2PEntryText({caption, *windowClass}), AddMode::AtEnd);
+    AddArray(data.UserP2PList, UserP2PEntryText({caption, *windowClass}));
     SaveUserP2PList(data, log);
     return AddOutcome::Added;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/filehandle.h"
 #include "platform/filemove.h"
-#include "platform/posix/fd.h"
 
 #include <QByteArray>
 #include <QString>

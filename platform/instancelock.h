@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/posix/fd.h"
+#include "platform/filehandle.h"
 
 #include <QString>
 
@@ -17,13 +17,10 @@ public:
     explicit InstanceLock(const QString& lockFilePath);
 
     State state() const { return m_state; }
-    // errno of the failure when the state is Unavailable.
-    int error() const { return m_error; }
 
 private:
     Fd m_fd;
     State m_state = State::Unavailable;
-    int m_error = 0;
 };
 
 }  // namespace kw

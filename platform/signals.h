@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/posix/fd.h"
+#include "platform/filehandle.h"
 
 #include <functional>
 #include <memory>

@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 
-#include <cerrno>
 #include <memory>
 
 namespace kw {
@@ -29,7 +28,7 @@ int failureCode(int error) {
 }  // namespace
 
 int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
-            bool overwrite, bool showProgress, const QString& caption, CopyReport* report,
+            bool showProgress, const QString& caption, CopyReport* report,
             const std::function<bool()>& keepGoing, const fs::HeldSource* heldSource) {
     CopyReport unused;
     CopyReport& outcome = report ? *report : unused;
@@ -44,12 +43,8 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
         return kFolderNotCreated;
     const QString name = FileNameOf(source);
     const QString destination = folder + name;
-    if (fs::facts(destination)) {
-        if (!overwrite)
-            return kDestinationExists;
-        if (fs::removeFile(destination) != 0)
-            return kDestinationNotReplaced;
-    }
+    if (fs::facts(destination))
+        return kDestinationExists;
 
     fs::StagedCopy copy;
     int error = heldSource ? copy.begin(*heldSource, folder) : copy.begin(source, folder);
@@ -85,7 +80,9 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
     if (result == kCopied) {
         // Another program may have put a file of that name there while the copy ran.
         error = copy.commit(name);
-        result = error == 0 ? kCopied : error == EEXIST ? kDestinationExists : failureCode(error);
+        result = error == 0                                    ? kCopied
+                 : fs::problemOf(error) == fs::Problem::Exists ? kDestinationExists
+                                                               : failureCode(error);
     }
     outcome.bytes = copy.copied();
     if (result != kCopied) {

@@ -16,7 +16,6 @@ inline constexpr int kCopied = 1;
 inline constexpr int kSourceMissing = 0;
 inline constexpr int kFolderNotCreated = -1;
 inline constexpr int kDestinationExists = -2;
-inline constexpr int kDestinationNotReplaced = -3;
 
 // The copy moves this many bytes between two updates of its progress window.
 inline constexpr qint64 kCopyChunk = 1'024'000;
@@ -33,12 +32,12 @@ struct CopyReport {
 // real name only when the whole, unchanged source is on disk; any failure removes it and
 // nothing else. With showProgress a progress window shows caption, the paths and the bytes
 // done; after every chunk the pending events run, and then keepGoing (when given) may stop the
-// copy. overwrite removes an existing destination file first; without it an existing file is
-// left alone, also one that appears while the copy runs. heldSource, when given, is source
-// already open (and leased where it could be): the copy reads from it and stands back, with
-// kSourceOpenedForWriting, as soon as a program opens the file for writing.
+// copy. An existing destination file is left alone, also one that appears while the copy runs.
+// heldSource, when given, is source already open (and leased where it could be): the copy reads
+// from it and stands back, with kSourceOpenedForWriting, as soon as a program opens the file for
+// writing.
 int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
-            bool overwrite, bool showProgress, const QString& caption, CopyReport* report = nullptr,
+            bool showProgress, const QString& caption, CopyReport* report = nullptr,
             const std::function<bool()>& keepGoing = {},
             const fs::HeldSource* heldSource = nullptr);
 

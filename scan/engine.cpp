@@ -15,13 +15,10 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <cerrno>
 #include <utility>
 
 namespace kw {
 namespace {
-
-const QString kCrLfText = QString::fromLatin1(kCrLf);
 
 // Events of one burst come close together: one tick for all of them.
 constexpr int kArrivalDelayMs = 100;
@@ -151,43 +148,22 @@ void ScanEngine::butGoTimer_Click() {
 bool ScanEngine::ValidateDirectories() {
     Settings& my = m_data.My;
     bool cleared = false;
-    if (!my.Source.isEmpty()) {
-        FolderExists(my.Source, true);
-        if (!FolderExists(my.Source, false)) {
-            m_log.WriteLog(QLatin1String("Error creating Directory My.Source ") +
-                           quoted(my.Source));
-            m_desktop.ShowMessage(
-                QStringLiteral("Fehler"),
-                QStringLiteral("Das zu überwachende Verzeichnis ") + quoted(my.Source) +
-                    QLatin1String(" ist nicht vorhanden und kann nicht angelegt werden !") +
-                    kCrLfText + kCrLfText +
-                    QStringLiteral("Bitte geben Sie ein neues Verzeichnis an, welches überwacht "
-                                   "werden soll.") +
-                    kCrLfText,
-                MB_ICONERROR);
-            my.Source.clear();
-            cleared = true;
-        }
-    }
+    if (!my.Source.isEmpty() &&
+        !ensureFolder(my.Source, QLatin1String("Source"),
+                      QStringLiteral("Das zu überwachende Verzeichnis %1 ist nicht vorhanden und "
+                                     "kann nicht angelegt werden !"),
+                      QStringLiteral("Bitte geben Sie ein neues Verzeichnis an, welches überwacht "
+                                     "werden soll.")))
+        cleared = true;
     // A destination whose file system has gone is waited for, never made on the one beneath.
     const bool away = !my.Destination.isEmpty() && checkDestinationAway();
     if (!my.Destination.isEmpty() && !away) {
-        if (!FolderExists(my.Destination, false))
-            CreateFolderPath(my.Destination);
-        if (!FolderExists(my.Destination, false)) {
-            m_log.WriteLog(QLatin1String("Error creating Directory My.Destination ") +
-                           quoted(my.Destination));
-            m_desktop.ShowMessage(
-                QStringLiteral("Fehler"),
-                QLatin1String("Das Zielverzeichnis ") + quoted(my.Destination) +
-                    QLatin1String(" kann nicht angelegt werden.") + kCrLfText + kCrLfText +
-                    QLatin1String("Bitte geben Sie ein neues Zielverzeichnis an.") + kCrLfText,
-                MB_ICONERROR);
-            my.Destination.clear();
-            cleared = true;
-        } else {
+        if (ensureFolder(my.Destination, QLatin1String("Destination"),
+                         QStringLiteral("Das Zielverzeichnis %1 kann nicht angelegt werden."),
+                         QStringLiteral("Bitte geben Sie ein neues Zielverzeichnis an.")))
             usedDestinations().record(my.Destination, fs::mountPointOf(my.Destination));
-        }
+        else
+            cleared = true;
     }
     // Copying a folder into itself would find every file "already there" and delete it.
     if (!away && !my.Source.isEmpty() && !my.Destination.isEmpty() &&
@@ -200,6 +176,19 @@ bool ScanEngine::ValidateDirectories() {
     if (cleared)
         Q_EMIT foldersCleared();
     return !away && !my.Source.isEmpty() && !my.Destination.isEmpty();
+}
+
+bool ScanEngine::ensureFolder(QString& folder, QLatin1String setting, const QString& problem,
+                              const QString& request) {
+    if (FolderExists(folder, true))
+        return true;
+    m_log.WriteLog(QLatin1String("Error creating Directory My.") + setting + QLatin1Char(' ') +
+                   quoted(folder));
+    m_desktop.ShowMessage(QStringLiteral("Fehler"),
+                          problem.arg(quoted(folder)) + kCrLfText + kCrLfText + request + kCrLfText,
+                          MB_ICONERROR);
+    folder.clear();
+    return false;
 }
 
 bool ScanEngine::checkDestinationAway() {
@@ -342,10 +331,10 @@ ScanEngine::Step ScanEngine::decideFile(const QString& name) {
     if (m_repeatFailures.holdsBack(sourcePath, identityOf(source), m_passPlace, nowMs()))
         return Step::Next;
 
-    // Only a destination file with equal contents makes the source a duplicate. The register
-    // tells only how to word its deletion: a file moved back by hand matches its key but is no
-    // longer in the destination, and then it is new. (This run's list of copies said no more
-    // than the destination itself does now, so it is no longer asked.)
+    // Only a destination file with equal contents makes the source a duplicate that is deleted;
+    // any other file of that name gets the source renamed. The register only words the deletion:
+    // a file moved back by hand matches its key but is not in the destination, and then it is
+    // new.
     if (fs::facts(destinationPath)) {
         switch (compareWithDestination(source, destinationPath)) {
             case Twin::Equal: {
@@ -483,7 +472,7 @@ ScanEngine::Step ScanEngine::copyNewFile(fs::HeldSource& source, const QString& 
     m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
     CopyReport report;
     const int result = BinCopy(
-        m_desktop, sourcePath, ParentFolder(destinationPath), false, true,
+        m_desktop, sourcePath, ParentFolder(destinationPath), true,
         QStringLiteral("Neue Datei kopieren"), &report, [this] { return !m_abandoned; }, &source);
     if (m_abandoned)
         return Step::Stop;
@@ -583,7 +572,7 @@ ScanEngine::Step ScanEngine::renameCollision(const fs::HeldSource& source,
         int error = 0;
         if (fs::facts(m_passDestination + candidate, &error))
             continue;
-        if (error == ENAMETOOLONG) {
+        if (fs::problemOf(error) == fs::Problem::NameTooLong) {
             rememberRefusal(source, Refusal::NameTooLong);
             return Step::Next;
         }
@@ -592,7 +581,7 @@ ScanEngine::Step ScanEngine::renameCollision(const fs::HeldSource& source,
         if (error == 0)
             return Step::Restart;
         // Taken in the watched folder: the next number.
-        if (error == EEXIST)
+        if (fs::problemOf(error) == fs::Problem::Exists)
             continue;
         rememberRefusal(source, refusalOf(error).value_or(Refusal::Other));
         return Step::Next;

@@ -108,6 +108,10 @@ private:
     // Checks whether the destination's file system has gone, says so when that changes and
     // remembers where a present destination lies.
     bool checkDestinationAway();
+    // Makes the setting's folder when it is missing; when that fails, logs it, shows problem
+    // (%1: the folder) and request, clears the setting and answers false.
+    bool ensureFolder(QString& folder, QLatin1String setting, const QString& problem,
+                      const QString& request);
     UsedDestinations& usedDestinations();
     void removeAbandonedCopiesIn(const QString& folder);
     void reportSameFolder(const QString& folder);

@@ -5,11 +5,12 @@
 namespace kw {
 
 // Failure codes of the cycle and of BinCopy. They are positive and never 1, so they cannot be
-// taken for BinCopy's own results (1 copied, 0 and -1 to -3).
+// taken for BinCopy's own results (1 copied, 0, -1 and -2).
 inline constexpr int kInvalidArgument = 5;
 // Taking the bound of an array without elements; the tick ends without a report.
 inline constexpr int kIndexOutOfRange = 9;
-// An operating-system call failed: kSystemFailure + errno (for example 1028, no space left).
+// An operating-system call failed: kSystemFailure + the system's error number (for example 1028,
+// no space left).
 inline constexpr int kSystemFailure = 1000;
 // The source grew, shrank, was rewritten or replaced while it was copied; tried again later.
 inline constexpr int kSourceChanged = 2001;

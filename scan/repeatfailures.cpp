@@ -4,25 +4,19 @@
 
 #include <QSet>
 
-#include <cerrno>
-
 namespace kw {
 
 std::optional<Refusal> refusalOf(int error) {
-    switch (error) {
-        case EILSEQ:
-        case EINVAL:
+    switch (fs::problemOf(error)) {
+        case fs::Problem::NameRefused:
             return Refusal::NameRefused;
-        case ENAMETOOLONG:
+        case fs::Problem::NameTooLong:
             return Refusal::NameTooLong;
-        case EFBIG:
+        case fs::Problem::TooLarge:
             return Refusal::TooLarge;
-        case ENOSPC:
-        case EDQUOT:
+        case fs::Problem::NoSpace:
             return Refusal::NoSpace;
-        case EACCES:
-        case EPERM:
-        case EROFS:
+        case fs::Problem::NoPermission:
             return Refusal::NoPermission;
         default:
             return std::nullopt;

@@ -20,7 +20,7 @@ enum class Refusal {
     Other,         // a rename of rule R failed for another reason
 };
 
-// The Refusal of a failed copy or rename's errno, when that failure will repeat.
+// The Refusal of a failed copy or rename (the platform's failure number), when it will repeat.
 std::optional<Refusal> refusalOf(int error);
 // The reason in plain words, for the log.
 QString refusalText(Refusal refusal);

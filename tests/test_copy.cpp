@@ -1,7 +1,6 @@
 #include "platform/fs.h"
 #include "scan/bincopy.h"
 #include "scan/failure.h"
-#include "scan/fileoperation.h"
 #include "tests/support/scanrig.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +18,7 @@ namespace {
 class BinCopyTest : public ::testing::Test, public ScanRig {
 protected:
     int copy(const QString& name, CopyReport* report = nullptr) {
-        return BinCopy(desktop, in(name), destination, false, true, "Neue Datei kopieren", report);
+        return BinCopy(desktop, in(name), destination, true, "Neue Datei kopieren", report);
     }
 };
 
@@ -51,7 +50,7 @@ TEST_F(BinCopyTest, ResultCodesBeforeAnyByteIsCopied) {
     writeBytes(out("a.bin"), "old");
     EXPECT_EQ(copy("a.bin"), kDestinationExists);
     EXPECT_EQ(readBytes(out("a.bin")), "old");
-    EXPECT_EQ(BinCopy(desktop, in("a.bin"), out("a.bin/sub"), false, false, ""), kFolderNotCreated);
+    EXPECT_EQ(BinCopy(desktop, in("a.bin"), out("a.bin/sub"), false, ""), kFolderNotCreated);
     EXPECT_TRUE(desktop.progress.empty()) << "no window for a copy that never started";
 }
 
@@ -84,22 +83,15 @@ TEST_F(BinCopyTest, ADestinationFolderThatVanishesDuringTheCopyFails) {
     EXPECT_EQ(fs::facts(in("a.bin"))->size, 3'000'000);
 }
 
-TEST_F(BinCopyTest, FileOperationsNeverReplaceAnExistingFile) {
+TEST_F(BinCopyTest, RenamesNeverReplaceAnExistingFile) {
     writeBytes(in("a.avi"), "a");
     writeBytes(in("001 b.avi"), "b");
-    const QString target = dir.path() + "/target/";
-    EXPECT_FALSE(FileOperationQuiet(FileOp::Rename, in("a.avi"), "001 b.avi"));
-    EXPECT_TRUE(FileOperationQuiet(FileOp::Rename, in("a.avi"), "001 a.avi"));
-    EXPECT_FALSE(FileOperationQuiet(FileOp::Copy, in("001 a.avi"), target)) << "folder not made";
-    EXPECT_TRUE(FileOperation(FileOp::Copy, in("001 a.avi"), target, true));
-    EXPECT_FALSE(FileOperationQuiet(FileOp::Copy, in("001 b.avi"), target + "001 a.avi"));
-    EXPECT_FALSE(FileOperationQuiet(FileOp::Move, in("001 b.avi"), target + "001 a.avi"));
-    EXPECT_TRUE(FileOperationQuiet(FileOp::Move, in("001 b.avi"), target));
-    EXPECT_TRUE(FileOperationQuiet(FileOp::Delete, in("001 a.avi"), "ignored"));
-    EXPECT_FALSE(FileOperationQuiet(FileOp::Delete, target, "")) << "files only";
-    EXPECT_TRUE(entriesOf(source).isEmpty());
-    EXPECT_EQ(readBytes(target + "001 a.avi"), "a");
-    EXPECT_EQ(readBytes(target + "001 b.avi"), "b");
+    EXPECT_EQ(fs::problemOf(fs::renameNoReplace(in("a.avi"), in("001 b.avi"))),
+              fs::Problem::Exists);
+    EXPECT_EQ(fs::renameNoReplace(in("a.avi"), in("001 a.avi")), 0);
+    EXPECT_EQ(readBytes(in("001 a.avi")), "a");
+    EXPECT_EQ(readBytes(in("001 b.avi")), "b");
+    EXPECT_FALSE(fs::facts(in("a.avi")));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "platform/sound.h"
 #include "platform/textcodec.h"
 #include "tests/support/qtapp.h"
+#include "tests/support/wavebytes.h"
 #include "ui/widgetdesktop.h"
 
 #include <gtest/gtest.h>
@@ -28,26 +29,8 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     ASSERT_EQ(kw::fs::replaceAtomically(path, bytes), 0) << path.toStdString();
 }
 
-QByteArray littleEndian(quint32 value, int bytes) {
-    QByteArray out;
-    for (int i = 0; i < bytes; ++i)
-        out.append(char(value >> (8 * i)));
-    return out;
-}
-
-QByteArray riffChunk(const QByteArray& id, const QByteArray& body) {
-    const QByteArray pad(body.size() % 2, '\0');
-    return id + littleEndian(body.size(), 4) + body + pad;
-}
-
-// A mono 8 kHz 16-bit wave file; extra chunks go in front of "fmt ".
-QByteArray waveFile(quint16 format = 1, const QByteArray& extra = {}) {
-    const QByteArray fmt = littleEndian(format, 2) + littleEndian(1, 2) + littleEndian(8000, 4) +
-                           littleEndian(16000, 4) + littleEndian(2, 2) + littleEndian(16, 2);
-    const QByteArray body =
-        "WAVE" + extra + riffChunk("fmt ", fmt) + riffChunk("data", QByteArray(1600, '\x10'));
-    return "RIFF" + littleEndian(body.size(), 4) + body;
-}
+using kw::test::riffChunk;
+using kw::test::waveFile;
 
 class DesktopTest : public ::testing::Test {
 protected:
@@ -62,7 +45,7 @@ using SoundTest = DesktopTest;
 TEST_F(SoundTest, PcmWaveFilesArePlayableWithoutAnAudioDevice) {
     writeFile(path("pcm.wav"), waveFile());
     // A LIST chunk of odd length before "fmt ": the pad byte must be skipped.
-    writeFile(path("list.wav"), waveFile(1, riffChunk("LIST", "INFOabc")));
+    writeFile(path("list.wav"), waveFile({.extra = riffChunk("LIST", "INFOabc")}));
     for (const char* name : {"pcm.wav", "list.wav"})
         EXPECT_TRUE(kw::CanPlaySoundFile(path(name))) << name;
     // This machine has no audio output: the player still takes a good file.
@@ -72,11 +55,54 @@ TEST_F(SoundTest, PcmWaveFilesArePlayableWithoutAnAudioDevice) {
 TEST_F(SoundTest, TextTruncatedCompressedMissingAndPipeFilesAreNotPlayable) {
     writeFile(path("text.wav"), "Das ist kein Klang.\r\n");
     writeFile(path("short.wav"), waveFile().left(30));
-    writeFile(path("mp3.wav"), waveFile(0x55));
+    writeFile(path("mp3.wav"), waveFile({.format = 0x55}));
     // Opening a pipe for reading would block until a writer comes.
     ASSERT_EQ(::mkfifo(path("pipe.wav").toLocal8Bit().constData(), 0600), 0);
     for (const char* name : {"text.wav", "short.wav", "mp3.wav", "missing.wav", "pipe.wav"})
         EXPECT_FALSE(kw::CanPlaySoundFile(path(name))) << name;
+}
+
+// Sets an environment variable for the lifetime of this object.
+class EnvironmentValue {
+public:
+    EnvironmentValue(const char* name, const QByteArray& value)
+        : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name)) {
+        qputenv(name, value);
+    }
+    ~EnvironmentValue() {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    QByteArray m_old;
+    bool m_had;
+};
+
+TEST_F(SoundTest, ASystemSoundInAFolderNamedInOtherBytesReachesThePlayerUnchanged) {
+    // A data folder whose name is not UTF-8, holding the theme's information sound.
+    const QByteArray data = kw::encodeLocal(dir.path()) + "/Kl\xe4nge";
+    const QString sound =
+        kw::decodeLocal(data + "/sounds/freedesktop/stereo/dialog-information.oga");
+    ASSERT_EQ(kw::fs::makePath(kw::decodeLocal(data + "/sounds/freedesktop/stereo")), 0);
+    writeFile(sound, "OggS");
+    // A player that writes down the file it was given.
+    const QString bin = path("bin");
+    ASSERT_EQ(kw::fs::makePath(bin), 0);
+    const QString marker = path("played");
+    writeFile(bin + "/paplay", "#!/bin/sh\nprintf '%s' \"$1\" > \"" + marker.toUtf8() +
+                                   ".tmp\"\nmv \"" + marker.toUtf8() + ".tmp\" \"" +
+                                   marker.toUtf8() + "\"\n");
+    ASSERT_EQ(::chmod(kw::encodeLocal(bin + "/paplay").constData(), 0700), 0);
+    const EnvironmentValue dataHome("XDG_DATA_HOME", data);
+    const EnvironmentValue programs("PATH", kw::encodeLocal(bin) + ":" + qgetenv("PATH"));
+
+    ASSERT_TRUE(kw::PlaySystemSound(12));  // SystemAsterisk
+    ASSERT_TRUE(kw::test::waitUntil([&] { return kw::fs::isReadableFile(marker); }, 20000));
+    EXPECT_EQ(*kw::fs::readAll(marker), kw::encodeLocal(sound));
 }
 
 // Records what the desktop's default handler would have opened.
@@ -143,17 +169,14 @@ TEST_F(ShellTest, ProgramRunsInItsFolderWithItsBytesAndParametersAsSeparateArgum
     EXPECT_EQ(lines, expected);
 }
 
-TEST_F(DesktopTest, PlaceFormCentresForCodeTwoAndMovesNothingForOtherCodes) {
+TEST_F(DesktopTest, PlaceFormCentresTheWindowOnItsScreen) {
     QWidget window;
     const QRect screen = window.screen()->geometry();
     window.resize(200, 100);
     window.move(7, 9);
-    for (int code : {0, 1, 3, -2})
-        EXPECT_FALSE(kw::PlaceForm(&window, code));
-    EXPECT_EQ(window.pos(), QPoint(7, 9));
-    EXPECT_FALSE(kw::PlaceForm(nullptr, 2));
+    EXPECT_FALSE(kw::PlaceForm(nullptr));
 
-    ASSERT_TRUE(kw::PlaceForm(&window, 2));
+    ASSERT_TRUE(kw::PlaceForm(&window));
     EXPECT_EQ(window.pos(),
               QPoint(screen.x() + screen.width() / 2 - 100, screen.y() + screen.height() / 2 - 50));
 }

@@ -190,7 +190,7 @@ TEST(FileSet, IsNamedAfterTheExecutable) {
     EXPECT_EQ(my.TaskListFile, "/opt/tools/Wart.task");
     EXPECT_EQ(my.CopyListFile, "/opt/tools/Wart.Copy");
     EXPECT_EQ(my.UserP2PListFile, "/opt/tools/Wart.Tasklst");
-    EXPECT_EQ(programVersion(), "1.1.8");
+    EXPECT_EQ(programVersion(), KW_PROJECT_VERSION);
 }
 
 // A failed rewrite (here: a full disk) must leave the old file as it was.

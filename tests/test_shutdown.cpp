@@ -1,4 +1,5 @@
-#include "platform/textcodec.h"
+#include "platform/signals.h"
+#include "scan/bincopy.h"
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
 #include "ui/tray.h"
@@ -8,9 +9,8 @@
 #include <QAction>
 #include <QMenu>
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <csignal>
+#include <utility>
 
 using namespace kw;
 using namespace kw::apptest;
@@ -48,6 +48,8 @@ TEST(Shutdown, EveryCloseCauseIsLoggedByNameStopsTheTimersAndEndsOnce) {
         Program& program = rig.start();
         each.close(program);
         EXPECT_EQ(lastLines(rig.log(), 6), closingLines(each.cause));
+        // A shown window fades out first; the process ends after it.
+        waitUntil([&] { return rig.ended != 0; });
         EXPECT_EQ(rig.ended, 1) << each.cause.toStdString();
         EXPECT_FALSE(program.engine().Timer().isActive());
         EXPECT_FALSE(program.window().Blink().isActive());
@@ -82,44 +84,38 @@ INSTANTIATE_TEST_SUITE_P(Signals, TerminationOfTheProgram,
                          ::testing::Values(SIGTERM, SIGINT, SIGHUP));
 
 TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
-    ensureApplication();
-    QTemporaryDir dir;
-    const QString folder = dir.path() + "/";
-    const QString source = folder + "watched/";
-    // On another file system, so that the move is a copy that runs long enough.
+    ProgramRig rig;
+    const QString source = rig.folder("watched");
+    // On another file system, so that the move is a copy.
     QTemporaryDir otherFileSystem("/dev/shm/kw-test-XXXXXX");
     const QString destination = otherFileSystem.path() + "/moved/";
-    fs::makePath(source);
     fs::makePath(destination);
-    struct stat watched {
-    }, moved{};
-    if (::stat(encodeLocal(source).constData(), &watched) != 0 ||
-        ::stat(encodeLocal(destination).constData(), &moved) != 0 || watched.st_dev == moved.st_dev)
+    if (fs::deviceOf(source) == 0 || fs::deviceOf(source) == fs::deviceOf(destination))
         KW_CANNOT_RUN("/dev/shm is no file system of its own here");
-    ProgramProcess program(folder);
-    ASSERT_TRUE(program.available()) << "build the Kopierwart target first";
-    WriteIniValue(folder + "Kopierwart.ini", "Source", "Source", source);
-    WriteIniValue(folder + "Kopierwart.ini", "Destination", "Destination", destination);
+    rig.setting("Source", source);
+    rig.setting("Destination", destination);
+    // Several chunks, so the copy yields before it could finish.
+    const qint64 size = 3 * kCopyChunk + 7;
+    ASSERT_EQ(fs::replaceAtomically(source + "big.bin", QByteArray(size, 'k')), 0);
 
-    // Large enough that the copy is still running when the signal arrives.
-    const qint64 size = 768LL * 1024 * 1024;
-    fs::replaceAtomically(source + "big.bin", "");
-    ASSERT_EQ(::truncate(encodeLocal(source + "big.bin").constData(), size), 0);
-
-    QProcess process;
-    program.start(process);
-    ASSERT_TRUE(waitUntil(
-        [&] { return !fs::regularFileNames(destination).value_or(QStringList()).isEmpty(); },
-        60000));
-    ::kill(pid_t(process.processId()), SIGTERM);
-    ASSERT_TRUE(process.waitForFinished(30000));
-    EXPECT_EQ(process.exitCode(), 0);
+    // The signal comes while the first chunk is on its way, as in the running program.
+    const TerminationSignals termination([&rig](int) { rig.program->Close(vbAppTaskManager); });
+    ASSERT_TRUE(termination.installed());
+    bool raised = false;
+    rig.desktop.onCopyProgress = [&raised] {
+        if (!std::exchange(raised, true))
+            ::raise(SIGTERM);
+    };
+    rig.start();
+    ASSERT_TRUE(waitUntil([&] { return rig.ended != 0; }, 60000));
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(rig.ended, 1);
 
     EXPECT_EQ(fs::regularFileNames(destination).value_or(QStringList({"?"})), QStringList());
     const auto kept = fs::facts(source + "big.bin");
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->size, size);
-    const QStringList log = logLines(program.log());
+    const QStringList log = logLines(rig.log());
     EXPECT_TRUE(log.contains("Copy " + source + "big.bin -> " + destination + "big.bin"));
     EXPECT_TRUE(log.contains("Form_QueryUnload(UnloadMode = vbAppTaskManager (3)"));
     EXPECT_EQ(log.last(), "");

@@ -48,7 +48,8 @@ TEST(FirstStart, WritesDefaultSettingsLogsEveryStepInOrderAndStaysShownWithoutTr
     QStringList lines = logLines(rig.log());
     // Without an X display the first detection pass says once that it finds nothing.
     lines.removeIf([](const QString& line) { return line.startsWith("P2P detection:"); });
-    EXPECT_EQ(lines, QStringList({rig.dataFolder + "Kopierwart", "*** Kopierwart 1.1.8 started ***",
+    EXPECT_EQ(lines, QStringList({rig.dataFolder + "Kopierwart",
+                                  "*** Kopierwart " KW_PROJECT_VERSION " started ***",
                                   "Data folder " + rig.dataFolder + " (the executable's folder)",
                                   "", "Reading Config...", "Set Timerintervall to 5s",
                                   "Set My.Path = " + rig.dataFolder, "Set My.INI = " + rig.ini(),

@@ -1,6 +1,7 @@
 #include "ui/filtertextinput.h"
 
 #include "core/desktop.h"
+#include "core/files.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -23,7 +24,7 @@ QString allowedCharacters(const FilterOptions& options) {
 }
 
 void showHelp(const QString& allowed, bool allowBlank, Desktop& desktop) {
-    const QString crLf = QStringLiteral("\r\n");
+    const QString crLf = kCrLfText;
     QString text = QString::fromUtf8(kOnlyAlphanumeric) + crLf + crLf +
                    QLatin1String("Folgende Zeichen sind erlaubt:") + crLf + crLf + allowed + crLf;
     if (allowBlank)

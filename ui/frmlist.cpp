@@ -45,7 +45,7 @@ void FrmList::open() {
 
 void FrmList::Form_Load() {
     ApplyColorScheme(this, m_data.My.ControlColor, m_log);
-    PlaceForm(this, 2);
+    PlaceForm(this);
     m_lb->clear();
     const QString text = ReadTextFile(m_data.My.CopyListFile);
     if (text.isEmpty())

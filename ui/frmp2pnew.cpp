@@ -110,7 +110,7 @@ void FrmP2Pnew::createControls() {
 }
 
 void FrmP2Pnew::Form_Load() {
-    PlaceForm(this, 2);
+    PlaceForm(this);
     setBackground(this, m_data.My.ControlColor);
     setBackground(m_frame1, m_data.My.ControlColor);
     RefreshWindowList();

@@ -123,7 +123,7 @@ void ListEditorWindow::Form_Load() {
     for (QGroupBox* frame : findChildren<QGroupBox*>())
         PaintBackground(frame, color);
     PaintBackground(m_lbt->viewport(), color);
-    PlaceForm(this, 2);
+    PlaceForm(this);
     m_lbt->clear();
     const TextArray& list = m_data.*m_edited.list;
     if (ArrayHasBounds(list)) {

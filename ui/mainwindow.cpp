@@ -36,7 +36,6 @@
 namespace kw {
 namespace {
 
-constexpr char kCrLfText[] = "\r\n";
 constexpr char kPlaySymbol[] = "\u25B6";
 
 // Design colours, 0x00BBGGRR as everywhere in the program.

@@ -131,7 +131,7 @@ void ProgBar::SetOption(qint64 minimum, qint64 maximum, const QString& caption, 
     m_message->setGeometry(8, showBar ? 42 : 18, m_message->width(), messageHeight);
     setFixedSize(kWindowWidth, showBar ? kWindowHeightWithBar : kWindowHeightWithoutBar);
 
-    PlaceForm(this, 2);
+    PlaceForm(this);
     SetWindowTopmost(this, false);
     show();
     repaint();

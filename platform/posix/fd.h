@@ -1,49 +1,23 @@
 #pragma once
 
-#include <cerrno>
+#include "platform/filehandle.h"
 
-#include <unistd.h>
+#include <QByteArray>
 
 namespace kw {
 
-// Owns one file descriptor and closes it when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd(Fd&& other) noexcept : m_fd(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            if (m_fd >= 0)
-                ::close(m_fd);
-            m_fd = other.release();
-        }
-        return *this;
-    }
-
-    bool valid() const { return m_fd >= 0; }
-    int get() const { return m_fd; }
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
 // Flushes an open folder, so that names made or removed in it survive a power cut. 0 or errno; a
 // file system that cannot flush folders at all (EINVAL) counts as flushed.
-inline int flushFolder(int folderFd) {
-    if (::fsync(folderFd) == 0 || errno == EINVAL)
-        return 0;
-    return errno;
-}
+int flushFolder(int folderFd);
+// The folder that holds path: "." for a bare name, "/" for a name in the root.
+QByteArray folderOf(const QByteArray& path);
+// Opens the folder and flushes it, as flushFolder. 0 or errno.
+int flushFolderAt(const QByteArray& folder);
+
+// Writes every byte, going on after a signal or a short write. 0 or errno.
+int writeAll(int fd, const char* data, long long count);
+
+// A time of the system as nanoseconds since the epoch.
+long long nanosecondsOf(long long seconds, long nanoseconds);
 
 }  // namespace kw

@@ -1,5 +1,6 @@
 #include "platform/filecopy.h"
 
+#include "platform/posix/fd.h"
 #include "platform/posix/norename.h"
 #include "platform/textcodec.h"
 
@@ -20,20 +21,6 @@ namespace {
 constexpr qint64 kCompareChunk = 1'024'000;
 constexpr size_t kBufferSize = 256 * 1024;
 
-int writeAll(int fd, const char* data, size_t count) {
-    while (count > 0) {
-        const ssize_t n = ::write(fd, data, count);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        count -= size_t(n);
-    }
-    return 0;
-}
-
 int copyThroughBuffer(qint64 count, int sourceFd, int destinationFd) {
     const size_t size = size_t(std::min<qint64>(count, qint64(kBufferSize)));
     std::unique_ptr<char[]> buffer(new char[size]);
@@ -47,7 +34,7 @@ int copyThroughBuffer(qint64 count, int sourceFd, int destinationFd) {
         }
         if (n == 0)
             return kSourceChanged;
-        if (const int error = writeAll(destinationFd, buffer.get(), size_t(n)))
+        if (const int error = writeAll(destinationFd, buffer.get(), n))
             return error;
         count -= n;
     }

@@ -1,5 +1,6 @@
 #include "platform/filemove.h"
 
+#include "platform/posix/fd.h"
 #include "platform/textcodec.h"
 
 #include <fcntl.h>
@@ -49,10 +50,6 @@ int leaseBreakSignal() {
     return signalNumber;
 }
 
-qint64 nanoseconds(const struct statx_timestamp& t) {
-    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
 bool lookAt(int fd, Snapshot* snapshot, QDateTime* created) {
     struct statx st {};
     if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
@@ -63,9 +60,9 @@ bool lookAt(int fd, Snapshot* snapshot, QDateTime* created) {
     snapshot->mode = st.stx_mode;
     snapshot->owner = st.stx_uid;
     snapshot->group = st.stx_gid;
-    snapshot->accessedNs = nanoseconds(st.stx_atime);
-    snapshot->modifiedNs = nanoseconds(st.stx_mtime);
-    snapshot->changedNs = nanoseconds(st.stx_ctime);
+    snapshot->accessedNs = nanosecondsOf(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
+    snapshot->modifiedNs = nanosecondsOf(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    snapshot->changedNs = nanosecondsOf(st.stx_ctime.tv_sec, st.stx_ctime.tv_nsec);
     if (created) {
         const bool hasBirth = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec != 0;
         *created = QDateTime::fromSecsSinceEpoch(
@@ -82,17 +79,6 @@ bool identityOf(const QByteArray& path, quint64* device, quint64* inode) {
     *device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
     *inode = st.stx_ino;
     return true;
-}
-
-QByteArray folderOf(const QByteArray& path) {
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : path.left(slash);
-}
-
-void flushFolder(const QByteArray& folder) {
-    Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid())
-        ::fsync(fd.get());
 }
 
 }  // namespace
@@ -239,7 +225,7 @@ void FolderFlushes::addFolderOf(const QByteArray& path) {
 
 void FolderFlushes::flush() {
     for (const QByteArray& folder : std::as_const(m_folders))
-        flushFolder(folder);
+        flushFolderAt(folder);
     m_folders.clear();
 }
 

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 namespace kw::fs {
 namespace {
@@ -32,7 +33,7 @@ Facts toFacts(const struct statx& st) {
     else if (S_ISDIR(st.stx_mode))
         f.kind = Kind::Directory;
     f.size = static_cast<qint64>(st.stx_size);
-    f.modifiedNs = qint64(st.stx_mtime.tv_sec) * 1'000'000'000 + st.stx_mtime.tv_nsec;
+    f.modifiedNs = nanosecondsOf(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
     const bool hasBirth = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec != 0;
     const qint64 seconds = hasBirth ? st.stx_btime.tv_sec : st.stx_mtime.tv_sec;
     f.created = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
@@ -50,29 +51,6 @@ std::optional<Facts> statxFacts(const QString& path, int flags, int* error) {
     if (error)
         *error = 0;
     return toFacts(st);
-}
-
-int writeAll(int fd, QByteArrayView bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        done += n;
-    }
-    return 0;
-}
-
-int syncFolderOf(const QByteArray& path) {
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : path.left(slash);
-    Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid())
-        return errno;
-    return flushFolder(fd.get());
 }
 
 // A mount point as the mount table writes it: blank, tab, line break and backslash as octal.
@@ -164,6 +142,10 @@ QStringList namesStartingWith(const QString& folder, const QString& prefix) {
 }
 
 std::optional<QByteArray> readAll(const QString& path, int* error) {
+    return readStart(path, std::numeric_limits<qint64>::max(), error);
+}
+
+std::optional<QByteArray> readStart(const QString& path, qint64 count, int* error) {
     const auto fail = [error](int code) -> std::optional<QByteArray> {
         if (error)
             *error = code;
@@ -178,10 +160,11 @@ std::optional<QByteArray> readAll(const QString& path, int* error) {
     if (!S_ISREG(st.st_mode))
         return fail(EISDIR);
     QByteArray bytes;
-    bytes.reserve(qsizetype(st.st_size));
+    bytes.reserve(qsizetype(std::min<qint64>(st.st_size, count)));
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    while (bytes.size() < count) {
+        const ssize_t n =
+            ::read(fd.get(), buffer, size_t(std::min<qint64>(sizeof buffer, count - bytes.size())));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -203,7 +186,7 @@ int replaceAtomically(const QString& path, QByteArrayView bytes) {
     Fd fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!fd.valid())
         return errno;
-    int result = writeAll(fd.get(), bytes);
+    int result = writeAll(fd.get(), bytes.data(), bytes.size());
     // Flush before the rename, or a power cut could leave the name on an empty file.
     if (result == 0 && ::fdatasync(fd.get()) != 0)
         result = errno;
@@ -216,7 +199,7 @@ int replaceAtomically(const QString& path, QByteArrayView bytes) {
         return result;
     }
     // The rename itself is on disk only once its folder is.
-    return syncFolderOf(target);
+    return flushFolderAt(folderOf(target));
 }
 
 int replaceThroughSpare(const QString& path, const QString& sparePath, QByteArrayView bytes) {
@@ -248,7 +231,7 @@ int append(const QString& path, QByteArrayView bytes) {
     Fd fd(::open(native(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (!fd.valid())
         return errno;
-    const int result = writeAll(fd.get(), bytes);
+    const int result = writeAll(fd.get(), bytes.data(), bytes.size());
     if (result != 0)
         return result;
     return ::close(fd.release()) == 0 ? 0 : errno;
@@ -343,6 +326,33 @@ QString mountPointOf(const QString& path) {
             best = mountPoint;
     }
     return decodeLocal(best);
+}
+
+Problem problemOf(int error) {
+    switch (error) {
+        case 0:
+            return Problem::None;
+        case EEXIST:
+            return Problem::Exists;
+        case ENOENT:
+            return Problem::Missing;
+        case EILSEQ:
+        case EINVAL:
+            return Problem::NameRefused;
+        case ENAMETOOLONG:
+            return Problem::NameTooLong;
+        case EFBIG:
+            return Problem::TooLarge;
+        case ENOSPC:
+        case EDQUOT:
+            return Problem::NoSpace;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return Problem::NoPermission;
+        default:
+            return Problem::Other;
+    }
 }
 
 QString errorText(int error) {

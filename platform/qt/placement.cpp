@@ -8,8 +8,8 @@
 
 namespace kw {
 
-bool PlaceForm(QWidget* window, int code) {
-    if (!window || code != 2)
+bool PlaceForm(QWidget* window) {
+    if (!window)
         return false;
     QScreen* screen = window->screen();
     if (!screen)

@@ -30,7 +30,7 @@ std::unique_ptr<CopyProgress> RecordingDesktop::CreateProgressWindow() {
     // reserve keeps the references held by earlier windows valid.
     progress.reserve(1024);
     progress.emplace_back();
-    return std::make_unique<RecordingProgress>(progress.back());
+    return std::make_unique<RecordingProgress>(progress.back(), onCopyProgress);
 }
 
 }  // namespace kw::test

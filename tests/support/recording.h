@@ -41,14 +41,20 @@ public:
         std::vector<qint64> values;
         bool destroyed = false;
     };
-    explicit RecordingProgress(Calls& calls) : m_calls(calls) {}
+    RecordingProgress(Calls& calls, std::function<void()> onValue)
+        : m_calls(calls), m_onValue(std::move(onValue)) {}
     ~RecordingProgress() override { m_calls.destroyed = true; }
     void SetOption(qint64 minimum, qint64 maximum, const QString& caption, bool showBar) override;
-    void SetValue(qint64 value) override { m_calls.values.push_back(value); }
+    void SetValue(qint64 value) override {
+        m_calls.values.push_back(value);
+        if (m_onValue)
+            m_onValue();
+    }
     void SetMessage(const QString& message) override { m_calls.message = message; }
 
 private:
     Calls& m_calls;
+    std::function<void()> m_onValue;
 };
 
 // A desktop that answers message boxes with a preset answer and records every request.
@@ -65,7 +71,9 @@ public:
     std::vector<ShownMessage> messages;
     QStringList playedSounds;
     std::function<void()> onPlaySound;  // runs inside PlaySoundFile, to act at that step
-    QStringList opened;                 // ShellOpen requests: file, or file + " " + parameters
+    // Runs inside every progress update of a copy, after a chunk and before the copy's yield.
+    std::function<void()> onCopyProgress;
+    QStringList opened;  // ShellOpen requests: file, or file + " " + parameters
     QStringList openedDocuments;
     QStringList openedTextFiles;
     std::vector<RecordingProgress::Calls> progress;  // one entry per progress window
