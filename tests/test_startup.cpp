@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QScopeGuard>
 
 #include <csignal>
 
@@ -207,11 +208,24 @@ TEST(ProgramPath, AProgramInAFolderWhoseNameIsNotUtf8KeepsItsDataAndLockThere) {
         envp.push_back(entry.data());
     envp.push_back(nullptr);
 
+    std::vector<pid_t> children;
+    // A program left running by a failed assertion would outlive the test, and QTemporaryDir
+    // cannot remove names that Qt cannot spell.
+    const auto cleanUp = qScopeGuard([&children, &dir] {
+        for (const pid_t pid : children) {
+            if (::waitpid(pid, nullptr, WNOHANG) == 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+        QProcess::execute(QStringLiteral("rm"), {"-rf", dir.path()});
+    });
     const auto start = [&] {
         pid_t pid = 0;
         char* argv[] = {const_cast<char*>(executable.constData()), nullptr};
         EXPECT_EQ(::posix_spawn(&pid, executable.constData(), nullptr, nullptr, argv, envp.data()),
                   0);
+        children.push_back(pid);
         return pid;
     };
     const auto ended = [](pid_t pid, int* status) {
@@ -234,6 +248,4 @@ TEST(ProgramPath, AProgramInAFolderWhoseNameIsNotUtf8KeepsItsDataAndLockThere) {
 
     ::kill(first, SIGTERM);
     EXPECT_TRUE(ended(first, &status));
-    // QTemporaryDir cannot remove names that Qt cannot spell.
-    QProcess::execute(QStringLiteral("rm"), {"-rf", dir.path()});
 }
