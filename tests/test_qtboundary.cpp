@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -79,26 +80,31 @@ TEST_F(QtBoundary, FileUrlsCarryTheBytesBothWays) {
     EXPECT_EQ(pathFromUrl(QUrl(QStringLiteral("https://www.example.org/a"))), QString());
 }
 
-// Chooses name in the file dialog that the call opens, as a user would click it, and answers
-// what the call returned.
+// Chooses name in the file dialog that the call opens, as a user would, and answers what the
+// call returned. A dialog that refuses the name is given up, so the call returns.
 QString chooseInDialog(const QString& folder, const QString& qtName,
                        const std::function<QString()>& call) {
+    QTimer giveUp;
+    QObject::connect(&giveUp, &QTimer::timeout, [] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal))
+            box->reject();
+        else if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+    });
     QTimer user;
+    user.setSingleShot(true);
     QObject::connect(&user, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
+        if (!dialog) {
+            user.start();
             return;
-        user.stop();
+        }
         dialog->setDirectoryUrl(urlFromPath(folder));
         // Qt's list leaves out names it cannot decode; the user types the name as Qt spells it.
         dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(qtName);
+        giveUp.start(200);
         static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
-        // A dialog that refused the name stays open; end it so the test can report.
-        QTimer::singleShot(2000, dialog, [dialog] {
-            if (QApplication::activeModalWidget())
-                QApplication::activeModalWidget()->close();
-            dialog->reject();
-        });
     });
     user.start(20);
     return call();
