@@ -3,12 +3,12 @@
 #include "app/program.h"
 #include "core/settings.h"
 #include "platform/instancelock.h"
+#include "platform/qtboundary.h"
 #include "platform/signals.h"
 #include "platform/sound.h"
 #include "ui/tray.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLibraryInfo>
 #include <QStandardPaths>
 #include <QTranslator>
@@ -31,9 +31,10 @@ int main(int argc, char** argv) {
                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslations);
 
-    const QString executablePath = QCoreApplication::applicationFilePath();
+    // Paths with their bytes: the data folder, the lock and the log must name the real files.
+    const QString executablePath = kw::programFilePath();
     const kw::DataFolder dataFolder = kw::prepareDataFolder(
-        executablePath, qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());
+        executablePath, kw::environmentPath("XDG_CONFIG_HOME"), kw::homeFolder());
 
     const kw::InstanceLock lock(dataFolder.path + kw::executableBaseName(executablePath) +
                                 QLatin1String(".lock"));
@@ -44,9 +45,13 @@ int main(int argc, char** argv) {
     }
 
     const QString shippedData = kw::installedDataFolder(executablePath);
+    // A download folder whose name Qt cannot spell back falls back to the usual one at home.
+    QString downloads =
+        kw::pathFromQt(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+    if (downloads.isEmpty())
+        downloads = kw::homeFolder() + QLatin1String("/Downloads");
     kw::Program program(
-        {executablePath, dataFolder.path, dataFolder.besideExecutable,
-         QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
+        {executablePath, dataFolder.path, dataFolder.besideExecutable, downloads,
          shippedData.isEmpty() ? QString() : shippedData + QLatin1String("Copy.wav")});
     const kw::TerminationSignals terminationSignals(
         [&program](int) { program.Close(kw::vbAppTaskManager); });

@@ -2,8 +2,7 @@
 
 #include "app/installeddata.h"
 #include "core/files.h"
-#include "core/germanformat.h"
-#include "core/inifile.h"
+#include "core/settingsstore.h"
 #include "p2p/detector.h"
 #include "platform/fs.h"
 #include "platform/placement.h"
@@ -17,26 +16,12 @@
 #include <QPointer>
 #include <QVariantAnimation>
 
-#include <limits>
-
 namespace kw {
 namespace {
 
 constexpr qint32 kFirstStartColor = 0x00C00000;
 constexpr int kDefaultScanInterval = 5;
 constexpr int kFadeMilliseconds = 500;
-
-std::optional<qint32> toInt32(const QString& text) {
-    const std::optional<qint64> value = parseInteger(text);
-    if (!value || *value < std::numeric_limits<qint32>::min() ||
-        *value > std::numeric_limits<qint32>::max())
-        return std::nullopt;
-    return qint32(*value);
-}
-
-QString numberOrZero(const QString& text) {
-    return parseDecimal(text) ? text : QStringLiteral("0");
-}
 
 }  // namespace
 
@@ -102,9 +87,9 @@ void Program::Form_Load() {
     if (!FileExists(my.INI)) {
         writeFirstStartSettings();
     } else {
-        storedInterval =
-            ReadIniValue(my.INI, QStringLiteral("Intervall"), QStringLiteral("Intervall"));
-        readSettings();
+        SettingsStore settings(my);
+        storedInterval = settings.storedScanInterval();
+        settings.load();
     }
     m_window->setStatisticsCaption(StatisticsCaption(my.SavedFileCount, my.SavedMegabytes));
     m_window->setSoundFileText(my.SoundFile);
@@ -170,20 +155,13 @@ void Program::Form_Load() {
 
 void Program::writeFirstStartSettings() {
     Settings& my = m_data.My;
-    my.ControlColor = kFirstStartColor;
-    my.Destination = AddBackslash(m_options.downloadFolder);
-    my.SoundFile = my.Path + QLatin1String("Copy.wav");
+    SettingsStore settings(my);
+    settings.setControlColor(kFirstStartColor);
+    settings.setSoundFile(my.Path + QLatin1String("Copy.wav"));
+    settings.setDestination(AddBackslash(m_options.downloadFolder));
+    settings.setStatistics(QStringLiteral("0"), QStringLiteral("0"));
+    // The interval is not written: the scroll bar writes it when start-up applies it.
     my.ScanInterval = kDefaultScanInterval;
-    my.SavedMegabytes = QStringLiteral("0");
-    my.SavedFileCount = QStringLiteral("0");
-    const auto write = [&my](const char* key, const QString& value) {
-        WriteIniValue(my.INI, QLatin1String(key), QLatin1String(key), value);
-    };
-    write("Color", QString::number(my.ControlColor));
-    write("Sound", my.SoundFile);
-    write("Destination", my.Destination);
-    write("MB", my.SavedMegabytes);
-    write("Fl", my.SavedFileCount);
     provideFirstStartSound();
 }
 
@@ -199,20 +177,6 @@ void Program::provideFirstStartSound() {
     else if (result == SoundProvided::Failed)
         m_log.WriteLog(QLatin1String("Could not copy the sound ") + m_options.shippedSound +
                        QLatin1String(" to ") + target + QLatin1String(": ") + failure);
-}
-
-void Program::readSettings() {
-    Settings& my = m_data.My;
-    const auto read = [&my](const char* key) {
-        return ReadIniValue(my.INI, QLatin1String(key), QLatin1String(key));
-    };
-    my.ControlColor = toInt32(read("Color")).value_or(0);
-    my.Source = read("Source");
-    my.Destination = read("Destination");
-    my.SoundFile = read("Sound");
-    my.ScanInterval = toInt32(read("Intervall")).value_or(0);
-    my.SavedMegabytes = numberOrZero(read("MB"));
-    my.SavedFileCount = numberOrZero(read("Fl"));
 }
 
 void Program::Close(int mode) {

@@ -71,7 +71,6 @@ public:
     QTimer& Timer_CheckP2P() { return m_timerCheckP2P; }
 
 private:
-    void readSettings();
     void writeFirstStartSettings();
     // The first start's sound setting names a file in the data folder: put the shipped one there.
     void provideFirstStartSound();

@@ -130,6 +130,12 @@ void ScanEngine::runArrivalTick() {
     Timer_Timer();
 }
 
+void ScanEngine::setInterval(int seconds) {
+    m_timer.stop();
+    m_timer.setInterval(seconds * 1000);
+    m_timer.start();
+}
+
 void ScanEngine::butGoTimer_Click() {
     m_timer.stop();
     m_log.WriteLog(QStringLiteral("Start Scanning..."));

@@ -49,11 +49,15 @@ public:
     void Abandon();
 
     QTimer& Timer() { return m_timer; }
+    // A new interval from the user: the timer restarts and waits the full interval.
+    void setInterval(int seconds);
     bool ScanBusy() const { return m_scanBusy; }
 
     const QStringList& LBf() const { return m_LBf; }
     // Destination paths of this run's copies, each at most once, in alphabetical order.
     QStringList& LBfiles() { return m_LBfiles; }
+    // The user forgets a copy; the file itself stays where it is.
+    void removeFromLBfiles(const QString& destinationPath) { m_LBfiles.removeOne(destinationPath); }
 
 Q_SIGNALS:
     // A folder setting was cleared: the main window shows its prompt again (SetText).

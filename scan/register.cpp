@@ -3,8 +3,8 @@
 #include "core/eventlog.h"
 #include "core/files.h"
 #include "core/germanformat.h"
-#include "core/inifile.h"
 #include "core/settings.h"
+#include "core/settingsstore.h"
 #include "platform/filemove.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
@@ -108,9 +108,8 @@ QString CountSavedFile(Settings& my, qint64 size) {
     return StatisticsCaption(my.SavedFileCount, my.SavedMegabytes);
 }
 
-void WriteStatistics(const Settings& my) {
-    WriteIniValue(my.INI, QStringLiteral("MB"), QStringLiteral("MB"), my.SavedMegabytes);
-    WriteIniValue(my.INI, QStringLiteral("Fl"), QStringLiteral("Fl"), my.SavedFileCount);
+void WriteStatistics(Settings& my) {
+    SettingsStore(my).storeStatistics();
 }
 
 }  // namespace kw

@@ -35,6 +35,6 @@ QString AddToStatistics(Settings& my, qint64 size);
 // The same in two steps, so that a burst of files writes the settings file once: the count in my
 // with the new caption, then "MB" and "Fl" written.
 QString CountSavedFile(Settings& my, qint64 size);
-void WriteStatistics(const Settings& my);
+void WriteStatistics(Settings& my);
 
 }  // namespace kw

@@ -12,7 +12,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QMessageBox>
+#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -145,6 +147,47 @@ TEST_F(ShellTest, FilesFoldersAndAddressesOpenWithTheDefaultHandler) {
     EXPECT_EQ(urls[5].scheme(), "mailto");
     EXPECT_EQ(urls[5].path(), "kopierwart@example.org");
     EXPECT_EQ(urls[6], QUrl("https://www.example.org/kopierwart"));
+}
+
+// The bytes a file URL stands for.
+QByteArray urlBytes(const QUrl& url) {
+    return QByteArray::fromPercentEncoding(url.toEncoded().mid(int(sizeof("file://") - 1)));
+}
+
+TEST_F(ShellTest, NamesThatAreNotUtf8ReachTheDefaultHandlerAndTheOpenerWithTheirBytes) {
+    const QByteArray folderBytes = kw::encodeLocal(dir.path()) + "/Urlaub \xE9t\xE9";
+    const QByteArray fileBytes = folderBytes + "/Bild \xFF.txt";
+    ASSERT_EQ(kw::fs::makePath(kw::decodeLocal(folderBytes)), 0);
+    writeFile(kw::decodeLocal(fileBytes), "x");
+
+    kw::ShellOpen(kw::decodeLocal(fileBytes), "");
+    kw::OpenFolder(kw::decodeLocal(folderBytes));
+    kw::OpenTextFileInViewer(kw::decodeLocal(fileBytes));
+    ASSERT_EQ(urls.size(), 3);
+    EXPECT_EQ(urlBytes(urls[0]), fileBytes);
+    EXPECT_EQ(urlBytes(urls[1]), folderBytes);
+    EXPECT_EQ(urlBytes(urls[2]), fileBytes);
+
+    // OpenDocument hands the path to the desktop's opener, or to the handler when there is none.
+    const QByteArray oldPath = qgetenv("PATH");
+    const QString bin = path("bin");
+    ASSERT_EQ(kw::fs::makePath(bin), 0);
+    writeFile(bin + "/xdg-open",
+              "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.arg.tmp\"\n"
+              "/bin/mv \"$0.arg.tmp\" \"$0.arg\"\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(bin + "/xdg-open").constData(), 0755), 0);
+    qputenv("PATH", QFile::encodeName(bin));
+    kw::OpenDocument(kw::decodeLocal(fileBytes));
+    EXPECT_TRUE(
+        kw::test::waitUntil([&] { return kw::fs::facts(bin + "/xdg-open.arg").has_value(); }));
+    EXPECT_EQ(kw::fs::readAll(bin + "/xdg-open.arg").value_or(QByteArray()), fileBytes);
+    qputenv("PATH", QFile::encodeName(path("empty")));
+    kw::OpenDocument(kw::decodeLocal(fileBytes));
+    qputenv("PATH", oldPath);
+    ASSERT_EQ(urls.size(), 4);
+    EXPECT_EQ(urlBytes(urls[3]), fileBytes);
+    // QTemporaryDir cannot remove names that Qt cannot spell.
+    QProcess::execute(QStringLiteral("rm"), {"-rf", dir.path()});
 }
 
 TEST_F(ShellTest, ProgramRunsInItsFolderWithItsBytesAndParametersAsSeparateArguments) {

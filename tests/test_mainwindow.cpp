@@ -129,6 +129,41 @@ TEST_P(DeleteQuestion, DeletesOnlyOnYesNamesTheFileAsPlainTextAndShowsTheWindowA
 INSTANTIATE_TEST_SUITE_P(Answers, DeleteQuestion,
                          ::testing::Values(QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel));
 
+TEST(DeleteAnswer, KeepsTheLineWhileSomethingStillStandsUnderTheNameAndDropsItWhenTheNameIsFree) {
+    FoldersRig rig({"kept.bin", "gone.bin"});
+    Program& program = rig.start(true);
+    program.window().showNormal();
+    auto* list = rig.control<QListWidget>("LBfiles");
+    ASSERT_EQ(list->count(), 2);
+    const QString gone = rig.destination + "gone.bin";
+    const QString kept = rig.destination + "kept.bin";
+    // Since the copy, a folder took one name and the other file was deleted elsewhere.
+    ASSERT_EQ(fs::removeFile(kept), 0);
+    ASSERT_EQ(fs::makePath(kept), 0);
+    ASSERT_EQ(fs::removeFile(gone), 0);
+
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::Yes)->click();
+    });
+    answer.start(20);
+    const auto deleteLine = [&](const QString& path) {
+        list->setCurrentItem(list->findItems(path, Qt::MatchExactly).value(0));
+        program.window().mnuDelete_Click();
+    };
+
+    deleteLine(kept);
+    EXPECT_TRUE(fs::isDirectory(kept));
+    EXPECT_EQ(list->count(), 2);
+    EXPECT_EQ(program.engine().LBfiles().size(), 2);
+    EXPECT_TRUE(logLines(rig.log()).last().startsWith("Error deleting '" + kept + "': "));
+
+    deleteLine(gone);
+    EXPECT_EQ(list->count(), 1);
+    EXPECT_EQ(program.engine().LBfiles(), QStringList{kept});
+}
+
 TEST(ListHover, SelectsTheLineUnderThePointerAsPlainTextAndClearsBelowTheLastLine) {
     ProgramRig rig;
     rig.start();

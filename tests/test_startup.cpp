@@ -1,13 +1,22 @@
 #include "app/datafolder.h"
+#include "platform/textcodec.h"
 #include "tests/program_rig.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QScopeGuard>
 
 #include <csignal>
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 using namespace kw;
 using namespace kw::apptest;
@@ -177,4 +186,72 @@ TEST(SecondInstance, EndsWithoutTouchingAnyFileAndAKilledHolderNeverBlocks) {
     EXPECT_TRUE(waitUntil([&] { return program.started(2); }));
     third.terminate();
     EXPECT_TRUE(third.waitForFinished(10000));
+}
+
+// The program in a folder whose name is not UTF-8: its data, log and lock stay beside it under
+// the folder's own bytes, so a second start there finds the lock and ends.
+TEST(ProgramPath, AProgramInAFolderWhoseNameIsNotUtf8KeepsItsDataAndLockThere) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const QByteArray folderBytes = encodeLocal(dir.path()) + "/Pr\xF6gramme/";
+    const QString folder = decodeLocal(folderBytes);
+    ASSERT_EQ(fs::makePath(folder), 0);
+    const auto program =
+        fs::readAll(qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Kopierwart");
+    ASSERT_TRUE(program) << "build the Kopierwart target first";
+    ASSERT_EQ(fs::replaceAtomically(folder + "Kopierwart", *program), 0);
+    const QByteArray executable = folderBytes + "Kopierwart";
+    ASSERT_EQ(::chmod(executable.constData(), 0755), 0);
+    // A data folder that went astray would land in this home, not in the tester's.
+    QList<QByteArray> environment{"HOME=" + QFile::encodeName(dir.path())};
+    for (char** variable = environ; *variable; ++variable) {
+        const QByteArray entry(*variable);
+        if (!entry.startsWith("HOME=") && !entry.startsWith("XDG_CONFIG_HOME="))
+            environment.append(entry);
+    }
+    std::vector<char*> envp;
+    for (QByteArray& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    std::vector<pid_t> children;
+    // A program left running by a failed assertion would outlive the test, and QTemporaryDir
+    // cannot remove names that Qt cannot spell.
+    const auto cleanUp = qScopeGuard([&children, &dir] {
+        for (const pid_t pid : children) {
+            if (::waitpid(pid, nullptr, WNOHANG) == 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+        QProcess::execute(QStringLiteral("rm"), {"-rf", dir.path()});
+    });
+    const auto start = [&] {
+        pid_t pid = 0;
+        char* argv[] = {const_cast<char*>(executable.constData()), nullptr};
+        EXPECT_EQ(::posix_spawn(&pid, executable.constData(), nullptr, nullptr, argv, envp.data()),
+                  0);
+        children.push_back(pid);
+        return pid;
+    };
+    const auto ended = [](pid_t pid, int* status) {
+        return waitUntil([&] { return ::waitpid(pid, status, WNOHANG) == pid; }, 10000);
+    };
+    const QString log = folder + "Kopierwart.Log";
+    const pid_t first = start();
+    ASSERT_TRUE(waitUntil([&] { return bytesOf(log).contains("Starting P2Pfinder....."); }))
+        << "no log beside the program";
+    EXPECT_TRUE(bytesOf(log).contains(" -> " + executable + "\r\n"));
+    EXPECT_TRUE(fs::facts(folder + "Kopierwart.ini"));
+    EXPECT_TRUE(fs::facts(folder + "Kopierwart.lock"));
+
+    const pid_t second = start();
+    int status = -1;
+    EXPECT_TRUE(ended(second, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(bytesOf(log).count("Starting P2Pfinder....."), 1);
+    EXPECT_FALSE(fs::facts(dir.path() + "/.config"));
+
+    ::kill(first, SIGTERM);
+    EXPECT_TRUE(ended(first, &status));
 }

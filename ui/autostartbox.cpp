@@ -4,10 +4,9 @@
 #include "core/desktop.h"
 #include "core/eventlog.h"
 #include "platform/fs.h"
+#include "platform/qtboundary.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
-#include <QDir>
 #include <QSignalBlocker>
 
 namespace kw {
@@ -25,8 +24,8 @@ QCheckBox* makeAutostartBox(QWidget* parent, const QRect& geometry, EventLog& lo
     box->setPalette(palette);
 
     const auto autostart = [] {
-        return Autostart(autostartFolder(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath()),
-                         QCoreApplication::applicationFilePath());
+        return Autostart(autostartFolder(environmentPath("XDG_CONFIG_HOME"), homeFolder()),
+                         programFilePath());
     };
     box->setChecked(autostart().enabled());
     QObject::connect(box, &QCheckBox::toggled, box, [box, &log, &desktop, autostart](bool on) {

@@ -2,9 +2,9 @@
 
 #include "core/desktop.h"
 #include "core/files.h"
-#include "core/inifile.h"
 #include "core/logactions.h"
 #include "core/settings.h"
+#include "core/settingsstore.h"
 #include "p2p/detector.h"
 #include "platform/dialogs.h"
 #include "platform/fs.h"
@@ -388,8 +388,11 @@ void FrmMain::ButBrowse_Click(int index) {
     const QString folder = AddBackslash(chosen);
     m_text[index]->setText(folder);
     const QString key = index == 0 ? QStringLiteral("Source") : QStringLiteral("Destination");
-    WriteIniValue(m_data.My.INI, key, key, folder);
-    (index == 0 ? m_data.My.Source : m_data.My.Destination) = folder;
+    SettingsStore settings(m_data.My);
+    if (index == 0)
+        settings.setSource(folder);
+    else
+        settings.setDestination(folder);
     m_log.WriteLog(QLatin1String("Set My.") + key + QLatin1String(" = ") + folder);
     if (index == 1)
         m_engine.DestinationChosen();
@@ -402,16 +405,11 @@ void FrmMain::ButOpenDir_Click(int index) {
 }
 
 void FrmMain::HScroll_Change() {
-    QTimer& timer = m_engine.Timer();
-    timer.stop();
     const int seconds = m_hScroll->value();
-    m_data.My.ScanInterval = seconds;
+    SettingsStore(m_data.My).setScanInterval(seconds);
     m_labelScroll->setText(QStringLiteral("TimerIntervall (%1 Sec)").arg(seconds));
-    WriteIniValue(m_data.My.INI, QStringLiteral("Intervall"), QStringLiteral("Intervall"),
-                  QString::number(seconds));
     m_log.WriteLog(QStringLiteral("Set Timerintervall to %1s").arg(seconds));
-    timer.setInterval(seconds * 1000);
-    timer.start();
+    m_engine.setInterval(seconds);
 }
 
 QString FrmMain::selectedCopiedFile() const {
@@ -423,7 +421,7 @@ void FrmMain::removeSelectedCopiedFile() {
     const QString path = selectedCopiedFile();
     if (path.isEmpty())
         return;
-    m_engine.LBfiles().removeOne(path);
+    m_engine.removeFromLBfiles(path);
     delete m_lbFiles->takeItem(m_lbFiles->currentRow());
 }
 
@@ -451,9 +449,9 @@ void FrmMain::mnuDelete_Click() {
             QLatin1String(kCrLfText) + QStringLiteral("wirklich löschen ?"),
         MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer == IDYES) {
-        const int result = DeleteFileForced(path);
-        // A file that is still there keeps its line: the list must not claim it was deleted.
-        if (result > 0) {
+        const int result = DeleteCopiedFile(path);
+        // Only a name that is free now loses its line; whatever still stands there keeps it.
+        if (result != 0) {
             m_log.WriteLog(QLatin1String("Error deleting '") + path + QLatin1String("': ") +
                            fs::errorText(result));
         } else {
@@ -500,8 +498,7 @@ void FrmMain::ButBrowseSound_Click() {
         return;
     }
     m_textSound->setText(file);
-    WriteIniValue(m_data.My.INI, QStringLiteral("Sound"), QStringLiteral("Sound"), file);
-    m_data.My.SoundFile = file;
+    SettingsStore(m_data.My).setSoundFile(file);
     m_log.WriteLog(QLatin1String("Set My.SoundFile = ") + file);
 }
 
@@ -509,16 +506,12 @@ void FrmMain::ButColor_Click() {
     const qint32 color = PickColor(this);
     if (color < 0)
         return;
-    m_data.My.ControlColor = color;
-    WriteIniValue(m_data.My.INI, QStringLiteral("Color"), QStringLiteral("Color"),
-                  QString::number(color));
+    SettingsStore(m_data.My).setControlColor(color);
     applyColorScheme();
 }
 
 void FrmMain::RandomBackgroundColor() {
-    m_data.My.ControlColor = RandomColor();
-    WriteIniValue(m_data.My.INI, QStringLiteral("Color"), QStringLiteral("Color"),
-                  QString::number(m_data.My.ControlColor));
+    SettingsStore(m_data.My).setControlColor(RandomColor());
     applyColorScheme();
 }
 

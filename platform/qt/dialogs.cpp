@@ -1,6 +1,7 @@
 #include "platform/dialogs.h"
 
 #include "platform/fs.h"
+#include "platform/qtboundary.h"
 #include "platform/shell.h"
 
 #include <QDir>
@@ -24,25 +25,61 @@ protected:
         const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
         if (!files)
             return true;
-        const QFileInfo info = files->fileInfo(files->index(row, 0, parent));
-        return info.isDir() || (info.isFile() && info.isExecutable());
+        const QString path = pathFromQt(files->filePath(files->index(row, 0, parent)));
+        return fs::isDirectory(path) || IsProgramFile(path);
+    }
+};
+
+// Qt decodes names lossily and refuses a chosen name it cannot find under its own spelling. This
+// dialog takes the answer's bytes instead (qtboundary.h) and accepts what they name.
+class ByteExactFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    // The accepted folder or file; empty when the answer names nothing of the wanted kind.
+    QString chosen() const {
+        const QList<QUrl> urls = selectedUrls();
+        const QString path = urls.isEmpty() ? QString() : pathFromUrl(urls.first());
+        return isWanted(path) ? path : QString();
+    }
+
+protected:
+    void accept() override {
+        if (isWanted(chosen()))
+            QDialog::accept();
+        else
+            QFileDialog::accept();  // Qt's own handling: enters a folder, warns about a typo
+    }
+
+private:
+    bool isWanted(const QString& path) const {
+        if (path.isEmpty())
+            return false;
+        const auto facts = fs::factsFollowingLinks(path);
+        const fs::Kind wanted = fileMode() == Directory ? fs::Kind::Directory : fs::Kind::Regular;
+        return facts && facts->kind == wanted;
     }
 };
 
 QString startFolder() {
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    return fs::isDirectory(desktop) ? desktop : QDir::homePath();
+    const QString desktop =
+        pathFromQt(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    return fs::isDirectory(desktop) ? desktop : homeFolder();
 }
 
 }  // namespace
 
 QString BrowseForFolder(QWidget* owner, const QString& title) {
-    return QFileDialog::getExistingDirectory(owner, title, startFolder());
+    ByteExactFileDialog dialog(owner, title);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setDirectoryUrl(urlFromPath(startFolder()));
+    return dialog.exec() == QDialog::Accepted ? dialog.chosen() : QString();
 }
 
 QString BrowseForFile(QWidget* owner, const QString& filter) {
     const bool program = filter.compare(QLatin1String("*.exe"), Qt::CaseInsensitive) == 0;
-    QFileDialog dialog(owner, QStringLiteral("Öffnen"));
+    ByteExactFileDialog dialog(owner, QStringLiteral("Öffnen"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (program) {
@@ -58,13 +95,11 @@ QString BrowseForFile(QWidget* owner, const QString& filter) {
     }
     if (dialog.exec() != QDialog::Accepted)
         return {};
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty())
-        return {};
+    const QString chosen = dialog.chosen();
     // A typed name can still name a plain file; only a program may be a task.
-    if (program && !IsProgramFile(chosen.first()))
+    if (program && !IsProgramFile(chosen))
         return {};
-    return chosen.first();
+    return chosen;
 }
 
 }  // namespace kw

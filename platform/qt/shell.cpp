@@ -1,6 +1,7 @@
 #include "platform/shell.h"
 
 #include "platform/fs.h"
+#include "platform/qtboundary.h"
 #include "platform/spawn.h"
 #include "platform/textcodec.h"
 
@@ -25,10 +26,6 @@ bool isAddress(const QString& text) {
 
 QString localPath(const QString& path) {
     return path.startsWith(QLatin1Char('/')) ? path : QDir::currentPath() + QLatin1Char('/') + path;
-}
-
-QUrl localFileUrl(const QString& path) {
-    return QUrl::fromLocalFile(localPath(path));
 }
 
 QString folderOf(const QString& path) {
@@ -60,7 +57,7 @@ void ShellOpen(const QString& file, const QString& parameters) {
         StartDetached(file, QProcess::splitCommand(parameters), folderOf(file));
         return;
     }
-    QDesktopServices::openUrl(localFileUrl(file));
+    QDesktopServices::openUrl(urlFromPath(file));
 }
 
 void OpenDocument(const QString& path) {
@@ -69,19 +66,17 @@ void OpenDocument(const QString& path) {
     const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (!opener.isEmpty() && StartDetached(opener, {localPath(path)}, QString()))
         return;
-    // A URL made from the name's bytes, so a name that is not valid UTF-8 still names the file.
-    const QByteArray bytes = encodeLocal(localPath(path)).toPercentEncoding("/");
-    QDesktopServices::openUrl(QUrl::fromEncoded(QByteArrayLiteral("file://") + bytes));
+    QDesktopServices::openUrl(urlFromPath(path));
 }
 
 void OpenFolder(const QString& path) {
     if (!path.isEmpty())
-        QDesktopServices::openUrl(localFileUrl(path));
+        QDesktopServices::openUrl(urlFromPath(path));
 }
 
 void OpenTextFileInViewer(const QString& path) {
     if (!path.isEmpty())
-        QDesktopServices::openUrl(localFileUrl(path));
+        QDesktopServices::openUrl(urlFromPath(path));
 }
 
 }  // namespace kw

@@ -1,0 +1,95 @@
+#include "core/settingsstore.h"
+
+#include "core/germanformat.h"
+#include "core/inifile.h"
+#include "platform/fs.h"
+
+#include <limits>
+#include <optional>
+
+namespace kw {
+namespace {
+
+std::optional<qint32> toInt32(const QString& text) {
+    const std::optional<qint64> value = parseInteger(text);
+    if (!value || *value < std::numeric_limits<qint32>::min() ||
+        *value > std::numeric_limits<qint32>::max())
+        return std::nullopt;
+    return qint32(*value);
+}
+
+QString numberOrZero(const QString& text) {
+    return parseDecimal(text) ? text : QStringLiteral("0");
+}
+
+}  // namespace
+
+void SettingsStore::load() {
+    m_my.ControlColor = toInt32(read("Color")).value_or(0);
+    m_my.Source = read("Source");
+    m_my.Destination = read("Destination");
+    m_my.SoundFile = read("Sound");
+    m_my.ScanInterval = toInt32(read("Intervall")).value_or(0);
+    m_my.SavedMegabytes = numberOrZero(read("MB"));
+    m_my.SavedFileCount = numberOrZero(read("Fl"));
+}
+
+QString SettingsStore::storedScanInterval() const {
+    return read("Intervall");
+}
+
+void SettingsStore::setSource(const QString& folder) {
+    set(m_my.Source, "Source", folder);
+}
+
+void SettingsStore::setDestination(const QString& folder) {
+    set(m_my.Destination, "Destination", folder);
+}
+
+void SettingsStore::setScanInterval(int seconds) {
+    m_my.ScanInterval = seconds;
+    write("Intervall", QString::number(seconds));
+}
+
+void SettingsStore::setSoundFile(const QString& file) {
+    set(m_my.SoundFile, "Sound", file);
+}
+
+void SettingsStore::setControlColor(qint32 color) {
+    m_my.ControlColor = color;
+    write("Color", QString::number(color));
+}
+
+void SettingsStore::setStatistics(const QString& megabytes, const QString& fileCount) {
+    m_my.SavedMegabytes = megabytes;
+    m_my.SavedFileCount = fileCount;
+    storeStatistics();
+}
+
+void SettingsStore::storeStatistics() {
+    write("MB", m_my.SavedMegabytes);
+    write("Fl", m_my.SavedFileCount);
+}
+
+void SettingsStore::set(QString& field, const char* key, const QString& value) {
+    field = value;
+    write(key, value);
+}
+
+void SettingsStore::write(const char* key, const QString& value) {
+    WriteIniValue(m_my.INI, QLatin1String(key), QLatin1String(key), value);
+}
+
+QString SettingsStore::read(const char* key) const {
+    return ReadIniValue(m_my.INI, QLatin1String(key), QLatin1String(key));
+}
+
+int DeleteCopiedFile(const QString& path) {
+    // Whatever stands under the name now (a file, a link, a folder put there since) is checked,
+    // so a line disappears only when its name really is free.
+    if (!fs::facts(path))
+        return 0;
+    return fs::removeFile(path);
+}
+
+}  // namespace kw
