@@ -45,8 +45,8 @@ void StartupWithLargeRegister(benchmark::State& state) {
 
     QuietDesktop desktop;
     for (auto _ : state) {
-        kw::Program program({data + QLatin1String("Kopierwart"), data, true, data}, &desktop,
-                            [] {});
+        kw::Program program({data + QLatin1String("Kopierwart"), data, true, data, QString()},
+                            &desktop, [] {});
         program.Form_Load();
         benchmark::DoNotOptimize(program.data().CopiedFiles);
     }
