@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "platform/placement.h"
 #include "ui/colors.h"
+#include "ui/controls.h"
 #include "ui/listhover.h"
 
 #include <QApplication>
@@ -20,42 +21,11 @@ constexpr qint32 kBlue = 0x00C00000;
 constexpr qint32 kYellow = 0x0000FFFF;
 constexpr qint32 kWhite = 0x00FFFFFF;
 
-void setBackground(QWidget* widget, qint32 color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, toQColor(color));
-    palette.setColor(QPalette::Base, toQColor(color));
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-void setForeground(QWidget* widget, qint32 color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, toQColor(color));
-    palette.setColor(QPalette::Text, toQColor(color));
-    widget->setPalette(palette);
-}
-
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption,
                   const QRect& geometry) {
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setTextFormat(Qt::PlainText);
+    QLabel* label = kw::makeLabel(parent, QLatin1String(name), caption, geometry, kWhite);
     label->setWordWrap(true);
-    label->setGeometry(geometry);
-    setForeground(label, kWhite);
     return label;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption,
-                        const QRect& geometry) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
-    button->setCursor(Qt::PointingHandCursor);
-    QFont font = button->font();
-    font.setBold(true);
-    button->setFont(font);
-    return button;
 }
 
 }  // namespace
@@ -75,7 +45,7 @@ void FrmP2Pnew::createControls() {
     m_frame1 = new QGroupBox(QStringLiteral("Anwendung hinzufügen"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
     m_frame1->setGeometry(8, 4, 424, 294);
-    setForeground(m_frame1, kWhite);
+    setTextColor(m_frame1, kWhite);
     makeLabel(m_frame1, "Label1",
               QStringLiteral("Bitte wähle die Anwendung aus, die den P2P-Programmen hinzugefügt "
                              "werden soll "),
@@ -87,16 +57,16 @@ void FrmP2Pnew::createControls() {
     m_lbTask->setObjectName(QStringLiteral("LBtask"));
     m_lbTask->setGeometry(10, 76, 404, 208);
     m_lbTask->setUniformItemSizes(true);
-    setBackground(m_lbTask, kBlue);
-    setForeground(m_lbTask, kYellow);
+    setBackgroundColor(m_lbTask, kBlue);
+    setTextColor(m_lbTask, kYellow);
     EnableListHover(m_lbTask);
     m_lbTask->viewport()->installEventFilter(this);
 
-    QPushButton* refresh =
-        makeButton(this, "BurRefresh", QStringLiteral("Refresh"), {8, 306, 100, 26});
+    QPushButton* refresh = makeButton(this, QStringLiteral("BurRefresh"), QStringLiteral("Refresh"),
+                                      {8, 306, 100, 26});
     connect(refresh, &QPushButton::clicked, this, &FrmP2Pnew::RefreshWindowList);
-    QPushButton* cancel =
-        makeButton(this, "ButCancel", QStringLiteral("Abbrechen"), {332, 306, 100, 26});
+    QPushButton* cancel = makeButton(this, QStringLiteral("ButCancel"), QStringLiteral("Abbrechen"),
+                                     {332, 306, 100, 26});
     connect(cancel, &QPushButton::clicked, this, &QWidget::close);
 
     m_mnu = new QMenu(this);
@@ -111,8 +81,8 @@ void FrmP2Pnew::createControls() {
 
 void FrmP2Pnew::Form_Load() {
     PlaceForm(this);
-    setBackground(this, m_data.My.ControlColor);
-    setBackground(m_frame1, m_data.My.ControlColor);
+    setBackgroundColor(this, m_data.My.ControlColor);
+    setBackgroundColor(m_frame1, m_data.My.ControlColor);
     RefreshWindowList();
 }
 

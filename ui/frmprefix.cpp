@@ -1,6 +1,7 @@
 #include "ui/frmprefix.h"
 
 #include "core/settings.h"
+#include "ui/controls.h"
 #include "ui/filtertextinput.h"
 
 #include <QGroupBox>

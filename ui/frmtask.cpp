@@ -2,6 +2,7 @@
 
 #include "core/settings.h"
 #include "platform/dialogs.h"
+#include "ui/controls.h"
 
 #include <QGroupBox>
 #include <QLabel>

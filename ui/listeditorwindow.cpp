@@ -4,6 +4,7 @@
 #include "core/settings.h"
 #include "platform/placement.h"
 #include "ui/colors.h"
+#include "ui/controls.h"
 #include "ui/listhover.h"
 
 #include <QCloseEvent>
@@ -73,21 +74,6 @@ void ListEditorWindow::createCommonControls(QWidget* listParent, qint32 listText
     QAction* remove = m_mnu->addAction(removeCaption);
     remove->setObjectName(QStringLiteral("mnuRemove"));
     connect(remove, &QAction::triggered, this, &ListEditorWindow::mnuRemove_Click);
-}
-
-QPushButton* ListEditorWindow::makeButton(QWidget* parent, const QString& name,
-                                          const QString& caption, const QRect& geometry) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setGeometry(geometry);
-    button->setCursor(Qt::PointingHandCursor);
-    // A click leaves the focus where the user types.
-    button->setFocusPolicy(Qt::TabFocus);
-    QFont font = button->font();
-    font.setBold(true);
-    font.setPointSizeF(8.25);
-    button->setFont(font);
-    return button;
 }
 
 bool ListEditorWindow::addLine(const QString& line) {

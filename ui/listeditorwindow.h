@@ -55,8 +55,6 @@ protected:
     void createCommonControls(QWidget* listParent, qint32 listTextColor,
                               const QString& menuTitleName, const QString& menuTitle,
                               const QString& removeCaption);
-    QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption,
-                            const QRect& geometry);
     // Adds line at its alphabetical place unless a line equal to it without regard to letter
     // case is listed; true when added.
     bool addLine(const QString& line);

@@ -14,6 +14,7 @@
 #include "scan/register.h"
 #include "ui/autostartbox.h"
 #include "ui/colors.h"
+#include "ui/controls.h"
 #include "ui/frmlist.h"
 #include "ui/frmp2pnew.h"
 #include "ui/frmprefix.h"
@@ -49,13 +50,6 @@ constexpr qint32 kBlack = 0;
 constexpr qint32 kLinkColor = 0x0000FFFF;
 constexpr qint32 kLinkColorMouseOver = 0x00FF0000;
 
-void setTextColor(QWidget* widget, qint32 color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, toQColor(color));
-    palette.setColor(QPalette::Text, toQColor(color));
-    widget->setPalette(palette);
-}
-
 qint32 textColor(const QWidget* widget) {
     return fromQColor(widget->palette().color(QPalette::Text));
 }
@@ -67,20 +61,6 @@ QGroupBox* makeFrame(QWidget* parent, const char* name, const QString& caption, 
     frame->setGeometry(geometry);
     setTextColor(frame, color);
     return frame;
-}
-
-QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption,
-                        const QRect& geometry) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setGeometry(geometry);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setFocusPolicy(Qt::TabFocus);
-    QFont font = button->font();
-    font.setBold(true);
-    font.setPointSizeF(8.25);
-    button->setFont(font);
-    return button;
 }
 
 QPushButton* makePlayButton(QWidget* parent, const char* name, const QRect& geometry) {
@@ -95,12 +75,7 @@ QPushButton* makePlayButton(QWidget* parent, const char* name, const QRect& geom
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption,
                   const QRect& geometry) {
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setTextFormat(Qt::PlainText);
-    label->setGeometry(geometry);
-    setTextColor(label, kWhite);
-    return label;
+    return kw::makeLabel(parent, QLatin1String(name), caption, geometry, kWhite);
 }
 
 QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QRect& geometry) {

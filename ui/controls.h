@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QRect>
+#include <QString>
+
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace kw {
+
+// Controls as the program's windows build them: named for the colour scheme and the tests, in
+// the design's colours (0x00BBGGRR) and fonts.
+void setTextColor(QWidget* widget, qint32 color);
+void setBackgroundColor(QWidget* widget, qint32 color);
+// A bold button under the pointing hand that the mouse does not focus, so a click leaves the
+// focus where the user types.
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption,
+                        const QRect& geometry);
+// A label of plain text: captions may come from other programs and must never be markup.
+QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption,
+                  const QRect& geometry, qint32 color);
+
+}  // namespace kw
