@@ -172,8 +172,10 @@ TEST_F(Destinations, LeftoversAreRemovedFromEveryUsedDestinationAndOnlyOurOwn) {
     restarted.RemoveAbandonedCopies();
 
     EXPECT_EQ(QString::fromLatin1(fs::partialPrefix()), ours);
-    EXPECT_EQ(entriesOf(destination),
-              (QStringList{kept[0], kept[1], ours + "folder.part", kept[2]}));
+    QStringList expected = kept;
+    expected.append(ours + "folder.part");
+    expected.sort();  // as entriesOf lists them; where the random mark falls varies
+    EXPECT_EQ(entriesOf(destination), expected);
     EXPECT_TRUE(entriesOf(second).isEmpty());
     EXPECT_EQ(takeLog(), (QStringList{"Removed abandoned copy '" + out(ours + "1f2e.part") + "'",
                                       "Removed abandoned copy '" + second + ours + "77.part'"}));
