@@ -1,5 +1,4 @@
 #include "core/files.h"
-#include "platform/fs.h"
 #include "platform/textcodec.h"
 #include "scan/failure.h"
 #include "scan/listing.h"
@@ -12,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -23,6 +21,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <optional>
 
 using namespace kw;
 using namespace kw::test;
@@ -55,17 +54,14 @@ void saveOver(const QString& path, const QByteArray& bytes) {
 
 class Moves : public ::testing::Test, public ScanRig {
 protected:
-    QString moveLine(const QString& name) const { return "Move " + in(name) + " -> " + out(name); }
-    QString copyLine(const QString& name) const { return "Copy " + in(name) + " -> " + out(name); }
-    QString copyError(int code) const {
-        return QString("CopyError (%1) - Delete Destination.....Success").arg(code);
+    // Gives the file to another user and lowers CAP_LEASE: no lease can be had on it.
+    bool withoutLease(const QString& name) {
+        m_noLease.emplace();
+        return giveToAnotherUser(in(name)) && m_noLease->active();
     }
-    QString waiting(const QString& name, const QString& reason) const {
-        return "Waiting for '" + in(name) + "': " + reason;
-    }
-    void copyAcrossFileSystems() {
-        if (!destinationOnOtherFileSystem())
-            KW_CANNOT_RUN("no second file system for the destination");
+    // Without a lease a file moves once its change time is two seconds old.
+    bool heldStillLongEnough(const QString& name) {
+        return waitUntil([&] { return ageMs(statOf(in(name)).st_ctim) > 2100; });
     }
     // Ticks while the writer runs, a tick in each of its pauses, and on until the file has moved;
     // answers the log lines. While the file is shorter than its final size, the writer still
@@ -85,36 +81,36 @@ protected:
         EXPECT_EQ(FileLength(out(name)), finalSize);
         return lines;
     }
+    std::optional<WithoutLeaseCapability> m_noLease;
 };
 
 // ---- Writers --------------------------------------------------------------------------------
 
 TEST_F(Moves, ADownloadStillBeingWrittenWaitsAndMovesWholeOnceClosed) {
     Writer writer(in("download.bin"), 5, 200'000, 400);
-    ASSERT_GE(writer.waitOpened(), 0);
-
+    ASSERT_TRUE(writer.waitOpened());
     EXPECT_EQ(tickUntilMoved(writer, "download.bin", 1'000'000),
-              (QStringList{waiting("download.bin", "a program has it open for writing"),
+              (QStringList{waitingLine("download.bin", "a program has it open for writing"),
                            moveLine("download.bin")}));
 }
 
 // The writer gets in while the copy still waits at its yield: it is not kept waiting for the
 // copy at all (the kernel itself would let it in only after lease-break-time, 45 s by default).
 TEST_F(Moves, AWriterOpeningTheFileDuringACopyGetsInAtOnceAndTheCopyStandsBack) {
-    copyAcrossFileSystems();
+    if (!destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
     const QByteArray bytes = patternBytes(8'000'000);
     writeBytes(in("a.bin"), bytes);
     std::unique_ptr<Writer> writer;
     size_t chunksAtBreak = 0;
     QTimer::singleShot(0, [&] {
         writer = std::make_unique<Writer>(in("a.bin"), 1, 10, 0);
-        EXPECT_GE(writer->waitOpened(), 0);
+        EXPECT_TRUE(writer->waitOpened());
         EXPECT_TRUE(writer->waitClosed());
         chunksAtBreak = desktop.progress.back().values.size();
     });
 
-    EXPECT_EQ(tick(), (QStringList{copyLine("a.bin"), copyError(kSourceOpenedForWriting)}));
-
+    EXPECT_EQ(tick(), (QStringList{copyLine("a.bin"), copyErrorLine(kSourceOpenedForWriting)}));
     ASSERT_TRUE(writer);
     EXPECT_EQ(desktop.progress.back().values.size(), chunksAtBreak) << "a chunk after the break";
     EXPECT_EQ(readBytes(in("a.bin")), bytes + QByteArray(10, 'a'));
@@ -123,14 +119,13 @@ TEST_F(Moves, AWriterOpeningTheFileDuringACopyGetsInAtOnceAndTheCopyStandsBack) 
 
 TEST_F(Moves, WithoutALeaseAFileMovesOnlyAfterHoldingStillForATickAndTwoSeconds) {
     writeBytes(in("download.bin"), {});
-    WithoutLeaseCapability noLease;
-    if (!giveToAnotherUser(in("download.bin")) || !noLease.active())
+    if (!withoutLease("download.bin"))
         KW_CANNOT_RUN("making a file of another user needs root");
     Writer writer(in("download.bin"), 5, 200'000, 300);
-    ASSERT_GE(writer.waitOpened(), 0);
+    ASSERT_TRUE(writer.waitOpened());
 
     EXPECT_EQ(tickUntilMoved(writer, "download.bin", 1'000'000),
-              (QStringList{waiting("download.bin", "it is still being written"),
+              (QStringList{waitingLine("download.bin", "it is still being written"),
                            moveLine("download.bin")}));
     // The tick that moved it came two seconds after the last write at the earliest.
     EXPECT_GE(ageMs(statOf(out("download.bin")).st_mtim), 2000);
@@ -142,25 +137,24 @@ TEST_F(Moves, WithoutALeaseAFileDatedInTheFutureMovesOnceItHeldStill) {
     writeBytes(in("future.bin"), "from a server with a fast clock");
     const struct timespec times[2] = {{0, UTIME_OMIT}, {4'102'444'800, 0}};  // 2100
     ::utimensat(AT_FDCWD, encodeLocal(in("future.bin")).constData(), times, 0);
-    WithoutLeaseCapability noLease;
-    if (!giveToAnotherUser(in("future.bin")) || !noLease.active())
+    if (!withoutLease("future.bin"))
         KW_CANNOT_RUN("making a file of another user needs root");
 
     EXPECT_TRUE(tick().isEmpty()) << "first look";
-    ASSERT_TRUE(waitUntil([&] { return ageMs(statOf(in("future.bin")).st_ctim) > 2100; }));
+    ASSERT_TRUE(heldStillLongEnough("future.bin"));
     EXPECT_EQ(tick(), QStringList{moveLine("future.bin")});
 }
 
 // The unchanged check must look at more than the size: an edit in place keeps it.
 TEST_F(Moves, WithoutALeaseAnEditOfTheSameSizeDuringTheCopyKeepsTheSource) {
-    copyAcrossFileSystems();
+    if (!destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
     QByteArray bytes = patternBytes(3'000'000);
     writeBytes(in("doc.bin"), bytes);
-    WithoutLeaseCapability noLease;
-    if (!giveToAnotherUser(in("doc.bin")) || !noLease.active())
+    if (!withoutLease("doc.bin"))
         KW_CANNOT_RUN("making a file of another user needs root");
     EXPECT_TRUE(tick().isEmpty()) << "first look";
-    ASSERT_TRUE(waitUntil([&] { return ageMs(statOf(in("doc.bin")).st_ctim) > 2100; }));
+    ASSERT_TRUE(heldStillLongEnough("doc.bin"));
     bytes[0] = char(~bytes[0]);
     QTimer::singleShot(0, [&] {
         QFile file(in("doc.bin"));
@@ -168,7 +162,7 @@ TEST_F(Moves, WithoutALeaseAnEditOfTheSameSizeDuringTheCopyKeepsTheSource) {
         file.write(bytes.left(1));
     });
 
-    EXPECT_EQ(tick(), (QStringList{copyLine("doc.bin"), copyError(kSourceChanged)}));
+    EXPECT_EQ(tick(), (QStringList{copyLine("doc.bin"), copyErrorLine(kSourceChanged)}));
     EXPECT_EQ(readBytes(in("doc.bin")), bytes);
     EXPECT_TRUE(entriesOf(destination).isEmpty());
 }
@@ -198,7 +192,8 @@ TEST_F(Moves, AFileSavedUnderTheSourceNameDuringTheComparisonSurvives) {
 }
 
 TEST_F(Moves, AFileSavedUnderTheSourceNameAfterTheCopySurvivesTheDeletion) {
-    copyAcrossFileSystems();
+    if (!destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
     data.My.SoundFile = "copy.wav";  // played between the copy and the deletion
     writeBytes(in("a.bin"), "first version");
     desktop.onPlaySound = [&] { saveOver(in("a.bin"), "second version"); };
@@ -211,22 +206,30 @@ TEST_F(Moves, AFileSavedUnderTheSourceNameAfterTheCopySurvivesTheDeletion) {
 
 // ---- Twins and the register -----------------------------------------------------------------
 
+// Under the name in the destination: a link to the source, a folder, a FIFO, and a file that
+// differs only after the first megabyte. None is a twin: each source moves as "001 ...".
 TEST_F(Moves, OnlyARegularFileWithEqualContentsOverTheWholeFileIsATwin) {
-    writeBytes(in("a.bin"), "mine");
-    ASSERT_TRUE(QFile::link(in("a.bin"), out("a.bin")));  // a link that points at the source
     const QByteArray bytes = patternBytes(3'000'000);
-    QByteArray differentAfterTheFirstMegabyte = bytes;
-    differentAfterTheFirstMegabyte[2'500'000] = char(~bytes[2'500'000]);
-    writeBytes(in("b.bin"), bytes);
-    writeBytes(out("b.bin"), differentAfterTheFirstMegabyte);
+    QByteArray differentLate = bytes;
+    differentLate[2'500'000] = char(~bytes[2'500'000]);
+    for (const QString name : {"link.bin", "folder.bin", "fifo.bin"})
+        writeBytes(in(name), name.toUtf8());
+    writeBytes(in("late.bin"), bytes);
+    ASSERT_TRUE(QFile::link(in("link.bin"), out("link.bin")));
+    fs::makePath(out("folder.bin"));
+    ASSERT_EQ(::mkfifo(encodeLocal(out("fifo.bin")).constData(), 0644), 0);
+    writeBytes(out("late.bin"), differentLate);
 
     tick();
 
     EXPECT_TRUE(entriesOf(source).isEmpty());
-    EXPECT_EQ(readBytes(out("001 a.bin")), "mine");
-    EXPECT_TRUE(QFileInfo(out("a.bin")).isSymLink());
-    EXPECT_EQ(readBytes(out("001 b.bin")), bytes);
-    EXPECT_EQ(readBytes(out("b.bin")), differentAfterTheFirstMegabyte);
+    for (const QString name : {"link.bin", "folder.bin", "fifo.bin"})
+        EXPECT_EQ(readBytes(out("001 " + name)), name.toUtf8());
+    EXPECT_EQ(fs::facts(out("link.bin"))->kind, fs::Kind::Other);
+    EXPECT_TRUE(fs::isDirectory(out("folder.bin")));
+    EXPECT_EQ(readBytes(out("001 late.bin")), bytes);
+    EXPECT_EQ(readBytes(out("late.bin")), differentLate);
+    ::rmdir(encodeLocal(out("folder.bin")).constData());
 }
 
 // Register and run list know it, but the destination no longer holds it: it is new.
@@ -244,7 +247,6 @@ TEST_F(Moves, NamesThatDifferOnlyInLetterCaseAreTwoFiles) {
     writeBytes(in("report.txt"), "other");
 
     EXPECT_EQ(tick().size(), 2);
-
     EXPECT_EQ(readBytes(out("Report.txt")), "first");
     EXPECT_EQ(readBytes(out("report.txt")), "other");
     EXPECT_EQ(engine.LBfiles().size(), 2);
@@ -252,7 +254,8 @@ TEST_F(Moves, NamesThatDifferOnlyInLetterCaseAreTwoFiles) {
 }
 
 TEST_F(Moves, TheRegisterLineIsWrittenBeforeTheSourceIsDeleted) {
-    copyAcrossFileSystems();
+    if (!destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
     writeBytes(in("a.bin"), "video");
     const int inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(inotify, 0);
@@ -282,14 +285,15 @@ TEST_F(Moves, TheRegisterLineIsWrittenBeforeTheSourceIsDeleted) {
 // The copy is proven in the destination and a register line alone deletes nothing, so a
 // register that cannot be written costs its line only: the move completes, and says so.
 TEST_F(Moves, ARegisterThatCannotBeWrittenIsReportedAndTheMoveCompletes) {
-    copyAcrossFileSystems();
+    if (!destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
     fs::makePath(data.My.CopyListFile);  // a folder where the register file belongs
     writeBytes(in("a.bin"), "video");
 
     EXPECT_EQ(tick(), (QStringList{copyLine("a.bin"),
                                    "Can't write '" + in("a.bin") + "' into the register '" +
                                        data.My.CopyListFile + "'",
-                                   "Trying to Delete '" + in("a.bin") + "' .....Success"}));
+                                   deletedLine("a.bin")}));
     EXPECT_EQ(readBytes(out("a.bin")), "video");
     EXPECT_TRUE(entriesOf(source).isEmpty());
     EXPECT_EQ(data.CopiedFiles.keys()->size(), 1) << "this run still knows it";
@@ -298,7 +302,8 @@ TEST_F(Moves, ARegisterThatCannotBeWrittenIsReportedAndTheMoveCompletes) {
 // ---- Copies across file systems -------------------------------------------------------------
 
 TEST_F(Moves, ACopyKeepsModeAndTimesAndIsPrivateWhileItFills) {
-    copyAcrossFileSystems();
+    if (!destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
     writeBytes(in("public.bin"), patternBytes(3'000'000));
     ::chmod(encodeLocal(in("public.bin")).constData(), 0644);
     writeBytes(in("private.bin"), "diary");
@@ -328,10 +333,10 @@ TEST_F(Moves, ACopyKeepsModeAndTimesAndIsPrivateWhileItFills) {
 // of a real copy across file systems, traced.
 TEST_F(Moves, TheCopyIsFlushedBeforeItGetsItsName) {
     if (qEnvironmentVariableIsSet("KW_TRACED")) {
-        copyAcrossFileSystems();
+        if (!destinationOnOtherFileSystem())
+            KW_CANNOT_RUN("no second file system for the destination");
         writeBytes(in("a.bin"), patternBytes(2'000'000));
-        EXPECT_EQ(tick(), (QStringList{copyLine("a.bin"),
-                                       "Trying to Delete '" + in("a.bin") + "' .....Success"}));
+        EXPECT_EQ(tick(), (QStringList{copyLine("a.bin"), deletedLine("a.bin")}));
         return;
     }
     QTemporaryFile trace;
@@ -349,14 +354,13 @@ TEST_F(Moves, TheCopyIsFlushedBeforeItGetsItsName) {
         KW_CANNOT_RUN("cannot trace a child here");
     ASSERT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 
-    QString partialFd;
+    QByteArray partialFd;
     bool flushed = false;
     for (const QByteArray& line : trace.readAll().split('\n')) {
         if (line.contains("openat(") && line.contains(".Kopierwart-") && line.contains("O_CREAT"))
-            partialFd = QString::fromLatin1(line.mid(line.lastIndexOf('=') + 1).trimmed());
-        else if ((line.contains("fsync(" + partialFd.toLatin1() + ")") ||
-                  line.contains("fdatasync(" + partialFd.toLatin1() + ")")) &&
-                 !partialFd.isEmpty())
+            partialFd = line.mid(line.lastIndexOf('=') + 1).trimmed();
+        else if (!partialFd.isEmpty() && (line.contains("fsync(" + partialFd + ")") ||
+                                          line.contains("fdatasync(" + partialFd + ")")))
             flushed = true;
         else if (line.contains("renameat2(") && line.contains(".Kopierwart-")) {
             EXPECT_TRUE(flushed) << "renamed before it was flushed";

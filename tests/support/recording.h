@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace kw::test {
@@ -44,7 +45,12 @@ public:
     RecordingProgress(Calls& calls, std::function<void()> onValue)
         : m_calls(calls), m_onValue(std::move(onValue)) {}
     ~RecordingProgress() override { m_calls.destroyed = true; }
-    void SetOption(qint64 minimum, qint64 maximum, const QString& caption, bool showBar) override;
+    void SetOption(qint64 minimum, qint64 maximum, const QString& caption, bool showBar) override {
+        m_calls.minimum = minimum;
+        m_calls.maximum = maximum;
+        m_calls.caption = caption;
+        m_calls.showBar = showBar;
+    }
     void SetValue(qint64 value) override {
         m_calls.values.push_back(value);
         if (m_onValue)
@@ -60,12 +66,26 @@ private:
 // A desktop that answers message boxes with a preset answer and records every request.
 class RecordingDesktop : public Desktop {
 public:
-    int ShowMessage(const QString& caption, const QString& text, int style) override;
-    bool PlaySoundFile(int code, const QString& file) override;
-    void ShellOpen(const QString& file, const QString& parameters) override;
+    int ShowMessage(const QString& caption, const QString& text, int style) override {
+        messages.push_back({caption, text, style});
+        return answer;
+    }
+    bool PlaySoundFile(int code, const QString& file) override {
+        playedSounds.append(QString::number(code) + QLatin1Char(' ') + file);
+        if (onPlaySound)
+            onPlaySound();
+        return true;
+    }
+    void ShellOpen(const QString& file, const QString& parameters) override {
+        opened.append(parameters.isEmpty() ? file : file + QLatin1Char(' ') + parameters);
+    }
     void OpenDocument(const QString& path) override { openedDocuments.append(path); }
     void OpenTextFile(const QString& path) override { openedTextFiles.append(path); }
-    std::unique_ptr<CopyProgress> CreateProgressWindow() override;
+    std::unique_ptr<CopyProgress> CreateProgressWindow() override {
+        progress.reserve(1024);  // keeps the references held by earlier windows valid
+        progress.emplace_back();
+        return std::make_unique<RecordingProgress>(progress.back(), onCopyProgress);
+    }
 
     int answer = IDOK;
     std::vector<ShownMessage> messages;

@@ -5,10 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QRandomGenerator>
-
-#include <sys/stat.h>
 
 #include <utility>
 
@@ -48,22 +45,17 @@ ScanRig::~ScanRig() {
         for (const QString& name : entriesOf(folder))
             fs::removeFile(folder + name);
     }
-    if (m_mounted && QProcess::execute("umount", {destination}) != 0)
-        QProcess::execute("umount", {"-l", destination});
 }
 
-bool ScanRig::destinationOnOtherFileSystem(const QString& size) {
-    const auto deviceOf = [](const QString& path) {
-        struct stat st {};
-        return ::stat(path.toLocal8Bit().constData(), &st) == 0 ? st.st_dev : dev_t(0);
-    };
-    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", destination}) ==
-        0) {
-        m_mounted = true;
+bool ScanRig::destinationOnOtherFileSystem() {
+    QString why;
+    m_otherFileSystem =
+        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 64 << 20, &why);
+    if (m_otherFileSystem)
         return true;
-    }
     m_sharedMemoryDir = std::make_unique<QTemporaryDir>("/dev/shm/kw-test-XXXXXX");
-    if (!m_sharedMemoryDir->isValid() || deviceOf(m_sharedMemoryDir->path()) == deviceOf(source))
+    if (!m_sharedMemoryDir->isValid() ||
+        fs::deviceOf(m_sharedMemoryDir->path()) == fs::deviceOf(source))
         return false;
     destination = m_sharedMemoryDir->path() + "/out/";
     fs::makePath(destination);

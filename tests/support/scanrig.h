@@ -5,6 +5,9 @@
 #include "platform/fs.h"
 #include "scan/engine.h"
 #include "tests/support/recording.h"
+#include "tests/support/scratchfs.h"
+
+#include <gtest/gtest.h>
 
 #include <QByteArray>
 #include <QStringList>
@@ -37,14 +40,35 @@ public:
 
     QString in(const QString& name) const { return source + name; }
     QString out(const QString& name) const { return destination + name; }
-    // Puts the destination folder on a file system of its own, so that moves copy: a tmpfs of
-    // size mounted over it where this user may mount (unmounted when the rig ends), else a folder
-    // in /dev/shm when that is another file system. False when neither can be had.
-    bool destinationOnOtherFileSystem(const QString& size = QStringLiteral("64m"));
+    // Puts the destination folder on a file system of its own, so that moves copy: a tmpfs
+    // mounted over it where this user may mount, else a folder in /dev/shm when that is another
+    // file system. False when neither can be had.
+    bool destinationOnOtherFileSystem();
     // Runs one tick and answers takeLog().
     QStringList tick();
     // The texts of the log lines since the last call, without their stamps.
     QStringList takeLog();
+
+    // The engine's lines for a file of the watched folder and the current destination.
+    QString moveLine(const QString& name) const {
+        return "Move " + in(name) + " -> " + data.My.Destination + name;
+    }
+    QString copyLine(const QString& name) const {
+        return "Copy " + in(name) + " -> " + data.My.Destination + name;
+    }
+    QString deletedLine(const QString& name) const {
+        return "Trying to Delete '" + in(name) + "' .....Success";
+    }
+    QString waitingLine(const QString& name, const QString& reason) const {
+        return "Waiting for '" + in(name) + "': " + reason;
+    }
+    QString notMovedLine(const QString& name, const QString& reason) const {
+        return "Not moved: '" + in(name) + "', " + reason +
+               "; tried again when the file or the destination changes, or in 10 minutes";
+    }
+    static QString copyErrorLine(int code) {
+        return QString("CopyError (%1) - Delete Destination.....Success").arg(code);
+    }
 
     QTemporaryDir dir;
     QString source = dir.path() + QStringLiteral("/in/");
@@ -56,8 +80,11 @@ public:
     ScanEngine engine;
 
 private:
-    bool m_mounted = false;
+    std::unique_ptr<ScratchFileSystem> m_otherFileSystem;
     std::unique_ptr<QTemporaryDir> m_sharedMemoryDir;
 };
+
+// A test with a ScanRig of its own.
+class ScanRigTest : public ::testing::Test, public ScanRig {};
 
 }  // namespace kw::test

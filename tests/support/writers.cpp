@@ -40,16 +40,14 @@ Writer::~Writer() {
     }
 }
 
-int Writer::waitOpened(int timeoutMs) {
-    waitUntil(
-        [this] {
-            m_output += m_process.readAllStandardOutput();
-            return m_output.contains('\n') || !running();
-        },
-        timeoutMs);
-    if (!m_output.startsWith("opened "))
-        return -1;
-    return m_output.mid(7, m_output.indexOf('\n') - 7).toInt();
+bool Writer::waitOpened(int timeoutMs) {
+    return waitUntil(
+               [this] {
+                   m_output += m_process.readAllStandardOutput();
+                   return m_output.contains('\n') || !running();
+               },
+               timeoutMs) &&
+           m_output.startsWith("opened\n");
 }
 
 bool Writer::waitClosed(int timeoutMs) {

@@ -16,9 +16,8 @@ public:
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
 
-    // Waits until the program has the file open; answers how many milliseconds its open waited,
-    // -1 when it did not open the file in time.
-    int waitOpened(int timeoutMs = 15000);
+    // Waits until the program has the file open; false when it did not open it in time.
+    bool waitOpened(int timeoutMs = 15000);
     // Waits until the program has closed the file and ended; true when it wrote everything.
     bool waitClosed(int timeoutMs = 30000);
     bool running() const { return m_process.state() != QProcess::NotRunning; }
