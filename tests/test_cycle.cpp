@@ -13,7 +13,6 @@
 
 #include <QFile>
 #include <QSignalSpy>
-#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -105,7 +104,7 @@ TEST_F(Cycle, ACopyErrorNeverDeletesADestinationFileItDidNotWrite) {
     if (!destinationOnOtherFileSystem())
         KW_CANNOT_RUN("no second file system for the destination");
     writeBytes(in("a.bin"), patternBytes(2'000'000));
-    QTimer::singleShot(0, [&] { writeBytes(out("a.bin"), "written by someone else"); });
+    duringNextCopy([&] { writeBytes(out("a.bin"), "written by someone else"); });
 
     EXPECT_EQ(tick(), (QStringList{copyLine("a.bin"), copyErrorLine(kDestinationExists)}));
     EXPECT_EQ(readBytes(out("a.bin")), "written by someone else");
@@ -118,7 +117,7 @@ TEST_F(Cycle, TicksArrivingDuringACopyReturnAtOnceAndScanNowRestartsTheTimer) {
     writeBytes(in("a.bin"), patternBytes(3'000'000));
     data.My.ScanInterval = 7;
     bool busyDuringCopy = false;
-    QTimer::singleShot(0, [&] {
+    duringNextCopy([&] {
         busyDuringCopy = engine.ScanBusy();
         engine.Timer_Timer();
         engine.butGoTimer_Click();
@@ -137,7 +136,7 @@ TEST_F(Cycle, AbandonStopsTheCopyAtItsNextYieldAndLeavesNoPartialFile) {
     writeBytes(in("a.bin"), patternBytes(3'000'000));
     writeBytes(in("b.bin"), "b");
     engine.Timer().start(5000);
-    QTimer::singleShot(0, [&] { engine.Abandon(); });
+    duringNextCopy([&] { engine.Abandon(); });
 
     EXPECT_EQ(tick().size(), 1) << "only the line of the interrupted copy";
     EXPECT_TRUE(entriesOf(destination).isEmpty());

@@ -120,7 +120,7 @@ TEST_F(Destinations, AStickPulledDuringACopyKeepsTheSource) {
     writeBytes(in("a.bin"), bytes);
     writeBytes(in("b.bin"), "b");
     // The copy holds the folder open, so the unmount is a lazy one, as a desktop's would be.
-    QTimer::singleShot(0, [&] { usb->unmount(); });
+    duringNextCopy([&] { usb->unmount(); });
 
     const QStringList lines = tick();
 
@@ -199,7 +199,7 @@ TEST_F(Destinations, AnExfatStickTakesCopiesWithoutReplacingAndRefusedNamesAreTr
     // A file put under the name while the copy runs stays, on a file system that cannot refuse
     // a taken name itself.
     writeBytes(in("race.bin"), patternBytes(3'000'000));
-    QTimer::singleShot(0, [&] { writeBytes(backup + "race.bin", "came first"); });
+    duringNextCopy([&] { writeBytes(backup + "race.bin", "came first"); });
     lines = tick();
     EXPECT_TRUE(lines.contains(copyErrorLine(kDestinationExists)))
         << lines.join('\n').toStdString();

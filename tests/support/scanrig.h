@@ -13,7 +13,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace kw::test {
 
@@ -44,6 +46,15 @@ public:
     // mounted over it where this user may mount, else a folder in /dev/shm when that is another
     // file system. False when neither can be had.
     bool destinationOnOtherFileSystem();
+    // Runs action once, inside the next copy, right after its first chunk. A zero timer would
+    // fire at the engine's first yield, which under load may come before any copy.
+    void duringNextCopy(std::function<void()> action) {
+        auto pending = std::make_shared<std::function<void()>>(std::move(action));
+        desktop.onCopyProgress = [pending] {
+            if (*pending)
+                std::exchange(*pending, nullptr)();
+        };
+    }
     // Runs one tick and answers takeLog().
     QStringList tick();
     // The texts of the log lines since the last call, without their stamps.
