@@ -63,11 +63,6 @@ TEST(Arrays, BoundsAndSearchesOfArraysWithoutElements) {
     AddArray(never, "second");
     EXPECT_EQ(never, TextArray(QStringList{"first", "second"}));
 
-    TextArray one = QStringList{"only"};
-    EXPECT_EQ(RemoveArrayItem(one, 1), 9);
-    EXPECT_EQ(RemoveArrayItem(one, 0), 0);
-    EXPECT_FALSE(ArrayHasBounds(one));
-
     EXPECT_EQ(FindListEntry({}, "x"), -1);
     EXPECT_EQ(FindListEntry({"/out/A.avi", "/out/a.avi"}, "/OUT/a.AVI"), 0);
     EXPECT_EQ(FindListEntry({"/out/A.avi", "/out/a.avi"}, "/out/a.avi", true), 1);
