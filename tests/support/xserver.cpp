@@ -1,14 +1,21 @@
 #include "tests/support/xserver.h"
 
+#include "tests/support/cannotrun.h"
+#include "tests/support/qtapp.h"
+
+#include <QCoreApplication>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
 
 #include <sys/prctl.h>
 #include <csignal>
 
 namespace kw::test {
 
-std::unique_ptr<QProcess> startHelper(const QString& program, const QStringList& arguments) {
+std::unique_ptr<QProcess> startHelper(const QString& program, const QStringList& arguments,
+                                      const QProcessEnvironment& environment) {
     auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment);
     process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process->start(program, arguments);
     return process;
@@ -42,11 +49,7 @@ QString TestWindows::start(const QByteArray& display) {
     const QString helper = qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/tests/kw_xwindows";
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-    m_process = std::make_unique<QProcess>();
-    m_process->setProcessEnvironment(environment);
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_process->start(helper, {});
+    m_process = startHelper(helper, {}, environment);
     if (!m_process->waitForStarted(5000))
         return QStringLiteral("the window helper %1 did not start").arg(helper);
     return {};
@@ -92,6 +95,52 @@ void TestWindows::startStorm() {
 
 unsigned long TestWindows::stopStorm() {
     return command({"stop"}).toULong();
+}
+
+void XSuite::startSuite(Toolkit toolkit) {
+    s_xvfb = new XvfbServer;
+    s_whyNot = s_xvfb->start();
+    if (!s_whyNot.isEmpty() || toolkit == Toolkit::Offscreen) {
+        ensureApplication();
+        return;
+    }
+    qputenv("DISPLAY", s_xvfb->display());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    ensureApplication();
+    s_toolkitOnDisplay = true;
+    if (toolkit != Toolkit::OnDisplayWithTray)
+        return;
+    const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
+    if (trayer.isEmpty()) {
+        s_whyNot = QStringLiteral("needs trayer");
+        return;
+    }
+    s_trayer =
+        startHelper(trayer, {"--edge", "bottom", "--align", "right", "--height", "24"}).release();
+    if (!waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
+        s_whyNot = QStringLiteral("trayer did not become the notification area");
+}
+
+void XSuite::TearDownTestSuite() {
+    // The application goes before its X server, or losing the connection would end us.
+    if (s_toolkitOnDisplay)
+        delete QCoreApplication::instance();
+    if (s_trayer) {
+        s_trayer->terminate();
+        s_trayer->waitForFinished(5000);
+    }
+    delete s_trayer;
+    delete s_xvfb;
+    s_trayer = nullptr;
+    s_xvfb = nullptr;
+}
+
+void XSuite::SetUp() {
+    if (!s_whyNot.isEmpty())
+        KW_CANNOT_RUN(s_whyNot.toStdString());
+    const QString whyNot = windows.start(s_xvfb->display());
+    if (!whyNot.isEmpty())
+        KW_CANNOT_RUN(whyNot.toStdString());
 }
 
 }  // namespace kw::test

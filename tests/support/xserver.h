@@ -2,6 +2,8 @@
 
 #include "platform/windowsearch.h"
 
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -12,7 +14,9 @@
 namespace kw::test {
 
 // A helper program that must not outlive a test run killed before its tear-down.
-std::unique_ptr<QProcess> startHelper(const QString& program, const QStringList& arguments);
+std::unique_ptr<QProcess> startHelper(
+    const QString& program, const QStringList& arguments,
+    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
 
 // An X server of our own (Xvfb) on a display it picks itself.
 class XvfbServer {
@@ -62,6 +66,25 @@ private:
     QByteArray command(const QStringList& fields);
 
     std::unique_ptr<QProcess> m_process;
+};
+
+// A suite on an Xvfb of its own, with the window helper running for each test. The toolkit stays
+// offscreen or runs on that display, there with trayer as notification area if asked.
+class XSuite : public ::testing::Test {
+protected:
+    enum class Toolkit { Offscreen, OnDisplay, OnDisplayWithTray };
+    // From SetUpTestSuite.
+    static void startSuite(Toolkit toolkit);
+    static void TearDownTestSuite();
+    // Derived fixtures return when it skipped: if (IsSkipped()) return;
+    void SetUp() override;
+    static QByteArray display() { return s_xvfb->display(); }
+
+    static inline XvfbServer* s_xvfb = nullptr;
+    static inline QProcess* s_trayer = nullptr;
+    static inline bool s_toolkitOnDisplay = false;
+    static inline QString s_whyNot;
+    TestWindows windows;
 };
 
 }  // namespace kw::test
