@@ -33,12 +33,7 @@ T* topLevel(const char* name) {
     return nullptr;
 }
 
-QStringList lines(QListWidget* list) {
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts.append(list->item(row)->text());
-    return texts;
-}
+using test::itemTexts;
 
 void selectRow(QListWidget* list, int row) {
     list->setCurrentRow(row);
@@ -107,7 +102,7 @@ TEST(BlockedExtensionEditor, OkSavesAlphabeticallyWithoutDuplicatesCancelDiscard
     // The entry written by hand in upper case counts as the same extension.
     for (const char* typed : {"avi", "zip", "iso", "mkv"})
         rig.addExtension(editor, typed);
-    EXPECT_EQ(lines(editor.LBt()), QStringList({"AVI", "iso", "mkv", "zip"}));
+    EXPECT_EQ(itemTexts(editor.LBt()), QStringList({"AVI", "iso", "mkv", "zip"}));
     editor.findChild<QPushButton*>("ButOK")->click();
     EXPECT_TRUE(program.window().isVisible());
     EXPECT_EQ(bytesOf(rig.cfg()), "AVI\r\niso\r\nmkv\r\nzip\r\n");
@@ -122,7 +117,7 @@ TEST(BlockedExtensionEditor, OkSavesAlphabeticallyWithoutDuplicatesCancelDiscard
 
     // Opened again, it shows the stored list, not the discarded edit, and a close saves.
     rig.openPrefix();
-    EXPECT_EQ(lines(editor.LBt()).size(), 4);
+    EXPECT_EQ(itemTexts(editor.LBt()).size(), 4);
     rig.addExtension(editor, "rar");
     editor.close();
     EXPECT_EQ(bytesOf(rig.cfg()), "AVI\r\niso\r\nmkv\r\nrar\r\nzip\r\n");
@@ -179,7 +174,7 @@ TEST(TaskEditor, AddsChosenProgramsOnceIgnoringCaseAndTheWatchdogStartsThemFromI
         test::chooseInNextFileDialog(path);
         editor.ButBrowse_Click();
     }
-    EXPECT_EQ(lines(editor.LBt()), QStringList({other, listed}));
+    EXPECT_EQ(itemTexts(editor.LBt()), QStringList({other, listed}));
 
     selectRow(editor.LBt(), 1);
     editor.mnuRemove_Click();
@@ -209,7 +204,7 @@ TEST(CopiedFilesWindow, ListsNewestFirstAndOpensTheFileOfThatNameInTheDestinatio
     rig.control<QPushButton>("ButList")->click();
     auto* window = topLevel<FrmList>("frmList");
     ASSERT_TRUE(window && window->isVisible());
-    EXPECT_EQ(lines(window->LB()),
+    EXPECT_EQ(itemTexts(window->LB()),
               QStringList({"old\\back.bin", "/in/newest.bin", odd, "/in/oldest.bin"}));
 
     selectRow(window->LB(), 1);

@@ -55,12 +55,7 @@ protected:
         dialog->show();
     }
     QListWidget* list() const { return dialog->findChild<QListWidget*>("LBtask"); }
-    QStringList lines() const {
-        QStringList texts;
-        for (int i = 0; i < list()->count(); ++i)
-            texts.append(list()->item(i)->text());
-        return texts;
-    }
+    QStringList lines() const { return test::itemTexts(list()); }
     // Chooses the line as the pointer does, then the menu's "Programm hinzufügen".
     void add(const QString& caption) {
         const int row = int(lines().indexOf(caption));

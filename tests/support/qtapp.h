@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QListWidget>
 #include <QWidget>
 
 #include <functional>
@@ -12,6 +13,9 @@ void ensureApplication();
 
 // Lets events run until condition holds or the deadline passes; answers the condition.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 15000);
+
+// The texts of the list's lines, top to bottom.
+QStringList itemTexts(const QListWidget* list);
 
 // Runs answer on the next modal window that matches, once it is up, while the caller sits in its
 // exec().
