@@ -1,6 +1,6 @@
 // Detection of P2P programs against real X windows: an Xvfb of the suite's own, windows made by
-// the helper program, and the X11 window search on its own connection to that display. The
-// toolkit itself stays on the offscreen platform, so the display holds the helper's windows only.
+// another client, and the X11 window search on its own connection to that display. The toolkit
+// itself stays on the offscreen platform, so the display holds the test's windows only.
 
 #include "core/files.h"
 #include "p2p/detector.h"

@@ -1,5 +1,5 @@
 // The add-program dialog and the main window's view of the detected programs, on a real X server:
-// the toolkit runs on the suite's own Xvfb, the helper program makes the other programs' windows.
+// the toolkit runs on the suite's own Xvfb, another client makes the other programs' windows.
 
 #include "core/files.h"
 #include "p2p/detector.h"
@@ -155,7 +155,7 @@ TEST_F(AddProgramDialog, AWindowClosedSinceTheListWasFilledIsReportedAndTheListR
 }
 
 TEST_F(AddProgramDialog, ACaptionWithLineBreaksStaysOneLineOfTheFile) {
-    windows.window("Brk", "brk", true, "Zeile1\\r\\nZeile2\\n");
+    windows.window("Brk", "brk", true, "Zeile1\r\nZeile2\n");
     open();
     add("Zeile1  Zeile2 ");
     EXPECT_EQ(stored(), QByteArrayLiteral("Zeile1  Zeile2 \0Brk\r\n"));

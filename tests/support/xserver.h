@@ -9,7 +9,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
+#include <thread>
+
+struct xcb_connection_t;
 
 namespace kw::test {
 
@@ -36,39 +40,43 @@ private:
     QByteArray m_display;
 };
 
-// The test program that makes top-level windows on a display (tests/helpers/xwindows.cpp).
+// Top-level windows of another X client on a display: a connection of its own, as another
+// program has. Each call returns once the server has handled it.
 class TestWindows {
 public:
     TestWindows() = default;
-    // Ends the helper; the server then removes its windows.
+    // Closes the connection; the server then removes its windows.
     ~TestWindows();
     TestWindows(const TestWindows&) = delete;
     TestWindows& operator=(const TestWindows&) = delete;
 
-    // Empty text when the helper runs on display; otherwise why it does not.
+    // Empty text when connected to display; otherwise why not.
     QString start(const QByteArray& display);
 
-    // A top-level window with the class names; an empty name leaves that property out.
+    // A top-level window with the class names; an empty text leaves that property out. WM_NAME
+    // is stored as Latin-1, _NET_WM_NAME as UTF-8.
     WindowId window(const QString& className, const QString& instanceName, bool mapped,
                     const QString& netWmName, const QString& wmName = {});
     // A client inside a frame, as a reparenting window manager leaves it.
     WindowId framed(const QString& className, const QString& caption);
     WindowId child(WindowId parent, const QString& className);
-    void map(WindowId window) { command({"map", QString::number(window)}); }
-    void unmap(WindowId window) { command({"unmap", QString::number(window)}); }
-    void destroy(WindowId window) { command({"destroy", QString::number(window)}); }
-    // Windows created and destroyed as fast as the server takes them, until stopStorm, which
-    // answers how many.
+    void map(WindowId window);
+    void unmap(WindowId window);
+    void destroy(WindowId window);
+    // Windows created and destroyed on a connection of their own as fast as the server takes
+    // them, until stopStorm, which answers how many.
     void startStorm();
     unsigned long stopStorm();
 
 private:
-    QByteArray command(const QStringList& fields);
-
-    std::unique_ptr<QProcess> m_process;
+    QByteArray m_display;
+    xcb_connection_t* m_connection = nullptr;
+    std::thread m_storm;
+    std::atomic<bool> m_stopStorm = false;
+    unsigned long m_stormCount = 0;
 };
 
-// A suite on an Xvfb of its own, with the window helper running for each test. The toolkit stays
+// A suite on an Xvfb of its own, with test windows connected for each test. The toolkit stays
 // offscreen or runs on that display, there with trayer as notification area if asked.
 class XSuite : public ::testing::Test {
 protected:
