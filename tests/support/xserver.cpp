@@ -146,11 +146,6 @@ WindowId TestWindows::child(WindowId parent, const QString& className) {
     return window;
 }
 
-void TestWindows::map(WindowId window) {
-    xcb_map_window(m_connection, window);
-    waitForServer(m_connection);
-}
-
 void TestWindows::unmap(WindowId window) {
     xcb_unmap_window(m_connection, window);
     waitForServer(m_connection);

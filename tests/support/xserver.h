@@ -60,7 +60,6 @@ public:
     // A client inside a frame, as a reparenting window manager leaves it.
     WindowId framed(const QString& className, const QString& caption);
     WindowId child(WindowId parent, const QString& className);
-    void map(WindowId window);
     void unmap(WindowId window);
     void destroy(WindowId window);
     // Windows created and destroyed on a connection of their own as fast as the server takes
