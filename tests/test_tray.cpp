@@ -9,7 +9,6 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStandardPaths>
-#include <QSystemTrayIcon>
 
 using namespace kw;
 using namespace kw::apptest;

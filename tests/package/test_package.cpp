@@ -67,10 +67,6 @@ struct InstalledPackage {
     ~InstalledPackage() { purgePackage(); }
 };
 
-QString field(const QString& deb, const char* name) {
-    return run(QStringLiteral("dpkg-deb"), {"-f", deb, name}).output.trimmed();
-}
-
 // Whether trayer, the notification area on display, holds a window of the program: its icon.
 bool iconInTray(const QString& display) {
     static const QRegularExpression panel(
@@ -85,27 +81,20 @@ bool iconInTray(const QString& display) {
 
 }  // namespace
 
-class PackageTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        kw::test::ensureApplication();
-        if (::geteuid() != 0)
-            KW_CANNOT_RUN("installing a package needs root");
-        for (const char* tool : {"apt-get", "dpkg", "dpkg-shlibdeps", "desktop-file-validate",
-                                 "Xvfb", "trayer", "xwininfo", "setpriv"}) {
-            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-                KW_CANNOT_RUN(std::string("needs ") + tool);
-        }
-        if (packageInstalled()) {
-            if (!fs::facts(QLatin1String(kMarker)))
-                KW_CANNOT_RUN(
-                    "kopierwart is installed on this machine; the test will not remove it");
-            purgePackage();  // left behind by a killed run
-        }
+TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
+    kw::test::ensureApplication();
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("installing a package needs root");
+    for (const char* tool : {"apt-get", "dpkg", "dpkg-shlibdeps", "desktop-file-validate", "Xvfb",
+                             "trayer", "xwininfo", "setpriv"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            KW_CANNOT_RUN(std::string("needs ") + tool);
     }
-};
-
-TEST_F(PackageTest, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
+    if (packageInstalled()) {
+        if (!fs::facts(QLatin1String(kMarker)))
+            KW_CANNOT_RUN("kopierwart is installed on this machine; the test will not remove it");
+        purgePackage();  // left behind by a killed run
+    }
     QTemporaryDir dir;
 
     // The package of this build, as `cpack -G DEB` makes it.
@@ -119,8 +108,9 @@ TEST_F(PackageTest, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved)
     ASSERT_EQ(debs.size(), 1) << packed.output.toStdString();
     const QString deb = dir.path() + "/package/" + debs.front();
     // Computed from the binary: the Qt libraries it links.
-    EXPECT_TRUE(field(deb, "Depends").contains(QRegularExpression("libqt6widgets6 \\(>= ")))
-        << field(deb, "Depends").toStdString();
+    const QString depends = run("dpkg-deb", {"-f", deb, "Depends"}).output;
+    EXPECT_TRUE(depends.contains(QRegularExpression("libqt6widgets6 \\(>= ")))
+        << depends.toStdString();
 
     fs::replaceAtomically(QLatin1String(kMarker), "installed by the package test\n");
     InstalledPackage cleanup;
