@@ -1,5 +1,4 @@
-// The installed program: where it finds what it ships with, where it keeps its data, and the
-// copy sound its first start provides.
+// Where the program keeps its data, and the copy sound its first start provides.
 
 #include "app/datafolder.h"
 #include "app/installeddata.h"
@@ -11,61 +10,57 @@
 using namespace kw;
 using namespace kw::apptest;
 
-namespace {
-
-// The sound the build ships, as the installed program finds it.
-QString shippedSound() {
-    return qEnvironmentVariable("KW_TEST_BINARY_DIR") + QLatin1String("/app/Copy.wav");
-}
-
-}  // namespace
-
-TEST(Installation, InstalledProgramKeepsItsDataOutOfItsInstallationEvenWhereItMayWrite) {
+TEST(DataFolder, IsBesideAWritableExecutableUnlessInstalledElseInTheUsersConfiguration) {
     QTemporaryDir dir;
+    const QString home = dir.path() + "/home";
     const QString executable = dir.path() + "/usr/bin/Kopierwart";
     fs::makePath(dir.path() + "/usr/bin/");
-    EXPECT_TRUE(installedDataFolder(executable).isEmpty());
-    EXPECT_TRUE(prepareDataFolder(executable, QString(), dir.path() + "/home").besideExecutable);
+    const DataFolder beside = prepareDataFolder(executable, QString(), home);
+    EXPECT_EQ(beside.path, dir.path() + "/usr/bin/");
+    EXPECT_TRUE(beside.besideExecutable);
 
+    // Installed, it keeps out of usr/bin although that is writable, as /usr/bin is for root.
     fs::makePath(dir.path() + "/usr/share/kopierwart/");
     EXPECT_EQ(installedDataFolder(executable), dir.path() + "/usr/share/kopierwart/");
-    // usr/bin is writable here, as /usr/bin is for the superuser.
-    const DataFolder data = prepareDataFolder(executable, QString(), dir.path() + "/home");
-    EXPECT_FALSE(data.besideExecutable);
-    EXPECT_EQ(data.path, dir.path() + "/home/.config/Kopierwart/");
+    const DataFolder installed = prepareDataFolder(executable, dir.path() + "/xdg", home);
+    EXPECT_FALSE(installed.besideExecutable);
+    EXPECT_EQ(installed.path, dir.path() + "/xdg/Kopierwart/");
+    EXPECT_TRUE(fs::isDirectory(installed.path));
+
+    // A folder that does not exist cannot be written, not even by root; a relative
+    // XDG_CONFIG_HOME is not a valid setting and is ignored.
+    const DataFolder fromHome =
+        prepareDataFolder(dir.path() + "/missing/Kopierwart", "relative/xdg", home);
+    EXPECT_EQ(fromHome.path, home + "/.config/Kopierwart/");
+    EXPECT_TRUE(fs::isDirectory(fromHome.path));
 }
 
 TEST(Installation, ShippedSoundIsPlayableAndAFirstStartCopiesItWithoutReplacingTheUsersOwn) {
-    ASSERT_TRUE(fs::isReadableFile(shippedSound())) << "build the Kopierwart target first";
-    EXPECT_TRUE(CanPlaySoundFile(shippedSound()));
+    const QString shipped = qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Copy.wav";
+    ASSERT_TRUE(CanPlaySoundFile(shipped)) << "build the Kopierwart target first";
+    const auto startWith = [&](ProgramRig& rig, const QString& sound) {
+        rig.shippedSound = sound;
+        rig.start();
+        return rig.dataFolder + "Copy.wav";
+    };
 
     ProgramRig first;
-    first.shippedSound = shippedSound();
-    first.start();
-    const QString sound = first.dataFolder + "Copy.wav";
+    const QString sound = startWith(first, shipped);
     EXPECT_EQ(ReadIniValue(first.ini(), "Sound", "Sound"), sound);
-    EXPECT_EQ(bytesOf(sound), bytesOf(shippedSound()));
-    EXPECT_TRUE(
-        logLines(first.log()).contains("Copied the sound " + shippedSound() + " to " + sound));
+    EXPECT_EQ(bytesOf(sound), bytesOf(shipped));
 
     // A sound the user put there before the first start stays.
     ProgramRig own;
-    own.shippedSound = shippedSound();
     fs::replaceAtomically(own.dataFolder + "Copy.wav", "mine");
-    own.start();
-    EXPECT_EQ(bytesOf(own.dataFolder + "Copy.wav"), "mine");
+    EXPECT_EQ(bytesOf(startWith(own, shipped)), "mine");
 
     // Only a first start provides it: a sound the user deleted later stays deleted.
     ProgramRig later;
-    later.shippedSound = shippedSound();
     later.setting("Sound", later.dataFolder + "Copy.wav");
-    later.start();
-    EXPECT_FALSE(fs::facts(later.dataFolder + "Copy.wav"));
+    EXPECT_FALSE(fs::facts(startWith(later, shipped)));
 
     ProgramRig missing;
-    missing.shippedSound = missing.dir.path() + "/gone/Copy.wav";
-    missing.start();
-    EXPECT_TRUE(logLines(missing.log())
-                    .contains("Could not copy the sound " + missing.shippedSound + " to " +
-                              missing.dataFolder + "Copy.wav: " + fs::errorText(ENOENT)));
+    const QString gone = missing.dir.path() + "/gone/Copy.wav";
+    startWith(missing, gone);
+    EXPECT_EQ(logLines(missing.log()).filter("Could not copy the sound " + gone).size(), 1);
 }

@@ -6,14 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QFile>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -37,31 +32,22 @@ protected:
     }
     QByteArray root() const { return encodeLocal(dir.path()) + '/'; }
     // How Qt itself spells a path of these bytes.
-    QString qtSpelling(const QString& path) const { return QFile::decodeName(encodeLocal(path)); }
+    static QString qtSpelling(const QString& path) { return QFile::decodeName(encodeLocal(path)); }
 
     QTemporaryDir dir;
 };
 
-TEST_F(QtBoundary, QtsSpellingOfANameIsFoundAgainByItsBytesAtEveryLevel) {
+TEST_F(QtBoundary, NamesThatLookAlikeToQtOrAreMissingNeverAnswerAnotherFile) {
+    // Found again by its bytes at every level; names Qt spells right pass, existing or not.
     make("Caf\xE9/Bl\xFCten", true);
-    const QString file = make(
-        "Caf\xE9/Bl\xFCten/Gr\xFC\xDF"
-        "e.txt",
-        false);
+    const QString file = make("Caf\xE9/Bl\xFCten/Gr\xFC\xDF.txt", false);
     ASSERT_NE(qtSpelling(file), file);
     EXPECT_EQ(encodeLocal(pathFromQt(qtSpelling(file))), encodeLocal(file));
+    EXPECT_EQ(pathFromQt(dir.path() + "/neu/Ärger.txt"), dir.path() + "/neu/Ärger.txt");
 
-    // Names Qt spells right pass unchanged, also when they do not exist yet.
-    const QString fresh = dir.path() + "/neu/Ärger.txt";
-    EXPECT_EQ(pathFromQt(fresh), fresh);
-}
-
-TEST_F(QtBoundary, NamesThatLookAlikeToQtOrAreMissingNeverAnswerAnotherFile) {
-    make("Caf\xE9", true);
     make("Caf\xE8", true);
     EXPECT_EQ(pathFromQt(qtSpelling(decodeLocal(root() + "Caf\xE9"))), QString());
     EXPECT_EQ(pathFromQt(qtSpelling(decodeLocal(root() + "Fehlt\xE9"))), QString());
-
     // A name that really holds U+FFFD is itself while alone, and doubtful beside a look-alike.
     const QString literal = make("Ersatz\xEF\xBF\xBD", true);
     EXPECT_EQ(pathFromQt(literal), literal);
@@ -72,42 +58,11 @@ TEST_F(QtBoundary, NamesThatLookAlikeToQtOrAreMissingNeverAnswerAnotherFile) {
 TEST_F(QtBoundary, FileUrlsCarryTheBytesBothWays) {
     const QString folder = make("Fotos \xE9t\xE9 #1", true);
     const QUrl url = urlFromPath(folder);
-    EXPECT_EQ(QByteArray::fromPercentEncoding(url.toEncoded().mid(int(sizeof("file://") - 1))),
-              encodeLocal(folder));
+    EXPECT_EQ(QByteArray::fromPercentEncoding(url.toEncoded().mid(7)), encodeLocal(folder));
     EXPECT_EQ(pathFromUrl(url), folder);
     // Qt's own URL of its lossy spelling, as its file dialog answers.
     EXPECT_EQ(pathFromUrl(QUrl::fromLocalFile(qtSpelling(folder))), folder);
     EXPECT_EQ(pathFromUrl(QUrl(QStringLiteral("https://www.example.org/a"))), QString());
-}
-
-// Chooses name in the file dialog that the call opens, as a user would, and answers what the
-// call returned. A dialog that refuses the name is given up, so the call returns.
-QString chooseInDialog(const QString& folder, const QString& qtName,
-                       const std::function<QString()>& call) {
-    QTimer giveUp;
-    QObject::connect(&giveUp, &QTimer::timeout, [] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(modal))
-            box->reject();
-        else if (auto* dialog = qobject_cast<QDialog*>(modal))
-            dialog->reject();
-    });
-    QTimer user;
-    user.setSingleShot(true);
-    QObject::connect(&user, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog) {
-            user.start();
-            return;
-        }
-        dialog->setDirectoryUrl(urlFromPath(folder));
-        // Qt's list leaves out names it cannot decode; the user types the name as Qt spells it.
-        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(qtName);
-        giveUp.start(200);
-        static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
-    });
-    user.start(20);
-    return call();
 }
 
 TEST_F(QtBoundary, DialogsAnswerTheChosenFolderProgramAndSoundWithTheirBytes) {
@@ -115,19 +70,13 @@ TEST_F(QtBoundary, DialogsAnswerTheChosenFolderProgramAndSoundWithTheirBytes) {
     const QString program = make("Pr\xF6gramm", false);
     ASSERT_EQ(::chmod(encodeLocal(program).constData(), 0755), 0);
     const QString sound = make("Kl\xE4ng.wav", false);
-    const auto qtName = [this](const QString& path) {
-        return qtSpelling(path).mid(dir.path().size() + 1);
-    };
-
-    EXPECT_EQ(encodeLocal(chooseInDialog(dir.path(), qtName(folder),
-                                         [] { return BrowseForFolder(nullptr, "Ordner"); })),
-              encodeLocal(folder));
-    EXPECT_EQ(encodeLocal(chooseInDialog(dir.path(), qtName(program),
-                                         [] { return BrowseForFile(nullptr, "*.Exe"); })),
-              encodeLocal(program));
-    EXPECT_EQ(encodeLocal(chooseInDialog(dir.path(), qtName(sound),
-                                         [] { return BrowseForFile(nullptr, "*.wav"); })),
-              encodeLocal(sound));
+    // Qt's list leaves out names it cannot decode; the user types the name as Qt spells it.
+    test::chooseInNextFileDialog(qtSpelling(folder));
+    EXPECT_EQ(encodeLocal(BrowseForFolder(nullptr, "Ordner")), encodeLocal(folder));
+    test::chooseInNextFileDialog(qtSpelling(program));
+    EXPECT_EQ(encodeLocal(BrowseForFile(nullptr, "*.Exe")), encodeLocal(program));
+    test::chooseInNextFileDialog(qtSpelling(sound));
+    EXPECT_EQ(encodeLocal(BrowseForFile(nullptr, "*.wav")), encodeLocal(sound));
 }
 
 }  // namespace

@@ -17,18 +17,12 @@ using namespace kw::apptest;
 
 namespace {
 
-QStringList closingLines(const QString& cause) {
-    return {"Form_QueryUnload(UnloadMode = " + cause,
-            "Closing Timer...",
-            "*** Closing Kopierwart ***",
-            "",
-            "",
-            ""};
-}
-
-QStringList lastLines(const QString& logFile, int count) {
+// The log's last lines after a shutdown for cause.
+void expectClosedFor(const QString& logFile, const QString& cause) {
     const QStringList lines = logLines(logFile);
-    return lines.mid(lines.size() - count);
+    EXPECT_EQ(lines.mid(lines.size() - 6),
+              QStringList({"Form_QueryUnload(UnloadMode = " + cause, "Closing Timer...",
+                           "*** Closing Kopierwart ***", "", "", ""}));
 }
 
 }  // namespace
@@ -47,7 +41,7 @@ TEST(Shutdown, EveryCloseCauseIsLoggedByNameStopsTheTimersAndEndsOnce) {
         ProgramRig rig;
         Program& program = rig.start();
         each.close(program);
-        EXPECT_EQ(lastLines(rig.log(), 6), closingLines(each.cause));
+        expectClosedFor(rig.log(), each.cause);
         // A shown window fades out first; the process ends after it.
         waitUntil([&] { return rig.ended != 0; });
         EXPECT_EQ(rig.ended, 1) << each.cause.toStdString();
@@ -62,26 +56,22 @@ TEST(Shutdown, EveryCloseCauseIsLoggedByNameStopsTheTimersAndEndsOnce) {
     }
 }
 
-class TerminationOfTheProgram : public ::testing::TestWithParam<int> {};
-
-TEST_P(TerminationOfTheProgram, RunsTheNormalShutdownAndLogsTaskManager) {
+TEST(Termination, EachSignalRunsTheNormalShutdownAndLogsTaskManager) {
     ensureApplication();
-    QTemporaryDir dir;
-    ProgramProcess program(dir.path() + "/");
-    ASSERT_TRUE(program.available()) << "build the Kopierwart target first";
-    QProcess process;
-    program.start(process);
-    ASSERT_TRUE(waitUntil([&] { return program.started(); }));
-
-    ::kill(pid_t(process.processId()), GetParam());
-    ASSERT_TRUE(process.waitForFinished(15000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
-    EXPECT_EQ(lastLines(program.log(), 6), closingLines("vbAppTaskManager (3)"));
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        QTemporaryDir dir;
+        ProgramProcess program(dir.path() + "/");
+        ASSERT_TRUE(program.available()) << "build the Kopierwart target first";
+        QProcess process;
+        program.start(process);
+        ASSERT_TRUE(waitUntil([&] { return program.started(); }));
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(15000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(process.exitCode(), 0);
+        expectClosedFor(program.log(), "vbAppTaskManager (3)");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Signals, TerminationOfTheProgram,
-                         ::testing::Values(SIGTERM, SIGINT, SIGHUP));
 
 TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     ProgramRig rig;

@@ -1,5 +1,4 @@
 #include "core/wave.h"
-#include "tests/support/wavebytes.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +7,42 @@ namespace {
 using kw::DecodeWave;
 using kw::ParseWave;
 using kw::SampleFormat;
-using kw::test::littleEndian;
-using kw::test::riffChunk;
-using kw::test::waveFile;
-using kw::test::WaveShape;
+
+QByteArray littleEndian(quint32 value, int bytes) {
+    QByteArray out;
+    for (int i = 0; i < bytes; ++i)
+        out.append(char(value >> (8 * i)));
+    return out;
+}
+
+// One RIFF chunk, padded to an even length.
+QByteArray riffChunk(const QByteArray& id, const QByteArray& body) {
+    return id + littleEndian(body.size(), 4) + body + QByteArray(body.size() % 2, '\0');
+}
+
+struct WaveShape {
+    quint16 format = 1;     // 1 PCM, 3 float, 0xFFFE extensible, anything else compressed
+    quint16 subFormat = 1;  // the real format of an extensible file
+    quint16 channels = 1;
+    quint16 bits = 16;
+    quint32 sampleRate = 8000;
+    QByteArray extra;  // chunks in front of "fmt "
+    QByteArray samples = QByteArray(1600, '\x10');
+};
+
+QByteArray waveFile(const WaveShape& shape = {}) {
+    const quint16 blockAlign = quint16(shape.channels * (shape.bits / 8));
+    QByteArray fmt = littleEndian(shape.format, 2) + littleEndian(shape.channels, 2) +
+                     littleEndian(shape.sampleRate, 4) +
+                     littleEndian(shape.sampleRate * blockAlign, 4) + littleEndian(blockAlign, 2) +
+                     littleEndian(shape.bits, 2);
+    if (shape.format == 0xFFFE)
+        fmt += littleEndian(22, 2) + littleEndian(shape.bits, 2) + littleEndian(0, 4) +
+               littleEndian(shape.subFormat, 2) + QByteArray(14, '\x01');
+    const QByteArray body =
+        "WAVE" + shape.extra + riffChunk("fmt ", fmt) + riffChunk("data", shape.samples);
+    return "RIFF" + littleEndian(body.size(), 4) + body;
+}
 
 TEST(Wave, EveryPlayableSampleFormatIsRecognised) {
     struct Case {
@@ -36,7 +67,7 @@ TEST(Wave, EveryPlayableSampleFormatIsRecognised) {
     }
 }
 
-TEST(Wave, CompressedOddAndInconsistentFormatsAreRefused) {
+TEST(Wave, CompressedOddInconsistentAndMisorderedFilesAreRefused) {
     const WaveShape refused[] = {
         {.format = 0x55},                   // compressed
         {.format = 3, .bits = 16},          // float of 16 bits
@@ -47,16 +78,11 @@ TEST(Wave, CompressedOddAndInconsistentFormatsAreRefused) {
     };
     for (const WaveShape& shape : refused)
         EXPECT_FALSE(ParseWave(waveFile(shape))) << shape.format << "/" << shape.bits;
-
     // A block alignment that does not fit channels and bits.
-    QByteArray bad = waveFile();
-    const qsizetype align = bad.indexOf("fmt ") + 8 + 12;
-    bad.replace(align, 2, littleEndian(3, 2));
-    EXPECT_FALSE(ParseWave(bad));
-}
+    EXPECT_FALSE(
+        ParseWave(waveFile().replace(waveFile().indexOf("fmt ") + 20, 2, littleEndian(3, 2))));
 
-TEST(Wave, ChunksAreWalkedWithTheirPaddingAndDataMustFollowTheFormat) {
-    // An odd-length chunk in front of "fmt ": its pad byte must be skipped.
+    // Chunks are walked with their padding: an odd-length chunk in front of "fmt ".
     EXPECT_TRUE(ParseWave(waveFile({.extra = riffChunk("LIST", "INFOabc")})));
     // "data" before "fmt ": nothing says how to play it.
     const QByteArray body =

@@ -1,14 +1,26 @@
 #include "tests/support/xserver.h"
 
+#include "tests/support/cannotrun.h"
+#include "tests/support/qtapp.h"
+
+#include <QCoreApplication>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
+
+#include <xcb/xcb.h>
 
 #include <sys/prctl.h>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace kw::test {
 
-std::unique_ptr<QProcess> startHelper(const QString& program, const QStringList& arguments) {
+std::unique_ptr<QProcess> startHelper(const QString& program, const QStringList& arguments,
+                                      const QProcessEnvironment& environment) {
     auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment);
     process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process->start(program, arguments);
     return process;
@@ -38,60 +50,185 @@ QString XvfbServer::start() {
     return {};
 }
 
+namespace {
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t result = reply ? reply->atom : XCB_NONE;
+    std::free(reply);
+    return result;
+}
+
+// Waits until the server has handled every request sent so far.
+void waitForServer(xcb_connection_t* connection) {
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+void setText(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
+             xcb_atom_t type, const QByteArray& value) {
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, property, type, 8,
+                        uint32_t(value.size()), value.constData());
+}
+
+void setClass(xcb_connection_t* connection, xcb_window_t window, const QString& windowClass,
+              const QString& instance) {
+    setText(connection, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING,
+            instance.toUtf8() + '\0' + windowClass.toUtf8() + '\0');
+}
+
+xcb_window_t create(xcb_connection_t* connection, xcb_window_t parent, int x, int y) {
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const xcb_window_t window = xcb_generate_id(connection);
+    const uint32_t values[] = {screen->white_pixel};
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, parent ? parent : screen->root,
+                      int16_t(x), int16_t(y), 160, 60, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, XCB_CW_BACK_PIXEL, values);
+    return window;
+}
+
+}  // namespace
+
 QString TestWindows::start(const QByteArray& display) {
-    const QString helper = qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/tests/kw_xwindows";
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-    m_process = std::make_unique<QProcess>();
-    m_process->setProcessEnvironment(environment);
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_process->start(helper, {});
-    if (!m_process->waitForStarted(5000))
-        return QStringLiteral("the window helper %1 did not start").arg(helper);
+    m_display = display;
+    m_connection = xcb_connect(display.constData(), nullptr);
+    if (xcb_connection_has_error(m_connection))
+        return QStringLiteral("cannot connect to the X display ") + QString::fromLatin1(display);
     return {};
 }
 
 TestWindows::~TestWindows() {
-    if (!m_process)
-        return;
-    m_process->closeWriteChannel();
-    if (!m_process->waitForFinished(5000))
-        m_process->kill();
-    m_process->waitForFinished(5000);
-}
-
-QByteArray TestWindows::command(const QStringList& fields) {
-    m_process->write(fields.join(QLatin1Char('\t')).toUtf8() + '\n');
-    while (!m_process->canReadLine()) {
-        if (!m_process->waitForReadyRead(10000))
-            return {};
-    }
-    const QByteArray answer = m_process->readLine().trimmed();
-    return answer.startsWith("ok") ? answer.mid(3) : QByteArray();
+    if (m_storm.joinable())
+        stopStorm();
+    if (m_connection)
+        xcb_disconnect(m_connection);
 }
 
 WindowId TestWindows::window(const QString& className, const QString& instanceName, bool mapped,
                              const QString& netWmName, const QString& wmName) {
-    return command({"window", className, instanceName, mapped ? "1" : "0", netWmName, wmName})
-        .toUInt();
+    const xcb_window_t window = create(m_connection, 0, 20, 20);
+    setClass(m_connection, window, className, instanceName);
+    if (!netWmName.isEmpty())
+        setText(m_connection, window, atom(m_connection, "_NET_WM_NAME"),
+                atom(m_connection, "UTF8_STRING"), netWmName.toUtf8());
+    if (!wmName.isEmpty())
+        setText(m_connection, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, wmName.toLatin1());
+    if (mapped)
+        xcb_map_window(m_connection, window);
+    waitForServer(m_connection);
+    return window;
 }
 
 WindowId TestWindows::framed(const QString& className, const QString& caption) {
-    return command({"framed", className, caption}).toUInt();
+    // As a reparenting window manager leaves it: a frame without class, the client inside with
+    // its class and WM_STATE, a decoration window beside it.
+    const xcb_window_t frame = create(m_connection, 0, 40, 40);
+    const xcb_window_t decoration = create(m_connection, frame, 0, 0);
+    const xcb_window_t client = create(m_connection, frame, 0, 20);
+    setClass(m_connection, client, className, className);
+    setText(m_connection, client, atom(m_connection, "_NET_WM_NAME"),
+            atom(m_connection, "UTF8_STRING"), caption.toUtf8());
+    const xcb_atom_t wmState = atom(m_connection, "WM_STATE");
+    const uint32_t normalState[] = {1, 0};
+    xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, client, wmState, wmState, 32, 2,
+                        normalState);
+    for (const xcb_window_t window : {decoration, client, frame})
+        xcb_map_window(m_connection, window);
+    waitForServer(m_connection);
+    return client;
 }
 
 WindowId TestWindows::child(WindowId parent, const QString& className) {
-    return command({"child", QString::number(parent), className}).toUInt();
+    const xcb_window_t window = create(m_connection, parent, 0, 0);
+    setClass(m_connection, window, className, className);
+    xcb_map_window(m_connection, window);
+    waitForServer(m_connection);
+    return window;
+}
+
+void TestWindows::unmap(WindowId window) {
+    xcb_unmap_window(m_connection, window);
+    waitForServer(m_connection);
+}
+
+void TestWindows::destroy(WindowId window) {
+    xcb_destroy_window(m_connection, window);
+    waitForServer(m_connection);
 }
 
 void TestWindows::startStorm() {
-    m_process->write("storm\n");
-    m_process->waitForBytesWritten(5000);
+    m_stopStorm = false;
+    m_stormCount = 0;
+    m_storm = std::thread([this] {
+        xcb_connection_t* connection = xcb_connect(m_display.constData(), nullptr);
+        while (!xcb_connection_has_error(connection) && !m_stopStorm) {
+            std::vector<xcb_window_t> windows;
+            for (int i = 0; i < 20; ++i) {
+                windows.push_back(create(connection, 0, i * 5, i * 3));
+                setClass(connection, windows.back(), "Storm", "storm");
+                setText(connection, windows.back(), XCB_ATOM_WM_NAME, XCB_ATOM_STRING, "Sturm");
+                xcb_map_window(connection, windows.back());
+            }
+            for (const xcb_window_t window : windows)
+                xcb_destroy_window(connection, window);
+            xcb_flush(connection);
+            m_stormCount += windows.size();
+        }
+        waitForServer(connection);
+        xcb_disconnect(connection);
+    });
 }
 
 unsigned long TestWindows::stopStorm() {
-    return command({"stop"}).toULong();
+    m_stopStorm = true;
+    m_storm.join();
+    return m_stormCount;
+}
+
+void XSuite::startSuite(Toolkit toolkit) {
+    s_xvfb = new XvfbServer;
+    s_whyNot = s_xvfb->start();
+    if (!s_whyNot.isEmpty() || toolkit == Toolkit::Offscreen) {
+        ensureApplication();
+        return;
+    }
+    qputenv("DISPLAY", s_xvfb->display());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    ensureApplication();
+    s_toolkitOnDisplay = true;
+    if (toolkit != Toolkit::OnDisplayWithTray)
+        return;
+    const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
+    if (trayer.isEmpty()) {
+        s_whyNot = QStringLiteral("needs trayer");
+        return;
+    }
+    s_trayer =
+        startHelper(trayer, {"--edge", "bottom", "--align", "right", "--height", "24"}).release();
+    if (!waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
+        s_whyNot = QStringLiteral("trayer did not become the notification area");
+}
+
+void XSuite::TearDownTestSuite() {
+    // The application goes before its X server, or losing the connection would end us.
+    if (s_toolkitOnDisplay)
+        delete QCoreApplication::instance();
+    if (s_trayer) {
+        s_trayer->terminate();
+        s_trayer->waitForFinished(5000);
+    }
+    delete s_trayer;
+    delete s_xvfb;
+    s_trayer = nullptr;
+    s_xvfb = nullptr;
+}
+
+void XSuite::SetUp() {
+    if (!s_whyNot.isEmpty())
+        KW_CANNOT_RUN(s_whyNot.toStdString());
+    const QString whyNot = windows.start(display());
+    if (!whyNot.isEmpty())
+        KW_CANNOT_RUN(whyNot.toStdString());
 }
 
 }  // namespace kw::test
