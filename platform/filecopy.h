@@ -60,6 +60,13 @@ public:
     // names it name in the folder without replacing anything there. 0, EEXIST when that name
     // exists, kSourceChanged, kSourceOpenedForWriting, or errno.
     int commit(const QString& name);
+    // commit() in two steps, so that the copies of a burst share their flushes: complete() after
+    // the last byte gives the copy the source's owner, permission bits and times; publish()
+    // proves it and the source again, flushes it (cheap after flushFileSystemOf() wrote out the
+    // whole group) and names it. With batch its folder is flushed when the batch is, which must
+    // succeed before the source may go.
+    int complete();
+    int publish(const QString& name, FolderFlushes* batch);
     // Removes the temporary file. 0 when it is gone (or was never made), else errno.
     int discard();
     // The temporary file while there is one, else empty.
@@ -75,6 +82,7 @@ private:
     Fd m_folderFd;
     Fd m_partial;
     bool m_partialExists = false;
+    bool m_completed = false;
     qint64 m_copied = 0;
 };
 
@@ -89,6 +97,10 @@ enum class Comparison {
 // 1,024,000 bytes; when it answers false the comparison stops with Interrupted.
 Comparison compareContents(const HeldSource& source, const QString& other,
                            const std::function<bool()>& afterChunk = {});
+
+// Writes out everything the file system that holds folder has not written yet, in one go: the
+// copies of a group then each find nothing left to flush. 0 or errno.
+int flushFileSystemOf(const QString& folder);
 
 // True when both paths name the same file or folder (links followed): same device and inode,
 // whatever the spelling, links or bind mounts.

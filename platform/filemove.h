@@ -67,7 +67,8 @@ public:
 
     // The folder that holds path.
     void addFolderOf(const QByteArray& path);
-    void flush();
+    // 0 when every folder was flushed, else the first failure's errno.
+    int flush();
 
 private:
     QSet<QByteArray> m_folders;

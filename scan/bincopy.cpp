@@ -12,24 +12,22 @@
 #include <memory>
 
 namespace kw {
-namespace {
-
-int failureCode(int error) {
+int CopyResultOf(int error) {
     switch (error) {
         case fs::kSourceChanged:
             return kSourceChanged;
         case fs::kSourceOpenedForWriting:
             return kSourceOpenedForWriting;
         default:
-            return kSystemFailure + error;
+            return fs::problemOf(error) == fs::Problem::Exists ? kDestinationExists
+                                                                : kSystemFailure + error;
     }
 }
 
-}  // namespace
-
 int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
             bool showProgress, const QString& caption, CopyReport* report,
-            const std::function<bool()>& keepGoing, const fs::HeldSource* heldSource) {
+            const std::function<bool()>& keepGoing, const fs::HeldSource* heldSource,
+            fs::StagedCopy* unnamed) {
     CopyReport unused;
     CopyReport& outcome = report ? *report : unused;
     outcome = CopyReport();
@@ -46,7 +44,8 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
     if (fs::facts(destination))
         return kDestinationExists;
 
-    fs::StagedCopy copy;
+    fs::StagedCopy ownCopy;
+    fs::StagedCopy& copy = unnamed ? *unnamed : ownCopy;
     int error = heldSource ? copy.begin(*heldSource, folder) : copy.begin(source, folder);
     const qint64 size = copy.sourceSize();
     // A file that cannot fit is refused before a byte is written, not after filling the disk.
@@ -76,13 +75,11 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
             break;
         }
     }
-    int result = interrupted ? kCopyInterrupted : error != 0 ? failureCode(error) : kCopied;
+    int result = interrupted ? kCopyInterrupted : error != 0 ? CopyResultOf(error) : kCopied;
     if (result == kCopied) {
         // Another program may have put a file of that name there while the copy ran.
-        error = copy.commit(name);
-        result = error == 0                                    ? kCopied
-                 : fs::problemOf(error) == fs::Problem::Exists ? kDestinationExists
-                                                               : failureCode(error);
+        error = unnamed ? copy.complete() : copy.commit(name);
+        result = error == 0 ? kCopied : CopyResultOf(error);
     }
     outcome.bytes = copy.copied();
     if (result != kCopied) {

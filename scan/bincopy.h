@@ -8,6 +8,7 @@ namespace kw {
 
 namespace fs {
 class HeldSource;
+class StagedCopy;
 }
 class Desktop;
 
@@ -19,6 +20,10 @@ inline constexpr int kDestinationExists = -2;
 
 // The copy moves this many bytes between two updates of its progress window.
 inline constexpr qint64 kCopyChunk = 1'024'000;
+
+// BinCopy's result for a failure of one of the copy's steps (an errno or a copy failure of the
+// platform's).
+int CopyResultOf(int error);
 
 // What a copy leaves for its caller to report.
 struct CopyReport {
@@ -36,9 +41,11 @@ struct CopyReport {
 // heldSource, when given, is source already open (and leased where it could be): the copy reads
 // from it and stands back, with kSourceOpenedForWriting, as soon as a program opens the file for
 // writing.
+// unnamed, when given, receives the copy, which on success (kCopied) is left complete under its
+// temporary name: the caller publishes it together with others, after one flush for them all.
 int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
             bool showProgress, const QString& caption, CopyReport* report = nullptr,
             const std::function<bool()>& keepGoing = {},
-            const fs::HeldSource* heldSource = nullptr);
+            const fs::HeldSource* heldSource = nullptr, fs::StagedCopy* unnamed = nullptr);
 
 }  // namespace kw

@@ -24,6 +24,10 @@ namespace {
 constexpr int kArrivalDelayMs = 100;
 constexpr int kYieldEveryMs = 50;
 constexpr int kBatchEveryMs = 1000;
+// A group of copies is named when it has this many files or bytes, or when its first copy has
+// waited kBatchEveryMs. Each waiting copy holds three descriptors.
+constexpr size_t kCopiesPerGroup = 100;
+constexpr qint64 kBytesPerGroup = 64 * 1024 * 1024;
 
 QString quoted(const QString& text) {
     return QLatin1Char('\'') + text + QLatin1Char('\'');
@@ -295,6 +299,17 @@ void ScanEngine::runTick() {
 }
 
 ScanEngine::Step ScanEngine::filePass() {
+    const Step step = decideFiles();
+    // Before the watched folder is listed again, and before the tick ends, every copy has its
+    // name or is gone; shutdown leaves the sources as they are.
+    if (m_abandoned)
+        m_unnamedCopies.clear();
+    else
+        nameCopies();
+    return step;
+}
+
+ScanEngine::Step ScanEngine::decideFiles() {
     m_passSource = m_data.My.Source;
     m_passDestination = m_data.My.Destination;
     m_passPlace = placeOf(m_passDestination);
@@ -311,6 +326,8 @@ ScanEngine::Step ScanEngine::filePass() {
         const Step step = decideFile(m_LBf.at(i));
         if (step != Step::Next)
             return step;
+        if (copiesDue())
+            nameCopies();
     }
     QStringList paths;
     paths.reserve(count);
@@ -330,7 +347,8 @@ ScanEngine::Step ScanEngine::decideFile(const QString& name) {
     // From here until its name is gone the source stays open: what is compared, copied, moved
     // and deleted is this very file, and a program that opens it for writing makes the move
     // stand back.
-    fs::HeldSource source;
+    auto held = std::make_unique<fs::HeldSource>();
+    fs::HeldSource& source = *held;
     if (!holdSource(source, sourcePath))
         return Step::Next;
     // A failure that will repeat is not tried again until something has changed.
@@ -356,7 +374,7 @@ ScanEngine::Step ScanEngine::decideFile(const QString& name) {
                 return Step::Stop;
         }
     }
-    return moveNewFile(source, destinationPath);
+    return moveNewFile(std::move(held), destinationPath);
 }
 
 bool ScanEngine::holdSource(fs::HeldSource& source, const QString& sourcePath) {
@@ -435,11 +453,13 @@ ScanEngine::Twin ScanEngine::compareWithDestination(const fs::HeldSource& source
     return Twin::Different;
 }
 
-ScanEngine::Step ScanEngine::moveNewFile(fs::HeldSource& source, const QString& destinationPath) {
+ScanEngine::Step ScanEngine::moveNewFile(std::unique_ptr<fs::HeldSource> held,
+                                         const QString& destinationPath) {
     // The stick may have been pulled since the pass began: the move must not make the folder
     // again on the file system beneath.
     if (!fs::isDirectory(m_passDestination) && !ValidateDirectories())
         return Step::Stop;
+    fs::HeldSource& source = *held;
     const QString sourcePath = source.path();
     int code = 0;
     switch (source.moveTo(destinationPath, &m_folderFlushes)) {
@@ -449,7 +469,7 @@ ScanEngine::Step ScanEngine::moveNewFile(fs::HeldSource& source, const QString& 
             recordMove(sourcePath, destinationPath, source.snapshot().size, source.created());
             return Step::Next;
         case fs::NameResult::NeedsCopy:
-            return copyNewFile(source, destinationPath);
+            return copyNewFile(std::move(held), destinationPath);
         case fs::NameResult::OpenedForWriting:
             holdBack(sourcePath, QStringLiteral("a program has it open for writing"));
             return Step::Next;
@@ -473,22 +493,77 @@ ScanEngine::Step ScanEngine::moveNewFile(fs::HeldSource& source, const QString& 
     return Step::Next;
 }
 
-ScanEngine::Step ScanEngine::copyNewFile(fs::HeldSource& source, const QString& destinationPath) {
-    const QString sourcePath = source.path();
+ScanEngine::Step ScanEngine::copyNewFile(std::unique_ptr<fs::HeldSource> source,
+                                         const QString& destinationPath) {
+    const QString sourcePath = source->path();
     m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
     CopyReport report;
+    auto copy = std::make_unique<fs::StagedCopy>();
     const int result = BinCopy(
         m_desktop, sourcePath, ParentFolder(destinationPath), true,
-        QStringLiteral("Neue Datei kopieren"), &report, [this] { return !m_abandoned; }, &source);
+        QStringLiteral("Neue Datei kopieren"), &report, [this] { return !m_abandoned; },
+        source.get(), copy.get());
     if (m_abandoned)
         return Step::Stop;
-    if (result == kCopied) {
-        // The copy holds what the source held when it was opened, which is what the register
-        // and the statistics must describe.
-        recordMove(sourcePath, destinationPath, report.bytes, source.created());
-        DeleteSource(m_log, source, true);
+    if (result != kCopied) {
+        reportCopyFailure(*source, result, report);
         return Step::Next;
     }
+    // The copy holds what the source held when it was opened, which is what the register and
+    // the statistics must describe once it has its name.
+    if (m_unnamedCopies.empty())
+        m_sinceFirstUnnamed.start();
+    m_unnamedBytes += report.bytes;
+    m_unnamedCopies.push_back({std::move(source), std::move(copy), destinationPath, report.bytes});
+    return Step::Next;
+}
+
+bool ScanEngine::copiesDue() const {
+    return !m_unnamedCopies.empty() &&
+           (m_unnamedCopies.size() >= kCopiesPerGroup || m_unnamedBytes >= kBytesPerGroup ||
+            m_sinceFirstUnnamed.elapsed() >= kBatchEveryMs);
+}
+
+void ScanEngine::nameCopies() {
+    std::vector<UnnamedCopy> group = std::exchange(m_unnamedCopies, {});
+    m_unnamedBytes = 0;
+    if (group.empty())
+        return;
+    // One flush of the destination's file system writes out every copy of the group; when it
+    // fails, each copy's own flush below still stands between its name and a partial file.
+    fs::flushFileSystemOf(m_passDestination);
+    fs::FolderFlushes named;
+    std::vector<UnnamedCopy*> published;
+    for (UnnamedCopy& unnamed : group) {
+        const int error = unnamed.copy->publish(FileNameOf(unnamed.destinationPath), &named);
+        if (error == 0) {
+            published.push_back(&unnamed);
+            continue;
+        }
+        CopyReport report;
+        report.bytes = unnamed.bytes;
+        report.partialFile = unnamed.copy->partialPath();
+        report.partialRemoved = unnamed.copy->discard() == 0;
+        reportCopyFailure(*unnamed.source, CopyResultOf(error), report);
+    }
+    // A source goes only once its copy's name is on disk.
+    const int flushError = named.flush();
+    for (UnnamedCopy* unnamed : published) {
+        fs::HeldSource& source = *unnamed->source;
+        if (flushError != 0) {
+            // The copy stands under its name; the next tick finds it equal and deletes the source.
+            m_log.WriteLog(QLatin1String("Source kept: ") + quoted(source.path()) +
+                           QLatin1String(", the name of its copy may not be on disk yet (") +
+                           fs::errorText(flushError) + QLatin1Char(')'));
+            continue;
+        }
+        recordMove(source.path(), unnamed->destinationPath, unnamed->bytes, source.created());
+        DeleteSource(m_log, source, true);
+    }
+}
+
+void ScanEngine::reportCopyFailure(const fs::HeldSource& source, int result,
+                                   const CopyReport& report) {
     // Only what this copy wrote is removed; a destination file it did not write stays.
     QString text = QLatin1String("CopyError (") + QString::number(result) +
                    QLatin1String(") - Delete Destination.....");
@@ -497,7 +572,6 @@ ScanEngine::Step ScanEngine::copyNewFile(fs::HeldSource& source, const QString& 
     m_log.WriteLog(text);
     if (result > kSystemFailure && result < kSourceChanged)
         rememberRefusal(source, result - kSystemFailure);
-    return Step::Next;
 }
 
 bool ScanEngine::rememberRefusal(const fs::HeldSource& source, int error) {
@@ -545,11 +619,12 @@ void ScanEngine::recordMove(const QString& sourcePath, const QString& destinatio
 }
 
 void ScanEngine::addToLBfiles(const QString& destinationPath) {
-    if (FindListEntry(m_LBfiles, destinationPath, true) != -1)
-        return;
-    const auto position = std::lower_bound(
+    // The list stays in alphabetical order, so a burst finds each place by halving.
+    const auto [position, end] = std::equal_range(
         m_LBfiles.begin(), m_LBfiles.end(), destinationPath,
         [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    if (std::find(position, end, destinationPath) != end)
+        return;
     const auto row = int(position - m_LBfiles.begin());
     m_LBfiles.insert(position, destinationPath);
     Q_EMIT copiedFileAdded(row, destinationPath);

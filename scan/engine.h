@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/filecopy.h"
 #include "platform/filemove.h"
 #include "platform/folderwatch.h"
+#include "scan/bincopy.h"
 #include "scan/failure.h"
 #include "scan/repeatfailures.h"
 #include "scan/useddestinations.h"
@@ -13,7 +15,9 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace kw {
 
@@ -74,6 +78,7 @@ private:
 
     void runTick();
     Step filePass();
+    Step decideFiles();
     Step decideFile(const QString& name);
     // Opens the source for the whole decision; false when it must wait for a later tick.
     bool holdSource(fs::HeldSource& source, const QString& sourcePath);
@@ -86,8 +91,13 @@ private:
     void keepLooks(bool passCompleted);
     enum class Twin { Equal, Different, SourceChanged, Stop };
     Twin compareWithDestination(const fs::HeldSource& source, const QString& destinationPath);
-    Step moveNewFile(fs::HeldSource& source, const QString& destinationPath);
-    Step copyNewFile(fs::HeldSource& source, const QString& destinationPath);
+    Step moveNewFile(std::unique_ptr<fs::HeldSource> source, const QString& destinationPath);
+    Step copyNewFile(std::unique_ptr<fs::HeldSource> source, const QString& destinationPath);
+    // Names the copies that wait under their temporary names, after one flush for all of them,
+    // then deletes their sources.
+    void nameCopies();
+    bool copiesDue() const;
+    void reportCopyFailure(const fs::HeldSource& source, int result, const CopyReport& report);
     // The success steps of a move, up to but without the removal of the source.
     void recordMove(const QString& sourcePath, const QString& destinationPath, qint64 size,
                     const QDateTime& created);
@@ -129,6 +139,17 @@ private:
     bool m_arrivalTickWanted = false;
     QElapsedTimer m_sinceYield;
     fs::FolderFlushes m_folderFlushes;
+    // Copies of the running pass that are whole under their temporary names, their sources still
+    // held: named in groups, so that a burst costs one flush per group, not two per file.
+    struct UnnamedCopy {
+        std::unique_ptr<fs::HeldSource> source;
+        std::unique_ptr<fs::StagedCopy> copy;
+        QString destinationPath;
+        qint64 bytes = 0;
+    };
+    std::vector<UnnamedCopy> m_unnamedCopies;
+    qint64 m_unnamedBytes = 0;
+    QElapsedTimer m_sinceFirstUnnamed;
     bool m_statisticsUnwritten = false;
     QElapsedTimer m_sinceBatchFinished;
     bool m_scanBusy = false;

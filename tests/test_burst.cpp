@@ -5,9 +5,13 @@
 #include "core/inifile.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
+#include "scan/failure.h"
+#include "scan/listing.h"
 #include "scan/register.h"
 #include "tests/support/qtapp.h"
+#include "tests/support/cannotrun.h"
 #include "tests/support/scanrig.h"
+#include "tests/support/writers.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +21,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <memory>
 
 using namespace kw;
 using namespace kw::test;
@@ -143,7 +148,46 @@ TEST(BurstChild, DISABLED_MovesUntilKilled) {
         engine.Timer_Timer();
 }
 
-TEST_F(Burst, AProgramKilledInTheMiddleOfABurstLosesNothingAndFinishesWhenStartedAgain) {
+// Across file systems the copies of a burst wait whole under temporary names and are named in
+// groups; a program that opens a waiting copy's source for writing keeps its file, and the rest
+// of the group moves.
+TEST_F(Burst, AWriterOpeningACopiedFileBeforeItsGroupIsNamedKeepsIt) {
+    if (!destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
+    for (const char* name : {"eins.bin", "zwei.bin", "drei.bin"})
+        writeBytes(in(name), name);
+    // Once the second copy runs, the first is whole and waits for its name.
+    QString firstCopied;
+    std::unique_ptr<Writer> writer;
+    desktop.onCopyProgress = [&] {
+        const QStringList copies = window.lines.filter(" ~~> Copy ");
+        if (copies.size() != 2 || writer)
+            return;
+        firstCopied = FileNameOf(copies.first().section(" ~~> ", 1).section(" -> ", 0, 0));
+        writer = std::make_unique<Writer>(in(firstCopied), 1, 4, 0);
+        EXPECT_TRUE(writer->waitOpened());
+        EXPECT_TRUE(writer->waitClosed());
+    };
+
+    const QStringList lines = tick();
+
+    ASSERT_TRUE(writer);
+    EXPECT_TRUE(lines.contains(copyErrorLine(kSourceOpenedForWriting)))
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(readBytes(in(firstCopied)), firstCopied.toLatin1() + "aaaa");
+    EXPECT_FALSE(fs::facts(out(firstCopied)));
+    EXPECT_EQ(entriesOf(source), QStringList{firstCopied});
+    for (const QString& name : entriesOf(destination))
+        EXPECT_EQ(readBytes(out(name)), name.toLatin1());
+    EXPECT_EQ(entriesOf(destination).size(), 2);
+}
+
+// The child is killed while copies wait for their names, across file systems as well as on one.
+class KilledBurst : public Burst, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(KilledBurst, AProgramKilledInTheMiddleOfABurstLosesNothingAndFinishesWhenStartedAgain) {
+    if (GetParam() && !destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
     makeBurst();
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -178,5 +222,7 @@ TEST_F(Burst, AProgramKilledInTheMiddleOfABurstLosesNothingAndFinishesWhenStarte
     const QStringList keys = LoadListFile(data.My.CopyListFile).value_or(QStringList());
     EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()).size(), keys.size()) << "a key twice";
 }
+
+INSTANTIATE_TEST_SUITE_P(OnOneAndAcrossFileSystems, KilledBurst, ::testing::Bool());
 
 }  // namespace

@@ -20,6 +20,7 @@ namespace {
 
 constexpr qint64 kCompareChunk = 1'024'000;
 constexpr size_t kBufferSize = 256 * 1024;
+constexpr qint64 kWriteOutEarly = 512 * 1024;
 
 int copyThroughBuffer(qint64 count, int sourceFd, int destinationFd) {
     const size_t size = size_t(std::min<qint64>(count, qint64(kBufferSize)));
@@ -165,25 +166,25 @@ int StagedCopy::copy(qint64 count) {
     const int result = CopyBytes(count, m_source->fd(), m_partial.get());
     if (result != 0)
         return result;
-    // Start writing the chunk out now, so the flush before the rename finds little left to do
-    // and the disk works while the next chunk is copied.
-    if (count > 0)
+    // Start writing a large chunk out now, so the flush before the rename finds little left to
+    // do and the disk works while the next chunk is copied. Small files are left to the one flush
+    // of their group, which writes them out together.
+    if (count >= kWriteOutEarly)
         ::sync_file_range(m_partial.get(), m_copied, count, SYNC_FILE_RANGE_WRITE);
     m_copied += count;
     return 0;
 }
 
 int StagedCopy::commit(const QString& name) {
+    if (const int error = complete())
+        return error;
+    return publish(name, nullptr);
+}
+
+int StagedCopy::complete() {
     if (!m_partial.valid())
         return EBADF;
-    // The source must be the very file that was opened, complete, and not written to since (size,
-    // modification and change time), or deleting it after the copy would lose what was written.
-    if (const int state = sourceState())
-        return state;
     const Snapshot& source = m_source->snapshot();
-    if (m_copied != source.size || !m_source->stillNamed())
-        return kSourceChanged;
-
     struct stat written {};
     if (::fstat(m_partial.get(), &written) != 0)
         return errno;
@@ -203,6 +204,19 @@ int StagedCopy::commit(const QString& name) {
         {time_t(source.modifiedNs / 1'000'000'000), long(source.modifiedNs % 1'000'000'000)}};
     if (::futimens(m_partial.get(), times) != 0)
         return errno;
+    m_completed = true;
+    return 0;
+}
+
+int StagedCopy::publish(const QString& name, FolderFlushes* batch) {
+    if (!m_partial.valid() || !m_completed)
+        return EBADF;
+    // The source must be the very file that was opened, complete, and not written to since (size,
+    // modification and change time), or deleting it after the copy would lose what was written.
+    if (const int state = sourceState())
+        return state;
+    if (m_copied != m_source->snapshot().size || !m_source->stillNamed())
+        return kSourceChanged;
     // Flush data, mode and times before the rename, or a power cut could leave the name without
     // its data.
     if (::fsync(m_partial.get()) != 0)
@@ -226,6 +240,10 @@ int StagedCopy::commit(const QString& name) {
     m_partialExists = false;
     // The new name must be on disk before the caller deletes the source: when the folder cannot
     // be flushed (a stick pulled this moment) the source stays.
+    if (batch) {
+        batch->addFolderOf(m_folder.endsWith('/') ? m_folder + target : m_folder + '/' + target);
+        return 0;
+    }
     return flushFolder(m_folderFd.get());
 }
 
@@ -275,6 +293,13 @@ Comparison compareContents(const HeldSource& source, const QString& other,
         if (afterChunk && !afterChunk())
             return Comparison::Interrupted;
     }
+}
+
+int flushFileSystemOf(const QString& folder) {
+    Fd fd(::open(encodeLocal(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return errno;
+    return ::syncfs(fd.get()) == 0 ? 0 : errno;
 }
 
 bool sameFile(const QString& first, const QString& second) {

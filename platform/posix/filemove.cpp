@@ -223,10 +223,15 @@ void FolderFlushes::addFolderOf(const QByteArray& path) {
     m_folders.insert(folderOf(path));
 }
 
-void FolderFlushes::flush() {
-    for (const QByteArray& folder : std::as_const(m_folders))
-        flushFolderAt(folder);
+int FolderFlushes::flush() {
+    int firstError = 0;
+    for (const QByteArray& folder : std::as_const(m_folders)) {
+        const int error = flushFolderAt(folder);
+        if (firstError == 0)
+            firstError = error;
+    }
     m_folders.clear();
+    return firstError;
 }
 
 }  // namespace kw::fs
