@@ -62,11 +62,11 @@ public:
     int commit(const QString& name);
     // commit() in two steps, so that the copies of a burst share their flushes: complete() after
     // the last byte gives the copy the source's owner, permission bits and times; publish()
-    // proves it and the source again, flushes it (cheap after flushFileSystemOf() wrote out the
-    // whole group) and names it. With batch its folder is flushed when the batch is, which must
-    // succeed before the source may go.
+    // proves it and the source again, flushes it unless flushFileSystemOf() made it durable
+    // since it was completed, and names it. With batch its folder is flushed when the batch is,
+    // which must succeed before the source may go.
     int complete();
-    int publish(const QString& name, FolderFlushes* batch);
+    int publish(const QString& name, FolderFlushes* batch, bool durable = false);
     // Removes the temporary file. 0 when it is gone (or was never made), else errno.
     int discard();
     // The temporary file while there is one, else empty.
@@ -98,9 +98,12 @@ enum class Comparison {
 Comparison compareContents(const HeldSource& source, const QString& other,
                            const std::function<bool()>& afterChunk = {});
 
-// Writes out everything the file system that holds folder has not written yet, in one go: the
-// copies of a group then each find nothing left to flush. 0 or errno.
-int flushFileSystemOf(const QString& folder);
+// Writes out everything the file system that holds folder has not written yet, in one go. True
+// when that made every file there durable, so that none needs a flush of its own: on file
+// systems whose own flush commits their journal or log to the disk (ext4, XFS, Btrfs, F2FS) and
+// on tmpfs, which keeps nothing on a disk. Elsewhere (FAT, exFAT, FUSE, network shares) such a
+// flush may stop short of the disk, and each file is flushed on its own.
+bool flushFileSystemOf(const QString& folder);
 
 // True when both paths name the same file or folder (links followed): same device and inode,
 // whatever the spelling, links or bind mounts.

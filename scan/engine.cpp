@@ -529,13 +529,14 @@ void ScanEngine::nameCopies() {
     m_unnamedBytes = 0;
     if (group.empty())
         return;
-    // One flush of the destination's file system writes out every copy of the group; when it
-    // fails, each copy's own flush below still stands between its name and a partial file.
-    fs::flushFileSystemOf(m_passDestination);
+    // One flush of the destination's file system writes out every copy of the group; where it
+    // cannot vouch for that, each copy is flushed on its own before it gets its name.
+    const bool durable = fs::flushFileSystemOf(m_passDestination);
     fs::FolderFlushes named;
     std::vector<UnnamedCopy*> published;
     for (UnnamedCopy& unnamed : group) {
-        const int error = unnamed.copy->publish(FileNameOf(unnamed.destinationPath), &named);
+        const int error =
+            unnamed.copy->publish(FileNameOf(unnamed.destinationPath), &named, durable);
         if (error == 0) {
             published.push_back(&unnamed);
             continue;

@@ -7,10 +7,12 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -208,7 +210,7 @@ int StagedCopy::complete() {
     return 0;
 }
 
-int StagedCopy::publish(const QString& name, FolderFlushes* batch) {
+int StagedCopy::publish(const QString& name, FolderFlushes* batch, bool durable) {
     if (!m_partial.valid() || !m_completed)
         return EBADF;
     // The source must be the very file that was opened, complete, and not written to since (size,
@@ -219,7 +221,7 @@ int StagedCopy::publish(const QString& name, FolderFlushes* batch) {
         return kSourceChanged;
     // Flush data, mode and times before the rename, or a power cut could leave the name without
     // its data.
-    if (::fsync(m_partial.get()) != 0)
+    if (!durable && ::fsync(m_partial.get()) != 0)
         return errno;
     if (::close(m_partial.release()) != 0)
         return errno;
@@ -295,11 +297,22 @@ Comparison compareContents(const HeldSource& source, const QString& other,
     }
 }
 
-int flushFileSystemOf(const QString& folder) {
+bool flushFileSystemOf(const QString& folder) {
+    constexpr __fsword_t kFlushedWhole[] = {
+        0xEF53,      // ext2, ext3, ext4
+        0x58465342,  // XFS
+        0x9123683E,  // Btrfs
+        0xF2F52010,  // F2FS
+        0x01021994,  // tmpfs
+    };
     Fd fd(::open(encodeLocal(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid())
-        return errno;
-    return ::syncfs(fd.get()) == 0 ? 0 : errno;
+    struct statfs kind {};
+    if (!fd.valid() || ::fstatfs(fd.get(), &kind) != 0)
+        return false;
+    // Since Linux 5.8 a failed write-back of any file there fails the flush.
+    return std::find(std::begin(kFlushedWhole), std::end(kFlushedWhole), kind.f_type) !=
+               std::end(kFlushedWhole) &&
+           ::syncfs(fd.get()) == 0;
 }
 
 bool sameFile(const QString& first, const QString& second) {
