@@ -496,6 +496,9 @@ ScanEngine::Step ScanEngine::moveNewFile(std::unique_ptr<fs::HeldSource> held,
 ScanEngine::Step ScanEngine::copyNewFile(std::unique_ptr<fs::HeldSource> source,
                                          const QString& destinationPath) {
     const QString sourcePath = source->path();
+    // A copy long enough to yield would keep the waiting ones from their names all that while.
+    if (source->snapshot().size > kCopyChunk)
+        nameCopies();
     m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
     CopyReport report;
     auto copy = std::make_unique<fs::StagedCopy>();
