@@ -532,6 +532,14 @@ void ScanEngine::nameCopies() {
     m_unnamedBytes = 0;
     if (group.empty())
         return;
+    // A destination whose stick was pulled meanwhile takes none of them: one line, not one per
+    // file, and the files wait in the watched folder.
+    if (checkDestinationAway()) {
+        m_log.WriteLog(QLatin1String("Copies discarded (") + QString::number(group.size()) +
+                       QLatin1String("), the destination is gone; their files stay in ") +
+                       quoted(m_passSource));
+        return;
+    }
     // One flush of the destination's file system writes out every copy of the group; where it
     // cannot vouch for that, each copy is flushed on its own before it gets its name.
     const bool durable = fs::flushFileSystemOf(m_passDestination);

@@ -128,6 +128,10 @@ TEST_F(Destinations, AStickPulledDuringACopyKeepsTheSource) {
     EXPECT_EQ(readBytes(in("b.bin")), "b");
     EXPECT_FALSE(fs::isDirectory(data.My.Destination));
     EXPECT_TRUE(lines.contains(goneLine(*usb))) << lines.join('\n').toStdString();
+    // The copy that was whole when the stick went is discarded with one line, not named.
+    EXPECT_TRUE(lines.contains("Copies discarded (1), the destination is gone; their files "
+                               "stay in '" + source + "'"));
+    EXPECT_TRUE(lines.filter("CopyError").isEmpty()) << lines.join('\n').toStdString();
 }
 
 TEST_F(Destinations, LeftoversAreRemovedFromEveryUsedDestinationAndOnlyOurOwn) {
