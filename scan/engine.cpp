@@ -516,20 +516,22 @@ ScanEngine::Step ScanEngine::copyNewFile(std::unique_ptr<fs::HeldSource> source,
     // the statistics must describe once it has its name.
     if (m_unnamedCopies.empty())
         m_sinceFirstUnnamed.start();
-    m_unnamedBytes += report.bytes;
-    m_unnamedCopies.push_back({std::move(source), std::move(copy), destinationPath, report.bytes});
+    m_unnamedCopies.push_back({std::move(source), std::move(copy), destinationPath});
     return Step::Next;
 }
 
 bool ScanEngine::copiesDue() const {
-    return !m_unnamedCopies.empty() &&
-           (m_unnamedCopies.size() >= kCopiesPerGroup || m_unnamedBytes >= kBytesPerGroup ||
-            m_sinceFirstUnnamed.elapsed() >= kBatchEveryMs);
+    if (m_unnamedCopies.empty())
+        return false;
+    qint64 bytes = 0;
+    for (const UnnamedCopy& unnamed : m_unnamedCopies)
+        bytes += unnamed.copy->copied();
+    return m_unnamedCopies.size() >= kCopiesPerGroup || bytes >= kBytesPerGroup ||
+           m_sinceFirstUnnamed.elapsed() >= kBatchEveryMs;
 }
 
 void ScanEngine::nameCopies() {
     std::vector<UnnamedCopy> group = std::exchange(m_unnamedCopies, {});
-    m_unnamedBytes = 0;
     if (group.empty())
         return;
     // A destination whose stick was pulled meanwhile takes none of them: one line, not one per
@@ -553,7 +555,7 @@ void ScanEngine::nameCopies() {
             continue;
         }
         CopyReport report;
-        report.bytes = unnamed.bytes;
+        report.bytes = unnamed.copy->copied();
         report.partialFile = unnamed.copy->partialPath();
         report.partialRemoved = unnamed.copy->discard() == 0;
         reportCopyFailure(*unnamed.source, CopyResultOf(error), report);
@@ -569,7 +571,8 @@ void ScanEngine::nameCopies() {
                            fs::errorText(flushError) + QLatin1Char(')'));
             continue;
         }
-        recordMove(source.path(), unnamed->destinationPath, unnamed->bytes, source.created());
+        recordMove(source.path(), unnamed->destinationPath, unnamed->copy->copied(),
+                   source.created());
         DeleteSource(m_log, source, true);
     }
 }

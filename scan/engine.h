@@ -145,10 +145,8 @@ private:
         std::unique_ptr<fs::HeldSource> source;
         std::unique_ptr<fs::StagedCopy> copy;
         QString destinationPath;
-        qint64 bytes = 0;
     };
     std::vector<UnnamedCopy> m_unnamedCopies;
-    qint64 m_unnamedBytes = 0;
     QElapsedTimer m_sinceFirstUnnamed;
     bool m_statisticsUnwritten = false;
     QElapsedTimer m_sinceBatchFinished;
