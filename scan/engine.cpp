@@ -166,12 +166,14 @@ bool ScanEngine::ValidateDirectories() {
                                      "werden soll.")))
         cleared = true;
     // A destination whose file system has gone is waited for, never made on the one beneath.
-    const bool away = !my.Destination.isEmpty() && checkDestinationAway();
+    // A folder made here lies on the file system of the folder above it, where it was looked for.
+    QString mountPoint;
+    const bool away = !my.Destination.isEmpty() && checkDestinationAway(&mountPoint);
     if (!my.Destination.isEmpty() && !away) {
         if (ensureFolder(my.Destination, QLatin1String("Destination"),
                          QStringLiteral("Das Zielverzeichnis %1 kann nicht angelegt werden."),
                          QStringLiteral("Bitte geben Sie ein neues Zielverzeichnis an.")))
-            usedDestinations().record(my.Destination, fs::mountPointOf(my.Destination));
+            usedDestinations().record(my.Destination, mountPoint);
         else
             cleared = true;
     }
@@ -201,10 +203,13 @@ bool ScanEngine::ensureFolder(QString& folder, QLatin1String setting, const QStr
     return false;
 }
 
-bool ScanEngine::checkDestinationAway() {
+bool ScanEngine::checkDestinationAway(QString* mountPointNow) {
     const QString folder = m_data.My.Destination;
     const QString recorded = usedDestinations().mountPointOf(folder);
-    const bool away = whereabouts(folder, recorded).away;
+    const Whereabouts now = whereabouts(folder, recorded);
+    if (mountPointNow)
+        *mountPointNow = now.mountPoint;
+    const bool away = now.away;
     if (away && !m_destinationAway) {
         m_log.WriteLog(QLatin1String("Destination gone: waiting for ") + quoted(folder) +
                        QLatin1String(", nothing is mounted at ") + quoted(recorded));

@@ -119,9 +119,9 @@ private:
     // settings file, done at most once a second during the burst and at the end of every tick.
     void finishBatch(bool evenIfRecent);
     Step fail(int code, const QString& description);
-    // Checks whether the destination's file system has gone, says so when that changes and
-    // remembers where a present destination lies.
-    bool checkDestinationAway();
+    // Checks whether the destination's file system has gone and says so when that changes;
+    // mountPointNow receives where the destination (or the folder above it) lies now.
+    bool checkDestinationAway(QString* mountPointNow = nullptr);
     // Makes the setting's folder when it is missing; when that fails, logs it, shows problem
     // (%1: the folder) and request, clears the setting and answers false.
     bool ensureFolder(QString& folder, QLatin1String setting, const QString& problem,
