@@ -11,7 +11,7 @@ packages=(
     xvfb xauth trayer x11-utils xdotool imagemagick fonts-dejavu-core
     qt6-svg-dev dpkg-dev file desktop-file-utils
     # File systems the destination tests make: exFAT and NTFS sticks on loop devices.
-    exfat-fuse exfatprogs ntfs-3g
+    exfat-fuse exfatprogs ntfs-3g mount
     # Tests of moves: a traced copy (flush before rename), a user without privileges.
     strace util-linux
 )

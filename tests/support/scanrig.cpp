@@ -1,13 +1,8 @@
 #include "tests/support/scanrig.h"
 
-#include "core/files.h"
 #include "tests/support/qtapp.h"
 
-#include <gtest/gtest.h>
-
 #include <QRandomGenerator>
-
-#include <utility>
 
 namespace kw::test {
 
@@ -47,32 +42,15 @@ ScanRig::~ScanRig() {
     }
 }
 
-bool ScanRig::destinationOnOtherFileSystem() {
-    QString why;
-    m_otherFileSystem =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 64 << 20, &why);
-    if (m_otherFileSystem)
-        return true;
-    m_sharedMemoryDir = std::make_unique<QTemporaryDir>("/dev/shm/kw-test-XXXXXX");
-    if (!m_sharedMemoryDir->isValid() ||
-        fs::deviceOf(m_sharedMemoryDir->path()) == fs::deviceOf(source))
-        return false;
-    destination = m_sharedMemoryDir->path() + "/out/";
-    fs::makePath(destination);
-    data.My.Destination = destination;
-    return true;
-}
-
 QStringList ScanRig::tick() {
     engine.Timer_Timer();
-    EXPECT_FALSE(engine.ScanBusy());
     return takeLog();
 }
 
 QStringList ScanRig::takeLog() {
-    QStringList texts;
-    for (const QString& line : std::exchange(window.lines, {}))
-        texts.append(line.section(QStringLiteral(" ~~> "), 1));
+    QStringList texts = std::exchange(window.lines, {});
+    for (QString& line : texts)
+        line = line.section(QStringLiteral(" ~~> "), 1);
     return texts;
 }
 

@@ -1,21 +1,12 @@
 #pragma once
 
-#include "core/eventlog.h"
 #include "core/settings.h"
 #include "platform/fs.h"
 #include "scan/engine.h"
 #include "tests/support/recording.h"
 #include "tests/support/scratchfs.h"
 
-#include <gtest/gtest.h>
-
-#include <QByteArray>
-#include <QStringList>
 #include <QTemporaryDir>
-
-#include <functional>
-#include <memory>
-#include <utility>
 
 namespace kw::test {
 
@@ -42,10 +33,12 @@ public:
 
     QString in(const QString& name) const { return source + name; }
     QString out(const QString& name) const { return destination + name; }
-    // Puts the destination folder on a file system of its own, so that moves copy: a tmpfs
-    // mounted over it where this user may mount, else a folder in /dev/shm when that is another
-    // file system. False when neither can be had.
-    bool destinationOnOtherFileSystem();
+    // Mounts a tmpfs over the destination folder, so that moves copy. False where that cannot
+    // be done (it needs root).
+    bool destinationOnOtherFileSystem() {
+        m_other = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 64 << 20);
+        return m_other != nullptr;
+    }
     // Runs action once, inside the next copy, right after its first chunk. A zero timer would
     // fire at the engine's first yield, which under load may come before any copy.
     void duringNextCopy(std::function<void()> action) {
@@ -61,17 +54,12 @@ public:
     QStringList takeLog();
 
     // The engine's lines for a file of the watched folder and the current destination.
-    QString moveLine(const QString& name) const {
-        return "Move " + in(name) + " -> " + data.My.Destination + name;
+    QString moveLine(const QString& name, const QString& verb = "Move") const {
+        return verb + " " + in(name) + " -> " + data.My.Destination + name;
     }
-    QString copyLine(const QString& name) const {
-        return "Copy " + in(name) + " -> " + data.My.Destination + name;
-    }
+    QString copyLine(const QString& name) const { return moveLine(name, "Copy"); }
     QString deletedLine(const QString& name) const {
         return "Trying to Delete '" + in(name) + "' .....Success";
-    }
-    QString waitingLine(const QString& name, const QString& reason) const {
-        return "Waiting for '" + in(name) + "': " + reason;
     }
     QString notMovedLine(const QString& name, const QString& reason) const {
         return "Not moved: '" + in(name) + "', " + reason +
@@ -91,11 +79,7 @@ public:
     ScanEngine engine;
 
 private:
-    std::unique_ptr<ScratchFileSystem> m_otherFileSystem;
-    std::unique_ptr<QTemporaryDir> m_sharedMemoryDir;
+    std::unique_ptr<ScratchFileSystem> m_other;  // the destination's own file system
 };
-
-// A test with a ScanRig of its own.
-class ScanRigTest : public ::testing::Test, public ScanRig {};
 
 }  // namespace kw::test

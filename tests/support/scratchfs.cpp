@@ -1,12 +1,9 @@
 #include "tests/support/scratchfs.h"
 
 #include "platform/fs.h"
-#include "platform/posix/fd.h"
 #include "platform/textcodec.h"
 
 #include <fcntl.h>
-#include <linux/loop.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +12,6 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
-#include <cstring>
 
 namespace kw::test {
 namespace {
@@ -31,40 +27,6 @@ QString run(const QString& program, const QStringList& arguments) {
     return {};
 }
 
-// Attaches image to a free loop device that detaches itself when its last user closes it, so
-// that it goes with the FUSE process that mounted it. The device stays open in *device until
-// the mount has opened it too.
-QString attachLoop(const QString& image, Fd* device, QString* name) {
-    Fd control(::open("/dev/loop-control", O_RDWR | O_CLOEXEC));
-    Fd backing(::open(encodeLocal(image).constData(), O_RDWR | O_CLOEXEC));
-    if (!control.valid() || !backing.valid())
-        return QLatin1String("no loop devices: ") + fs::errorText(errno);
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const int number = ::ioctl(control.get(), LOOP_CTL_GET_FREE);
-        if (number < 0)
-            return QLatin1String("no free loop device: ") + fs::errorText(errno);
-        *name = QStringLiteral("/dev/loop%1").arg(number);
-        *device = Fd(::open(encodeLocal(*name).constData(), O_RDWR | O_CLOEXEC));
-        if (!device->valid())
-            return *name + QLatin1String(": ") + fs::errorText(errno);
-        // Another process may take the same free device first.
-        if (::ioctl(device->get(), LOOP_SET_FD, backing.get()) != 0) {
-            if (errno == EBUSY)
-                continue;
-            return QLatin1String("cannot attach a loop device: ") + fs::errorText(errno);
-        }
-        loop_info64 info{};
-        info.lo_flags = LO_FLAGS_AUTOCLEAR;
-        if (::ioctl(device->get(), LOOP_SET_STATUS64, &info) != 0) {
-            const QString why = fs::errorText(errno);
-            ::ioctl(device->get(), LOOP_CLR_FD, 0);
-            return QLatin1String("cannot set up the loop device: ") + why;
-        }
-        return {};
-    }
-    return QStringLiteral("every free loop device was taken meanwhile");
-}
-
 }  // namespace
 
 ScratchFileSystem::ScratchFileSystem(Type type, const QString& mountPoint, const QString& image,
@@ -73,6 +35,8 @@ ScratchFileSystem::ScratchFileSystem(Type type, const QString& mountPoint, const
 
 std::unique_ptr<ScratchFileSystem> ScratchFileSystem::make(Type type, const QString& mountPoint,
                                                            qint64 bytes, QString* why) {
+    QString unused;
+    why = why ? why : &unused;
     if (::geteuid() != 0) {
         *why = QStringLiteral("mounting needs root");
         return nullptr;
@@ -88,16 +52,10 @@ std::unique_ptr<ScratchFileSystem> ScratchFileSystem::make(Type type, const QStr
     if (type != Type::Tmpfs) {
         image =
             folder + QStringLiteral(".%1.img").arg(QRandomGenerator::global()->generate(), 0, 16);
-        Fd file(
-            ::open(encodeLocal(image).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (!file.valid() || ::ftruncate(file.get(), bytes) != 0) {
-            *why = QLatin1String("cannot make the image: ") + fs::errorText(errno);
-            return nullptr;
-        }
-        *why = type == Type::Exfat
-                   ? run(QStringLiteral("mkfs.exfat"), {image})
-                   : run(QStringLiteral("mkntfs"),
-                         {QStringLiteral("-F"), QStringLiteral("-Q"), QStringLiteral("-q"), image});
+        *why = run("truncate", {"-s", QString::number(bytes), image});
+        if (why->isEmpty())
+            *why = type == Type::Exfat ? run("mkfs.exfat", {image})
+                                       : run("mkntfs", {"-F", "-Q", "-q", image});
         if (!why->isEmpty()) {
             fs::removeFile(image);
             return nullptr;
@@ -141,22 +99,15 @@ void ScratchFileSystem::startWatcher() {
     m_watcherPipe = ends[1];
 }
 
+// Images go on loop devices that mount sets up to detach themselves when the FUSE process that
+// holds them ends.
 QString ScratchFileSystem::mountNow() {
-    const QByteArray target = encodeLocal(m_mountPoint);
-    if (m_type == Type::Tmpfs) {
-        const QByteArray options = "size=" + QByteArray::number(m_bytes);
-        if (::mount("tmpfs", target.constData(), "tmpfs", 0, options.constData()) != 0)
-            return QLatin1String("cannot mount a tmpfs: ") + fs::errorText(errno);
-        m_mounted = true;
-        return {};
-    }
-    Fd device;
-    QString deviceName;
-    if (QString why = attachLoop(m_image, &device, &deviceName); !why.isEmpty())
-        return why;
-    const QString why = m_type == Type::Exfat
-                            ? run(QStringLiteral("mount.exfat-fuse"), {deviceName, m_mountPoint})
-                            : run(QStringLiteral("ntfs-3g"), {deviceName, m_mountPoint});
+    const QString why =
+        m_type == Type::Tmpfs
+            ? run("mount",
+                  {"-t", "tmpfs", "-o", "size=" + QString::number(m_bytes), "tmpfs", m_mountPoint})
+            : run("mount", {"-o", "loop", "-t", m_type == Type::Exfat ? "exfat-fuse" : "ntfs-3g",
+                            m_image, m_mountPoint});
     m_mounted = why.isEmpty();
     return why;
 }

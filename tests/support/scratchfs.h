@@ -17,9 +17,9 @@ public:
     enum class Type { Tmpfs, Exfat, Ntfs };
 
     // Makes the file system and mounts it at mountPoint (created when missing). nullptr when
-    // that cannot be done here, with the reason in *why.
+    // that cannot be done here, with the reason in *why when why is given.
     static std::unique_ptr<ScratchFileSystem> make(Type type, const QString& mountPoint,
-                                                   qint64 bytes, QString* why);
+                                                   qint64 bytes, QString* why = nullptr);
     ~ScratchFileSystem();
     ScratchFileSystem(const ScratchFileSystem&) = delete;
     ScratchFileSystem& operator=(const ScratchFileSystem&) = delete;

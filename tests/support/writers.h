@@ -11,15 +11,12 @@ namespace kw::test {
 class Writer {
 public:
     Writer(const QString& path, int pieces, qint64 bytes, int pauseMs);
-    // Ends the program if it still runs.
-    ~Writer();
-    Writer(const Writer&) = delete;
-    Writer& operator=(const Writer&) = delete;
+    ~Writer();  // ends the program if it still runs
 
     // Waits until the program has the file open; false when it did not open it in time.
-    bool waitOpened(int timeoutMs = 15000);
+    bool waitOpened();
     // Waits until the program has closed the file and ended; true when it wrote everything.
-    bool waitClosed(int timeoutMs = 30000);
+    bool waitClosed();
     bool running() const { return m_process.state() != QProcess::NotRunning; }
 
 private:
@@ -27,25 +24,25 @@ private:
     QByteArray m_output;
 };
 
-// Lowers CAP_LEASE in this thread while it lives, so that root gets no lease on another user's
-// file, as an ordinary user would not.
+// Raises or lowers CAP_LEASE in this thread; false when that cannot be done.
+bool setLeaseCapability(bool on);
+
+// Lowers CAP_LEASE while it lives, so that root gets no lease on another user's file, as an
+// ordinary user would not.
 class WithoutLeaseCapability {
 public:
-    WithoutLeaseCapability();
-    ~WithoutLeaseCapability();
-    WithoutLeaseCapability(const WithoutLeaseCapability&) = delete;
-    WithoutLeaseCapability& operator=(const WithoutLeaseCapability&) = delete;
+    WithoutLeaseCapability() : m_active(setLeaseCapability(false)) {}
+    ~WithoutLeaseCapability() {
+        if (m_active)
+            setLeaseCapability(true);
+    }
     bool active() const { return m_active; }
 
 private:
-    bool m_active = false;
+    bool m_active;
 };
 
 // Gives path to the user "nobody"; false where this user may not.
 bool giveToAnotherUser(const QString& path);
-
-// Runs this test program again as the user "nobody", with only the tests that filter selects;
-// answers its output, in which "[  PASSED  ]" counts the tests that passed.
-QByteArray runAsOrdinaryUser(const QString& filter);
 
 }  // namespace kw::test
