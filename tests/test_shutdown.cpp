@@ -11,18 +11,6 @@
 using namespace kw;
 using namespace kw::apptest;
 
-namespace {
-
-// The log's last lines after a shutdown for cause.
-void expectClosedFor(const QString& logFile, const QString& cause) {
-    const QStringList lines = logLines(logFile);
-    EXPECT_EQ(lines.mid(lines.size() - 6),
-              QStringList({"Form_QueryUnload(UnloadMode = " + cause, "Closing Timer...",
-                           "*** Closing Kopierwart ***", "", "", ""}));
-}
-
-}  // namespace
-
 TEST(Termination, EachSignalRunsTheNormalShutdownAndLogsTaskManager) {
     ensureApplication();
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -34,7 +22,10 @@ TEST(Termination, EachSignalRunsTheNormalShutdownAndLogsTaskManager) {
         ::kill(pid_t(process.processId()), signal);
         ASSERT_TRUE(process.waitForFinished(15000));
         EXPECT_EQ(process.exitCode(), 0) << signal;
-        expectClosedFor(program.log(), "vbAppTaskManager (3)");
+        const QStringList log = logLines(program.log());
+        EXPECT_EQ(log.mid(log.size() - 6),
+                  QStringList({"Form_QueryUnload(UnloadMode = vbAppTaskManager (3)",
+                               "Closing Timer...", "*** Closing Kopierwart ***", "", "", ""}));
     }
 }
 
