@@ -24,8 +24,7 @@ namespace {
 // The program the entry's Exec line runs: its one quoted argument, unescaped twice (as a string
 // value, then as a quoted argument), with "%%" undone.
 QString execProgram(const QByteArray& entry) {
-    static const QRegularExpression exec(QStringLiteral("^Exec=\"(.*)\"$"),
-                                         QRegularExpression::MultilineOption);
+    static const QRegularExpression exec(QStringLiteral("(?m)^Exec=\"(.*)\"$"));
     static const QRegularExpression escape(QStringLiteral("\\\\(.)"));
     QString program = exec.match(QString::fromUtf8(entry)).captured(1);
     return program.replace(escape, "\\1").replace(escape, "\\1").replace("%%", "%");
