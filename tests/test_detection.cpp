@@ -81,7 +81,7 @@ TEST(DetectionWithoutDisplay, NoUnreachableOrLostDisplayEndsAnythingAndEachIsLog
     const QString whyNot = xvfb->start();
     if (!whyNot.isEmpty())
         KW_CANNOT_RUN(whyNot.toStdString());
-    std::unique_ptr<WindowSearch> lost = CreateX11WindowSearch(xvfb->display(), log);
+    std::unique_ptr<WindowSearch> lost = CreateX11WindowSearch(xvfb->display, log);
     ASSERT_TRUE(lost);
     xvfb.reset();
 

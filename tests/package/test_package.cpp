@@ -134,7 +134,7 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     kw::test::XvfbServer xvfb;
     const QString whyNot = xvfb.start();
     ASSERT_TRUE(whyNot.isEmpty()) << whyNot.toStdString();
-    const QString display = QString::fromLatin1(xvfb.display());
+    const QString display = QString::fromLatin1(xvfb.display);
     QProcessEnvironment session;
     session.insert("DISPLAY", display);
     session.insert("HOME", home);
