@@ -111,8 +111,7 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     EXPECT_EQ(run("apt-get", {"purge", "-y", "kopierwart"}).exitCode, 0);
     EXPECT_FALSE(packageInstalled());
     for (const QString& left : files)
-        EXPECT_TRUE(left.isEmpty() || fs::isDirectory(left) || !fs::facts(left))
-            << qPrintable(left);
+        EXPECT_TRUE(left.isEmpty() || fs::isDirectory(left) || !fs::facts(left));
     EXPECT_FALSE(fs::facts(share + "kopierwart"));
     EXPECT_TRUE(fs::isReadableFile(dataFolder + "Kopierwart.ini"));
 }
