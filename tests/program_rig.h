@@ -16,8 +16,15 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <ostream>
+
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Readable failure messages for texts, and through them for lists of texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace kw::apptest {
 
@@ -79,17 +86,12 @@ struct ProgramRig {
 // name may be one Qt cannot spell: the child goes there by its bytes and starts "./Kopierwart".
 struct ProgramProcess {
     explicit ProgramProcess(const QString& folder) : folder(folder) {
-        const auto bytes =
-            fs::readAll(qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Kopierwart");
-        if (bytes && fs::replaceAtomically(program(), *bytes) == 0)
-            ::chmod(encodeLocal(program()).constData(), 0755);
+        fs::replaceAtomically(program(), bytesOf(qEnvironmentVariable("KW_TEST_BINARY_DIR") +
+                                                 QLatin1String("/app/Kopierwart")));
+        ::chmod(encodeLocal(program()).constData(), 0755);
     }
     QString program() const { return folder + QLatin1String("Kopierwart"); }
     QString log() const { return folder + QLatin1String("Kopierwart.Log"); }
-    // True once the log shows the start-up sequence complete the given number of times.
-    bool started(int times = 1) const {
-        return logLines(log()).count(QLatin1String("Starting P2Pfinder.....")) >= times;
-    }
 
     void start(QProcess& process) const {
         process.setChildProcessModifier([bytes = encodeLocal(folder)] {

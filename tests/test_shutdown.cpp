@@ -18,7 +18,8 @@ TEST(Termination, EachSignalRunsTheNormalShutdownAndLogsTaskManager) {
         ProgramProcess program(dir.path() + "/");
         QProcess process;
         program.start(process);
-        ASSERT_TRUE(waitUntil([&] { return program.started(); }));
+        ASSERT_TRUE(
+            waitUntil([&] { return logLines(program.log()).contains("Starting P2Pfinder....."); }));
         ::kill(pid_t(process.processId()), signal);
         ASSERT_TRUE(process.waitForFinished(15000));
         EXPECT_EQ(process.exitCode(), 0) << signal;
