@@ -6,6 +6,7 @@
 #include "app/program.h"
 #include "core/inifile.h"
 #include "platform/fs.h"
+#include "platform/textcodec.h"
 #include "scan/engine.h"
 #include "tests/support/qtapp.h"
 #include "tests/support/recording.h"
@@ -15,21 +16,19 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <memory>
 #include <ostream>
 
-// Readable failure messages for texts.
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Readable failure messages for texts, and through them for lists of texts.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QStringList& texts, std::ostream* out) {
-    *out << "{\"" << texts.join(QLatin1String("\", \"")).toStdString() << "\"}";
 }
 
 namespace kw::apptest {
 
-using test::ensureApplication;
-using test::waitUntil;
+using namespace kw::test;
 
 inline QByteArray bytesOf(const QString& path) {
     return fs::readAll(path).value_or(QByteArray());
@@ -37,25 +36,16 @@ inline QByteArray bytesOf(const QString& path) {
 
 // The log file's lines without their stamps, up to the empty lines that end a session.
 inline QStringList logLines(const QString& logFile) {
-    static const QRegularExpression stamp(
-        QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d{4}/\\d\\d:\\d\\d:\\d\\d -> "));
-    QString text = QString::fromUtf8(bytesOf(logFile));
-    for (int i = 0; i < 2 && text.endsWith(QLatin1String("\r\n")); ++i)
-        text.chop(2);
-    QStringList lines = text.split(QLatin1String("\r\n"));
-    for (QString& line : lines)
-        line.remove(stamp);
-    return lines;
+    static const QRegularExpression stamp(QStringLiteral("^[\\d./:]{19} -> "));
+    static const QRegularExpression sessionEnd(QStringLiteral("(\r\n){0,2}\\z"));
+    const QString text = QString::fromUtf8(bytesOf(logFile)).remove(sessionEnd);
+    return text.split(QLatin1String("\r\n")).replaceInStrings(stamp, QString());
 }
 
 // A program whose executable and data live in a fresh temporary folder, with a recording
 // desktop unless the test asks for the real one.
-class ProgramRig {
-public:
-    ProgramRig() {
-        ensureApplication();
-        fs::makePath(dataFolder);
-    }
+struct ProgramRig {
+    ProgramRig() { ensureApplication(); }
     ~ProgramRig() {
         // A tick still running holds the engine; let it end first.
         if (program)
@@ -69,8 +59,10 @@ public:
         fs::makePath(path);
         return path;
     }
-    void setting(const QString& key, const QString& value) {
-        WriteIniValue(ini(), key, key, value);
+    void setting(const QString& key, const QString& to) { WriteIniValue(ini(), key, key, to); }
+    template <typename T>
+    T* control(const QString& name) {
+        return program->window().findChild<T*>(name);
     }
 
     Program& start(bool realDesktop = false) {
@@ -81,13 +73,8 @@ public:
         return *program;
     }
 
-    template <typename T>
-    T* control(const QString& name) {
-        return program->window().findChild<T*>(name);
-    }
-
     QTemporaryDir dir;
-    QString dataFolder = dir.path() + QLatin1String("/data/");
+    QString dataFolder = folder(QStringLiteral("data"));
     QString downloads = dir.path() + QLatin1String("/Downloads");
     QString shippedSound;  // the installed sound a first start copies; none by default
     test::RecordingDesktop desktop;
@@ -95,30 +82,26 @@ public:
     std::unique_ptr<Program> program;
 };
 
-// The built program copied into a folder of its own, which then is its data folder.
-class ProgramProcess {
-public:
-    explicit ProgramProcess(const QString& folder) : m_folder(folder) {
-        QProcess::execute(
-            QStringLiteral("cp"),
-            {qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Kopierwart", m_folder});
+// The built program copied into a folder of its own, which then is its data folder. The folder's
+// name may be one Qt cannot spell: the child goes there by its bytes and starts "./Kopierwart".
+struct ProgramProcess {
+    explicit ProgramProcess(const QString& folder) : folder(folder) {
+        fs::replaceAtomically(program(), bytesOf(qEnvironmentVariable("KW_TEST_BINARY_DIR") +
+                                                 QLatin1String("/app/Kopierwart")));
+        ::chmod(encodeLocal(program()).constData(), 0755);
     }
-
-    bool available() const { return fs::isReadableFile(m_folder + QLatin1String("Kopierwart")); }
-    QString log() const { return m_folder + QLatin1String("Kopierwart.Log"); }
+    QString program() const { return folder + QLatin1String("Kopierwart"); }
+    QString log() const { return folder + QLatin1String("Kopierwart.Log"); }
 
     void start(QProcess& process) const {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(m_folder + QLatin1String("Kopierwart"), {});
+        process.setChildProcessModifier([bytes = encodeLocal(folder)] {
+            if (::chdir(bytes.constData()) != 0)
+                ::_exit(127);
+        });
+        process.start(QStringLiteral("./Kopierwart"), {});
     }
 
-    // True once the log shows the start-up sequence complete the given number of times.
-    bool started(int times = 1) const {
-        return logLines(log()).count(QLatin1String("Starting P2Pfinder.....")) >= times;
-    }
-
-private:
-    QString m_folder;
+    const QString folder;
 };
 
 }  // namespace kw::apptest

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <QApplication>
 #include <QListWidget>
-#include <QWidget>
+#include <QTimer>
 
 #include <functional>
 
@@ -17,17 +18,23 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 15000);
 // The texts of the list's lines, top to bottom.
 QStringList itemTexts(const QListWidget* list);
 
-// Runs answer on the next modal window that matches, once it is up, while the caller sits in its
+// Runs answer on the next modal window of type T, once it is up, while the caller sits in its
 // exec().
-void onNextModal(std::function<bool(QWidget*)> matches, std::function<void(QWidget*)> answer);
 template <typename T>
 void onNextModal(std::function<void(T*)> answer) {
-    onNextModal([](QWidget* modal) { return qobject_cast<T*>(modal) != nullptr; },
-                [answer](QWidget* modal) { answer(static_cast<T*>(modal)); });
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+        if (auto* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            // Stopped first: the answer may sit in an exec() of its own.
+            poll->stop();
+            poll->deleteLater();
+            answer(modal);
+        }
+    });
+    poll->start(10);
 }
 
-// Types name into the next file dialog and accepts it, as a user would. A dialog that refuses the
-// name is given up, with its message, so the caller returns instead of waiting for a user.
+// Types name into the next file dialog and accepts it, as a user would.
 void chooseInNextFileDialog(const QString& name);
 
 }  // namespace kw::test

@@ -4,7 +4,6 @@
 #include "tests/support/qtapp.h"
 
 #include <QCoreApplication>
-#include <QStandardPaths>
 #include <QSystemTrayIcon>
 
 #include <xcb/xcb.h>
@@ -13,7 +12,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace kw::test {
 
@@ -27,26 +25,23 @@ std::unique_ptr<QProcess> startHelper(const QString& program, const QStringList&
 }
 
 XvfbServer::~XvfbServer() {
-    if (!m_process)
+    if (!process)
         return;
-    m_process->terminate();
-    m_process->waitForFinished(5000);
+    process->terminate();
+    process->waitForFinished(5000);
 }
 
 QString XvfbServer::start() {
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty())
-        return QStringLiteral("needs Xvfb");
     // Xvfb picks a free display and names it on its output once it accepts clients. Without
     // -noreset it would reset whenever its last client leaves, refusing clients meanwhile.
-    m_process = startHelper(
-        xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
+    process = startHelper(
+        "Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
     // The number and its line end may arrive in two pieces.
-    while (!m_process->canReadLine()) {
-        if (!m_process->waitForReadyRead(15000))
-            return QStringLiteral("Xvfb did not start");
+    while (!process->canReadLine()) {
+        if (!process->waitForReadyRead(15000))
+            return QStringLiteral("Xvfb (needed) did not start");
     }
-    m_display = ':' + m_process->readLine().trimmed();
+    display = ':' + process->readLine().trimmed();
     return {};
 }
 
@@ -65,16 +60,10 @@ void waitForServer(xcb_connection_t* connection) {
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }
 
-void setText(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
-             xcb_atom_t type, const QByteArray& value) {
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, property, type, 8,
-                        uint32_t(value.size()), value.constData());
-}
-
-void setClass(xcb_connection_t* connection, xcb_window_t window, const QString& windowClass,
-              const QString& instance) {
-    setText(connection, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING,
-            instance.toUtf8() + '\0' + windowClass.toUtf8() + '\0');
+void setText(xcb_connection_t* connection, xcb_window_t window, const char* property,
+             const char* type, const QByteArray& value) {
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, property),
+                        atom(connection, type), 8, uint32_t(value.size()), value.constData());
 }
 
 xcb_window_t create(xcb_connection_t* connection, xcb_window_t parent, int x, int y) {
@@ -92,27 +81,24 @@ xcb_window_t create(xcb_connection_t* connection, xcb_window_t parent, int x, in
 QString TestWindows::start(const QByteArray& display) {
     m_display = display;
     m_connection = xcb_connect(display.constData(), nullptr);
-    if (xcb_connection_has_error(m_connection))
-        return QStringLiteral("cannot connect to the X display ") + QString::fromLatin1(display);
-    return {};
+    return xcb_connection_has_error(m_connection)
+               ? QStringLiteral("cannot connect to the X display ") + QString::fromLatin1(display)
+               : QString();
 }
 
 TestWindows::~TestWindows() {
-    if (m_storm.joinable())
-        stopStorm();
-    if (m_connection)
-        xcb_disconnect(m_connection);
+    xcb_disconnect(m_connection);
 }
 
 WindowId TestWindows::window(const QString& className, const QString& instanceName, bool mapped,
                              const QString& netWmName, const QString& wmName) {
     const xcb_window_t window = create(m_connection, 0, 20, 20);
-    setClass(m_connection, window, className, instanceName);
+    setText(m_connection, window, "WM_CLASS", "STRING",
+            instanceName.toUtf8() + '\0' + className.toUtf8() + '\0');
     if (!netWmName.isEmpty())
-        setText(m_connection, window, atom(m_connection, "_NET_WM_NAME"),
-                atom(m_connection, "UTF8_STRING"), netWmName.toUtf8());
+        setText(m_connection, window, "_NET_WM_NAME", "UTF8_STRING", netWmName.toUtf8());
     if (!wmName.isEmpty())
-        setText(m_connection, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, wmName.toLatin1());
+        setText(m_connection, window, "WM_NAME", "STRING", wmName.toLatin1());
     if (mapped)
         xcb_map_window(m_connection, window);
     waitForServer(m_connection);
@@ -123,32 +109,18 @@ WindowId TestWindows::framed(const QString& className, const QString& caption) {
     // As a reparenting window manager leaves it: a frame without class, the client inside with
     // its class and WM_STATE, a decoration window beside it.
     const xcb_window_t frame = create(m_connection, 0, 40, 40);
-    const xcb_window_t decoration = create(m_connection, frame, 0, 0);
     const xcb_window_t client = create(m_connection, frame, 0, 20);
-    setClass(m_connection, client, className, className);
-    setText(m_connection, client, atom(m_connection, "_NET_WM_NAME"),
-            atom(m_connection, "UTF8_STRING"), caption.toUtf8());
+    setText(m_connection, client, "WM_CLASS", "STRING",
+            className.toUtf8() + '\0' + className.toUtf8() + '\0');
+    setText(m_connection, client, "_NET_WM_NAME", "UTF8_STRING", caption.toUtf8());
     const xcb_atom_t wmState = atom(m_connection, "WM_STATE");
     const uint32_t normalState[] = {1, 0};
     xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, client, wmState, wmState, 32, 2,
                         normalState);
-    for (const xcb_window_t window : {decoration, client, frame})
+    for (const xcb_window_t window : {create(m_connection, frame, 0, 0), client, frame})
         xcb_map_window(m_connection, window);
     waitForServer(m_connection);
     return client;
-}
-
-WindowId TestWindows::child(WindowId parent, const QString& className) {
-    const xcb_window_t window = create(m_connection, parent, 0, 0);
-    setClass(m_connection, window, className, className);
-    xcb_map_window(m_connection, window);
-    waitForServer(m_connection);
-    return window;
-}
-
-void TestWindows::unmap(WindowId window) {
-    xcb_unmap_window(m_connection, window);
-    waitForServer(m_connection);
 }
 
 void TestWindows::destroy(WindowId window) {
@@ -157,22 +129,20 @@ void TestWindows::destroy(WindowId window) {
 }
 
 void TestWindows::startStorm() {
-    m_stopStorm = false;
-    m_stormCount = 0;
-    m_storm = std::thread([this] {
+    m_storm = std::jthread([this](std::stop_token stop) {
         xcb_connection_t* connection = xcb_connect(m_display.constData(), nullptr);
-        while (!xcb_connection_has_error(connection) && !m_stopStorm) {
-            std::vector<xcb_window_t> windows;
-            for (int i = 0; i < 20; ++i) {
-                windows.push_back(create(connection, 0, i * 5, i * 3));
-                setClass(connection, windows.back(), "Storm", "storm");
-                setText(connection, windows.back(), XCB_ATOM_WM_NAME, XCB_ATOM_STRING, "Sturm");
-                xcb_map_window(connection, windows.back());
+        while (!xcb_connection_has_error(connection) && !stop.stop_requested()) {
+            xcb_window_t windows[20];
+            for (xcb_window_t& window : windows) {
+                window = create(connection, 0, 20, 20);
+                setText(connection, window, "WM_CLASS", "STRING", QByteArray("storm\0Storm", 12));
+                setText(connection, window, "WM_NAME", "STRING", "Sturm");
+                xcb_map_window(connection, window);
             }
             for (const xcb_window_t window : windows)
                 xcb_destroy_window(connection, window);
             xcb_flush(connection);
-            m_stormCount += windows.size();
+            m_stormCount += std::size(windows);
         }
         waitForServer(connection);
         xcb_disconnect(connection);
@@ -180,53 +150,37 @@ void TestWindows::startStorm() {
 }
 
 unsigned long TestWindows::stopStorm() {
-    m_stopStorm = true;
+    m_storm.request_stop();
     m_storm.join();
     return m_stormCount;
 }
 
 void XSuite::startSuite(Toolkit toolkit) {
-    s_xvfb = new XvfbServer;
+    s_xvfb = std::make_unique<XvfbServer>();
     s_whyNot = s_xvfb->start();
-    if (!s_whyNot.isEmpty() || toolkit == Toolkit::Offscreen) {
-        ensureApplication();
-        return;
+    if (s_whyNot.isEmpty() && toolkit != Toolkit::Offscreen) {
+        qputenv("DISPLAY", s_xvfb->display);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        s_toolkitOnDisplay = true;
     }
-    qputenv("DISPLAY", s_xvfb->display());
-    qputenv("QT_QPA_PLATFORM", "xcb");
     ensureApplication();
-    s_toolkitOnDisplay = true;
-    if (toolkit != Toolkit::OnDisplayWithTray)
+    if (!s_toolkitOnDisplay || toolkit != Toolkit::OnDisplayWithTray)
         return;
-    const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
-    if (trayer.isEmpty()) {
-        s_whyNot = QStringLiteral("needs trayer");
-        return;
-    }
-    s_trayer =
-        startHelper(trayer, {"--edge", "bottom", "--align", "right", "--height", "24"}).release();
+    s_trayer = startHelper("trayer", {"--edge", "bottom", "--align", "right", "--height", "24"});
     if (!waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
-        s_whyNot = QStringLiteral("trayer did not become the notification area");
+        s_whyNot = QStringLiteral("trayer (needed) did not become the notification area");
 }
 
 void XSuite::TearDownTestSuite() {
     // The application goes before its X server, or losing the connection would end us.
     if (s_toolkitOnDisplay)
         delete QCoreApplication::instance();
-    if (s_trayer) {
-        s_trayer->terminate();
-        s_trayer->waitForFinished(5000);
-    }
-    delete s_trayer;
-    delete s_xvfb;
-    s_trayer = nullptr;
-    s_xvfb = nullptr;
+    s_trayer.reset();
+    s_xvfb.reset();
 }
 
 void XSuite::SetUp() {
-    if (!s_whyNot.isEmpty())
-        KW_CANNOT_RUN(s_whyNot.toStdString());
-    const QString whyNot = windows.start(display());
+    const QString whyNot = s_whyNot.isEmpty() ? windows.start(display()) : s_whyNot;
     if (!whyNot.isEmpty())
         KW_CANNOT_RUN(whyNot.toStdString());
 }
