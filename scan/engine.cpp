@@ -110,6 +110,7 @@ void ScanEngine::Timer_Timer() {
         m_log.WriteLog(QLatin1String("ErrorDescription: ") + m_failure->description);
     }
     m_failure.reset();
+    reportProblems();
     m_log.releaseFileLines();
     m_scanBusy = false;
     if (m_arrivalTickWanted && !m_abandoned) {
@@ -699,6 +700,34 @@ bool ScanEngine::yieldToEvents() {
 
 bool ScanEngine::yieldNowAndThen() {
     return m_sinceYield.elapsed() < kYieldEveryMs || yieldToEvents();
+}
+
+void ScanEngine::reportProblems() {
+    Problems now;
+    if (m_destinationAway)
+        now.append({ProblemKind::DestinationGone, m_data.My.Destination});
+    for (const auto& [path, refusal] : m_repeatFailures.refusals()) {
+        switch (refusal) {
+            case Refusal::NoSpace:
+                now.append({ProblemKind::NoSpace, path});
+                break;
+            case Refusal::NoPermission:
+                now.append({ProblemKind::NoPermission, path});
+                break;
+            case Refusal::NameRefused:
+            case Refusal::NameTooLong:
+            case Refusal::TooLarge:
+                now.append({ProblemKind::NameRefused, path});
+                break;
+            case Refusal::NoFreeNumber:
+            case Refusal::Other:
+                break;
+        }
+    }
+    if (now == m_problems)
+        return;
+    m_problems = now;
+    Q_EMIT problemsChanged(m_problems);
 }
 
 ScanEngine::Step ScanEngine::fail(int code, const QString& description) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/problems.h"
 #include "platform/filecopy.h"
 #include "platform/filemove.h"
 #include "platform/folderwatch.h"
@@ -71,6 +72,8 @@ Q_SIGNALS:
     void copiedFileAdded(int row, const QString& destinationPath);
     // The destination's file system has gone (waiting) or is back; mountPoint is where it was.
     void destinationWaiting(bool waiting, const QString& mountPoint);
+    // The problems that keep files from moving, whole, whenever the set changes.
+    void problemsChanged(const kw::Problems& problems);
 
 private:
     // How the work on one file or one pass ends.
@@ -129,6 +132,7 @@ private:
     UsedDestinations& usedDestinations();
     void removeAbandonedCopiesIn(const QString& folder);
     void reportSameFolder(const QString& folder);
+    void reportProblems();
 
     AppData& m_data;
     EventLog& m_log;
@@ -160,6 +164,7 @@ private:
     QString m_passDestination;
     DestinationPlace m_passPlace;
     RepeatFailures m_repeatFailures;
+    Problems m_problems;
     QStringList m_LBf;
     QStringList m_LBtask;
     QStringList m_LBfiles;

@@ -65,6 +65,13 @@ bool RepeatFailures::remember(const QString& path, const FileIdentity& file,
     return news;
 }
 
+QList<std::pair<QString, Refusal>> RepeatFailures::refusals() const {
+    QList<std::pair<QString, Refusal>> list;
+    for (auto it = m_failures.cbegin(); it != m_failures.cend(); ++it)
+        list.append({it.key(), it->refusal});
+    return list;
+}
+
 void RepeatFailures::keepOnly(const QStringList& paths) {
     if (m_failures.isEmpty())
         return;

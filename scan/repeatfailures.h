@@ -60,6 +60,8 @@ public:
     // Forgets files that are no longer in the watched folder.
     void keepOnly(const QStringList& paths);
     bool isEmpty() const { return m_failures.isEmpty(); }
+    // The failures remembered now, by path.
+    QList<std::pair<QString, Refusal>> refusals() const;
 
 private:
     struct Failure {
