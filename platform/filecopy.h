@@ -49,6 +49,8 @@ public:
     int begin(const QString& source, const QString& folder);
     // The same for a source held by the caller, which must outlive the copy.
     int begin(const HeldSource& source, const QString& folder);
+    // The same into a folder held by the caller: the copy is made and named in that very folder.
+    int begin(const HeldSource& source, const HeldFolder& folder);
     // The source's size when it was opened.
     qint64 sourceSize() const { return m_source ? m_source->snapshot().size : 0; }
     qint64 copied() const { return m_copied; }
@@ -73,6 +75,7 @@ public:
     QString partialPath() const;
 
 private:
+    int beginIn(const HeldSource& source, Fd folder, const QByteArray& folderPath);
     int sourceState() const;
 
     QByteArray m_folder;
@@ -89,24 +92,22 @@ private:
 enum class Comparison {
     Equal,
     Different,  // also when other is no regular file (a link is never followed)
-    Failed,
+    SameFile,   // other is the source itself (a hard link, or the same folder reached twice)
+    Failed,     // other could not be opened or read: nothing is known
     Interrupted,
     SourceChanged,  // the source was written to or opened for writing meanwhile
 };
 // Compares a held source with the file other, over the whole file. afterChunk runs after every
 // 1,024,000 bytes; when it answers false the comparison stops with Interrupted.
-Comparison compareContents(const HeldSource& source, const QString& other,
-                           const std::function<bool()>& afterChunk = {});
+Comparison compareContents(const HeldSource& source, const HeldFolder& folder,
+                           const QString& otherName, const std::function<bool()>& afterChunk = {});
 
 // Writes out everything the file system that holds folder has not written yet, in one go. True
 // when that made every file there durable, so that none needs a flush of its own: on file
 // systems whose own flush commits their journal or log to the disk (ext4, XFS, Btrfs, F2FS) and
 // on tmpfs, which keeps nothing on a disk. Elsewhere (FAT, exFAT, FUSE, network shares) such a
 // flush may stop short of the disk, and each file is flushed on its own.
-bool flushFileSystemOf(const QString& folder);
+bool flushFileSystemOf(const HeldFolder& folder);
 
-// True when both paths name the same file or folder (links followed): same device and inode,
-// whatever the spelling, links or bind mounts.
-bool sameFile(const QString& first, const QString& second);
 
 }  // namespace kw::fs

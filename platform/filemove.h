@@ -1,11 +1,14 @@
 #pragma once
 
 #include "platform/filehandle.h"
+#include "platform/heldfolder.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QSet>
+#include <QHash>
 #include <QString>
+
+#include <memory>
 
 // The source side of a move: a file held open from the moment its move is decided until its name
 // is gone, so that whatever is copied, compared or deleted is provably the file that was looked
@@ -49,6 +52,7 @@ enum class NameResult {
     Changed,            // written to, replaced under its name, or renamed meanwhile: left alone
     OpenedForWriting,   // a program opened it for writing: left alone
     Gone,               // the name is no longer there
+    FolderChanged,      // a held folder's path no longer leads to it: nothing was done
     DestinationExists,  // (renames) the destination name is taken: nothing replaced
     NeedsCopy,          // (renames) source and destination lie on different mounts, or the file
                         // system cannot rename without replacing: copy instead
@@ -57,7 +61,8 @@ enum class NameResult {
 
 // Folders whose entries renames changed, flushed together: a burst of a thousand renames costs one
 // flush per folder, not two per file. After a power cut a rename is whole or not done either way;
-// the flush only bounds how much of a burst the disk may not know yet.
+// the flush only bounds how much of a burst the disk may not know yet. The folders are kept open
+// here, so the flush reaches the very folders that were changed.
 class FolderFlushes {
 public:
     FolderFlushes() = default;
@@ -65,13 +70,15 @@ public:
     FolderFlushes& operator=(const FolderFlushes&) = delete;
     ~FolderFlushes() { flush(); }
 
-    // The folder that holds path.
-    void addFolderOf(const QByteArray& path);
+    void add(const HeldFolder& folder) { add(folder.fd()); }
+    // A folder open as folderFd (kept open here as a descriptor of its own).
+    void add(int folderFd);
     // 0 when every folder was flushed, else the first failure's errno.
     int flush();
 
 private:
-    QSet<QByteArray> m_folders;
+    QHash<std::pair<quint64, quint64>, std::shared_ptr<Fd>> m_folders;
+    int m_addError = 0;  // a folder that could not be kept for its flush
 };
 
 class HeldSource {
@@ -80,16 +87,19 @@ public:
     HeldSource(const HeldSource&) = delete;
     HeldSource& operator=(const HeldSource&) = delete;
 
-    // Opens path for reading, never following a link, and tries for a read lease. The file stays
-    // open for Leased, Unleased and OpenForWriting.
+    // Opens the file name in folder for reading, never following a link, and tries for a read
+    // lease. The file stays open for Leased, Unleased and OpenForWriting. The folder must outlive
+    // this file's use.
+    Hold open(const HeldFolder& folder, const QString& name);
+    // The same for a path: its folder is held by this file.
     Hold open(const QString& path);
     // Closes the file, which gives up the lease.
     void release();
 
-    bool isOpen() const { return m_fd.valid(); }
     int fd() const { return m_fd.get(); }
-    bool leased() const { return m_leased; }
     const QString& path() const { return m_path; }
+    const QString& name() const { return m_name; }
+    const HeldFolder& folder() const { return *m_folder; }
     // The look taken when the file was opened.
     const Snapshot& snapshot() const { return m_snapshot; }
     // Birth time where the file system keeps one, else last write; UTC, whole seconds.
@@ -103,19 +113,26 @@ public:
     bool openedForWriting() const;
     // Changed or OpenedForWriting when the file is no longer as it was opened; Done when it is.
     NameResult check() const;
-    // True when path still names this very file (same device and inode, no link followed).
+    // True when its name in its held folder still names this very file (same device and inode,
+    // no link followed).
     bool stillNamed() const;
-    // Removes path, but only while it still names this very file, unchanged.
+    // Removes the name, but only while its folder is still where its path leads and the name
+    // still names this very file, unchanged.
     NameResult removeName();
-    // Gives the file the name destination by a rename that never replaces a file. Done only when
-    // the very file that was held, unchanged, now has that name and the rename is on disk. A
-    // program that opened the file for writing meanwhile gets it back under its old name.
-    // With batch, both folders are flushed when the batch is, not before this returns.
-    NameResult moveTo(const QString& destination, FolderFlushes* batch = nullptr);
+    // Gives the file the name name in the folder destination by a rename that never replaces a
+    // file. Done only when the very file that was held, unchanged, now has that name and the
+    // rename is on disk. A program that opened the file for writing meanwhile gets it back under
+    // its old name. With batch, both folders are flushed when the batch is, not before this
+    // returns.
+    NameResult moveTo(const HeldFolder& destination, const QString& name,
+                      FolderFlushes* batch = nullptr);
 
 private:
+    HeldFolder m_ownFolder;
+    const HeldFolder* m_folder = &m_ownFolder;
     QString m_path;
-    QByteArray m_native;
+    QString m_name;
+    QByteArray m_native;  // the name's bytes
     Fd m_fd;
     bool m_leased = false;
     Snapshot m_snapshot;

@@ -4,6 +4,7 @@
 #include "core/files.h"
 #include "platform/filecopy.h"
 #include "platform/fs.h"
+#include "platform/heldfolder.h"
 #include "scan/failure.h"
 #include "scan/listing.h"
 
@@ -20,37 +21,45 @@ int CopyResultOf(int error) {
             return kSourceOpenedForWriting;
         default:
             return fs::problemOf(error) == fs::Problem::Exists ? kDestinationExists
-                                                                : kSystemFailure + error;
+                                                               : kSystemFailure + error;
     }
 }
 
 int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
             bool showProgress, const QString& caption, CopyReport* report,
-            const std::function<bool()>& keepGoing, const fs::HeldSource* heldSource,
-            fs::StagedCopy* unnamed) {
+            const std::function<bool()>& keepGoing, const HeldCopy* held) {
     CopyReport unused;
     CopyReport& outcome = report ? *report : unused;
     outcome = CopyReport();
-
-    const auto sourceFacts = fs::factsFollowingLinks(source);
-    if (!sourceFacts || sourceFacts->kind != fs::Kind::Regular)
-        return kSourceMissing;
-
     const QString folder = AddBackslash(destinationFolder);
-    if (!FolderExists(folder, false) && !CreateFolderPath(folder))
-        return kFolderNotCreated;
     const QString name = FileNameOf(source);
     const QString destination = folder + name;
-    if (fs::facts(destination))
-        return kDestinationExists;
 
     fs::StagedCopy ownCopy;
-    fs::StagedCopy& copy = unnamed ? *unnamed : ownCopy;
-    int error = heldSource ? copy.begin(*heldSource, folder) : copy.begin(source, folder);
+    fs::StagedCopy& copy = held ? held->unnamed : ownCopy;
+    int error = 0;
+    if (held) {
+        // The held folder is the destination; a name that cannot be looked up is not free.
+        int lookUp = 0;
+        if (held->folder.factsOf(name, &lookUp))
+            return kDestinationExists;
+        if (fs::problemOf(lookUp) != fs::Problem::Missing)
+            return CopyResultOf(lookUp);
+        error = copy.begin(held->source, held->folder);
+    } else {
+        const auto sourceFacts = fs::factsFollowingLinks(source);
+        if (!sourceFacts || sourceFacts->kind != fs::Kind::Regular)
+            return kSourceMissing;
+        if (!FolderExists(folder, false) && !CreateFolderPath(folder))
+            return kFolderNotCreated;
+        if (fs::facts(destination))
+            return kDestinationExists;
+        error = copy.begin(source, folder);
+    }
     const qint64 size = copy.sourceSize();
     // A file that cannot fit is refused before a byte is written, not after filling the disk.
     if (error == 0)
-        error = fs::roomFor(folder, size);
+        error = held ? held->folder.roomFor(size) : fs::roomFor(folder, size);
     std::unique_ptr<CopyProgress> progress;
     if (error == 0 && showProgress) {
         progress = desktop.CreateProgressWindow();
@@ -78,7 +87,7 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
     int result = interrupted ? kCopyInterrupted : error != 0 ? CopyResultOf(error) : kCopied;
     if (result == kCopied) {
         // Another program may have put a file of that name there while the copy ran.
-        error = unnamed ? copy.complete() : copy.commit(name);
+        error = held ? copy.complete() : copy.commit(name);
         result = error == 0 ? kCopied : CopyResultOf(error);
     }
     outcome.bytes = copy.copied();

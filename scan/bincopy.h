@@ -7,9 +7,10 @@
 namespace kw {
 
 namespace fs {
+class HeldFolder;
 class HeldSource;
 class StagedCopy;
-}
+}  // namespace fs
 class Desktop;
 
 // BinCopy's results; any other value is a failure code of scan/failure.h (positive, never 1).
@@ -38,14 +39,19 @@ struct CopyReport {
 // nothing else. With showProgress a progress window shows caption, the paths and the bytes
 // done; after every chunk the pending events run, and then keepGoing (when given) may stop the
 // copy. An existing destination file is left alone, also one that appears while the copy runs.
-// heldSource, when given, is source already open (and leased where it could be): the copy reads
-// from it and stands back, with kSourceOpenedForWriting, as soon as a program opens the file for
-// writing.
-// unnamed, when given, receives the copy, which on success (kCopied) is left complete under its
-// temporary name: the caller publishes it together with others, after one flush for them all.
+// The cycle's copy of a file it holds open (and leased where it could be) into the destination
+// folder it holds open: the copy reads from that very file and stands back, with
+// kSourceOpenedForWriting, as soon as a program opens it for writing; it is made in that very
+// folder, which is never created; and on success (kCopied) it is left complete under its
+// temporary name in unnamed, for the caller to name together with others after one flush for them
+// all.
+struct HeldCopy {
+    const fs::HeldSource& source;
+    const fs::HeldFolder& folder;
+    fs::StagedCopy& unnamed;
+};
 int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
             bool showProgress, const QString& caption, CopyReport* report = nullptr,
-            const std::function<bool()>& keepGoing = {},
-            const fs::HeldSource* heldSource = nullptr, fs::StagedCopy* unnamed = nullptr);
+            const std::function<bool()>& keepGoing = {}, const HeldCopy* held = nullptr);
 
 }  // namespace kw

@@ -63,11 +63,12 @@ bool AppendToFile(const QString& path, const QString& text) {
     return fs::append(path, bytes) == 0;
 }
 
-void DeleteSource(EventLog& log, fs::HeldSource& source, bool alreadyCopied) {
+fs::NameResult DeleteSource(EventLog& log, fs::HeldSource& source, bool alreadyCopied) {
     QString text = alreadyCopied ? QStringLiteral("Trying to Delete '")
                                  : QStringLiteral("Source allready exist - Trying to Delete '");
     text += source.path() + QLatin1String("' ");
-    switch (source.removeName()) {
+    const fs::NameResult result = source.removeName();
+    switch (result) {
         case fs::NameResult::Done:
             text += QLatin1String(".....Success");
             break;
@@ -79,11 +80,15 @@ void DeleteSource(EventLog& log, fs::HeldSource& source, bool alreadyCopied) {
             // A file written to or put under the name meanwhile is a new file for the next tick.
             text += QLatin1String(".....Source changed, kept.");
             break;
+        case fs::NameResult::FolderChanged:
+            text += QLatin1String(".....Source kept, the watched folder is no longer there.");
+            break;
         default:
             text += QLatin1String(".....Can't delete Source !");
             break;
     }
     log.WriteLog(text);
+    return result;
 }
 
 QString StatisticsCaption(const QString& savedFileCount, const QString& savedMegabytes) {

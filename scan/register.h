@@ -7,7 +7,8 @@ namespace kw {
 
 namespace fs {
 class HeldSource;
-}
+enum class NameResult;
+}  // namespace fs
 class EventLog;
 struct Settings;
 
@@ -23,9 +24,10 @@ QString CopyKeySourcePath(const QString& key);
 // Appends text + CR LF to the file, creating it; true on success.
 bool AppendToFile(const QString& path, const QString& text);
 
-// Deletes a handled source file, only while its name still names the very file that was checked
-// and that file is unchanged, and logs the outcome in one line.
-void DeleteSource(EventLog& log, fs::HeldSource& source, bool alreadyCopied);
+// Deletes a handled source file, only while its folder is still where its path leads, its name
+// still names the very file that was checked and that file is unchanged; logs the outcome in one
+// line and answers it.
+fs::NameResult DeleteSource(EventLog& log, fs::HeldSource& source, bool alreadyCopied);
 
 // "N Gesicherte Datei(en) (M MB)".
 QString StatisticsCaption(const QString& savedFileCount, const QString& savedMegabytes);

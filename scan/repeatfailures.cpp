@@ -1,6 +1,8 @@
 #include "scan/repeatfailures.h"
 
+#include "platform/filemove.h"
 #include "platform/fs.h"
+#include "platform/heldfolder.h"
 
 #include <QSet>
 
@@ -37,24 +39,35 @@ QString refusalText(Refusal refusal) {
             return QStringLiteral("there is no permission to write there");
         case Refusal::NoFreeNumber:
             return QStringLiteral("every number from 001 to 999 is taken");
+        case Refusal::CannotDelete:
+            return QStringLiteral("it may not be deleted from the watched folder");
         case Refusal::Other:
             break;
     }
     return QStringLiteral("it cannot be renamed");
 }
 
-DestinationPlace placeOf(const QString& folder) {
-    return {folder, fs::deviceOf(folder)};
+FileIdentity identityOf(const fs::HeldSource& source) {
+    const fs::Snapshot& look = source.snapshot();
+    return {look.device, look.inode, look.size, look.modifiedNs, look.changedNs};
 }
 
 bool RepeatFailures::holdsBack(const QString& path, const FileIdentity& file,
-                               const DestinationPlace& place, qint64 nowMs) const {
+                               const DestinationPlace& place, const fs::HeldFolder& destination,
+                               qint64 nowMs) const {
     const auto found = m_failures.constFind(path);
     if (found == m_failures.constEnd() || found->file != file || found->place != place ||
         nowMs - found->atMs >= kBackOffMs)
         return false;
-    // Space freed meanwhile is a change of the destination too.
-    return found->refusal != Refusal::NoSpace || fs::roomFor(place.folder, file.size) != 0;
+    // Space freed meanwhile, and a destination that may be written again, are changes too.
+    switch (found->refusal) {
+        case Refusal::NoSpace:
+            return destination.roomFor(file.size) != 0;
+        case Refusal::NoPermission:
+            return !destination.writable();
+        default:
+            return true;
+    }
 }
 
 bool RepeatFailures::remember(const QString& path, const FileIdentity& file,
@@ -65,18 +78,35 @@ bool RepeatFailures::remember(const QString& path, const FileIdentity& file,
     return news;
 }
 
-QList<std::pair<QString, Refusal>> RepeatFailures::refusals() const {
-    QList<std::pair<QString, Refusal>> list;
-    for (auto it = m_failures.cbegin(); it != m_failures.cend(); ++it)
-        list.append({it.key(), it->refusal});
-    return list;
-}
-
 void RepeatFailures::keepOnly(const QStringList& paths) {
     if (m_failures.isEmpty())
         return;
     const QSet<QString> listed(paths.cbegin(), paths.cend());
     m_failures.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); });
+}
+
+Problems RepeatFailures::problems() const {
+    Problems problems;
+    for (auto it = m_failures.cbegin(); it != m_failures.cend(); ++it) {
+        switch (it->refusal) {
+            case Refusal::NoSpace:
+                problems.append({ProblemKind::NoSpace, it.key()});
+                break;
+            case Refusal::NoPermission:
+                problems.append({ProblemKind::NoPermission, it.key()});
+                break;
+            case Refusal::NameRefused:
+            case Refusal::NameTooLong:
+            case Refusal::TooLarge:
+                problems.append({ProblemKind::NameRefused, it.key()});
+                break;
+            case Refusal::NoFreeNumber:
+            case Refusal::CannotDelete:
+            case Refusal::Other:
+                break;
+        }
+    }
+    return problems;
 }
 
 }  // namespace kw

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/problems.h"
+
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -8,15 +11,22 @@
 
 namespace kw {
 
+class EventLog;
+namespace fs {
+class HeldFolder;
+class HeldSource;
+}  // namespace fs
+
 // Why the work on a file failed in a way that will fail again as long as neither the file nor
-// the destination changes.
+// the folders change.
 enum class Refusal {
     NameRefused,   // the destination's file system does not take this name
     NameTooLong,   // the name, or the name with its number, is longer than a name may be
     TooLarge,      // the destination's file system takes no file this large
     NoSpace,       // not enough free space on the destination
-    NoPermission,  // no permission to write or rename there
+    NoPermission,  // no permission to write or rename there, or a read-only file system
     NoFreeNumber,  // rule R found no free number from 001 to 999
+    CannotDelete,  // the source may not be deleted from the watched folder
     Other,         // a rename of rule R failed for another reason
 };
 
@@ -25,14 +35,17 @@ std::optional<Refusal> refusalOf(int error);
 // The reason in plain words, for the log.
 QString refusalText(Refusal refusal);
 
-// One file's identity: another file under the name, or the file written to, is a change.
+// One file's identity: another file under the name, or the file written to or its permissions
+// changed, is a change.
 struct FileIdentity {
     quint64 device = 0;
     quint64 inode = 0;
     qint64 size = 0;
     qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
     bool operator==(const FileIdentity&) const = default;
 };
+FileIdentity identityOf(const fs::HeldSource& source);
 
 // The destination as a pass finds it: another folder, or another file system mounted there, is
 // a change.
@@ -41,27 +54,26 @@ struct DestinationPlace {
     quint64 device = 0;
     bool operator==(const DestinationPlace&) const = default;
 };
-DestinationPlace placeOf(const QString& folder);
 
 // Failures that will repeat, remembered per file, so that such a file is neither tried nor
 // logged every tick: it is tried again when it or the destination changes, when space has
-// been freed for it, or after a back-off of some minutes.
+// been freed for it or the destination may be written again, or after a back-off of some
+// minutes.
 class RepeatFailures {
 public:
     static constexpr qint64 kBackOffMs = 10 * 60 * 1000;
 
     // True when the file failed before, nothing has changed since and the back-off runs.
     bool holdsBack(const QString& path, const FileIdentity& file, const DestinationPlace& place,
-                   qint64 nowMs) const;
+                   const fs::HeldFolder& destination, qint64 nowMs) const;
     // Remembers a failure. True when it is news, so worth a log line; false when this very file
     // failed the same way at the same place before (a try after the back-off).
     bool remember(const QString& path, const FileIdentity& file, const DestinationPlace& place,
                   Refusal refusal, qint64 nowMs);
     // Forgets files that are no longer in the watched folder.
     void keepOnly(const QStringList& paths);
-    bool isEmpty() const { return m_failures.isEmpty(); }
-    // The failures remembered now, by path.
-    QList<std::pair<QString, Refusal>> refusals() const;
+    // The problems the remembered failures stand for, one per file.
+    Problems problems() const;
 
 private:
     struct Failure {

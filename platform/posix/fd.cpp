@@ -1,8 +1,10 @@
 #include "platform/posix/fd.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace kw {
@@ -45,6 +47,17 @@ int writeAll(int fd, const char* data, long long count) {
 
 long long nanosecondsOf(long long seconds, long nanoseconds) {
     return seconds * 1'000'000'000 + nanoseconds;
+}
+
+int roomOnFileSystem(long type, qint64 blockSize, qint64 blocks, qint64 blocksFree, qint64 size) {
+    // FAT keeps sizes in 32 bits; the other file systems take files far larger than any disk.
+    constexpr qint64 kFatLargestFile = 0xFFFFFFFFLL;
+    if (type == MSDOS_SUPER_MAGIC && size > kFatLargestFile)
+        return EFBIG;
+    // A small reserve stays free, so that a copy never fills the disk for the other programs.
+    const qint64 reserve = std::min<qint64>(blocks * blockSize / 100, 64LL << 20);
+    const qint64 blocksNeeded = (size + reserve + blockSize - 1) / blockSize;
+    return blocksFree >= blocksNeeded ? 0 : ENOSPC;
 }
 
 }  // namespace kw

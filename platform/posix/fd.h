@@ -3,6 +3,7 @@
 #include "platform/filehandle.h"
 
 #include <QByteArray>
+#include <QtGlobal>
 
 namespace kw {
 
@@ -16,6 +17,10 @@ int flushFolderAt(const QByteArray& folder);
 
 // Writes every byte, going on after a signal or a short write. 0 or errno.
 int writeAll(int fd, const char* data, long long count);
+
+// Whether a file of size bytes fits onto a file system of the given type and blocks: 0, EFBIG
+// or ENOSPC, as fs::roomFor.
+int roomOnFileSystem(long type, qint64 blockSize, qint64 blocks, qint64 blocksFree, qint64 size);
 
 // A time of the system as nanoseconds since the epoch.
 long long nanosecondsOf(long long seconds, long nanoseconds);

@@ -122,16 +122,29 @@ int StagedCopy::begin(const QString& source, const QString& folder) {
 }
 
 int StagedCopy::begin(const HeldSource& source, const QString& folder) {
+    const QByteArray path = encodeLocal(folder);
+    Fd folderFd(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folderFd.valid())
+        return errno;
+    return beginIn(source, std::move(folderFd), path);
+}
+
+int StagedCopy::begin(const HeldSource& source, const HeldFolder& folder) {
+    Fd folderFd(::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0));
+    if (!folderFd.valid())
+        return errno;
+    return beginIn(source, std::move(folderFd), encodeLocal(folder.path()));
+}
+
+int StagedCopy::beginIn(const HeldSource& source, Fd folder, const QByteArray& folderPath) {
     m_source = &source;
-    m_folder = encodeLocal(folder);
+    m_folder = folderPath;
+    m_folderFd = std::move(folder);
     // The copy reads from the start whatever was read through the held file before.
     if (::lseek(source.fd(), 0, SEEK_SET) != 0)
         return errno;
     ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    m_folderFd = Fd(::open(m_folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!m_folderFd.valid())
-        return errno;
     for (int attempt = 0; attempt < 8 && !m_partial.valid(); ++attempt) {
         m_partialName = randomPartialName();
         // Only its owner may read the copy until it has the source's mode, or a private file
@@ -243,7 +256,7 @@ int StagedCopy::publish(const QString& name, FolderFlushes* batch, bool durable)
     // The new name must be on disk before the caller deletes the source: when the folder cannot
     // be flushed (a stick pulled this moment) the source stays.
     if (batch) {
-        batch->addFolderOf(m_folder.endsWith('/') ? m_folder + target : m_folder + '/' + target);
+        batch->add(m_folderFd.get());
         return 0;
     }
     return flushFolder(m_folderFd.get());
@@ -268,16 +281,22 @@ QString StagedCopy::partialPath() const {
     return decodeLocal(path + m_partialName);
 }
 
-Comparison compareContents(const HeldSource& source, const QString& other,
-                           const std::function<bool()>& afterChunk) {
+Comparison compareContents(const HeldSource& source, const HeldFolder& folder,
+                           const QString& otherName, const std::function<bool()>& afterChunk) {
     // Never following a link: a link to the source would make the source its own twin.
-    Fd b(::open(encodeLocal(other).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    Fd b(::openat(folder.fd(), encodeLocal(otherName).constData(),
+                  O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (!b.valid())
         return errno == ELOOP ? Comparison::Different : Comparison::Failed;
     struct stat sb {};
     if (::fstat(b.get(), &sb) != 0)
         return Comparison::Failed;
-    if (!S_ISREG(sb.st_mode) || sb.st_size != source.snapshot().size)
+    if (!S_ISREG(sb.st_mode))
+        return Comparison::Different;
+    // A file is never its own twin: deleting "the source" would delete the only copy.
+    if (sb.st_dev == source.snapshot().device && sb.st_ino == source.snapshot().inode)
+        return Comparison::SameFile;
+    if (sb.st_size != source.snapshot().size)
         return Comparison::Different;
     std::unique_ptr<char[]> bufferA(new char[kCompareChunk]);
     std::unique_ptr<char[]> bufferB(new char[kCompareChunk]);
@@ -297,7 +316,7 @@ Comparison compareContents(const HeldSource& source, const QString& other,
     }
 }
 
-bool flushFileSystemOf(const QString& folder) {
+bool flushFileSystemOf(const HeldFolder& folder) {
     constexpr __fsword_t kFlushedWhole[] = {
         0xEF53,      // ext2, ext3, ext4
         0x58465342,  // XFS
@@ -305,22 +324,14 @@ bool flushFileSystemOf(const QString& folder) {
         0xF2F52010,  // F2FS
         0x01021994,  // tmpfs
     };
-    Fd fd(::open(encodeLocal(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct statfs kind {};
-    if (!fd.valid() || ::fstatfs(fd.get(), &kind) != 0)
+    if (!folder.isOpen() || ::fstatfs(folder.fd(), &kind) != 0)
         return false;
     // Since Linux 5.8 a failed write-back of any file there fails the flush.
     return std::find(std::begin(kFlushedWhole), std::end(kFlushedWhole), kind.f_type) !=
                std::end(kFlushedWhole) &&
-           ::syncfs(fd.get()) == 0;
+           ::syncfs(folder.fd()) == 0;
 }
 
-bool sameFile(const QString& first, const QString& second) {
-    struct stat a {
-    }, b{};
-    return ::stat(encodeLocal(first).constData(), &a) == 0 &&
-           ::stat(encodeLocal(second).constData(), &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
-}
 
 }  // namespace kw::fs

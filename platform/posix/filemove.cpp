@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <utility>
 
 namespace kw::fs {
 namespace {
@@ -71,26 +72,46 @@ bool lookAt(int fd, Snapshot* snapshot, QDateTime* created) {
     return true;
 }
 
-// Device and inode of the entry a path names, link not followed.
-bool identityOf(const QByteArray& path, quint64* device, quint64* inode) {
+// Device and inode of the entry name in folder, link not followed.
+bool identityOf(int folderFd, const QByteArray& name, quint64* device, quint64* inode) {
     struct statx st {};
-    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, STATX_INO, &st) != 0)
+    if (::statx(folderFd, name.constData(), AT_SYMLINK_NOFOLLOW, STATX_INO, &st) != 0)
         return false;
     *device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
     *inode = st.stx_ino;
     return true;
 }
 
+// The folder part of a path, with its trailing "/", and the name after it.
+std::pair<QString, QString> splitPath(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return {path.left(slash + 1), path.mid(slash + 1)};
+}
+
 }  // namespace
 
 Hold HeldSource::open(const QString& path) {
+    const auto [folder, name] = splitPath(path);
+    if (const int error = m_ownFolder.open(folder.isEmpty() ? QStringLiteral("./") : folder)) {
+        release();
+        m_path = path;
+        m_error = error;
+        return error == ENOENT ? Hold::Gone : Hold::Failed;
+    }
+    return open(m_ownFolder, name);
+}
+
+Hold HeldSource::open(const HeldFolder& folder, const QString& name) {
     release();
     m_error = 0;
-    m_path = path;
-    m_native = encodeLocal(path);
+    m_folder = &folder;
+    m_name = name;
+    m_path = folder.path() + name;
+    m_native = encodeLocal(name);
     // Not following a link: a link put under the name must not be handled as what it points at.
     // O_NONBLOCK: a FIFO does not block, and neither does another program's write lease.
-    m_fd = Fd(::open(m_native.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    m_fd = Fd(::openat(folder.fd(), m_native.constData(),
+                       O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (!m_fd.valid()) {
         m_error = errno;
         if (m_error == ENOENT || m_error == ELOOP)
@@ -147,13 +168,15 @@ bool HeldSource::undisturbed() const {
 
 bool HeldSource::stillNamed() const {
     quint64 device = 0, inode = 0;
-    return identityOf(m_native, &device, &inode) && device == m_snapshot.device &&
+    return identityOf(m_folder->fd(), m_native, &device, &inode) && device == m_snapshot.device &&
            inode == m_snapshot.inode;
 }
 
 NameResult HeldSource::removeName() {
+    if (!m_folder->stillThere())
+        return NameResult::FolderChanged;
     quint64 device = 0, inode = 0;
-    if (!identityOf(m_native, &device, &inode)) {
+    if (!identityOf(m_folder->fd(), m_native, &device, &inode)) {
         m_error = errno;
         return m_error == ENOENT ? NameResult::Gone : NameResult::Failed;
     }
@@ -164,21 +187,26 @@ NameResult HeldSource::removeName() {
     // POSIX has no "unlink only if it is still this inode": a program that renames another file
     // onto the name in the microseconds between the look above and the unlink below loses that
     // file. Every slower replacement, and every write to the file, is caught above.
-    if (::unlink(m_native.constData()) != 0) {
+    if (::unlinkat(m_folder->fd(), m_native.constData(), 0) != 0) {
         m_error = errno;
         return m_error == ENOENT ? NameResult::Gone : NameResult::Failed;
     }
     return NameResult::Done;
 }
 
-NameResult HeldSource::moveTo(const QString& destination, FolderFlushes* batch) {
+NameResult HeldSource::moveTo(const HeldFolder& destination, const QString& name,
+                              FolderFlushes* batch) {
     if (const NameResult state = check(); state != NameResult::Done)
         return state;
+    if (!m_folder->stillThere() || !destination.stillThere())
+        return NameResult::FolderChanged;
     if (!stillNamed())
         return NameResult::Changed;
+    const int fromFd = m_folder->fd();
+    const int toFd = destination.fd();
     const QByteArray& from = m_native;
-    const QByteArray to = encodeLocal(destination);
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
+    const QByteArray to = encodeLocal(name);
+    if (::renameat2(fromFd, from.constData(), toFd, to.constData(), RENAME_NOREPLACE) != 0) {
         m_error = errno;
         switch (m_error) {
             case EEXIST:
@@ -202,31 +230,43 @@ NameResult HeldSource::moveTo(const QString& destination, FolderFlushes* batch) 
     // identity and the lease tell here.) Where the old name is taken again, it stays where it
     // is, whole.
     quint64 device = 0, inode = 0;
-    const bool same =
-        identityOf(to, &device, &inode) && device == m_snapshot.device && inode == m_snapshot.inode;
+    const bool same = identityOf(toFd, to, &device, &inode) && device == m_snapshot.device &&
+                      inode == m_snapshot.inode;
     const NameResult state = !same                ? NameResult::Changed
                              : openedForWriting() ? NameResult::OpenedForWriting
                                                   : NameResult::Done;
     if (state != NameResult::Done) {
-        ::renameat2(AT_FDCWD, to.constData(), AT_FDCWD, from.constData(), RENAME_NOREPLACE);
+        ::renameat2(toFd, to.constData(), fromFd, from.constData(), RENAME_NOREPLACE);
         return state;
     }
     // Both folders on disk: a power cut must find the file under exactly one of the two names.
     FolderFlushes now;
     FolderFlushes& flushes = batch ? *batch : now;
-    flushes.addFolderOf(to);
-    flushes.addFolderOf(from);
+    flushes.add(destination);
+    flushes.add(*m_folder);
     return NameResult::Done;
 }
 
-void FolderFlushes::addFolderOf(const QByteArray& path) {
-    m_folders.insert(folderOf(path));
+void FolderFlushes::add(int folderFd) {
+    struct stat st {};
+    if (::fstat(folderFd, &st) != 0) {
+        m_addError = errno;
+        return;
+    }
+    const std::pair<quint64, quint64> key{st.st_dev, st.st_ino};
+    if (m_folders.contains(key))
+        return;
+    auto fd = std::make_shared<Fd>(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+    if (!fd->valid())
+        m_addError = errno;
+    else
+        m_folders.insert(key, std::move(fd));
 }
 
 int FolderFlushes::flush() {
-    int firstError = 0;
-    for (const QByteArray& folder : std::as_const(m_folders)) {
-        const int error = flushFolderAt(folder);
+    int firstError = std::exchange(m_addError, 0);
+    for (const std::shared_ptr<Fd>& folder : std::as_const(m_folders)) {
+        const int error = flushFolder(folder->get());
         if (firstError == 0)
             firstError = error;
     }

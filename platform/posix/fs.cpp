@@ -277,15 +277,8 @@ int roomFor(const QString& folder, qint64 size) {
     struct statfs st {};
     if (::statfs(native(folder).constData(), &st) != 0)
         return errno;
-    // FAT keeps sizes in 32 bits; the other file systems take files far larger than any disk.
-    constexpr qint64 kFatLargestFile = 0xFFFFFFFFLL;
-    if (st.f_type == MSDOS_SUPER_MAGIC && size > kFatLargestFile)
-        return EFBIG;
-    // A small reserve stays free, so that a copy never fills the disk for the other programs.
-    const qint64 blockSize = qint64(st.f_frsize ? st.f_frsize : st.f_bsize);
-    const qint64 reserve = std::min<qint64>(qint64(st.f_blocks) * blockSize / 100, 64LL << 20);
-    const qint64 blocksNeeded = (size + reserve + blockSize - 1) / blockSize;
-    return qint64(st.f_bavail) >= blocksNeeded ? 0 : ENOSPC;
+    return roomOnFileSystem(st.f_type, qint64(st.f_frsize ? st.f_frsize : st.f_bsize),
+                            qint64(st.f_blocks), qint64(st.f_bavail), size);
 }
 
 quint64 deviceOf(const QString& path) {

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "platform/filehandle.h"
+#include "platform/fs.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace kw::fs {
+
+// A folder held open for a whole pass. Every look-up, comparison, copy, rename and deletion of
+// the pass works relative to it, so a folder swapped under the running pass (a link put in its
+// place, a bind mount over it, a stick pulled) cannot redirect a step: at worst the pass notices
+// that its path leads elsewhere now and stops.
+class HeldFolder {
+public:
+    HeldFolder() = default;
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+
+    // Opens the folder that path names, following links as a folder setting means them. 0 or
+    // errno.
+    int open(const QString& path);
+    void close();
+
+    bool isOpen() const { return m_fd.valid(); }
+    int fd() const { return m_fd.get(); }
+    // As given to open(), with one trailing "/".
+    const QString& path() const { return m_path; }
+    quint64 device() const { return m_device; }
+    quint64 inode() const { return m_inode; }
+
+    // True while the path still leads to this very folder. A folder replaced by another or by a
+    // link, a bind mount over it, and a file system unmounted under it (also lazily, which keeps
+    // the held folder alive but detached) all answer false.
+    bool stillThere() const;
+    // Same device and inode: the same folder, whatever the spelling, links or bind mounts.
+    bool sameAs(const HeldFolder& other) const;
+    // True when this folder lies somewhere below other, as ".." leads up from it.
+    bool isBelow(const HeldFolder& other) const;
+
+    // Names of the regular files directly inside, in the file system's order (no folders, links,
+    // FIFOs, sockets, devices); nullopt with errno in error when the folder cannot be read.
+    std::optional<QList<QByteArray>> regularFileNames(int* error = nullptr) const;
+    // Writes the folder's entries to disk. 0 or errno.
+    int flush() const;
+
+    // Facts of the entry name inside, a link reported as Other, never followed.
+    std::optional<Facts> factsOf(const QString& name, int* error = nullptr) const;
+    // Renames an entry inside the folder without replacing anything. 0, or errno (EEXIST when to
+    // is taken).
+    int renameInside(const QString& from, const QString& to) const;
+    // As fs::roomFor, for this folder.
+    int roomFor(qint64 size) const;
+    // True when a file could be made here now: the file system is mounted writable and this
+    // process may write into the folder.
+    bool writable() const;
+    // Whether a read lease on a file here proves that nobody writes it: not on network shares
+    // and FUSE, where writers elsewhere never break it.
+    bool leasesTellWriters() const;
+    // How coarse the file system keeps file times: a file must hold still longer than this
+    // before its times can tell that it is still.
+    qint64 timeGranularityNs() const;
+
+private:
+    Fd m_fd;
+    QString m_path;
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
+};
+
+// True when the two folders are the same or one lies inside the other; false also when either
+// cannot be opened.
+bool foldersOverlap(const QString& first, const QString& second);
+
+// How many more files this process may open before it reaches its limit.
+int descriptorsLeft();
+
+}  // namespace kw::fs

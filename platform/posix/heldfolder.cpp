@@ -1,0 +1,231 @@
+#include "platform/heldfolder.h"
+
+#include "platform/posix/fd.h"
+#include "platform/posix/norename.h"
+#include "platform/textcodec.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace kw::fs {
+namespace {
+
+bool identityOf(int fd, quint64* device, quint64* inode) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    *device = st.st_dev;
+    *inode = st.st_ino;
+    return true;
+}
+
+// File systems whose files may be written by programs this kernel does not see: a lease is
+// granted there, but such a writer never breaks it.
+constexpr __fsword_t kRemoteFileSystems[] = {
+    0x65735546,  // FUSE (sshfs, exfat-fuse, ntfs-3g, ...)
+    0x6969,      // NFS
+    0xFF534D42,  // CIFS
+    0xFE534D42,  // SMB2
+    0x517B,      // SMB
+    0x01021997,  // 9p
+    0x00C36400,  // Ceph
+    0x5346414F,  // AFS
+    0x6B414653,  // kAFS
+    0x47504653,  // GPFS
+    0x0BD00BD0,  // Lustre
+};
+
+// File systems that keep file times in whole seconds or coarser (FAT: two seconds), and those
+// whose times come from elsewhere: their times are assumed to be as coarse as FAT's.
+constexpr __fsword_t kCoarseTimes[] = {
+    MSDOS_SUPER_MAGIC,
+    0x2011BAB0,  // exFAT
+    0x5346544E,  // NTFS (ntfs3)
+    0x4244,      // HFS
+};
+
+bool isOneOf(__fsword_t type, const auto& types) {
+    return std::find(std::begin(types), std::end(types), type) != std::end(types);
+}
+
+}  // namespace
+
+int HeldFolder::open(const QString& path) {
+    close();
+    m_fd = Fd(::open(encodeLocal(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!m_fd.valid())
+        return errno;
+    if (!identityOf(m_fd.get(), &m_device, &m_inode)) {
+        const int error = errno;
+        close();
+        return error;
+    }
+    m_path = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    return 0;
+}
+
+void HeldFolder::close() {
+    m_fd = Fd();
+    m_path.clear();
+    m_device = m_inode = 0;
+}
+
+bool HeldFolder::stillThere() const {
+    struct stat byPath {};
+    return m_fd.valid() && ::stat(encodeLocal(m_path).constData(), &byPath) == 0 &&
+           S_ISDIR(byPath.st_mode) && byPath.st_dev == m_device && byPath.st_ino == m_inode;
+}
+
+bool HeldFolder::sameAs(const HeldFolder& other) const {
+    return isOpen() && other.isOpen() && m_device == other.m_device && m_inode == other.m_inode;
+}
+
+bool HeldFolder::isBelow(const HeldFolder& other) const {
+    if (!isOpen() || !other.isOpen())
+        return false;
+    Fd current(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
+    quint64 device = m_device, inode = m_inode;
+    // The root is its own parent; a path of a few hundred levels is deeper than any real one.
+    for (int depth = 0; current.valid() && depth < 512; ++depth) {
+        Fd parent(::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        quint64 parentDevice = 0, parentInode = 0;
+        if (!parent.valid() || !identityOf(parent.get(), &parentDevice, &parentInode))
+            return false;
+        if (parentDevice == device && parentInode == inode)
+            return false;
+        if (parentDevice == other.m_device && parentInode == other.m_inode)
+            return true;
+        device = parentDevice;
+        inode = parentInode;
+        current = std::move(parent);
+    }
+    return false;
+}
+
+std::optional<QList<QByteArray>> HeldFolder::regularFileNames(int* error) const {
+    // A descriptor of its own, as the directory stream takes it over and reads from its offset.
+    const int own = ::openat(m_fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = own >= 0 ? ::fdopendir(own) : nullptr;
+    if (!dir) {
+        if (error)
+            *error = errno;
+        if (own >= 0)
+            ::close(own);
+        return std::nullopt;
+    }
+    QList<QByteArray> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(own, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type == DT_REG)
+            names.append(QByteArray(entry->d_name));
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0) {
+        if (error)
+            *error = readError;
+        return std::nullopt;
+    }
+    if (error)
+        *error = 0;
+    return names;
+}
+
+int HeldFolder::flush() const {
+    return flushFolder(m_fd.get());
+}
+
+std::optional<Facts> HeldFolder::factsOf(const QString& name, int* error) const {
+    struct statx st {};
+    if (::statx(m_fd.get(), encodeLocal(name).constData(), AT_SYMLINK_NOFOLLOW,
+                STATX_BASIC_STATS | STATX_BTIME, &st) != 0) {
+        if (error)
+            *error = errno;
+        return std::nullopt;
+    }
+    if (error)
+        *error = 0;
+    Facts facts;
+    facts.kind = S_ISREG(st.stx_mode)   ? Kind::Regular
+                 : S_ISDIR(st.stx_mode) ? Kind::Directory
+                                        : Kind::Other;
+    facts.size = qint64(st.stx_size);
+    facts.modifiedNs = nanosecondsOf(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    const bool hasBirth = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec != 0;
+    facts.created = QDateTime::fromSecsSinceEpoch(
+        hasBirth ? st.stx_btime.tv_sec : st.stx_mtime.tv_sec, Qt::UTC);
+    return facts;
+}
+
+int HeldFolder::renameInside(const QString& from, const QString& to) const {
+    return renameWithoutReplacing(m_fd.get(), encodeLocal(from).constData(), m_fd.get(),
+                                  encodeLocal(to).constData());
+}
+
+int HeldFolder::roomFor(qint64 size) const {
+    struct statfs st {};
+    if (::fstatfs(m_fd.get(), &st) != 0)
+        return errno;
+    return roomOnFileSystem(st.f_type, qint64(st.f_frsize ? st.f_frsize : st.f_bsize),
+                            qint64(st.f_blocks), qint64(st.f_bavail), size);
+}
+
+bool HeldFolder::writable() const {
+    struct statvfs st {};
+    return ::fstatvfs(m_fd.get(), &st) == 0 && (st.f_flag & ST_RDONLY) == 0 &&
+           ::faccessat(m_fd.get(), ".", W_OK, AT_EACCESS) == 0;
+}
+
+bool HeldFolder::leasesTellWriters() const {
+    struct statfs st {};
+    return ::fstatfs(m_fd.get(), &st) == 0 && !isOneOf(st.f_type, kRemoteFileSystems);
+}
+
+qint64 HeldFolder::timeGranularityNs() const {
+    constexpr qint64 kCoarseNs = 2'000'000'000;
+    struct statfs st {};
+    if (::fstatfs(m_fd.get(), &st) != 0)
+        return kCoarseNs;
+    return isOneOf(st.f_type, kCoarseTimes) || isOneOf(st.f_type, kRemoteFileSystems) ? kCoarseNs
+                                                                                      : 0;
+}
+
+int descriptorsLeft() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 1 << 20;
+    int open = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (const dirent* entry = ::readdir(dir))
+            open += entry->d_name[0] != '.';
+        ::closedir(dir);
+    }
+    return std::max(0, int(std::min<rlim_t>(limit.rlim_cur, 1 << 20)) - open);
+}
+
+bool foldersOverlap(const QString& first, const QString& second) {
+    HeldFolder a, b;
+    if (a.open(first) != 0 || b.open(second) != 0)
+        return false;
+    return a.sameAs(b) || a.isBelow(b) || b.isBelow(a);
+}
+
+}  // namespace kw::fs

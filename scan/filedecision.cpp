@@ -1,0 +1,200 @@
+#include "scan/filedecision.h"
+
+#include "core/eventlog.h"
+#include "core/settings.h"
+#include "platform/filecopy.h"
+#include "platform/filemove.h"
+#include "scan/folderguard.h"
+#include "scan/listing.h"
+#include "scan/mover.h"
+#include "scan/refusals.h"
+#include "scan/register.h"
+#include "scan/waitingfiles.h"
+
+namespace kw {
+namespace {
+
+const QString kOpenForWriting = QStringLiteral("a program has it open for writing");
+
+}  // namespace
+
+FileDecision::FileDecision(AppData& data, EventLog& log, Refusals& refusals, WaitingFiles& waiting,
+                           Mover& mover, FolderGuard& guard, std::function<bool()> yield)
+    : m_data(data),
+      m_log(log),
+      m_refusals(refusals),
+      m_waiting(waiting),
+      m_mover(mover),
+      m_guard(guard),
+      m_yield(std::move(yield)) {}
+
+Step FileDecision::decideFile(Pass& pass, const QString& name) {
+    if (FindInArray(pass.blockedExtensions, FileExtension(pass.source.path() + name).toLower()) >=
+        0)
+        return Step::Next;
+
+    // From here until its name is gone the source stays open: what is compared, copied, moved
+    // and deleted is this very file, and a program that opens it for writing makes the move
+    // stand back.
+    auto held = std::make_unique<fs::HeldSource>();
+    fs::HeldSource& source = *held;
+    if (!holdSource(pass, source, name))
+        return Step::Next;
+    // A failure that will repeat is not tried again until something has changed.
+    if (m_refusals.holdsBack(pass, source))
+        return Step::Next;
+    // A copy whose name could not be made durable lets its source go once a flush succeeds.
+    if (const Mover::Unconfirmed* copy = m_mover.unconfirmedCopyOf(source)) {
+        if (copy->source == source.snapshot() && pass.destination.flush() == 0) {
+            m_mover.confirmCopyOf(pass, source);
+            return Step::Next;
+        }
+        m_waiting.holdBack(source.path(), QStringLiteral("the name of its copy may not be on "
+                                                         "disk yet"));
+        return Step::Next;
+    }
+
+    // Only a destination file with equal contents makes the source a duplicate that is deleted;
+    // any other file of that name gets the source renamed. The register only words the deletion:
+    // a file moved back by hand matches its key but is not in the destination, and then it is
+    // new. A name that cannot be looked up is neither free nor taken: the file waits.
+    int lookUp = 0;
+    if (pass.destination.factsOf(name, &lookUp)) {
+        switch (compareWithDestination(pass, source, name)) {
+            case Twin::Equal:
+                return deleteTwin(pass, source);
+            case Twin::Different:
+                return renameCollision(pass, source, name);
+            case Twin::Unknown:
+                return Step::Next;
+            case Twin::Stop:
+                return Step::Stop;
+        }
+    }
+    // A name the destination refuses cannot stand there; the move says why, once.
+    const fs::Problem lookUpProblem = fs::problemOf(lookUp);
+    if (lookUpProblem != fs::Problem::Missing && lookUpProblem != fs::Problem::NameRefused &&
+        lookUpProblem != fs::Problem::NameTooLong) {
+        m_waiting.holdBack(source.path(), QLatin1String("its name in the destination cannot be "
+                                                        "looked up (") +
+                                              fs::errorText(lookUp) + QLatin1Char(')'));
+        return Step::Next;
+    }
+    return m_mover.moveNewFile(pass, std::move(held), name);
+}
+
+bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString& name) {
+    switch (source.open(pass.source, name)) {
+        case fs::Hold::Leased:
+            // Where writers elsewhere never break a lease, it proves nothing.
+            return pass.leasesTellWriters ||
+                   m_waiting.settled(source.path(), source.snapshot(), pass.timeGranularityNs);
+        case fs::Hold::Unleased:
+            return m_waiting.settled(source.path(), source.snapshot(), pass.timeGranularityNs);
+        case fs::Hold::OpenForWriting:
+            m_waiting.holdBack(source.path(), kOpenForWriting);
+            return false;
+        case fs::Hold::Gone:
+            return false;
+        case fs::Hold::Failed:
+            m_waiting.holdBack(source.path(), QLatin1String("it cannot be opened (") +
+                                                  fs::errorText(source.error()) + QLatin1Char(')'));
+            return false;
+    }
+    return false;
+}
+
+FileDecision::Twin FileDecision::compareWithDestination(Pass& pass, const fs::HeldSource& source,
+                                                        const QString& name) {
+    switch (fs::compareContents(source, pass.destination, name, m_yield)) {
+        case fs::Comparison::Equal:
+            return Twin::Equal;
+        case fs::Comparison::Different:
+            return Twin::Different;
+        case fs::Comparison::Interrupted:
+            return Twin::Stop;
+        case fs::Comparison::SourceChanged:
+            if (source.openedForWriting())
+                m_waiting.holdBack(source.path(), kOpenForWriting);
+            return Twin::Unknown;
+        case fs::Comparison::SameFile:
+            // Deleting it would delete the only copy, and numbering it would copy it onto itself.
+            m_waiting.holdBack(source.path(),
+                               QLatin1String("it is the very file that stands in the "
+                                             "destination as '") +
+                                   pass.destination.path() + name + QLatin1Char('\''));
+            return Twin::Unknown;
+        case fs::Comparison::Failed:
+            break;
+    }
+    // A comparison that could not be made (no descriptor left, a read error) says nothing: the
+    // file is neither deleted as a twin nor copied as a different file.
+    m_waiting.holdBack(source.path(), QLatin1String("it cannot be compared with '") +
+                                          pass.destination.path() + name + QLatin1Char('\''));
+    return Twin::Unknown;
+}
+
+Step FileDecision::deleteTwin(Pass& pass, fs::HeldSource& source) {
+    // The twin lets the source go only once its name is on disk, whoever made it.
+    if (const int error = pass.destination.flush()) {
+        m_waiting.holdBack(source.path(), QLatin1String("its twin in the destination may not be "
+                                                        "on disk yet (") +
+                                              fs::errorText(error) + QLatin1Char(')'));
+        return Step::Next;
+    }
+    const QString key = CopyKey(source.path(), source.snapshot().size, source.created());
+    switch (DeleteSource(m_log, source, m_data.CopiedFiles.contains(key))) {
+        case fs::NameResult::FolderChanged:
+            m_guard.reportFolderChanged(pass);
+            return Step::Stop;
+        case fs::NameResult::Failed:
+            m_refusals.remember(pass, source, Refusal::CannotDelete);
+            return Step::Next;
+        default:
+            return Step::Next;
+    }
+}
+
+Step FileDecision::renameCollision(Pass& pass, const fs::HeldSource& source, const QString& name) {
+    const QString sourcePath = source.path();
+    // Each way this can fail ends the work on this file only; the pass goes on with the next.
+    for (int k = 1; k <= 999; ++k) {
+        const QString candidate = QStringLiteral("%1 ").arg(k, 3, 10, QLatin1Char('0')) + name;
+        // Any entry of that name counts, also a folder or a link, as none may be replaced.
+        int error = 0;
+        if (pass.destination.factsOf(candidate, &error))
+            continue;
+        switch (fs::problemOf(error)) {
+            case fs::Problem::Missing:
+                break;
+            case fs::Problem::NameTooLong:
+                m_refusals.remember(pass, source, Refusal::NameTooLong);
+                return Step::Next;
+            case fs::Problem::NameRefused:
+                m_refusals.remember(pass, source, Refusal::NameRefused);
+                return Step::Next;
+            default:
+                m_waiting.holdBack(sourcePath, QLatin1String("the name '") + candidate +
+                                                   QLatin1String("' cannot be looked up (") +
+                                                   fs::errorText(error) + QLatin1Char(')'));
+                return Step::Next;
+        }
+        if (!pass.source.stillThere()) {
+            m_guard.reportFolderChanged(pass);
+            return Step::Stop;
+        }
+        m_log.WriteLog(QLatin1String("Renaming ") + sourcePath + QLatin1String(" -> ") + candidate);
+        error = pass.source.renameInside(name, candidate);
+        if (error == 0)
+            return Step::Restart;
+        // Taken in the watched folder: the next number.
+        if (fs::problemOf(error) == fs::Problem::Exists)
+            continue;
+        m_refusals.remember(pass, source, refusalOf(error).value_or(Refusal::Other));
+        return Step::Next;
+    }
+    m_refusals.remember(pass, source, Refusal::NoFreeNumber);
+    return Step::Next;
+}
+
+}  // namespace kw

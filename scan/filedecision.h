@@ -1,0 +1,50 @@
+#pragma once
+
+#include "scan/pass.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace kw {
+
+struct AppData;
+class EventLog;
+class FolderGuard;
+class Mover;
+class Refusals;
+class WaitingFiles;
+namespace fs {
+class HeldSource;
+}
+
+// Decides what becomes of one file of the watched folder: left alone (blocked, still written,
+// a failure that will repeat), deleted as a twin of a file already in the destination, renamed
+// with a number when a different file has its name there, or handed to the mover. It reads the
+// register and touches the watched folder only through the pass's held folders.
+class FileDecision {
+public:
+    FileDecision(AppData& data, EventLog& log, Refusals& refusals, WaitingFiles& waiting,
+                 Mover& mover, FolderGuard& guard, std::function<bool()> yield);
+
+    Step decideFile(Pass& pass, const QString& name);
+
+private:
+    // Opens the source for the whole decision; false when it must wait for a later tick.
+    bool holdSource(Pass& pass, fs::HeldSource& source, const QString& name);
+    enum class Twin { Equal, Different, Unknown, Stop };
+    Twin compareWithDestination(Pass& pass, const fs::HeldSource& source, const QString& name);
+    Step deleteTwin(Pass& pass, fs::HeldSource& source);
+    Step renameCollision(Pass& pass, const fs::HeldSource& source, const QString& name);
+
+    AppData& m_data;
+    EventLog& m_log;
+    Refusals& m_refusals;
+    WaitingFiles& m_waiting;
+    Mover& m_mover;
+    FolderGuard& m_guard;
+    std::function<bool()> m_yield;
+};
+
+}  // namespace kw

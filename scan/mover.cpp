@@ -1,0 +1,214 @@
+#include "scan/mover.h"
+
+#include "core/eventlog.h"
+#include "scan/bincopy.h"
+#include "scan/failure.h"
+#include "scan/folderguard.h"
+#include "scan/record.h"
+#include "scan/refusals.h"
+#include "scan/register.h"
+#include "scan/waitingfiles.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace kw {
+namespace {
+
+// A group of copies is named when it has this many files or bytes, or when its first copy has
+// waited this long.
+constexpr size_t kCopiesPerGroup = 100;
+constexpr qint64 kBytesPerGroup = 64 * 1024 * 1024;
+constexpr int kGroupWaitMs = 1000;
+// Each waiting copy holds three descriptors; this many stay free for the rest of the program
+// (the window system's connection, the log, the sound).
+constexpr int kDescriptorsKept = 64;
+
+std::pair<quint64, quint64> fileKey(const fs::Snapshot& look) {
+    return {look.device, look.inode};
+}
+
+}  // namespace
+
+Mover::Mover(EventLog& log, Desktop& desktop, Record& record, Refusals& refusals,
+             WaitingFiles& waiting, FolderGuard& guard, std::function<bool()> stillRunning)
+    : m_log(log),
+      m_desktop(desktop),
+      m_record(record),
+      m_refusals(refusals),
+      m_waiting(waiting),
+      m_guard(guard),
+      m_stillRunning(std::move(stillRunning)) {}
+
+Step Mover::moveNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> held, const QString& name) {
+    fs::HeldSource& source = *held;
+    const QString sourcePath = source.path();
+    const QString destinationPath = pass.destination.path() + name;
+    int code = 0;
+    switch (source.moveTo(pass.destination, name, &m_renamed)) {
+        case fs::NameResult::Done:
+            m_log.WriteLog(QLatin1String("Move ") + sourcePath + QLatin1String(" -> ") +
+                           destinationPath);
+            m_record.recordMove(pass.soundFile, sourcePath, destinationPath, source.snapshot().size,
+                                source.created());
+            return Step::Next;
+        case fs::NameResult::NeedsCopy:
+            return copyNewFile(pass, std::move(held), name);
+        case fs::NameResult::OpenedForWriting:
+            m_waiting.holdBack(sourcePath, QStringLiteral("a program has it open for writing"));
+            return Step::Next;
+        case fs::NameResult::Gone:
+            return Step::Next;
+        case fs::NameResult::FolderChanged:
+            m_guard.reportFolderChanged(pass);
+            return Step::Stop;
+        case fs::NameResult::Changed:
+            code = kSourceChanged;
+            break;
+        case fs::NameResult::DestinationExists:
+            code = kDestinationExists;
+            break;
+        case fs::NameResult::Failed:
+            code = kSystemFailure + source.error();
+            break;
+    }
+    // The file stays where it is and is looked at again on the next tick.
+    m_log.WriteLog(QLatin1String("MoveError (") + QString::number(code) + QLatin1String(") ") +
+                   sourcePath + QLatin1String(" -> ") + destinationPath);
+    if (code > kSystemFailure)
+        m_refusals.rememberError(pass, source, code - kSystemFailure);
+    return Step::Next;
+}
+
+Step Mover::copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, const QString& name) {
+    const QString sourcePath = source->path();
+    const QString destinationPath = pass.destination.path() + name;
+    // A copy long enough to yield would keep the waiting ones from their names all that while.
+    if (source->snapshot().size > kCopyChunk && nameCopies(pass) == Step::Stop)
+        return Step::Stop;
+    m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
+    CopyReport report;
+    auto copy = std::make_unique<fs::StagedCopy>();
+    const HeldCopy held{*source, pass.destination, *copy};
+    const int result =
+        BinCopy(m_desktop, sourcePath, pass.destination.path(), true,
+                QStringLiteral("Neue Datei kopieren"), &report, m_stillRunning, &held);
+    if (!m_stillRunning())
+        return Step::Stop;
+    if (result != kCopied) {
+        reportCopyFailure(pass, *source, result, report);
+        return Step::Next;
+    }
+    // The copy holds what the source held when it was opened, which is what the register and
+    // the statistics must describe once it has its name.
+    if (m_unnamedCopies.empty())
+        m_sinceFirstUnnamed.start();
+    m_unnamedCopies.push_back({std::move(source), std::move(copy), name});
+    return Step::Next;
+}
+
+size_t Mover::groupLimit() const {
+    // A group must never take the descriptors the rest of the program needs: at its limit the
+    // window system's connection could not be opened and the program would hang.
+    const int left = fs::descriptorsLeft() - kDescriptorsKept;
+    return std::clamp<size_t>(left > 0 ? size_t(left / 3) : 0, 1, kCopiesPerGroup);
+}
+
+bool Mover::copiesDue() const {
+    if (m_unnamedCopies.empty())
+        return false;
+    qint64 bytes = 0;
+    for (const UnnamedCopy& unnamed : m_unnamedCopies)
+        bytes += unnamed.copy->copied();
+    return bytes >= kBytesPerGroup || m_sinceFirstUnnamed.elapsed() >= kGroupWaitMs ||
+           m_unnamedCopies.size() >= groupLimit();
+}
+
+Step Mover::nameCopies(Pass& pass) {
+    std::vector<UnnamedCopy> group = std::exchange(m_unnamedCopies, {});
+    if (group.empty())
+        return Step::Next;
+    // A destination whose stick was pulled meanwhile takes none of them: one line, not one per
+    // file, and the files wait in the watched folder.
+    if (m_guard.checkDestinationAway(pass.destination.path())) {
+        m_log.WriteLog(QLatin1String("Copies discarded (") + QString::number(group.size()) +
+                       QLatin1String("), the destination is gone; their files stay in '") +
+                       pass.source.path() + QLatin1Char('\''));
+        return Step::Stop;
+    }
+    if (!pass.destination.stillThere()) {
+        m_guard.reportFolderChanged(pass);
+        return Step::Stop;
+    }
+    // One flush of the destination's file system writes out every copy of the group; where it
+    // cannot vouch for that, each copy is flushed on its own before it gets its name.
+    const bool durable = fs::flushFileSystemOf(pass.destination);
+    fs::FolderFlushes named;
+    std::vector<UnnamedCopy*> published;
+    for (UnnamedCopy& unnamed : group) {
+        const int error = unnamed.copy->publish(unnamed.name, &named, durable);
+        if (error == 0) {
+            published.push_back(&unnamed);
+            continue;
+        }
+        CopyReport report;
+        report.bytes = unnamed.copy->copied();
+        report.partialFile = unnamed.copy->partialPath();
+        report.partialRemoved = unnamed.copy->discard() == 0;
+        reportCopyFailure(pass, *unnamed.source, CopyResultOf(error), report);
+    }
+    // A source goes only once its copy's name is on disk.
+    const int flushError = named.flush();
+    Step step = Step::Next;
+    for (UnnamedCopy* unnamed : published) {
+        fs::HeldSource& source = *unnamed->source;
+        const QString destinationPath = pass.destination.path() + unnamed->name;
+        if (flushError != 0) {
+            // The copy stands under its name but may be lost with a power cut: until a later
+            // flush succeeds it is no twin that lets the source go.
+            m_unconfirmed.insert(
+                fileKey(source.snapshot()),
+                {source.snapshot(), destinationPath, unnamed->copy->copied(), source.created()});
+            m_log.WriteLog(QLatin1String("Source kept: '") + source.path() +
+                           QLatin1String("', the name of its copy may not be on disk yet (") +
+                           fs::errorText(flushError) + QLatin1Char(')'));
+            continue;
+        }
+        m_record.recordMove(pass.soundFile, source.path(), destinationPath, unnamed->copy->copied(),
+                            source.created());
+        if (step == Step::Next &&
+            DeleteSource(m_log, source, true) == fs::NameResult::FolderChanged) {
+            m_guard.reportFolderChanged(pass);
+            step = Step::Stop;
+        }
+    }
+    return step;
+}
+
+const Mover::Unconfirmed* Mover::unconfirmedCopyOf(const fs::HeldSource& source) const {
+    const auto found = m_unconfirmed.constFind(fileKey(source.snapshot()));
+    return found != m_unconfirmed.constEnd() ? &*found : nullptr;
+}
+
+void Mover::confirmCopyOf(Pass& pass, fs::HeldSource& source) {
+    const Unconfirmed copy = m_unconfirmed.take(fileKey(source.snapshot()));
+    m_record.recordMove(pass.soundFile, source.path(), copy.destinationPath, copy.size,
+                        copy.created);
+    if (DeleteSource(m_log, source, true) == fs::NameResult::FolderChanged)
+        m_guard.reportFolderChanged(pass);
+}
+
+void Mover::reportCopyFailure(Pass& pass, const fs::HeldSource& source, int result,
+                              const CopyReport& report) {
+    // Only what this copy wrote is removed; a destination file it did not write stays.
+    QString text = QLatin1String("CopyError (") + QString::number(result) +
+                   QLatin1String(") - Delete Destination.....");
+    text += report.partialRemoved
+                ? QStringLiteral("Success")
+                : QLatin1String("Can't Delete '") + report.partialFile + QLatin1Char('\'');
+    m_log.WriteLog(text);
+    if (result > kSystemFailure && result < kSourceChanged)
+        m_refusals.rememberError(pass, source, result - kSystemFailure);
+}
+
+}  // namespace kw

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/filecopy.h"
+#include "platform/filemove.h"
+#include "scan/pass.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kw {
+
+class Desktop;
+class EventLog;
+class FileDecision;
+class FolderGuard;
+class Record;
+class Refusals;
+class WaitingFiles;
+struct CopyReport;
+
+// Moves a file that the decision found new into the destination: by a rename where both folders
+// lie on one file system, else by a staged copy whose name it gives together with the other
+// copies of a group, after one flush for all of them; only then are the sources deleted. It
+// touches the two held folders of the pass, and through the record the register and statistics.
+class Mover {
+public:
+    Mover(EventLog& log, Desktop& desktop, Record& record, Refusals& refusals,
+          WaitingFiles& waiting, FolderGuard& guard, std::function<bool()> stillRunning);
+
+    Step moveNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, const QString& name);
+    // Names the copies that wait under their temporary names, then deletes their sources. A pass
+    // whose folders changed meanwhile discards them instead.
+    Step nameCopies(Pass& pass);
+    // Discards the waiting copies; their sources stay as they are.
+    void discardCopies() { m_unnamedCopies.clear(); }
+    bool copiesDue() const;
+    // Flushes the folders of the renames of a burst. 0 or errno.
+    int flushRenames() { return m_renamed.flush(); }
+
+    // A copy whose name could not be made durable: the source it was made from, as it was, and
+    // what its register line needs.
+    struct Unconfirmed {
+        fs::Snapshot source;
+        QString destinationPath;
+        qint64 size = 0;
+        QDateTime created;
+    };
+    // The copy made of source whose name is not known to be on disk yet, or null.
+    const Unconfirmed* unconfirmedCopyOf(const fs::HeldSource& source) const;
+    // A later flush of its folder has succeeded: the copy of source is recorded and the source
+    // deleted as after any move.
+    void confirmCopyOf(Pass& pass, fs::HeldSource& source);
+
+private:
+    Step copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, const QString& name);
+    void reportCopyFailure(Pass& pass, const fs::HeldSource& source, int result,
+                           const CopyReport& report);
+    size_t groupLimit() const;
+
+    EventLog& m_log;
+    Desktop& m_desktop;
+    Record& m_record;
+    Refusals& m_refusals;
+    WaitingFiles& m_waiting;
+    FolderGuard& m_guard;
+    std::function<bool()> m_stillRunning;
+    fs::FolderFlushes m_renamed;
+    // Copies of the running pass that are whole under their temporary names, their sources still
+    // held: named in groups, so that a burst costs one flush per group, not two per file.
+    struct UnnamedCopy {
+        std::unique_ptr<fs::HeldSource> source;
+        std::unique_ptr<fs::StagedCopy> copy;
+        QString name;
+    };
+    std::vector<UnnamedCopy> m_unnamedCopies;
+    QElapsedTimer m_sinceFirstUnnamed;
+    QHash<std::pair<quint64, quint64>, Unconfirmed> m_unconfirmed;
+};
+
+}  // namespace kw

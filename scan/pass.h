@@ -1,0 +1,28 @@
+#pragma once
+
+#include "core/textarray.h"
+#include "platform/heldfolder.h"
+#include "scan/repeatfailures.h"
+
+#include <QString>
+
+namespace kw {
+
+// How the work on one file or one pass ends.
+enum class Step { Next, Restart, Stop };
+
+// What one pass works with, fixed when it begins: the two folders it checked, held open, and the
+// settings of that moment. A setting changed meanwhile takes effect with the next pass.
+struct Pass {
+    fs::HeldFolder source;
+    fs::HeldFolder destination;
+    DestinationPlace place;
+    TextArray blockedExtensions;
+    QString soundFile;
+    // Whether a lease on a file of the watched folder tells that nobody writes it, and how coarse
+    // that file system keeps file times.
+    bool leasesTellWriters = true;
+    qint64 timeGranularityNs = 0;
+};
+
+}  // namespace kw

@@ -1,0 +1,60 @@
+#include "scan/record.h"
+
+#include "core/desktop.h"
+#include "core/eventlog.h"
+#include "core/settings.h"
+#include "scan/register.h"
+
+#include <algorithm>
+
+namespace kw {
+namespace {
+
+constexpr int kWriteEveryMs = 1000;
+
+}  // namespace
+
+Record::Record(AppData& data, EventLog& log, Desktop& desktop)
+    : m_data(data), m_log(log), m_desktop(desktop) {}
+
+void Record::recordMove(const QString& soundFile, const QString& sourcePath,
+                        const QString& destinationPath, qint64 size, const QDateTime& created) {
+    Settings& my = m_data.My;
+    const QString key = CopyKey(sourcePath, size, created);
+    if (!soundFile.isEmpty())
+        m_desktop.PlaySoundFile(1, soundFile);
+    // The file is safe in the destination either way, and a register hit alone deletes nothing,
+    // so a register that cannot be written costs only its line; that must not go unnoticed.
+    if (!AppendToFile(my.CopyListFile, key))
+        m_log.WriteLog(QLatin1String("Can't write '") + sourcePath +
+                       QLatin1String("' into the register '") + my.CopyListFile +
+                       QLatin1Char('\''));
+    m_data.CopiedFiles.append(key);
+    Q_EMIT statisticsChanged(CountSavedFile(my, size));
+    m_statisticsUnwritten = true;
+    writeStatistics(false);
+    addToLBfiles(destinationPath);
+}
+
+void Record::writeStatistics(bool evenIfRecent) {
+    if (!m_statisticsUnwritten ||
+        (!evenIfRecent && m_sinceWritten.isValid() && m_sinceWritten.elapsed() < kWriteEveryMs))
+        return;
+    WriteStatistics(m_data.My);
+    m_statisticsUnwritten = false;
+    m_sinceWritten.start();
+}
+
+void Record::addToLBfiles(const QString& destinationPath) {
+    // The list stays in alphabetical order, so a burst finds each place by halving.
+    const auto [position, end] = std::equal_range(
+        m_LBfiles.begin(), m_LBfiles.end(), destinationPath,
+        [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    if (std::find(position, end, destinationPath) != end)
+        return;
+    const auto row = int(position - m_LBfiles.begin());
+    m_LBfiles.insert(position, destinationPath);
+    Q_EMIT copiedFileAdded(row, destinationPath);
+}
+
+}  // namespace kw

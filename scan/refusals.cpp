@@ -1,0 +1,44 @@
+#include "scan/refusals.h"
+
+#include "core/eventlog.h"
+#include "platform/filemove.h"
+#include "scan/failure.h"
+
+namespace kw {
+
+Refusals::Refusals(EventLog& log) : m_log(log) {
+    m_clock.start();
+}
+
+bool Refusals::rememberError(const Pass& pass, const fs::HeldSource& source, int error) {
+    const std::optional<Refusal> refusal = refusalOf(error);
+    return refusal && remember(pass, source, *refusal);
+}
+
+bool Refusals::remember(const Pass& pass, const fs::HeldSource& source, Refusal refusal) {
+    if (!m_failures.remember(source.path(), identityOf(source), pass.place, refusal,
+                             m_clock.elapsed()))
+        return true;
+    // The one failure the cycle has always reported in its own words.
+    if (refusal == Refusal::NoFreeNumber) {
+        m_log.WriteLog(QLatin1String("TimerError (") + QString::number(kInvalidArgument) +
+                       QLatin1Char(')'));
+        m_log.WriteLog(QLatin1String("ErrorDescription: No free number from 001 to 999 for '") +
+                       source.name() + QLatin1String("' in '") + pass.destination.path() +
+                       QLatin1Char('\''));
+        return true;
+    }
+    m_log.WriteLog(QLatin1String("Not moved: '") + source.path() + QLatin1String("', ") +
+                   refusalText(refusal) +
+                   QLatin1String("; tried again when the file or the destination changes, or in ") +
+                   QString::number(RepeatFailures::kBackOffMs / 60'000) +
+                   QLatin1String(" minutes"));
+    return true;
+}
+
+bool Refusals::holdsBack(const Pass& pass, const fs::HeldSource& source) const {
+    return m_failures.holdsBack(source.path(), identityOf(source), pass.place, pass.destination,
+                                m_clock.elapsed());
+}
+
+}  // namespace kw
