@@ -109,5 +109,4 @@ Comparison compareContents(const HeldSource& source, const HeldFolder& folder,
 // flush may stop short of the disk, and each file is flushed on its own.
 bool flushFileSystemOf(const HeldFolder& folder);
 
-
 }  // namespace kw::fs

@@ -333,5 +333,4 @@ bool flushFileSystemOf(const HeldFolder& folder) {
            ::syncfs(folder.fd()) == 0;
 }
 
-
 }  // namespace kw::fs
