@@ -80,7 +80,8 @@ TEST(OwnFiles, SettingsAndListsThatCannotBeReadAreReportedAndNeverReplaced) {
     ASSERT_FALSE(rig.desktop.messages.empty());
     const test::ShownMessage& message = rig.desktop.messages.front();
     EXPECT_EQ(message.caption, "Fehler");
-    EXPECT_TRUE(message.text.contains(rig.ini() + " (keine Leseberechtigung)")) << message.text.toStdString();
+    EXPECT_TRUE(message.text.contains(rig.ini() + " (keine Leseberechtigung)"))
+        << message.text.toStdString();
     EXPECT_TRUE(message.text.contains(tasks + " (keine Leseberechtigung)"));
     const QStringList lines = logLines(rig.log());
     EXPECT_TRUE(lines.contains("Cannot read '" + rig.ini() +
