@@ -69,6 +69,7 @@ void Program::Form_Load() {
     m_window->setWindowTitle(title + QLatin1Char(' ') + version);
 
     // The file set names every path; the settings themselves are read below.
+    ForgetUnreadableDataFiles();
     my = fileSetFor(m_options.dataFolder, baseName);
     my.ProgramTitle = title;
     my.ProgramVersion = version;
@@ -83,9 +84,15 @@ void Program::Form_Load() {
     m_log.WriteLog(QString());
     m_log.WriteLog(QStringLiteral("Reading Config..."));
 
+    // Only a missing settings file makes a first start: one that exists but cannot be read is
+    // never replaced by first-start settings.
     QString storedInterval;
-    if (!FileExists(my.INI)) {
-        writeFirstStartSettings();
+    int iniError = 0;
+    const bool iniRead = fs::readAll(my.INI, &iniError).has_value();
+    if (!iniRead && fs::problemOf(iniError) != fs::Problem::Missing)
+        NoteUnreadableDataFile(my.INI, iniError);
+    if (!iniRead) {
+        takeFirstStartSettings();
     } else {
         SettingsStore settings(my);
         storedInterval = settings.storedScanInterval();
@@ -107,6 +114,9 @@ void Program::Form_Load() {
     m_data.TaskList = LoadListFile(my.TaskListFile);
     m_data.CopiedFiles = LoadListFile(my.CopyListFile);
     m_data.UserP2PList = LoadListFile(my.UserP2PListFile);
+    reportUnreadableFiles();
+    if (m_closing)
+        return;
 
     m_log.WriteLog(QLatin1String("Set My.Path = ") + my.Path);
     m_log.WriteLog(QLatin1String("Set My.INI = ") + my.INI);
@@ -153,7 +163,39 @@ void Program::Form_Load() {
         m_window->showMinimized();
 }
 
-void Program::writeFirstStartSettings() {
+const QStringList& Program::unreadableFiles() const {
+    return UnreadableDataFiles();
+}
+
+void Program::reportUnreadableFiles() {
+    const QStringList& files = UnreadableDataFiles();
+    if (files.isEmpty())
+        return;
+    QString listed;
+    for (const QString& path : files) {
+        const int error = UnreadableDataFileError(path);
+        m_log.WriteLog(QLatin1String("Cannot read '") + path + QLatin1String("': ") +
+                       fs::errorText(error) +
+                       QLatin1String(" - running without it, and it is not written in this run"));
+        const QString reason = fs::problemOf(error) == fs::Problem::NoPermission
+                                   ? QStringLiteral("keine Leseberechtigung")
+                                   : fs::errorText(error);
+        listed += path + QLatin1String(" (") + reason + QLatin1Char(')') + QLatin1String(kCrLf);
+    }
+    const bool one = files.size() == 1;
+    m_desktop.ShowMessage(
+        QStringLiteral("Fehler"),
+        (one ? QStringLiteral("Diese Datei ist vorhanden, kann aber nicht gelesen werden:")
+             : QStringLiteral("Diese Dateien sind vorhanden, können aber nicht gelesen werden:")) +
+            QLatin1String(kCrLf) + QLatin1String(kCrLf) + listed + QLatin1String(kCrLf) +
+            (one ? QStringLiteral("Kopierwart arbeitet ohne ihren Inhalt weiter und schreibt in "
+                                  "diesem Lauf nichts in diese Datei.")
+                 : QStringLiteral("Kopierwart arbeitet ohne ihren Inhalt weiter und schreibt in "
+                                  "diesem Lauf nichts in diese Dateien.")),
+        MB_ICONERROR);
+}
+
+void Program::takeFirstStartSettings() {
     Settings& my = m_data.My;
     SettingsStore settings(my);
     settings.setControlColor(kFirstStartColor);
@@ -162,7 +204,8 @@ void Program::writeFirstStartSettings() {
     settings.setStatistics(QStringLiteral("0"), QStringLiteral("0"));
     // The interval is not written: the scroll bar writes it when start-up applies it.
     my.ScanInterval = kDefaultScanInterval;
-    provideFirstStartSound();
+    if (UnreadableDataFileError(my.INI) == 0)
+        provideFirstStartSound();
 }
 
 void Program::provideFirstStartSound() {

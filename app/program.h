@@ -4,6 +4,7 @@
 #include "core/settings.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -69,9 +70,16 @@ public:
     Tray& tray() { return *m_tray; }
     P2PDetector& detector() { return *m_detector; }
     QTimer& Timer_CheckP2P() { return m_timerCheckP2P; }
+    // The data files (settings, lists, register) that exist but could not be read in this run;
+    // none of them is written until the next start.
+    const QStringList& unreadableFiles() const;
 
 private:
-    void writeFirstStartSettings();
+    // The first start's settings; stored unless the settings file exists but cannot be read,
+    // when they hold for this run only.
+    void takeFirstStartSettings();
+    // Logs each unreadable data file and tells the user in one message.
+    void reportUnreadableFiles();
     // The first start's sound setting names a file in the data folder: put the shipped one there.
     void provideFirstStartSound();
     void Form_QueryUnload(int mode);

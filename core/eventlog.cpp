@@ -5,6 +5,8 @@
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 
+#include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace kw {
@@ -24,16 +26,23 @@ QString spareOf(const QString& logPath) {
            QLatin1String(".spare");
 }
 
+// Lines kept while the file takes none; more would be cut from the capped file anyway.
+constexpr qsizetype kUnwrittenMaximum = 5000;
+
 }  // namespace
 
-void AppendLogFile(const QString& path, const QString& text, int maximum, const QDateTime& now) {
-    AppendLogFile(path, QList<StampedLine>{{now, text}}, maximum);
+int AppendLogFile(const QString& path, const QString& text, int maximum, const QDateTime& now) {
+    return AppendLogFile(path, QList<StampedLine>{{now, text}}, maximum);
 }
 
-void AppendLogFile(const QString& path, const QList<StampedLine>& lines, int maximum) {
+int AppendLogFile(const QString& path, const QList<StampedLine>& lines, int maximum) {
     if (lines.isEmpty())
-        return;
-    QByteArray content = fs::readAll(path).value_or(QByteArray());
+        return 0;
+    int error = 0;
+    std::optional<QByteArray> old = fs::readAll(path, &error);
+    if (!old && fs::problemOf(error) != fs::Problem::Missing)
+        return error;
+    QByteArray content = old.value_or(QByteArray());
     for (const StampedLine& line : lines) {
         if (content.endsWith(kCrLf))
             content.chop(2);
@@ -52,7 +61,34 @@ void AppendLogFile(const QString& path, const QList<StampedLine>& lines, int max
         content.remove(0, cut);
     }
     content += kCrLf;
-    fs::replaceThroughSpare(path, spareOf(path), content);
+    return fs::replaceThroughSpare(path, spareOf(path), content);
+}
+
+QString EscapedLogText(const QString& text) {
+    const auto needsEscape = [](QChar c) {
+        return c.unicode() < 0x20 || c.unicode() == 0x7F || c == QLatin1Char('\\');
+    };
+    if (std::none_of(text.begin(), text.end(), needsEscape))
+        return text;
+    QString escaped;
+    escaped.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (!needsEscape(c))
+            escaped += c;
+        else if (c == QLatin1Char('\\'))
+            escaped += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\r'))
+            escaped += QLatin1String("\\r");
+        else if (c == QLatin1Char('\n'))
+            escaped += QLatin1String("\\n");
+        else if (c == QLatin1Char('\t'))
+            escaped += QLatin1String("\\t");
+        else
+            escaped +=
+                QLatin1String("\\x") +
+                QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    }
+    return escaped;
 }
 
 EventLog::EventLog(Clock clock) : m_clock(std::move(clock)) {
@@ -78,28 +114,52 @@ void EventLog::flush() {
     m_flushTimer.stop();
     if (m_heldLines.isEmpty())
         return;
-    const QList<StampedLine> lines = std::exchange(m_heldLines, {});
-    if (!m_logFile.isEmpty())
-        AppendLogFile(m_logFile, lines, kLogFileMaximum);
+    writeFile(std::exchange(m_heldLines, {}));
 }
 
-void EventLog::WriteLog(const QString& text) {
-    if (m_window) {
-        QString line;
-        if (!text.isEmpty()) {
-            const QDateTime now = m_clock();
-            line = dateText(now) + QLatin1String(" / ") + timeText(now) + QLatin1String(" ~~> ") +
-                   text;
-        }
-        if (m_window->lineCount() >= kDebugWindowCapacity)
-            m_window->removeFirstLine();
-        m_window->appendLine(line);
-        m_window->selectLastLine();
+void EventLog::appendToWindow(const QString& text) {
+    if (!m_window)
+        return;
+    QString line;
+    if (!text.isEmpty()) {
+        const QDateTime now = m_clock();
+        line = dateText(now) + QLatin1String(" / ") + timeText(now) + QLatin1String(" ~~> ") + text;
     }
+    if (m_window->lineCount() >= kDebugWindowCapacity)
+        m_window->removeFirstLine();
+    m_window->appendLine(line);
+    m_window->selectLastLine();
+}
+
+void EventLog::writeFile(QList<StampedLine> lines) {
+    if (m_logFile.isEmpty() || lines.isEmpty())
+        return;
+    if (!m_unwritten.isEmpty())
+        lines = std::exchange(m_unwritten, {}) + lines;
+    const int error = AppendLogFile(m_logFile, lines, kLogFileMaximum);
+    if (error == 0) {
+        if (std::exchange(m_fileFailing, false))
+            appendToWindow(QLatin1String("The log file '") + EscapedLogText(m_logFile) +
+                           QLatin1String("' takes lines again"));
+        return;
+    }
+    // Said once in the debug window only, which is the one place the user can read it now.
+    if (!std::exchange(m_fileFailing, true))
+        appendToWindow(QLatin1String("Cannot write the log file '") + EscapedLogText(m_logFile) +
+                       QLatin1String("': ") + fs::errorText(error) +
+                       QLatin1String(" - trying again with the next line"));
+    if (lines.size() > kUnwrittenMaximum)
+        lines.remove(0, lines.size() - kUnwrittenMaximum);
+    m_unwritten = std::move(lines);
+}
+
+void EventLog::WriteLog(const QString& rawText) {
+    const QString text = EscapedLogText(rawText);
+    appendToWindow(text);
     if (m_logFile.isEmpty())
         return;
     if (m_holds == 0) {
-        AppendLogFile(m_logFile, text, kLogFileMaximum, m_clock());
+        writeFile({{m_clock(), text}});
         return;
     }
     if (m_heldLines.isEmpty()) {

@@ -26,17 +26,26 @@ inline constexpr int kLogFileMaximum = 50000;
 
 // Appends the stamped line "dd.MM.yyyy/HH:mm:ss -> text" (an empty line for the empty text) and
 // keeps the file at most maximum bytes by cutting its oldest bytes, never inside a character.
-void AppendLogFile(const QString& path, const QString& text, int maximum,
-                   const QDateTime& now = QDateTime::currentDateTime());
+// 0, or the failure that kept the line out of the file: a log that exists but cannot be read is
+// left alone, not replaced by the new lines.
+int AppendLogFile(const QString& path, const QString& text, int maximum,
+                  const QDateTime& now = QDateTime::currentDateTime());
 
 struct StampedLine {
     QDateTime time;
     QString text;
 };
 // The same for several lines at once: one rewrite of the file for all of them.
-void AppendLogFile(const QString& path, const QList<StampedLine>& lines, int maximum);
+int AppendLogFile(const QString& path, const QList<StampedLine>& lines, int maximum);
 
-// The one reporting routine: every line goes to the debug window and to the log file.
+// A log text with its control characters (C0 and DEL) written as escapes (\r, \n, \t, \xNN) and
+// its backslashes doubled, so a file name holding a line break can neither split its line nor
+// forge one.
+QString EscapedLogText(const QString& text);
+
+// The one reporting routine: every line goes to the debug window and to the log file. Lines the
+// file did not take are kept and written with the next line it takes; the debug window says when
+// the file stops taking lines and when it takes them again.
 class EventLog {
 public:
     using Clock = std::function<QDateTime()>;
@@ -62,6 +71,9 @@ public:
     void flush();
 
 private:
+    void appendToWindow(const QString& text);
+    void writeFile(QList<StampedLine> lines);
+
     Clock m_clock;
     QString m_logFile;
     DebugWindow* m_window = nullptr;
@@ -69,6 +81,8 @@ private:
     QList<StampedLine> m_heldLines;
     QElapsedTimer m_heldSince;
     QTimer m_flushTimer;
+    QList<StampedLine> m_unwritten;  // lines the file did not take yet, oldest first
+    bool m_fileFailing = false;
 };
 
 }  // namespace kw

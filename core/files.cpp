@@ -3,7 +3,42 @@
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 
+#include <QHash>
+
 namespace kw {
+namespace {
+
+struct UnreadableFiles {
+    QStringList paths;
+    QHash<QString, int> errors;
+};
+
+UnreadableFiles& unreadable() {
+    static UnreadableFiles files;
+    return files;
+}
+
+}  // namespace
+
+void NoteUnreadableDataFile(const QString& path, int error) {
+    UnreadableFiles& files = unreadable();
+    if (error == 0 || files.errors.contains(path))
+        return;
+    files.paths.append(path);
+    files.errors.insert(path, error);
+}
+
+int UnreadableDataFileError(const QString& path) {
+    return unreadable().errors.value(path, 0);
+}
+
+const QStringList& UnreadableDataFiles() {
+    return unreadable().paths;
+}
+
+void ForgetUnreadableDataFiles() {
+    unreadable() = {};
+}
 
 QString AddBackslash(const QString& path) {
     return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
@@ -30,6 +65,8 @@ QString ReadTextFile(const QString& path) {
 }
 
 int WriteTextFile(const QString& path, const QString& content, bool overwrite) {
+    if (const int error = UnreadableDataFileError(path))
+        return error;
     if (!overwrite && fs::factsFollowingLinks(path))
         return 0;
     QByteArray bytes = encodeLocal(content);
@@ -44,10 +81,19 @@ int SaveListFile(const TextArray& entries, const QString& path) {
 }
 
 TextArray LoadListFile(const QString& path) {
-    const QString text = ReadTextFile(path);
-    if (text.isEmpty())
+    int error = 0;
+    const auto bytes = fs::readAll(path, &error);
+    if (!bytes) {
+        if (fs::problemOf(error) != fs::Problem::Missing)
+            NoteUnreadableDataFile(path, error);
         return QStringList{};
-    return text.split(QLatin1String(kCrLf));
+    }
+    QByteArrayView view(*bytes);
+    if (view.endsWith(kCrLf))
+        view.chop(2);
+    if (view.isEmpty())
+        return QStringList{};
+    return decodeLocal(view).split(QLatin1String(kCrLf));
 }
 
 int ListBoxToArray(const QStringList& lines, TextArray& entries) {

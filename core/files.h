@@ -19,13 +19,26 @@ bool FileExists(const QString& path);
 int DeleteFileForced(const QString& path);
 // The whole file without one trailing CR LF; the empty text when it cannot be read.
 QString ReadTextFile(const QString& path);
+// Our own data files (settings, lists, register) that exist but could not be read this run: left
+// by a run as another user, or on a failing disk. None of them is written again in this run, so
+// what they hold is never replaced by the little this run knows. The readers of settings and
+// list files note them; the writers refuse them.
+void NoteUnreadableDataFile(const QString& path, int error);
+// The read failure of such a file, else 0.
+int UnreadableDataFileError(const QString& path);
+// In the order they were found.
+const QStringList& UnreadableDataFiles();
+// A new run starts with none.
+void ForgetUnreadableDataFiles();
 // Writes content + CR LF, replacing the file atomically. Leaves an existing file alone when
-// overwrite is false (result 0). 0 on success, else the failure code.
+// overwrite is false (result 0), and an unreadable data file always (its read failure). 0 on
+// success, else the failure code.
 int WriteTextFile(const QString& path, const QString& content, bool overwrite);
 // Every entry followed by CR LF; an array with bounds but no elements gives a lone CR LF.
 // Nothing is written for an array without bounds (result 0).
 int SaveListFile(const TextArray& entries, const QString& path);
-// The lines of a list file: the empty or missing file gives an empty array with bounds.
+// The lines of a list file: the empty or missing file gives an empty array with bounds, and so
+// does one that cannot be read, which is noted as unreadable.
 TextArray LoadListFile(const QString& path);
 // Copies a list control's lines into entries; an empty list leaves entries without bounds and
 // answers 9, as an array cannot be given the bounds 0 to -1 there.

@@ -6,13 +6,21 @@
 
 #include <QStringList>
 
+#include <optional>
+
 namespace kw {
 namespace {
 
-QStringList readLines(const QString& file) {
-    const auto bytes = fs::readAll(file);
+// The file's lines; nullopt when it exists but cannot be read, which is noted as unreadable.
+std::optional<QStringList> readLines(const QString& file) {
+    int error = 0;
+    const auto bytes = fs::readAll(file, &error);
+    if (!bytes && fs::problemOf(error) != fs::Problem::Missing) {
+        NoteUnreadableDataFile(file, error);
+        return std::nullopt;
+    }
     if (!bytes || bytes->isEmpty())
-        return {};
+        return QStringList{};
     QString text = decodeLocal(*bytes);
     text.replace(QLatin1String(kCrLf), QLatin1String("\n"));
     if (text.endsWith(QLatin1Char('\n')))
@@ -64,7 +72,7 @@ SectionSpan findSection(const QStringList& lines, const QString& section) {
 }  // namespace
 
 QString ReadIniValue(const QString& file, const QString& section, const QString& key) {
-    const QStringList lines = readLines(file);
+    const QStringList lines = readLines(file).value_or(QStringList());
     const SectionSpan span = findSection(lines, section);
     for (qsizetype i = span.header + 1; span.header >= 0 && i < span.end; ++i) {
         QString value;
@@ -82,7 +90,13 @@ bool WriteIniValue(const QString& file, const QString& section, const QString& k
         .replace(QLatin1Char('\n'), QLatin1Char(' '));
     const QString keyLine = key + QLatin1Char('=') + stored;
 
-    QStringList lines = readLines(file);
+    // A file that could not be read would be replaced by this one key.
+    if (UnreadableDataFileError(file) != 0)
+        return false;
+    const std::optional<QStringList> read = readLines(file);
+    if (!read)
+        return false;
+    QStringList lines = *read;
     const SectionSpan span = findSection(lines, section);
     if (span.header < 0) {
         lines.append(QLatin1Char('[') + section + QLatin1Char(']'));

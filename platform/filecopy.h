@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/accesscopy.h"
 #include "platform/filehandle.h"
 #include "platform/filemove.h"
 
@@ -68,6 +69,8 @@ public:
     // since it was completed, and names it. With batch its folder is flushed when the batch is,
     // which must succeed before the source may go.
     int complete();
+    // What complete() could not give the copy of the source's access list and attributes.
+    AccessCopy access() const { return m_access; }
     int publish(const QString& name, FolderFlushes* batch, bool durable = false);
     // Removes the temporary file. 0 when it is gone (or was never made), else errno.
     int discard();
@@ -86,6 +89,7 @@ private:
     Fd m_partial;
     bool m_partialExists = false;
     bool m_completed = false;
+    AccessCopy m_access = AccessCopy::Kept;
     qint64 m_copied = 0;
 };
 

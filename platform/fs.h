@@ -55,7 +55,9 @@ std::optional<QByteArray> readAll(const QString& path, int* error = nullptr);
 // The same for the first count bytes only (fewer when the file is shorter).
 std::optional<QByteArray> readStart(const QString& path, qint64 count, int* error = nullptr);
 // Writes bytes beside path, flushes them and renames them over it, so readers and a power cut see
-// the old or the new file, never a half-written one.
+// the old or the new file, never a half-written one. The new file keeps the old one's permission
+// bits. Where path is a symbolic link, the file it leads to is replaced in its own folder and the
+// link stays; so for replaceThroughSpare, whose spare then goes beside that file.
 int replaceAtomically(const QString& path, QByteArrayView bytes);
 // For a file rewritten many times a second: the bytes go over the blocks of the spare file beside
 // it and the two names are exchanged, so the file system neither allocates nor frees blocks for a

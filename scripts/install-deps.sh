@@ -14,6 +14,8 @@ packages=(
     exfat-fuse exfatprogs ntfs-3g mount
     # Tests of moves: a traced copy (flush before rename), a user without privileges.
     strace util-linux
+    # Tests of copies' access control lists: setfacl makes them as a user would.
+    acl
 )
 
 missing=()

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 using namespace kw;
@@ -53,4 +55,55 @@ TEST_F(LogTest, DeleteLogsStartsAFreshLogAndTellsTheUser) {
     EXPECT_EQ(m_window.lines.last(), "06.12.2026 / 14:03:05 ~~> Deleted " + m_my.CopyListFile);
     EXPECT_FALSE(fs::facts(m_my.CopyListFile));
     EXPECT_EQ(desktop.messages.size(), 1u);
+}
+
+// A file name holding a line break must not split its line, nor forge one that looks like the
+// program's own.
+TEST_F(LogTest, ControlCharactersAndBackslashesAreWrittenEscapedToBothOutputs) {
+    const QString name =
+        QString::fromUtf8("/in/a.txt\r\n06.12.2026/14:03:05 -> Deleted /x\t\\n\x01\x7f");
+    m_log.WriteLog("Copy " + name);
+    const QString escaped =
+        "Copy /in/a.txt\\r\\n06.12.2026/14:03:05 -> Deleted /x\\t\\\\n\\x01\\x7F";
+    EXPECT_EQ(logBytes(), "06.12.2026/14:03:05 -> " + escaped.toUtf8() + "\r\n\r\n");
+    EXPECT_EQ(m_window.lines, QStringList{"06.12.2026 / 14:03:05 ~~> " + escaped});
+    // Names that are no UTF-8 keep their bytes.
+    EXPECT_EQ(EscapedLogText(QString::fromUtf8("Grüße ") + QChar(0xDCFF)),
+              QString::fromUtf8("Grüße ") + QChar(0xDCFF));
+}
+
+// The log's folder goes away (a data folder on a pulled stick) and comes back.
+TEST_F(LogTest, ALogThatCannotBeWrittenIsSaidOnceInTheDebugWindowAndCatchesUpLater) {
+    const QString folder = m_dir.path() + "/gone/";
+    m_log.setLogFile(folder + "Kopierwart.Log");
+    m_log.WriteLog("first");
+    m_log.WriteLog("second");
+    const QStringList failing = m_window.lines.filter("Cannot write the log file '");
+    ASSERT_EQ(failing.size(), 1);
+    EXPECT_TRUE(failing[0].endsWith(" - trying again with the next line"));
+    EXPECT_EQ(m_window.lines.size(), 3);
+
+    ASSERT_EQ(fs::makePath(folder), 0);
+    m_log.WriteLog("third");
+    EXPECT_EQ(fs::readAll(folder + "Kopierwart.Log").value_or("<missing>"),
+              "06.12.2026/14:03:05 -> first\r\n06.12.2026/14:03:05 -> second\r\n"
+              "06.12.2026/14:03:05 -> third\r\n\r\n");
+    EXPECT_TRUE(m_window.lines.last().endsWith("The log file '" + folder +
+                                               "Kopierwart.Log' takes lines again"));
+    m_log.WriteLog("fourth");
+    EXPECT_EQ(m_window.lines.filter("log file").size(), 2);
+}
+
+// A log in a dotfiles folder: the link stays and every line reaches the file it leads to.
+TEST_F(LogTest, ALogKeptAsALinkIsWrittenThroughItLineAfterLine) {
+    ASSERT_EQ(fs::makePath(m_dir.path() + "/dotfiles"), 0);
+    const QString target = m_dir.path() + "/dotfiles/Kopierwart.Log";
+    ASSERT_TRUE(QFile::link("dotfiles/Kopierwart.Log", m_my.Log));
+    for (int i = 0; i < 3; ++i)
+        m_log.WriteLog("line " + QString::number(i));
+    EXPECT_EQ(QFileInfo(m_my.Log).symLinkTarget(), target);
+    EXPECT_EQ(fs::readAll(target).value_or("<missing>"),
+              "06.12.2026/14:03:05 -> line 0\r\n06.12.2026/14:03:05 -> line 1\r\n"
+              "06.12.2026/14:03:05 -> line 2\r\n\r\n");
+    EXPECT_TRUE(m_window.lines.filter("Cannot write").isEmpty());
 }

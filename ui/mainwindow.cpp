@@ -409,8 +409,10 @@ bool FrmMain::LBfiles_MouseDown(QMouseEvent* event) {
 
 void FrmMain::mnuExecute_Click() {
     const QString path = selectedCopiedFile();
+    // Opened as a document with its type's program: a moved file is a download, and running one
+    // that happens to be executable would start whatever a stranger sent.
     if (!path.isEmpty())
-        m_desktop.ShellOpen(path, {});
+        m_desktop.OpenDocument(path);
 }
 
 void FrmMain::mnuDelete_Click() {

@@ -212,8 +212,10 @@ int StagedCopy::complete() {
     if (written.st_uid != source.owner || written.st_gid != source.group) {
         [[maybe_unused]] const int ignored = ::fchown(m_partial.get(), source.owner, source.group);
     }
-    if (::fchmod(m_partial.get(), source.mode & 0777) != 0)
-        return errno;
+    int accessError = 0;
+    m_access = copyAccess(m_source->fd(), m_partial.get(), source.mode & 0777, &accessError);
+    if (m_access == AccessCopy::Failed)
+        return accessError;
     const struct timespec times[2] = {
         {time_t(source.accessedNs / 1'000'000'000), long(source.accessedNs % 1'000'000'000)},
         {time_t(source.modifiedNs / 1'000'000'000), long(source.modifiedNs % 1'000'000'000)}};

@@ -77,6 +77,25 @@ bool isInside(QByteArrayView path, QByteArrayView folder) {
     return path.startsWith(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
+// The file a path finally names, its symbolic links followed (a dotfiles folder links the data
+// files): replacing it there keeps the link. A dangling link leads to the name it points at, which
+// a write then creates. The path itself when it is no link or the chain is too long.
+QByteArray linkTarget(const QByteArray& path) {
+    QByteArray current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        QByteArray target(qsizetype(st.st_size > 0 ? st.st_size : 4096), Qt::Uninitialized);
+        const ssize_t n = ::readlink(current.constData(), target.data(), size_t(target.size()));
+        if (n <= 0 || n > target.size())
+            return path;
+        target.truncate(n);
+        current = target.startsWith('/') ? target : folderOf(current) + '/' + target;
+    }
+    return path;
+}
+
 }  // namespace
 
 std::optional<Facts> facts(const QString& path, int* error) {
@@ -180,13 +199,19 @@ std::optional<QByteArray> readStart(const QString& path, qint64 count, int* erro
 }
 
 int replaceAtomically(const QString& path, QByteArrayView bytes) {
-    const QByteArray target = native(path);
+    const QByteArray target = linkTarget(native(path));
     const QByteArray temporary =
         target + ".new-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
     Fd fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!fd.valid())
         return errno;
-    int result = writeAll(fd.get(), bytes.data(), bytes.size());
+    // The new version keeps the old one's permission bits: a settings file kept private stays so.
+    struct stat old {};
+    int result = 0;
+    if (::stat(target.constData(), &old) == 0 && ::fchmod(fd.get(), old.st_mode & 0777) != 0)
+        result = errno;
+    if (result == 0)
+        result = writeAll(fd.get(), bytes.data(), bytes.size());
     // Flush before the rename, or a power cut could leave the name on an empty file.
     if (result == 0 && ::fdatasync(fd.get()) != 0)
         result = errno;
@@ -203,8 +228,12 @@ int replaceAtomically(const QString& path, QByteArrayView bytes) {
 }
 
 int replaceThroughSpare(const QString& path, const QString& sparePath, QByteArrayView bytes) {
-    const QByteArray target = native(path);
-    const QByteArray spare = native(sparePath);
+    const QByteArray named = native(path);
+    const QByteArray target = linkTarget(named);
+    // Through a link the spare goes beside the file it leads to, as the two names are exchanged.
+    QByteArray spare = native(sparePath);
+    if (target != named)
+        spare = folderOf(target) + '/' + spare.mid(spare.lastIndexOf('/') + 1);
     Fd fd(::open(spare.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.valid())
         return errno;

@@ -49,7 +49,7 @@ std::unique_ptr<ScratchFileSystem> ScratchFileSystem::make(Type type, const QStr
         return nullptr;
     }
     QString image;
-    if (type != Type::Tmpfs) {
+    if (type != Type::Tmpfs && type != Type::Ramfs) {
         image =
             folder + QStringLiteral(".%1.img").arg(QRandomGenerator::global()->generate(), 0, 16);
         *why = run("truncate", {"-s", QString::number(bytes), image});
@@ -106,6 +106,8 @@ QString ScratchFileSystem::mountNow() {
         m_type == Type::Tmpfs
             ? run("mount",
                   {"-t", "tmpfs", "-o", "size=" + QString::number(m_bytes), "tmpfs", m_mountPoint})
+        : m_type == Type::Ramfs
+            ? run("mount", {"-t", "ramfs", "ramfs", m_mountPoint})
             : run("mount", {"-o", "loop", "-t", m_type == Type::Exfat ? "exfat-fuse" : "ntfs-3g",
                             m_image, m_mountPoint});
     m_mounted = why.isEmpty();

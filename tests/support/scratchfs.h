@@ -9,12 +9,13 @@
 namespace kw::test {
 
 // A file system made by a test and mounted on a folder of the test's own: a tmpfs of a given
-// size, or an exFAT (through exfat-fuse) or NTFS (through ntfs-3g) image on a loop device. It is
-// unmounted and its loop device detached when the object goes, also when the test fails; a
-// watcher process does the same when the test process is killed. Needs root.
+// size, a ramfs (which keeps modes but no extended attributes, so no access lists), or an exFAT
+// (through exfat-fuse) or NTFS (through ntfs-3g) image on a loop device. It is unmounted and its
+// loop device detached when the object goes, also when the test fails; a watcher process does the
+// same when the test process is killed. Needs root.
 class ScratchFileSystem {
 public:
-    enum class Type { Tmpfs, Exfat, Ntfs };
+    enum class Type { Tmpfs, Exfat, Ntfs, Ramfs };
 
     // Makes the file system and mounts it at mountPoint (created when missing). nullptr when
     // that cannot be done here, with the reason in *why when why is given.
@@ -38,7 +39,7 @@ private:
 
     Type m_type;
     QString m_mountPoint;
-    QString m_image;  // empty for a tmpfs
+    QString m_image;  // empty for a tmpfs and a ramfs
     qint64 m_bytes;
     bool m_mounted = false;
     pid_t m_watcher = -1;
