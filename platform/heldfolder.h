@@ -57,12 +57,6 @@ public:
     // True when a file could be made here now: the file system is mounted writable and this
     // process may write into the folder.
     bool writable() const;
-    // Whether a read lease on a file here proves that nobody writes it: not on network shares
-    // and FUSE, where writers elsewhere never break it.
-    bool leasesTellWriters() const;
-    // How coarse the file system keeps file times: a file must hold still longer than this
-    // before its times can tell that it is still.
-    qint64 timeGranularityNs() const;
 
 private:
     Fd m_fd;
@@ -74,8 +68,5 @@ private:
 // True when the two folders are the same or one lies inside the other; false also when either
 // cannot be opened.
 bool foldersOverlap(const QString& first, const QString& second);
-
-// How many more files this process may open before it reaches its limit.
-int descriptorsLeft();
 
 }  // namespace kw::fs

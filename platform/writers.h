@@ -20,6 +20,8 @@ public:
     bool written(quint64 device, quint64 inode) const {
         return m_written.contains(qMakePair(device, inode));
     }
+    // The same for the file open as fd here.
+    bool writtenAt(int fd) const;
     // False when some process's open files could not be seen (another user's, without root):
     // a file missing from the snapshot may still be written by that process.
     bool sawEveryProcess() const { return m_sawEveryProcess; }

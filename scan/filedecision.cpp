@@ -87,9 +87,18 @@ bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString&
     switch (source.open(pass.source, name)) {
         case fs::Hold::Leased:
             // Where writers elsewhere never break a lease, it proves nothing.
-            return pass.leasesTellWriters ||
-                   m_waiting.settled(source.path(), source.snapshot(), pass.timeGranularityNs);
+            if (pass.leasesTellWriters)
+                return true;
+            [[fallthrough]];
         case fs::Hold::Unleased:
+            // What this machine's programs hold open for writing waits as a leased file would;
+            // writers elsewhere only the time the file holds still can tell.
+            if (!pass.writers)
+                pass.writers = fs::WritersSnapshot::take();
+            if (pass.writers->writtenAt(source.fd())) {
+                m_waiting.holdBack(source.path(), kOpenForWriting);
+                return false;
+            }
             return m_waiting.settled(source.path(), source.snapshot(), pass.timeGranularityNs);
         case fs::Hold::OpenForWriting:
             m_waiting.holdBack(source.path(), kOpenForWriting);

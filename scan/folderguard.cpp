@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "platform/filecopy.h"
 #include "platform/fs.h"
+#include "platform/fstraits.h"
 #include "platform/heldfolder.h"
 #include "scan/listing.h"
 #include "scan/pass.h"
@@ -203,8 +204,9 @@ bool FolderGuard::holdFolders(Pass& pass) {
     pass.place = {pass.destination.path(), pass.destination.device()};
     pass.blockedExtensions = m_data.BlockedExtensions;
     pass.soundFile = my.SoundFile;
-    pass.leasesTellWriters = pass.source.leasesTellWriters();
-    pass.timeGranularityNs = pass.source.timeGranularityNs();
+    const fs::FileSystemTraits traits = fs::traitsOf(pass.source.fd());
+    pass.leasesTellWriters = traits.leasesProve;
+    pass.timeGranularityNs = qint64(traits.stillSeconds) * 1'000'000'000;
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "scan/mover.h"
 
 #include "core/eventlog.h"
+#include "platform/fstraits.h"
 #include "scan/bincopy.h"
 #include "scan/failure.h"
 #include "scan/folderguard.h"
@@ -101,8 +102,10 @@ Step Mover::copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, cons
     }
     // The copy holds what the source held when it was opened, which is what the register and
     // the statistics must describe once it has its name.
-    if (m_unnamedCopies.empty())
+    if (m_unnamedCopies.empty()) {
         m_sinceFirstUnnamed.start();
+        m_groupLimit = groupLimit();
+    }
     m_unnamedCopies.push_back({std::move(source), std::move(copy), name});
     return Step::Next;
 }
@@ -110,8 +113,11 @@ Step Mover::copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, cons
 size_t Mover::groupLimit() const {
     // A group must never take the descriptors the rest of the program needs: at its limit the
     // window system's connection could not be opened and the program would hang.
-    const int left = fs::descriptorsLeft() - kDescriptorsKept;
-    return std::clamp<size_t>(left > 0 ? size_t(left / 3) : 0, 1, kCopiesPerGroup);
+    const qint64 left = fs::descriptorsLeft();
+    if (left < 0)
+        return kCopiesPerGroup;
+    return std::clamp<size_t>(left > kDescriptorsKept ? size_t((left - kDescriptorsKept) / 3) : 0,
+                              1, kCopiesPerGroup);
 }
 
 bool Mover::copiesDue() const {
@@ -121,7 +127,7 @@ bool Mover::copiesDue() const {
     for (const UnnamedCopy& unnamed : m_unnamedCopies)
         bytes += unnamed.copy->copied();
     return bytes >= kBytesPerGroup || m_sinceFirstUnnamed.elapsed() >= kGroupWaitMs ||
-           m_unnamedCopies.size() >= groupLimit();
+           m_unnamedCopies.size() >= m_groupLimit;
 }
 
 Step Mover::nameCopies(Pass& pass) {

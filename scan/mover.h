@@ -79,6 +79,7 @@ private:
     };
     std::vector<UnnamedCopy> m_unnamedCopies;
     QElapsedTimer m_sinceFirstUnnamed;
+    size_t m_groupLimit = 1;
     QHash<std::pair<quint64, quint64>, Unconfirmed> m_unconfirmed;
 };
 

@@ -2,9 +2,12 @@
 
 #include "core/textarray.h"
 #include "platform/heldfolder.h"
+#include "platform/writers.h"
 #include "scan/repeatfailures.h"
 
 #include <QString>
+
+#include <optional>
 
 namespace kw {
 
@@ -23,6 +26,9 @@ struct Pass {
     // that file system keeps file times.
     bool leasesTellWriters = true;
     qint64 timeGranularityNs = 0;
+    // The files programs hold open for writing, as /proc shows them: taken once, when the first
+    // file no lease speaks for is looked at.
+    std::optional<fs::WritersSnapshot> writers;
 };
 
 }  // namespace kw

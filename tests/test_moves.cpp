@@ -85,8 +85,10 @@ TEST_F(Moves, WithoutALeaseAFileMovesOnlyAfterHoldingStillForATickAndTwoSeconds)
     Writer writer(in("download.bin"), 5, 200'000, 300);
     ASSERT_TRUE(writer.waitOpened());
 
+    // The writer is a process of this machine, so its open file shows in /proc.
     EXPECT_EQ(tickUntilMoved(writer, "download.bin", 1'000'000),
-              (QStringList{"Waiting for '" + in("download.bin") + "': it is still being written",
+              (QStringList{"Waiting for '" + in("download.bin") +
+                               "': a program has it open for writing",
                            moveLine("download.bin")}));
     // The tick that moved it came two seconds after the last write at the earliest.
     EXPECT_GE(ageMs(statOf(out("download.bin")).st_mtim), 2000);

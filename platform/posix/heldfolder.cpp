@@ -1,21 +1,17 @@
 #include "platform/heldfolder.h"
 
+#include "platform/fstraits.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/norename.h"
 #include "platform/textcodec.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace kw::fs {
 namespace {
@@ -27,35 +23,6 @@ bool identityOf(int fd, quint64* device, quint64* inode) {
     *device = st.st_dev;
     *inode = st.st_ino;
     return true;
-}
-
-// File systems whose files may be written by programs this kernel does not see: a lease is
-// granted there, but such a writer never breaks it.
-constexpr __fsword_t kRemoteFileSystems[] = {
-    0x65735546,  // FUSE (sshfs, exfat-fuse, ntfs-3g, ...)
-    0x6969,      // NFS
-    0xFF534D42,  // CIFS
-    0xFE534D42,  // SMB2
-    0x517B,      // SMB
-    0x01021997,  // 9p
-    0x00C36400,  // Ceph
-    0x5346414F,  // AFS
-    0x6B414653,  // kAFS
-    0x47504653,  // GPFS
-    0x0BD00BD0,  // Lustre
-};
-
-// File systems that keep file times in whole seconds or coarser (FAT: two seconds), and those
-// whose times come from elsewhere: their times are assumed to be as coarse as FAT's.
-constexpr __fsword_t kCoarseTimes[] = {
-    MSDOS_SUPER_MAGIC,
-    0x2011BAB0,  // exFAT
-    0x5346544E,  // NTFS (ntfs3)
-    0x4244,      // HFS
-};
-
-bool isOneOf(__fsword_t type, const auto& types) {
-    return std::find(std::begin(types), std::end(types), type) != std::end(types);
 }
 
 }  // namespace
@@ -189,36 +156,7 @@ int HeldFolder::roomFor(qint64 size) const {
 }
 
 bool HeldFolder::writable() const {
-    struct statvfs st {};
-    return ::fstatvfs(m_fd.get(), &st) == 0 && (st.f_flag & ST_RDONLY) == 0 &&
-           ::faccessat(m_fd.get(), ".", W_OK, AT_EACCESS) == 0;
-}
-
-bool HeldFolder::leasesTellWriters() const {
-    struct statfs st {};
-    return ::fstatfs(m_fd.get(), &st) == 0 && !isOneOf(st.f_type, kRemoteFileSystems);
-}
-
-qint64 HeldFolder::timeGranularityNs() const {
-    constexpr qint64 kCoarseNs = 2'000'000'000;
-    struct statfs st {};
-    if (::fstatfs(m_fd.get(), &st) != 0)
-        return kCoarseNs;
-    return isOneOf(st.f_type, kCoarseTimes) || isOneOf(st.f_type, kRemoteFileSystems) ? kCoarseNs
-                                                                                      : 0;
-}
-
-int descriptorsLeft() {
-    struct rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return 1 << 20;
-    int open = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (const dirent* entry = ::readdir(dir))
-            open += entry->d_name[0] != '.';
-        ::closedir(dir);
-    }
-    return std::max(0, int(std::min<rlim_t>(limit.rlim_cur, 1 << 20)) - open);
+    return folderWritable(m_fd.get()) == 0;
 }
 
 bool foldersOverlap(const QString& first, const QString& second) {

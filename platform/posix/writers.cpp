@@ -99,4 +99,9 @@ WritersSnapshot WritersSnapshot::take() {
     return snapshot;
 }
 
+bool WritersSnapshot::writtenAt(int fd) const {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && written(quint64(st.st_dev), quint64(st.st_ino));
+}
+
 }  // namespace kw::fs
