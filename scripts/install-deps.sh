@@ -14,6 +14,9 @@ packages=(
     exfat-fuse exfatprogs ntfs-3g mount
     # Tests of moves: a traced copy (flush before rename), a user without privileges.
     strace util-linux
+    # Tests of hidden writers: a network share through a private sshd, a program whose wall
+    # clock jumps.
+    openssh-server openssh-client sshfs fuse3 faketime
 )
 
 missing=()
