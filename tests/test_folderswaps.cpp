@@ -74,19 +74,22 @@ TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndThe
     ASSERT_TRUE(chosen) << "no copy ran";
     // The pass goes on, and the following ones too, with the folders it had.
     EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(source)->isEmpty(); }, 15'000));
+    // Two more passes at one a second.
+    waitUntil([] { return false; }, 2500);
     waitUntil([&] { return !rig.program->engine().ScanBusy(); });
 
     ASSERT_FALSE(rig.desktop.messages.empty()) << "the choice was not refused";
     EXPECT_EQ(rig.desktop.messages.front().caption, "Fehler");
     EXPECT_TRUE(rig.desktop.messages.front().text.contains("dasselbe"))
         << rig.desktop.messages.front().text.toStdString();
+    EXPECT_EQ(rig.desktop.messages.size(), 1u);
     EXPECT_EQ(ReadIniValue(rig.ini(), "Source", "Source"), source);
     EXPECT_EQ(ReadIniValue(rig.ini(), "Destination", "Destination"), destination);
     EXPECT_EQ(rig.control<QLineEdit>("Text(0)")->text(), source);
     EXPECT_EQ(rig.control<QLineEdit>("Text(1)")->text(), destination);
 
     for (const QString& name : theirs)
-        EXPECT_EQ(apptest::bytesOf(destination + name), "kept: " + name.toUtf8()) << name;
+        EXPECT_EQ(apptest::bytesOf(destination + name), "kept: " + name.toUtf8()) << name.toStdString();
     EXPECT_EQ(apptest::bytesOf(destination + "big.bin"), big);
     for (int i = 1; i <= 3; ++i)
         EXPECT_EQ(apptest::bytesOf(destination + QString("klein %1.bin").arg(i)), ownBytes(i, 5000));
@@ -143,15 +146,17 @@ TEST_P(SwappedDestination, NoFileBecomesItsOwnTwinAndEveryFileKeepsItsBytes) {
     if (unbind)
         unbind->runNow();  // the real destination shows again
 
-    EXPECT_TRUE(lines.filter("Source allready exist").isEmpty()) << lines.join('\n').toStdString();
-    EXPECT_TRUE(lines.filter("Renaming ").isEmpty()) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter("Source allready exist").size(), 0) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter("Renaming ").size(), 0);
     for (const QString& name : entriesOf(source))
         EXPECT_TRUE(names.contains(name)) << "written into the watched folder: " << name.toStdString();
+    QStringList lost;
     for (int i = 0; i < kFiles; ++i) {
-        const bool inSource = readBytes(in(names[i])) == ownBytes(i, kSize);
-        const bool inReal = readBytes(real + names[i]) == ownBytes(i, kSize);
-        EXPECT_TRUE(inSource || inReal) << names[i].toStdString() << " lost";
+        if (readBytes(in(names[i])) != ownBytes(i, kSize) &&
+            readBytes(real + names[i]) != ownBytes(i, kSize))
+            lost.append(names[i]);
     }
+    EXPECT_EQ(lost, QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(ByLinkAndByBindMount, SwappedDestination,
@@ -195,7 +200,7 @@ TEST_F(PulledStick, DuringACopyNothingMovesIntoTheFolderOfTheSameNameBeneath) {
 
     EXPECT_EQ(entriesOf(beneath), QStringList()) << lines.join('\n').toStdString();
     for (int i = 0; i < kFiles; ++i)
-        EXPECT_EQ(readBytes(in(names[i])), ownBytes(i, kSize)) << names[i].toStdString();
+        EXPECT_TRUE(readBytes(in(names[i])) == ownBytes(i, kSize)) << names[i].toStdString();
 
     // Plugged in again, the files go onto the stick.
     ASSERT_TRUE(usb->mountAgain());
@@ -203,7 +208,7 @@ TEST_F(PulledStick, DuringACopyNothingMovesIntoTheFolderOfTheSameNameBeneath) {
     tick();
     EXPECT_EQ(fs::mountPointOf(beneath), usb->mountPoint());
     for (int i = 0; i < kFiles; ++i)
-        EXPECT_EQ(readBytes(beneath + names[i]), ownBytes(i, kSize)) << names[i].toStdString();
+        EXPECT_TRUE(readBytes(beneath + names[i]) == ownBytes(i, kSize)) << names[i].toStdString();
     EXPECT_TRUE(entriesOf(source).isEmpty());
     usb->unmount();
     EXPECT_EQ(entriesOf(beneath), QStringList()) << "moved beneath the mount point";

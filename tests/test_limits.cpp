@@ -174,8 +174,9 @@ TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramE
         const bool inSource = apptest::bytesOf(source + name(i)) == bytes;
         const auto moved = fs::facts(destination + name(i));
         EXPECT_TRUE(inSource || moved) << i << " lost";
-        if (moved)
+        if (moved) {
             EXPECT_EQ(apptest::bytesOf(destination + name(i)), bytes) << i;
+        }
     }
 }
 
