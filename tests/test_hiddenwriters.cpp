@@ -74,7 +74,11 @@ struct SshShare {
         server.start("/usr/sbin/sshd", {"-D", "-e", "-f", keys + "sshd_config"});
         if (!server.waitForStarted(5000))
             return "sshd did not start";
-        stopServer = std::make_unique<AtTestEnd>(QString("kill %1").arg(server.processId()));
+        // One command for both, the share first: its end closes the server's connection.
+        undo = std::make_unique<AtTestEnd>("fusermount3 -u -z " + shellQuoted(trimmed(mountPoint)) +
+                                           " 2>/dev/null || umount -l " +
+                                           shellQuoted(trimmed(mountPoint)) + " 2>/dev/null; kill " +
+                                           QString::number(server.processId()));
         const QStringList sshfs = {
             "-o",
             "IdentityFile=" + keys + "client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null," +
@@ -85,20 +89,15 @@ struct SshShare {
         waitUntil([&] { return (why = runProgram("sshfs", sshfs, 15'000)).isEmpty(); }, 10'000);
         if (!why.isEmpty())
             return why + QString::fromLocal8Bit(server.readAllStandardError());
-        unmount = std::make_unique<AtTestEnd>("fusermount3 -u -z " + shellQuoted(trimmed(mountPoint)) +
-                                              " 2>/dev/null || umount -l " +
-                                              shellQuoted(trimmed(mountPoint)));
         return {};
     }
     ~SshShare() {
-        unmount.reset();
-        stopServer.reset();
+        undo.reset();
         server.waitForFinished(5000);
     }
 
     QProcess server;
-    std::unique_ptr<AtTestEnd> stopServer;
-    std::unique_ptr<AtTestEnd> unmount;
+    std::unique_ptr<AtTestEnd> undo;
 };
 
 // Where the watched folder lies and where the writer writes.
