@@ -2,13 +2,16 @@
 //   kw_test_writer FILE PIECES BYTES PAUSE_MS
 // opens FILE for appending (creating it), prints "opened", then writes PIECES pieces of BYTES
 // bytes of 'a', pausing PAUSE_MS after each but the last with the file kept open, and prints
-// "closed" at the end.
+// "closed" at the end. PAUSE_MS may be a comma-separated list of pauses, taken in turn, as a
+// download that stalls for differing spells.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
     const int fd =
@@ -18,11 +21,19 @@ int main(int argc, char** argv) {
     std::printf("opened\n");
     std::fflush(stdout);
     const std::string bytes(std::size_t(std::atol(argv[3])), 'a');
-    for (int i = std::atoi(argv[2]); i > 0; --i) {
+    std::vector<long> pauses;
+    for (const char* p = argv[4]; *p;) {
+        char* end = nullptr;
+        pauses.push_back(std::strtol(p, &end, 10));
+        p = *end == ',' ? end + 1 : end + std::strlen(end);
+    }
+    if (pauses.empty())
+        pauses.push_back(0);
+    for (int i = std::atoi(argv[2]), piece = 0; i > 0; --i, ++piece) {
         if (::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
             return 1;
         if (i > 1)
-            ::usleep(useconds_t(std::atoi(argv[4])) * 1000);
+            ::usleep(useconds_t(pauses[std::size_t(piece) % pauses.size()]) * 1000);
     }
     if (::close(fd) != 0)
         return 1;

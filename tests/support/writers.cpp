@@ -26,6 +26,14 @@ Writer::Writer(const QString& path, int pieces, qint64 bytes, int pauseMs) {
                                      QString::number(pauseMs)});
 }
 
+Writer::Writer(const QString& path, int pieces, qint64 bytes, const QList<int>& pausesMs) {
+    QStringList pauses;
+    for (const int pause : pausesMs)
+        pauses.append(QString::number(pause));
+    m_process.start(KW_TEST_WRITER, {path, QString::number(pieces), QString::number(bytes),
+                                     pauses.join(QLatin1Char(','))});
+}
+
 Writer::~Writer() {
     m_process.kill();
     m_process.waitForFinished(5000);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QProcess>
 #include <QString>
 
@@ -11,6 +12,8 @@ namespace kw::test {
 class Writer {
 public:
     Writer(const QString& path, int pieces, qint64 bytes, int pauseMs);
+    // Pauses of differing lengths, taken in turn.
+    Writer(const QString& path, int pieces, qint64 bytes, const QList<int>& pausesMs);
     ~Writer();  // ends the program if it still runs
 
     // Waits until the program has the file open; false when it did not open it in time.

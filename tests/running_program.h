@@ -1,0 +1,91 @@
+#pragma once
+
+// The real program as a process of its own in a fresh folder, with its two folders set, run
+// under a wrapper (strace, setpriv) or with an environment of the test's, and ended by SIGTERM
+// when the test ends, whichever way.
+
+#include "tests/program_rig.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+#include <sys/types.h>
+
+namespace kw::apptest {
+
+struct RunningProgram {
+    RunningProgram() : program(dir.path() + QLatin1Char('/')) { ensureApplication(); }
+    ~RunningProgram() { stop(); }
+
+    QString ini() const { return program.folder + QLatin1String("Kopierwart.ini"); }
+    QString log() const { return program.log(); }
+    QString copyList() const { return program.folder + QLatin1String("Kopierwart.Copy"); }
+    QString folder(const QString& name) const {
+        const QString path = dir.path() + QLatin1Char('/') + name + QLatin1Char('/');
+        fs::makePath(path);
+        return path;
+    }
+    void setting(const QString& key, const QString& to) { WriteIniValue(ini(), key, key, to); }
+    void folders(const QString& source, const QString& destination, int interval = 1) {
+        setting(QStringLiteral("Source"), source);
+        setting(QStringLiteral("Destination"), destination);
+        setting(QStringLiteral("Intervall"), QString::number(interval));
+    }
+
+    // Starts "./Kopierwart" in its folder, after the wrapper's command line when one is given.
+    void start(const QStringList& wrapper = {},
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+        process.setProcessEnvironment(environment);
+        process.setChildProcessModifier([bytes = encodeLocal(program.folder)] {
+            if (::chdir(bytes.constData()) != 0)
+                ::_exit(127);
+        });
+        if (wrapper.isEmpty())
+            process.start(QStringLiteral("./Kopierwart"), {});
+        else
+            process.start(wrapper.first(), wrapper.mid(1) + QStringList{"./Kopierwart"});
+    }
+    // True once the start-up sequence has run through.
+    bool waitStarted(int timeoutMs = 20'000) {
+        return waitUntil(
+            [&] {
+                return logLines(log()).contains(QStringLiteral("Starting P2Pfinder....."));
+            },
+            timeoutMs);
+    }
+    // The program's own process: the wrapper's child where the wrapper stays (strace).
+    pid_t pid() const {
+        const pid_t top = pid_t(process.processId());
+        const QByteArray children =
+            bytesOf(QStringLiteral("/proc/%1/task/%1/children").arg(top)).trimmed();
+        const QByteArray comm = bytesOf(QStringLiteral("/proc/%1/comm").arg(top)).trimmed();
+        if (comm == "strace" && !children.isEmpty())
+            return pid_t(children.split(' ').first().toInt());
+        return top;
+    }
+    // SIGTERM, as a session's end sends it; answers whether it ended within timeoutMs.
+    bool terminate(int timeoutMs) {
+        if (process.state() == QProcess::NotRunning)
+            return true;
+        ::kill(pid(), SIGTERM);
+        return process.waitForFinished(timeoutMs);
+    }
+    void stop() {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        if (!terminate(10'000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    QStringList lines() const { return logLines(log()); }
+
+    QTemporaryDir dir;
+    ProgramProcess program;
+    QProcess process;
+};
+
+}  // namespace kw::apptest

@@ -1,0 +1,258 @@
+// Writers the program cannot see: where no lease can be had (an exFAT stick through FUSE, a
+// network share through sshfs with the writer on the server, a file of another user) a file
+// that a writer holds open and fills with long pauses is never moved before the writer has
+// closed it, so the destination never holds a short copy, and it moves whole after. A jump of
+// the wall clock changes neither: forward it does not make a held file look old, backward it
+// does not keep a finished file waiting for an hour.
+#include "core/files.h"
+#include "platform/fs.h"
+#include "scan/listing.h"
+#include "tests/running_program.h"
+#include "tests/support/cannotrun.h"
+#include "tests/support/qtapp.h"
+#include "tests/support/scanrig.h"
+#include "tests/support/teardown.h"
+#include "tests/support/writers.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QTcpServer>
+
+using namespace kw;
+using namespace kw::test;
+using kw::apptest::RunningProgram;
+
+namespace {
+
+// Pauses longer than a tick and just short of the two seconds a file must hold still.
+const QList<int> kPauses = {1500, 1900, 1700};
+
+QString trimmed(QString folder) {
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    return folder;
+}
+
+// A private sshd on 127.0.0.1 that lets in one key made here, and its folder mounted through
+// sshfs. Stopped and unmounted when it goes, also when the test fails or is killed.
+struct SshShare {
+    // Empty text when the share is mounted at mountPoint; otherwise why not.
+    QString start(const QString& root, const QString& exported, const QString& mountPoint) {
+        if (::geteuid() != 0)
+            return "an sshd of its own needs root";
+        for (const char* tool : {"/usr/sbin/sshd", "/usr/bin/sshfs", "/usr/bin/ssh-keygen"}) {
+            if (!fs::facts(tool))
+                return QString(tool) + " is not installed";
+        }
+        const QString keys = root + "ssh/";
+        fs::makePath(keys);
+        fs::makePath("/run/sshd");  // its privilege separation folder
+        for (const QString& key : {keys + "host", keys + "client"}) {
+            if (const QString why =
+                    runProgram("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", key});
+                !why.isEmpty())
+                return why;
+        }
+        fs::replaceAtomically(keys + "authorized_keys", apptest::bytesOf(keys + "client.pub"));
+        int port = 0;
+        {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHost, 0))
+                return "no free port";
+            port = probe.serverPort();
+        }
+        const QByteArray config = "Port " + QByteArray::number(port) +
+                                  "\nListenAddress 127.0.0.1\nHostKey " + (keys + "host").toUtf8() +
+                                  "\nPidFile " + (keys + "sshd.pid").toUtf8() +
+                                  "\nAuthorizedKeysFile " +
+                                  (keys + "authorized_keys").toUtf8() +
+                                  "\nPermitRootLogin prohibit-password\nPasswordAuthentication no\n"
+                                  "KbdInteractiveAuthentication no\nUsePAM no\nStrictModes no\n"
+                                  "Subsystem sftp internal-sftp\n";
+        fs::replaceAtomically(keys + "sshd_config", config);
+        server.start("/usr/sbin/sshd", {"-D", "-e", "-f", keys + "sshd_config"});
+        if (!server.waitForStarted(5000))
+            return "sshd did not start";
+        // One command for both, the share first: its end closes the server's connection.
+        undo = std::make_unique<AtTestEnd>("fusermount3 -u -z " + shellQuoted(trimmed(mountPoint)) +
+                                           " 2>/dev/null || umount -l " +
+                                           shellQuoted(trimmed(mountPoint)) + " 2>/dev/null; kill " +
+                                           QString::number(server.processId()));
+        const QStringList sshfs = {
+            "-o",
+            "IdentityFile=" + keys + "client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null," +
+                "port=" + QString::number(port),
+            "root@127.0.0.1:" + trimmed(exported), trimmed(mountPoint)};
+        QString why;
+        // Until the server listens.
+        waitUntil([&] { return (why = runProgram("sshfs", sshfs, 15'000)).isEmpty(); }, 10'000);
+        if (!why.isEmpty())
+            return why + QString::fromLocal8Bit(server.readAllStandardError());
+        return {};
+    }
+    ~SshShare() {
+        undo.reset();
+        server.waitForFinished(5000);
+    }
+
+    QProcess server;
+    std::unique_ptr<AtTestEnd> undo;
+};
+
+// Where the watched folder lies and where the writer writes.
+enum class Place { ExfatStick, NetworkShare };
+
+class HiddenWriter : public ::testing::TestWithParam<Place>, public ScanRig {};
+
+// A tick about every half second while the writer holds the file, then on until it moved.
+TEST_P(HiddenWriter, AFileHeldOpenWithLongPausesMovesOnlyWholeAfterItsWriterClosedIt) {
+    QString why;
+    std::unique_ptr<ScratchFileSystem> stick;
+    SshShare share;
+    QString writtenAt = source;  // the writer's view of the watched folder
+    if (GetParam() == Place::ExfatStick) {
+        stick = ScratchFileSystem::make(ScratchFileSystem::Type::Exfat, source, 32 << 20, &why);
+        if (!stick)
+            KW_CANNOT_RUN(why.toStdString());
+    } else {
+        writtenAt = dir.path() + "/exported/";
+        fs::makePath(writtenAt);
+        why = share.start(dir.path() + "/", writtenAt, source);
+        if (!why.isEmpty())
+            KW_CANNOT_RUN(why.toStdString());
+    }
+    constexpr int kPieces = 5;
+    constexpr qint64 kPiece = 100'000;
+    constexpr qint64 kWhole = kPieces * kPiece;
+    Writer writer(writtenAt + "download.bin", kPieces, kPiece, kPauses);
+    ASSERT_TRUE(writer.waitOpened());
+
+    QStringList lines;
+    int ticks = 0;
+    while (writer.running()) {
+        // Short of its last piece, the writer surely still holds it; read where it writes.
+        const bool unfinished = FileLength(writtenAt + "download.bin") < kWhole;
+        lines += tick();
+        ++ticks;
+        if (unfinished) {
+            EXPECT_TRUE(fs::facts(in("download.bin")))
+                << "moved while being written\n" << lines.join('\n').toStdString();
+        }
+        const auto copy = fs::facts(out("download.bin"));
+        ASSERT_TRUE(!copy || copy->size == kWhole)
+            << "a short copy in the destination: " << copy->size << " bytes\n"
+            << lines.join('\n').toStdString();
+        waitUntil([&] { return !writer.running(); }, 500);
+    }
+    ASSERT_TRUE(writer.waitClosed());
+    EXPECT_GE(ticks, 8) << "too few ticks while it was written";
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            lines += tick();
+            return !fs::facts(in("download.bin"));
+        },
+        25'000))
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(readBytes(out("download.bin")), QByteArray(kWhole, 'a'));
+}
+
+INSTANTIATE_TEST_SUITE_P(OnExfatAndOnAShare, HiddenWriter,
+                         ::testing::Values(Place::ExfatStick, Place::NetworkShare),
+                         [](const auto& info) {
+                             return info.param == Place::ExfatStick ? "ExfatStick"
+                                                                    : "NetworkShare";
+                         });
+
+// The real program with its wall clock set by the test through libfaketime (the machine's clock
+// and the program's monotonic clock stay as they are), and without CAP_LEASE, so that a file of
+// another user gets no lease.
+struct Jump {
+    const char* name;
+    QByteArray offset;  // written to the program's clock file once it runs
+    bool heldOpen;      // a writer holds the file open with long pauses, else it is finished
+};
+
+class ClockJump : public ::testing::TestWithParam<Jump> {};
+
+TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
+    const char* library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1";
+    if (!fs::facts(library))
+        KW_CANNOT_RUN("libfaketime is not installed");
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("a file of another user needs root");
+    RunningProgram rig;
+    const QString source = rig.folder("in");
+    const QString destination = rig.folder("out");
+    const QString stage = rig.folder("stage");
+    const QString clock = rig.dir.path() + "/clock";
+    ASSERT_EQ(fs::replaceAtomically(clock, "+0\n"), 0);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", library);
+    environment.insert("FAKETIME_TIMESTAMP_FILE", clock);
+    environment.insert("FAKETIME_NO_CACHE", "1");
+    environment.insert("DONT_FAKE_MONOTONIC", "1");
+    environment.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+    environment.insert("NO_FAKE_STAT", "1");
+    rig.folders(source, destination);
+    rig.start({"setpriv", "--inh-caps=-lease", "--bounding-set=-lease"}, environment);
+    ASSERT_TRUE(rig.waitStarted());
+
+    const Jump jump = GetParam();
+    ASSERT_EQ(fs::replaceAtomically(clock, jump.offset + "\n"), 0);
+    // The jump reaches a program run with the same environment.
+    QProcess date;
+    date.setProcessEnvironment(environment);
+    date.start("date", {"+%s"});
+    ASSERT_TRUE(date.waitForFinished(5000));
+    const qint64 shift = date.readAllStandardOutput().trimmed().toLongLong() -
+                         QDateTime::currentSecsSinceEpoch();
+    ASSERT_NEAR(double(shift), jump.offset.startsWith('+') ? 3600.0 : -3600.0, 30.0);
+
+    // The file is another user's before it comes into the watched folder.
+    const QString staged = stage + "download.bin";
+    constexpr int kPieces = 4;
+    constexpr qint64 kPiece = 100'000;
+    constexpr qint64 kWhole = kPieces * kPiece;
+    ASSERT_EQ(fs::replaceAtomically(staged, jump.heldOpen ? QByteArray() : QByteArray(kWhole, 'a')),
+              0);
+    ASSERT_TRUE(giveToAnotherUser(staged));
+    std::unique_ptr<Writer> writer;
+    if (jump.heldOpen) {
+        writer = std::make_unique<Writer>(staged, kPieces, kPiece, QList<int>{1900});
+        ASSERT_TRUE(writer->waitOpened());
+    }
+    ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(source + "download.bin").constData()),
+              0);
+    QElapsedTimer since;
+    since.start();
+
+    if (writer) {
+        while (writer->running()) {
+            const bool unfinished = FileLength(source + "download.bin") < kWhole;
+            const auto copy = fs::facts(destination + "download.bin");
+            ASSERT_TRUE(!copy || copy->size == kWhole)
+                << "a short copy in the destination: " << copy->size << " bytes";
+            if (unfinished && writer->running()) {
+                ASSERT_TRUE(fs::facts(source + "download.bin")) << "moved while being written";
+            }
+            waitUntil([&] { return !writer->running(); }, 50);
+        }
+        ASSERT_TRUE(writer->waitClosed());
+        since.start();
+    }
+    // Settled files move at the latest a tick and two seconds after their last write.
+    EXPECT_TRUE(waitUntil([&] { return !fs::facts(source + "download.bin"); }, 8000))
+        << "still waiting " << since.elapsed() << " ms after the last write";
+    rig.stop();
+    EXPECT_EQ(apptest::bytesOf(destination + "download.bin"), QByteArray(kWhole, 'a'))
+        << rig.lines().join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ForwardAndBack, ClockJump,
+    ::testing::Values(Jump{"ForwardAnHourWhileHeldOpen", "+1h", true},
+                      Jump{"BackAnHourWithAFinishedFile", "-1h", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
