@@ -14,6 +14,8 @@ packages=(
     exfat-fuse exfatprogs ntfs-3g mount
     # Tests of moves: a traced copy (flush before rename), a user without privileges.
     strace util-linux
+    # The fuzz targets of the file readers: clang with libFuzzer and its sanitizers.
+    clang libclang-rt-14-dev
 )
 
 missing=()
