@@ -85,6 +85,9 @@ bool isWritableFolder(const QString& folder);
 // The folder where the file system that holds path is mounted (links resolved), as the mount
 // table of this process says now; empty when path does not exist or the table cannot be read.
 QString mountPointOf(const QString& path);
+// The mount points a mount table in the form of /proc/self/mountinfo lists, in its order, with
+// the table's octal escapes (\040 for a blank) turned back into their bytes.
+QList<QByteArray> mountPointsIn(const QByteArray& mountTable);
 
 QString errorText(int error);
 

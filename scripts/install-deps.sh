@@ -19,6 +19,8 @@ packages=(
     # Tests of hidden writers: a network share through a private sshd, a program whose wall
     # clock jumps.
     openssh-server openssh-client sshfs fuse3 faketime
+    # The fuzz targets of the file readers: clang with libFuzzer and its sanitizers.
+    clang libclang-rt-14-dev
 )
 
 missing=()

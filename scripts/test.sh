@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Kopierwart with its tests and runs every test: once with the address and
-# undefined-behaviour sanitizers, once as a plain build (which also builds the benchmarks).
+# undefined-behaviour sanitizers, once as a plain build (which also builds the benchmarks); then
+# fuzzes every reader of outside files for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -16,3 +17,5 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 cmake -S . -B build-tests -DCMAKE_BUILD_TYPE=Debug -DKOPIERWART_BUILD_BENCH=ON >/dev/null
 cmake --build build-tests -j"$jobs"
 ctest --test-dir build-tests --output-on-failure --timeout 600
+
+scripts/fuzz.sh

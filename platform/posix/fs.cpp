@@ -339,15 +339,21 @@ QString mountPointOf(const QString& path) {
         return {};
     // The deepest mount point above the path; of mounts stacked on one folder any will do.
     QByteArray best;
-    for (const QByteArray& line : table->split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() < 5)
-            continue;
-        const QByteArray mountPoint = unescapeMountField(fields[4]);
+    for (const QByteArray& mountPoint : mountPointsIn(*table)) {
         if (isInside(real, mountPoint) && mountPoint.size() > best.size())
             best = mountPoint;
     }
     return decodeLocal(best);
+}
+
+QList<QByteArray> mountPointsIn(const QByteArray& mountTable) {
+    QList<QByteArray> points;
+    for (const QByteArray& line : mountTable.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() >= 5)
+            points.append(unescapeMountField(fields[4]));
+    }
+    return points;
 }
 
 Problem problemOf(int error) {
