@@ -153,6 +153,14 @@ void Program::Form_Load() {
         m_window->showMinimized();
 }
 
+void Program::showMainWindow() {
+    if (m_closing)
+        return;
+    m_window->showNormal();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
 void Program::writeFirstStartSettings() {
     Settings& my = m_data.My;
     SettingsStore settings(my);
