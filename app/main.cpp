@@ -1,6 +1,7 @@
 #include "app/datafolder.h"
 #include "app/installeddata.h"
 #include "app/program.h"
+#include "app/secondstart.h"
 #include "core/settings.h"
 #include "platform/instancelock.h"
 #include "platform/qtboundary.h"
@@ -38,7 +39,11 @@ int main(int argc, char** argv) {
 
     const kw::InstanceLock lock(dataFolder.path + kw::executableBaseName(executablePath) +
                                 QLatin1String(".lock"));
+    const QString channel = kw::secondStartChannel(dataFolder.path);
     if (lock.state() == kw::InstanceLock::State::HeldByOther) {
+        // The user started the program to see it: the running one shows its window. Whether it
+        // answers or not, this start ends as it always has, touching no file.
+        kw::askRunningProgramToShow(channel);
         kw::PlaySystemSound(kSystemAsterisk);
         kw::SleepMs(1000);
         return 0;
@@ -60,5 +65,10 @@ int main(int argc, char** argv) {
     program.Form_Load();
     if (program.closing())
         return 0;
+    kw::SecondStartListener secondStarts([&program] { program.showMainWindow(); });
+    const QString notListening = secondStarts.listen(channel);
+    if (!notListening.isEmpty())
+        program.log().WriteLog(QLatin1String("A second start cannot show this window: ") +
+                               notListening);
     return app.exec();
 }

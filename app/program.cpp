@@ -163,6 +163,14 @@ void Program::Form_Load() {
         m_window->showMinimized();
 }
 
+void Program::showMainWindow() {
+    if (m_closing)
+        return;
+    m_window->showNormal();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
 const QStringList& Program::unreadableFiles() const {
     return UnreadableDataFiles();
 }

@@ -59,6 +59,9 @@ public:
     // The start-up sequence; leaves the window in the tray (or shown when there is no tray).
     void Form_Load();
 
+    // Brings the main window out of the tray: shown, raised and active. Not while closing.
+    void showMainWindow();
+
     // The shutdown sequence for the given cause; runs once, later requests are ignored.
     void Close(int mode);
     bool closing() const { return m_closing; }

@@ -6,7 +6,52 @@
 #include "core/textarray.h"
 #include "p2p/entries.h"
 
+#include <algorithm>
+
 namespace kw {
+namespace {
+
+// Refuses, with the message, a name the user's list has already.
+bool refusedAsDuplicate(const QString& name, const AppData& data, Desktop& desktop) {
+    if (!data.UserP2PList)
+        return false;
+    for (const QString& text : *data.UserP2PList) {
+        if (text.left(text.indexOf(QChar(0))).compare(name, Qt::CaseInsensitive) == 0) {
+            desktop.ShowMessage(QStringLiteral("Fehler"),
+                                QLatin1String("Das Programm '") + name +
+                                    QLatin1String("' befindet sich bereits in deiner Liste !"),
+                                MB_ICONERROR);
+            return true;
+        }
+    }
+    return false;
+}
+
+AddOutcome reportVanished(const QString& name, Desktop& desktop) {
+    desktop.ShowMessage(QStringLiteral("Fehler"),
+                        QLatin1Char('\'') + name + QLatin1String("' wurde nicht gefunden (?\?\?)") +
+                            kCrLfText + QStringLiteral("Bitte ein anderes Programm wählen."),
+                        MB_ICONERROR);
+    return AddOutcome::Vanished;
+}
+
+// Asks with the question's details and, on Yes, appends the entry and saves the list.
+AddOutcome confirmAndAdd(const P2PEntry& entry, const QString& details, AppData& data,
+                         EventLog& log, Desktop& desktop) {
+    const QString crLf = kCrLfText;
+    const QString question = QLatin1String("Soll das Programm") + crLf + crLf +
+                             QLatin1String("Name: ") + entry.DisplayName + crLf + details + crLf +
+                             crLf + QStringLiteral("als P2P-Programm eingetragen werden ?") + crLf;
+    const int answer = desktop.ShowMessage(QStringLiteral("Hinzufügen"), question,
+                                           MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer != IDYES)
+        return AddOutcome::Declined;
+    AddArray(data.UserP2PList, UserP2PEntryText(entry));
+    SaveUserP2PList(data, log);
+    return AddOutcome::Added;
+}
+
+}  // namespace
 
 std::vector<ListedWindow> ListableWindows(WindowSearch& search, const OwnWindowTest& isOwnWindow) {
     std::vector<ListedWindow> lines;
@@ -22,43 +67,50 @@ std::vector<ListedWindow> ListableWindows(WindowSearch& search, const OwnWindowT
     return lines;
 }
 
+std::vector<UserProcess> ListableProcesses(qint64 ownId) {
+    std::vector<UserProcess> lines;
+    for (const UserProcess& process : ListUserProcesses().value_or(std::vector<UserProcess>{})) {
+        const QString& key = process.executable.isEmpty() ? process.name : process.executable;
+        const bool listed =
+            std::any_of(lines.begin(), lines.end(), [&key](const UserProcess& line) {
+                return (line.executable.isEmpty() ? line.name : line.executable) == key;
+            });
+        if (process.id != ownId && !listed)
+            lines.push_back(process);
+    }
+    std::sort(lines.begin(), lines.end(), [](const UserProcess& a, const UserProcess& b) {
+        const int folded = QString::compare(a.name, b.name, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a.executable < b.executable;
+    });
+    return lines;
+}
+
 AddOutcome AddP2PProgram(const ListedWindow& line, WindowSearch& search, AppData& data,
                          EventLog& log, Desktop& desktop) {
-    const QString crLf = kCrLfText;
-    const QString& caption = line.caption;
-    if (data.UserP2PList) {
-        for (const QString& text : *data.UserP2PList) {
-            const QString name = text.left(text.indexOf(QChar(0)));
-            if (name.compare(caption, Qt::CaseInsensitive) == 0) {
-                desktop.ShowMessage(QStringLiteral("Fehler"),
-                                    QLatin1String("Das Programm '") + caption +
-                                        QLatin1String("' befindet sich bereits in deiner Liste !"),
-                                    MB_ICONERROR);
-                return AddOutcome::Duplicate;
-            }
-        }
-    }
+    if (refusedAsDuplicate(line.caption, data, desktop))
+        return AddOutcome::Duplicate;
     const std::optional<QString> windowClass = search.GetWindowClassName(line.window);
-    if (!windowClass) {
-        desktop.ShowMessage(QStringLiteral("Fehler"),
-                            QLatin1Char('\'') + caption +
-                                QLatin1String("' wurde nicht gefunden (?\?\?)") + crLf +
-                                QStringLiteral("Bitte ein anderes Programm wählen."),
-                            MB_ICONERROR);
-        return AddOutcome::Vanished;
-    }
-    const QString question = QLatin1String("Soll das Programm") + crLf + crLf +
-                             QLatin1String("Name: ") + caption + crLf + QLatin1String("Class : ") +
-                             *windowClass + crLf + QLatin1String("hWdn: ") +
-                             QString::number(qint32(line.window)) + crLf + crLf +
-                             QStringLiteral("als P2P-Programm eingetragen werden ?") + crLf;
-    const int answer = desktop.ShowMessage(QStringLiteral("Hinzufügen"), question,
-                                           MB_YESNOCANCEL | MB_ICONQUESTION);
-    if (answer != IDYES)
-        return AddOutcome::Declined;
-    AddArray(data.UserP2PList, UserP2PEntryText({caption, *windowClass}));
-    SaveUserP2PList(data, log);
-    return AddOutcome::Added;
+    if (!windowClass)
+        return reportVanished(line.caption, desktop);
+    return confirmAndAdd({line.caption, *windowClass},
+                         QLatin1String("Class : ") + *windowClass + kCrLfText +
+                             QLatin1String("hWdn: ") + QString::number(qint32(line.window)),
+                         data, log, desktop);
+}
+
+AddOutcome AddP2PProgram(const UserProcess& line, AppData& data, EventLog& log, Desktop& desktop) {
+    if (refusedAsDuplicate(line.name, data, desktop))
+        return AddOutcome::Duplicate;
+    const auto processes = ListUserProcesses().value_or(std::vector<UserProcess>{});
+    const bool running =
+        std::any_of(processes.begin(), processes.end(),
+                    [&line](const UserProcess& process) { return process.name == line.name; });
+    if (!running)
+        return reportVanished(line.name, desktop);
+    return confirmAndAdd({line.name, line.name},
+                         QLatin1String("Programm : ") + line.executable + kCrLfText +
+                             QLatin1String("PID: ") + QString::number(line.id),
+                         data, log, desktop);
 }
 
 }  // namespace kw

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/processes.h"
 #include "platform/windowsearch.h"
 
 #include <QString>
@@ -27,9 +28,13 @@ using OwnWindowTest = std::function<bool(WindowId window, const QString& caption
 // without "Program Manager"; two windows with one caption are two lines.
 std::vector<ListedWindow> ListableWindows(WindowSearch& search, const OwnWindowTest& isOwnWindow);
 
+// Where no display's windows can be searched the user's running programs are offered instead:
+// one line per executable, sorted by name, without the program itself (ownId).
+std::vector<UserProcess> ListableProcesses(qint64 ownId);
+
 enum class AddOutcome {
     Duplicate,  // the list already has the name; refused with a message
-    Vanished,   // the window has closed since the list was filled; told with a message
+    Vanished,   // the window or program has ended since the list was filled; told with a message
     Declined,   // the user answered No or Cancel
     Added,      // appended to UserP2PList and saved
 };
@@ -37,5 +42,8 @@ enum class AddOutcome {
 // Asks the user whether the listed window's program is to be looked for, and adds it.
 AddOutcome AddP2PProgram(const ListedWindow& line, WindowSearch& search, AppData& data,
                          EventLog& log, Desktop& desktop);
+// The same for a listed program: its executable's name becomes both the entry's name and what
+// the detector looks for.
+AddOutcome AddP2PProgram(const UserProcess& line, AppData& data, EventLog& log, Desktop& desktop);
 
 }  // namespace kw

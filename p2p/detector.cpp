@@ -2,6 +2,7 @@
 
 #include "core/settings.h"
 #include "core/textarray.h"
+#include "platform/processes.h"
 
 #include <algorithm>
 
@@ -11,6 +12,16 @@ namespace {
 bool sortsBefore(const QString& a, const QString& b) {
     const int folded = QString::compare(a, b, Qt::CaseInsensitive);
     return folded != 0 ? folded < 0 : a < b;
+}
+
+// The executable names of the user's processes, case-folded; none when /proc cannot be read.
+QSet<QString> runningProcessNames() {
+    QSet<QString> names;
+    if (const auto processes = ListUserProcesses()) {
+        for (const UserProcess& process : *processes)
+            names.insert(process.name.toCaseFolded());
+    }
+    return names;
 }
 
 }  // namespace
@@ -31,21 +42,24 @@ P2PDetector::P2PDetector(const AppData& data, WindowSearch& search)
 void P2PDetector::Timer_CheckP2P() {
     const QStringList before = m_LBp2p;
     const std::vector<TopWindow> windows = m_search.ListTopWindows();
+    const QSet<QString> processNames = runningProcessNames();
     for (const P2PEntry& entry : BuiltInP2PEntries())
-        check(entry, windows);
+        check(entry, windows, processNames);
     if (m_data.UserP2PList) {
         for (const QString& line : *m_data.UserP2PList) {
             if (const std::optional<P2PEntry> entry = ParseUserP2PEntry(line))
-                check(*entry, windows);
+                check(*entry, windows, processNames);
         }
     }
     if (m_LBp2p != before)
         Q_EMIT LBp2pChanged(m_LBp2p);
 }
 
-void P2PDetector::check(const P2PEntry& entry, const std::vector<TopWindow>& windows) {
+void P2PDetector::check(const P2PEntry& entry, const std::vector<TopWindow>& windows,
+                        const QSet<QString>& processNames) {
     const int index = FindListEntry(m_LBp2p, entry.DisplayName);
-    const bool running = FindTopWindow(windows, entry.WindowClass) != 0;
+    const bool running = FindTopWindow(windows, entry.WindowClass) != 0 ||
+                         processNames.contains(entry.WindowClass.toCaseFolded());
     if (!running && index >= 0)
         m_LBp2p.removeAt(index);
     else if (running && index == -1)

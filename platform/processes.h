@@ -3,6 +3,9 @@
 #include <QList>
 #include <QStringList>
 
+#include <optional>
+#include <vector>
+
 namespace kw {
 
 // One snapshot of the running processes: for every process the bare file names it is known by,
@@ -12,5 +15,16 @@ namespace kw {
 // program that is a shell script counts as running while its interpreter runs it.
 // False, with both lists empty, when the snapshot cannot be taken.
 bool EnumRunningProcesses(QStringList& names, QList<qint64>& ids);
+
+// A running program of the user who runs us.
+struct UserProcess {
+    qint64 id = 0;
+    QString name;        // the bare name of its executable; the kernel's short name without one
+    QString executable;  // the executable's full path; empty when it cannot be read
+};
+
+// The current user's processes, kernel threads and ended ones left out; nothing when the
+// process table cannot be read.
+std::optional<std::vector<UserProcess>> ListUserProcesses();
 
 }  // namespace kw

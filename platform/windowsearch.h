@@ -19,7 +19,8 @@ struct TopWindow {
     QString className;
 };
 
-// Where a window search reports what it cannot do (no display, a lost connection).
+// Where a window search reports what it cannot do (no display, a lost connection); the P2P
+// detection then goes on with the running processes alone.
 using WindowSearchLog = std::function<void(const QString& line)>;
 
 // The desktop's top-level windows as other programs show them. Windows come and go at any moment:
@@ -28,6 +29,9 @@ class WindowSearch {
 public:
     virtual ~WindowSearch() = default;
 
+    // Whether there is a display whose windows are searched; false without one and while a lost
+    // one is not back.
+    virtual bool HasDisplay() = 0;
     // Every top-level client window, mapped or not, frontmost first, in one pass over the window
     // tree; windows inside them are not searched. Empty when there is no desktop to search.
     virtual std::vector<TopWindow> ListTopWindows() = 0;

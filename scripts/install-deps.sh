@@ -10,6 +10,9 @@ packages=(
     libxcb1-dev
     xvfb xauth trayer x11-utils xdotool imagemagick fonts-dejavu-core
     qt6-svg-dev dpkg-dev file desktop-file-utils
+    # The package test: Debian's and AppStream's checkers, and repacking a kopierwart installed
+    # before, to put it back afterwards.
+    lintian appstream dpkg-repack
     # File systems the destination tests make: exFAT and NTFS sticks on loop devices.
     exfat-fuse exfatprogs ntfs-3g mount
     # Tests of moves: a traced copy (flush before rename), a user without privileges.

@@ -42,6 +42,22 @@ inline QStringList logLines(const QString& logFile) {
     return text.split(QLatin1String("\r\n")).replaceInStrings(stamp, QString());
 }
 
+// Every entry of folder with its size, time and a hash of its bytes; the log and its spare only
+// when withLog, as a running instance may go on writing them.
+inline QStringList folderSnapshot(const QString& folder, bool withLog) {
+    QStringList entries;
+    for (const QString& name : fs::namesStartingWith(folder, QString())) {
+        const auto facts = fs::facts(folder + name);
+        if (!facts || (!withLog && name.contains(QLatin1String("Kopierwart.Log"))))
+            continue;
+        entries.append(name + QLatin1Char(' ') + QString::number(facts->size) + QLatin1Char(' ') +
+                       QString::number(facts->modifiedNs) + QLatin1Char(' ') +
+                       QString::number(qHash(bytesOf(folder + name))));
+    }
+    entries.sort();
+    return entries;
+}
+
 // A program whose executable and data live in a fresh temporary folder, with a recording
 // desktop unless the test asks for the real one.
 struct ProgramRig {

@@ -8,6 +8,7 @@
 #include "platform/x11/x11windowsearch.h"
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
+#include "tests/support/writers.h"
 #include "tests/support/xserver.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,38 @@ TEST_F(Detection, ListsEachProgramWhileAWindowOfItsClassExistsInAlphabeticalOrde
               QStringList({"alpha Tausch", "eDonkey 2000 >= v1.0", "Gerahmt", "Zeta Tausch"}));
 }
 
+// A program is also found by its process: the executable's name, longer than the kernel's short
+// name of a process, in any letter case; with or without an X display to search.
+TEST_F(Detection, FindsAUsersProgramByItsExecutableNameWithAndWithoutADisplay) {
+    QTemporaryDir dir;
+    AppData data;
+    data.UserP2PList = QStringList{entry("Esel", "EselTauschProgramm")};
+    const QByteArray realDisplay = qgetenv("DISPLAY");
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    qunsetenv("DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
+    std::unique_ptr<WindowSearch> none = CreateWindowSearch({});
+    qputenv("DISPLAY", realDisplay);
+    qputenv("WAYLAND_DISPLAY", wayland);
+    ASSERT_FALSE(none->HasDisplay());
+    std::unique_ptr<WindowSearch> x11 = CreateX11WindowSearch(display(), {});
+    ASSERT_TRUE(x11 && x11->HasDisplay());
+    P2PDetector withoutDisplay(data, *none);
+    P2PDetector withDisplay(data, *x11);
+
+    test::NamedProgram program(dir.path(), "eseltauschprogramm");
+    ASSERT_TRUE(program.waitRunning());
+    for (P2PDetector* detector : {&withoutDisplay, &withDisplay}) {
+        detector->Timer_CheckP2P();
+        EXPECT_EQ(detector->LBp2p(), QStringList({"Esel"}));
+    }
+    program.end();
+    for (P2PDetector* detector : {&withoutDisplay, &withDisplay}) {
+        detector->Timer_CheckP2P();
+        EXPECT_EQ(detector->LBp2p(), QStringList());
+    }
+}
+
 TEST(DetectionWithoutDisplay, NoUnreachableOrLostDisplayEndsAnythingAndEachIsLoggedOnce) {
     ensureApplication();
     QStringList logged;
@@ -92,8 +125,9 @@ TEST(DetectionWithoutDisplay, NoUnreachableOrLostDisplayEndsAnythingAndEachIsLog
         EXPECT_TRUE(detector.LBp2p().isEmpty());
     }
     EXPECT_EQ(logged,
-              QStringList({"P2P detection: no X display, no P2P programs are found",
-                           "P2P detection: cannot open the X display ':4095', no P2P programs "
-                           "are found",
-                           "P2P detection: lost the X display, no P2P programs are found"}));
+              QStringList({"P2P detection: no X display, windows are not searched, processes are",
+                           "P2P detection: cannot open the X display ':4095', windows are not "
+                           "searched, processes are",
+                           "P2P detection: lost the X display, windows are not searched, "
+                           "processes are"}));
 }

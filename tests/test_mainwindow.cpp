@@ -83,3 +83,29 @@ TEST(DeleteAnswer, KeepsTheLineWhileSomethingStillStandsUnderTheNameAndDropsItWh
     EXPECT_EQ(program.engine().LBfiles(), QStringList{kept});
     EXPECT_EQ(list->count(), 1);
 }
+
+TEST(MainWindow, ShortButtonsKeepTheirCaptionsAndSayWhatTheyDoToPointerAndScreenReader) {
+    ProgramRig rig;
+    rig.start();
+    const struct {
+        const char* name;
+        const char* caption;
+        const char* does;
+    } buttons[] = {
+        {"ButList", "L", "Liste der kopierten Dateien"},
+        {"butShowLog", "L", "Protokolldatei anzeigen"},
+        {"ButLBclear", "C", "Debug-Fenster leeren"},
+        {"ButDeleteLog", "D", "Protokoll und Liste der kopierten Dateien löschen"},
+        {"ButAbout", "?", "Über Kopierwart"},
+        {"ButPlay", "\u25B6", "Klangdatei abspielen"},
+        {"butGoTimer", "\u25B6", "Überwachtes Verzeichnis jetzt prüfen"},
+    };
+    for (const auto& button : buttons) {
+        SCOPED_TRACE(button.name);
+        const auto* control = rig.control<QPushButton>(button.name);
+        ASSERT_TRUE(control);
+        EXPECT_EQ(control->text(), QString::fromUtf8(button.caption));
+        EXPECT_EQ(control->toolTip(), QString::fromUtf8(button.does));
+        EXPECT_EQ(control->accessibleName(), QString::fromUtf8(button.does));
+    }
+}

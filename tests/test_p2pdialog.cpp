@@ -2,8 +2,10 @@
 // the toolkit runs on the suite's own Xvfb, another client makes the other programs' windows.
 
 #include "p2p/detector.h"
+#include "platform/none/nowindowsearch.h"
 #include "platform/x11/x11windowsearch.h"
 #include "tests/program_rig.h"
+#include "tests/support/writers.h"
 #include "tests/support/xserver.h"
 #include "ui/frmp2pnew.h"
 
@@ -96,6 +98,25 @@ TEST_F(AddProgramDialog, AStormOfWindowsLeavesTheProgramAndTheToolkitsConnection
     qInstallMessageHandler(previous);
     EXPECT_EQ(xcbErrors, QStringList());
     dialog->close();
+}
+
+TEST_F(AddProgramDialog, WithoutADisplayListsTheUsersProgramsAndStoresTheChosenExecutableName) {
+    search = CreateNoWindowSearch("no display", {});
+    test::NamedProgram program(dir.path(), "eseltauschprogramm");
+    ASSERT_TRUE(program.waitRunning());
+    open();
+    const QString line = "eseltauschprogramm (" + program.path + ")";
+    EXPECT_TRUE(lines().contains(line));
+    // The program itself is not offered.
+    EXPECT_FALSE(lines().join('\n').contains(QCoreApplication::applicationFilePath()));
+    desktop.answer = IDYES;
+    add(line);
+    EXPECT_EQ(bytesOf(data.My.UserP2PListFile),
+              QByteArrayLiteral("eseltauschprogramm\0eseltauschprogramm\r\n"));
+    EXPECT_TRUE(waitUntil([this] { return dialog.isNull(); }));
+    P2PDetector detector(data, *search);
+    detector.Timer_CheckP2P();
+    EXPECT_EQ(detector.LBp2p(), QStringList({"eseltauschprogramm"}));
 }
 
 TEST_F(AddProgramDialog, MainWindowShowsTheRunningProgramsFromItsFirstPass) {

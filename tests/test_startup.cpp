@@ -12,24 +12,6 @@
 using namespace kw;
 using namespace kw::apptest;
 
-namespace {
-
-// Every entry of folder with its size and time, but for the log and its spare, which a running
-// instance goes on writing.
-QStringList snapshot(const QString& folder) {
-    QStringList entries;
-    for (const QString& name : fs::namesStartingWith(folder, QString())) {
-        const auto facts = fs::facts(folder + name);
-        if (facts && !name.contains("Kopierwart.Log"))
-            entries.append(name + ' ' + QString::number(facts->size) + ' ' +
-                           QString::number(facts->modifiedNs));
-    }
-    entries.sort();
-    return entries;
-}
-
-}  // namespace
-
 TEST(FirstStart, WritesDefaultSettingsMakesTheDownloadsFolderAndStaysShownWithoutTray) {
     ProgramRig rig;
     Program& program = rig.start();
@@ -79,11 +61,11 @@ TEST(SecondInstance, EndsWithoutTouchingAnyFileAndAKilledHolderNeverBlocks) {
     EXPECT_TRUE(bytesOf(program.log()).contains(" -> " + folderBytes + "Kopierwart\r\n"));
     EXPECT_TRUE(fs::facts(folder + "Kopierwart.ini"));
     EXPECT_TRUE(fs::facts(folder + "Kopierwart.lock"));
-    const QStringList before = snapshot(folder);
+    const QStringList before = folderSnapshot(folder, false);
     program.start(second);
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(snapshot(folder), before);
+    EXPECT_EQ(folderSnapshot(folder, false), before);
     EXPECT_EQ(logLines(program.log()).count("Starting P2Pfinder....."), 1);
 
     ::kill(pid_t(first.processId()), SIGKILL);

@@ -98,6 +98,17 @@ bool FrmP2Pnew::isOwnWindow(WindowId window, const QString& caption) const {
 
 void FrmP2Pnew::RefreshWindowList() {
     m_lbTask->clear();
+    m_processes.clear();
+    m_listsProcesses = !m_search.HasDisplay();
+    if (m_listsProcesses) {
+        m_processes = ListableProcesses(QCoreApplication::applicationPid());
+        for (const UserProcess& process : m_processes)
+            m_lbTask->addItem(process.executable.isEmpty()
+                                  ? process.name
+                                  : process.name + QLatin1String(" (") + process.executable +
+                                        QLatin1Char(')'));
+        return;
+    }
     const auto own = [this](WindowId window, const QString& caption) {
         return isOwnWindow(window, caption);
     };
@@ -111,8 +122,12 @@ void FrmP2Pnew::mnuAdd_Click() {
     const QListWidgetItem* item = m_lbTask->currentItem();
     if (!item || !item->isSelected())
         return;
-    const ListedWindow line{item->text(), item->data(Qt::UserRole).value<WindowId>()};
-    switch (AddP2PProgram(line, m_search, m_data, m_log, m_desktop)) {
+    const int row = m_lbTask->row(item);
+    const AddOutcome outcome =
+        m_listsProcesses ? AddP2PProgram(m_processes.at(size_t(row)), m_data, m_log, m_desktop)
+                         : AddP2PProgram({item->text(), item->data(Qt::UserRole).value<WindowId>()},
+                                         m_search, m_data, m_log, m_desktop);
+    switch (outcome) {
         case AddOutcome::Vanished:
             RefreshWindowList();
             break;

@@ -18,7 +18,8 @@ class WindowSearch;
 
 // "Neues P2P-Programm": lists the visible windows of the desktop; a right click on one offers to
 // add its program to the user's P2P programs. Each line carries its window id (Qt::UserRole).
-// Modeless; it deletes itself when closed.
+// Where no display's windows can be searched it lists the user's running programs instead, each
+// line its name and executable. Modeless; it deletes itself when closed.
 class FrmP2Pnew : public QDialog {
     Q_OBJECT
 
@@ -43,6 +44,9 @@ private:
     EventLog& m_log;
     Desktop& m_desktop;
     WindowSearch& m_search;
+    // The programs listed, line by line, when the list shows programs rather than windows.
+    std::vector<UserProcess> m_processes;
+    bool m_listsProcesses = false;
     QGroupBox* m_frame1 = nullptr;
     QListWidget* m_lbTask = nullptr;
     QMenu* m_mnu = nullptr;

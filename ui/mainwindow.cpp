@@ -73,6 +73,13 @@ QPushButton* makePlayButton(QWidget* parent, const char* name, const QRect& geom
     return button;
 }
 
+// A button whose caption is a letter or a symbol says what it does to the pointer and to screen
+// readers.
+void describe(QPushButton* button, const QString& what) {
+    button->setToolTip(what);
+    button->setAccessibleName(what);
+}
+
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption,
                   const QRect& geometry) {
     return kw::makeLabel(parent, QLatin1String(name), caption, geometry, kWhite);
@@ -157,6 +164,7 @@ void FrmMain::createControls() {
     m_hScroll->setTracking(false);
     connect(m_hScroll, &QScrollBar::valueChanged, this, &FrmMain::HScroll_Change);
     QPushButton* goTimer = makePlayButton(this, "butGoTimer", {366, 122, 30, 24});
+    describe(goTimer, QStringLiteral("Überwachtes Verzeichnis jetzt prüfen"));
     connect(goTimer, &QPushButton::clicked, &m_engine, &ScanEngine::butGoTimer_Click);
 
     m_label1 = makeLabel(this, "Label1",
@@ -167,6 +175,7 @@ void FrmMain::createControls() {
                                           QStringLiteral("Suchen"), {264, 170, 66, 22});
     connect(browseSound, &QPushButton::clicked, this, &FrmMain::ButBrowseSound_Click);
     QPushButton* play = makePlayButton(this, "ButPlay", {366, 169, 30, 24});
+    describe(play, QStringLiteral("Klangdatei abspielen"));
     connect(play, &QPushButton::clicked, this, &FrmMain::ButPlay_Click);
 
     QPushButton* prefix = makeButton(this, QStringLiteral("ButPrefix"),
@@ -177,18 +186,21 @@ void FrmMain::createControls() {
     connect(tasklist, &QPushButton::clicked, this, &FrmMain::ButTasklist_Click);
     QPushButton* list =
         makeButton(this, QStringLiteral("ButList"), QStringLiteral("L"), {232, 200, 28, 24});
+    describe(list, QStringLiteral("Liste der kopierten Dateien"));
     connect(list, &QPushButton::clicked, this, &FrmMain::ButList_Click);
     QPushButton* color =
         makeButton(this, QStringLiteral("ButColor"), QStringLiteral("Farbe"), {264, 200, 94, 24});
     connect(color, &QPushButton::clicked, this, &FrmMain::ButColor_Click);
     QPushButton* about =
         makeButton(this, QStringLiteral("ButAbout"), QStringLiteral("?"), {366, 200, 30, 24});
+    describe(about, QStringLiteral("Über Kopierwart"));
     connect(about, &QPushButton::clicked, this, &FrmMain::ButAbout_Click);
 
     // Right column: the statistics with the copied files, and the two links.
     m_frame3 = makeFrame(this, "Frame3", QStringLiteral("Statistik"), kGreen, {406, 2, 386, 178});
     QPushButton* deleteLog = makeButton(m_frame3, QStringLiteral("ButDeleteLog"),
                                         QStringLiteral("D"), {352, 16, 26, 24});
+    describe(deleteLog, QStringLiteral("Protokoll und Liste der kopierten Dateien löschen"));
     connect(deleteLog, &QPushButton::clicked, this,
             [this] { DeleteLogs(m_log, m_data.My, m_desktop); });
     m_frame =
@@ -224,9 +236,11 @@ void FrmMain::createControls() {
     EnableListHover(m_lbDebug);
     QPushButton* showLog =
         makeButton(this, QStringLiteral("butShowLog"), QStringLiteral("L"), {762, 236, 30, 24});
+    describe(showLog, QStringLiteral("Protokolldatei anzeigen"));
     connect(showLog, &QPushButton::clicked, this, [this] { ShowLog(m_data.My, m_desktop); });
     QPushButton* clear =
         makeButton(this, QStringLiteral("ButLBclear"), QStringLiteral("C"), {762, 266, 30, 24});
+    describe(clear, QStringLiteral("Debug-Fenster leeren"));
     connect(clear, &QPushButton::clicked, this, [this] { ClearDebugWindow(m_log, *this); });
 }
 

@@ -14,6 +14,7 @@ public:
         m_told = true;
         return {};
     }
+    bool HasDisplay() override { return false; }
     QString GetWindowCaption(WindowId) override { return {}; }
     bool IsWindowVisible(WindowId) override { return false; }
     std::optional<QString> GetWindowClassName(WindowId) override { return std::nullopt; }

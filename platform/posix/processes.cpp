@@ -44,6 +44,14 @@ bool isRegularFile(const QByteArray& path) {
     return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// The executable of a process without the mark of one that was replaced or removed since.
+QByteArray executableOf(const QByteArray& processFolder) {
+    QByteArray executable = readLink(processFolder + "/exe");
+    if (executable.endsWith(" (deleted)"))
+        executable.chop(int(std::strlen(" (deleted)")));
+    return executable;
+}
+
 // The names one process is known by: executable, argv[0] and the script an interpreter runs.
 QList<QByteArray> namesOf(const QByteArray& processFolder) {
     QList<QByteArray> names;
@@ -52,10 +60,7 @@ QList<QByteArray> namesOf(const QByteArray& processFolder) {
             names.append(name);
     };
 
-    QByteArray executable = readLink(processFolder + "/exe");
-    if (executable.endsWith(" (deleted)"))
-        executable.chop(int(std::strlen(" (deleted)")));
-    add(baseName(executable));
+    add(baseName(executableOf(processFolder)));
 
     const QList<QByteArray> arguments = readSmallFile(processFolder + "/cmdline").split('\0');
     if (!arguments.isEmpty())
@@ -106,6 +111,35 @@ bool EnumRunningProcesses(QStringList& names, QList<qint64>& ids) {
     }
     ::closedir(proc);
     return true;
+}
+
+std::optional<std::vector<UserProcess>> ListUserProcesses() {
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return std::nullopt;
+    const uid_t user = ::getuid();
+    std::vector<UserProcess> processes;
+    while (const dirent* entry = ::readdir(proc)) {
+        if (!isProcessId(entry->d_name))
+            continue;
+        const QByteArray folder = QByteArray("/proc/") + entry->d_name;
+        struct stat st {};
+        if (::stat(folder.constData(), &st) != 0 || st.st_uid != user)
+            continue;
+        const QByteArray executable = executableOf(folder);
+        QByteArray name = baseName(executable);
+        if (name.isEmpty()) {
+            // Kernel threads and ended processes have no arguments; everything else does.
+            if (readSmallFile(folder + "/cmdline").isEmpty())
+                continue;
+            name = readSmallFile(folder + "/comm").trimmed();
+        }
+        if (!name.isEmpty())
+            processes.push_back({QByteArray(entry->d_name).toLongLong(), decodeLocal(name),
+                                 decodeLocal(executable)});
+    }
+    ::closedir(proc);
+    return processes;
 }
 
 }  // namespace kw

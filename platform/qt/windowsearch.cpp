@@ -19,14 +19,15 @@ std::unique_ptr<WindowSearch> CreateWindowSearch(WindowSearchLog log) {
             return search;
         return CreateNoWindowSearch(QLatin1String("P2P detection: cannot open the X display '") +
                                         QString::fromLocal8Bit(display) +
-                                        QLatin1String("', no P2P programs are found"),
+                                        QLatin1String("', windows are not searched, processes are"),
                                     std::move(log));
     }
 #else
     Q_UNUSED(onX11);
 #endif
     return CreateNoWindowSearch(
-        QStringLiteral("P2P detection: no X display, no P2P programs are found"), std::move(log));
+        QStringLiteral("P2P detection: no X display, windows are not searched, processes are"),
+        std::move(log));
 }
 
 }  // namespace kw

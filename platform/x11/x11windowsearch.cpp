@@ -99,6 +99,13 @@ public:
         return !m_connection->broken();
     }
 
+    bool HasDisplay() override {
+        if (!usable())
+            return false;
+        checkConnection();
+        return m_connection != nullptr;
+    }
+
     std::vector<TopWindow> ListTopWindows() override {
         if (!usable())
             return {};
@@ -261,7 +268,8 @@ private:
             return;
         m_connection.reset();
         if (!m_lost && m_log)
-            m_log(QStringLiteral("P2P detection: lost the X display, no P2P programs are found"));
+            m_log(QStringLiteral(
+                "P2P detection: lost the X display, windows are not searched, processes are"));
         m_lost = true;
     }
 

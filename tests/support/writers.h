@@ -27,6 +27,24 @@ private:
     QByteArray m_output;
 };
 
+// A program that runs, doing nothing, under an executable name of the test's choosing: a copy of
+// sleep in folder. It ends with the object, or with the test run.
+class NamedProgram {
+public:
+    NamedProgram(const QString& folder, const QString& name);
+    ~NamedProgram();
+
+    // Waits until it runs as one of the user's processes; false when it does not in time.
+    bool waitRunning();
+    // Ends it and waits until it has gone.
+    void end();
+
+    const QString path;
+
+private:
+    QProcess m_process;
+};
+
 // Raises or lowers CAP_LEASE in this thread; false when that cannot be done.
 bool setLeaseCapability(bool on);
 
