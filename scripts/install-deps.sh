@@ -14,6 +14,9 @@ packages=(
     exfat-fuse exfatprogs ntfs-3g mount
     # Tests of moves: a traced copy (flush before rename), a user without privileges.
     strace util-linux
+    # The Wayland desktop of the tray tests: sway (headless), waybar as notification area, mako
+    # for notifications, grim for screenshots, Qt on Wayland, a session bus of its own.
+    sway waybar mako-notifier grim qt6-wayland dbus-x11 libglib2.0-bin
 )
 
 missing=()
