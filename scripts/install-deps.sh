@@ -16,7 +16,7 @@ packages=(
     strace util-linux
     # The Wayland desktop of the tray tests: sway (headless), waybar as notification area, mako
     # for notifications, grim for screenshots, Qt on Wayland, a session bus of its own.
-    sway waybar mako-notifier grim qt6-wayland dbus-x11 libglib2.0-bin
+    sway waybar mako-notifier grim qt6-wayland dbus-x11 libglib2.0-bin libwayland-dev
 )
 
 missing=()

@@ -60,7 +60,7 @@ TEST_F(NotifierTest, OneNotificationWhenAKindStartsAndOneWhenItEnds) {
         {{}, {}},
         {{kFullA},
          {"Zielverzeichnis voll | Für '/up/a.avi' ist im Zielverzeichnis nicht genug Platz. Sie "
-          "bleiben im überwachten Verzeichnis, bis Platz frei wird."}},
+          "bleibt im überwachten Verzeichnis, bis Platz frei wird."}},
         // More files of the same kind, the same files again: nothing new for the user.
         {{kFullA, kFullB}, {}},
         {{kFullB}, {}},
@@ -90,7 +90,9 @@ TEST_F(NotifierTest, SourcesAddUpAndAKindEndsOnlyWhenNoSourceHasItLeft) {
     notifier.setProblems(QStringLiteral("scan"), {kFullA, kFullB});
     EXPECT_EQ(notifier.problems(), (Problems{kFullA, kFullB, kSettings}));
     EXPECT_EQ(notifications.sent.size(), 2);
-    EXPECT_TRUE(notifications.sent.last().contains("'/up/a.avi' und 1 weitere Datei ist"))
+    EXPECT_TRUE(
+        notifications.sent.last().contains("Für '/up/a.avi' und 1 weitere Datei ist im "
+                                           "Zielverzeichnis nicht genug Platz. Sie bleiben"))
         << notifications.sent.last().toStdString();
 
     notifications.sent.clear();

@@ -122,6 +122,40 @@ struct WaylandTest : ::testing::Test {
         m_sinceActivate.start();
     }
 
+    // The notification area asks us for the menu and shows it itself; nothing of ours becomes
+    // a window.
+    void rightClickOpensTheMenuInTheNotificationArea() {
+        QProcess& menuCalls = desktop().launch(
+            QStringLiteral("dbus-monitor"),
+            {QStringLiteral("--session"), QStringLiteral("type='method_call',path='/MenuBar'")});
+        QByteArray calls;
+        ASSERT_TRUE(
+            waitUntil([&] { return !(calls += menuCalls.readAllStandardOutput()).isEmpty(); }));
+        const QString shot = dir.path() + QLatin1String("/menu.png");
+        ASSERT_TRUE(desktop().screenshot(shot));
+        const QImage before(shot);
+        const qsizetype seen = calls.size();
+        ASSERT_TRUE(desktop().click(1013, 754, test::WaylandDesktop::Button::Right));
+        EXPECT_TRUE(waitUntil([&] {
+            calls += menuCalls.readAllStandardOutput();
+            return calls.indexOf("member=", seen) >= 0;
+        })) << "the notification area did not ask for the menu";
+        // Drawn once the picture stops changing.
+        QImage previous = before;
+        EXPECT_TRUE(waitUntil([&] {
+            desktop().screenshot(shot);
+            const QImage now(shot);
+            const bool settled = now != before && now == previous;
+            previous = now;
+            return settled;
+        })) << "no menu appeared";
+        EXPECT_FALSE(windowShown()) << "the menu became a window";
+        if (const QString docs = qEnvironmentVariable("KW_SCREENSHOTS"); !docs.isEmpty())
+            QFile::copy(shot, docs + QLatin1String("/wayland-tray-menu.png"));
+        // A click beside it closes it.
+        desktop().click(400, 300, test::WaylandDesktop::Button::Left);
+    }
+
     QTemporaryDir dir;
     QString m_folder;
     QProcess* m_program = nullptr;
@@ -145,6 +179,7 @@ TEST_F(WaylandTest, ActivationTogglesTheWindowAndTheExportedMenuEndsTheProgram) 
     }
 
     EXPECT_TRUE(itemProperty(QStringLiteral("Menu")).contains("/MenuBar"));
+    rightClickOpensTheMenuInTheNotificationArea();
     const QString layout = QString::fromUtf8(desktop().call(
         m_service, QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu.GetLayout"),
         {QStringLiteral("0"), QStringLiteral("-1"), QStringLiteral("[]")}));
@@ -232,7 +267,7 @@ TEST_F(WaylandTest, AFullDestinationIsNotifiedOnceAndOnceWhenSpaceIsFreedButMove
     EXPECT_TRUE(toolTip().contains(source + QLatin1String("film.avi"))) << toolTip().toStdString();
     ASSERT_TRUE(waitUntil([&] { return notifications.count() == 1; }));
     // The text crosses the bus as UTF-8.
-    EXPECT_TRUE(notifications.output.contains("Sie bleiben im überwachten Verzeichnis"))
+    EXPECT_TRUE(notifications.output.contains("Sie bleibt im überwachten Verzeichnis"))
         << notifications.output.toStdString();
     ASSERT_TRUE(waitUntil([&] {
         return desktop()

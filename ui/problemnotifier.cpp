@@ -42,6 +42,12 @@ QString filesNamed(const Problems& problems) {
            (more == 1 ? QStringLiteral(" weitere Datei") : QStringLiteral(" weitere Dateien"));
 }
 
+// As the subject of a sentence: "Die Datei 'a'", or "'a' und 2 weitere Dateien".
+QString filesSubject(const Problems& problems) {
+    return problems.size() == 1 ? QStringLiteral("Die Datei ") + filesNamed(problems)
+                                : filesNamed(problems);
+}
+
 QString folderNamed(const Problems& problems) {
     return problems.isEmpty() ? QString() : quoted(problems.first().subject);
 }
@@ -67,6 +73,7 @@ QString ProblemTitle(ProblemKind kind) {
 }
 
 QString ProblemStartText(ProblemKind kind, const Problems& problems) {
+    const bool one = problems.size() == 1;
     switch (kind) {
         case ProblemKind::DestinationGone:
             return QStringLiteral("Das Zielverzeichnis ") + folderNamed(problems) +
@@ -77,24 +84,26 @@ QString ProblemStartText(ProblemKind kind, const Problems& problems) {
                    QStringLiteral(" antwortet nicht. Die Dateien warten.");
         case ProblemKind::NoSpace:
             return QStringLiteral("Für ") + filesNamed(problems) +
-                   QStringLiteral(
-                       " ist im Zielverzeichnis nicht genug Platz. Sie bleiben im "
-                       "überwachten Verzeichnis, bis Platz frei wird.");
+                   QStringLiteral(" ist im Zielverzeichnis nicht genug Platz. ") +
+                   (one ? QStringLiteral("Sie bleibt") : QStringLiteral("Sie bleiben")) +
+                   QStringLiteral(" im überwachten Verzeichnis, bis Platz frei wird.");
         case ProblemKind::NoPermission:
-            return filesNamed(problems) +
+            return filesSubject(problems) +
+                   (one ? QStringLiteral(" darf") : QStringLiteral(" dürfen")) +
                    QStringLiteral(
-                       " darf nicht ins Zielverzeichnis geschrieben werden. Bitte "
-                       "prüfen Sie dessen Rechte.");
+                       " nicht ins Zielverzeichnis geschrieben werden. Bitte prüfen "
+                       "Sie dessen Rechte.");
         case ProblemKind::NameRefused:
             return QStringLiteral("Das Zielverzeichnis nimmt ") + filesNamed(problems) +
-                   QStringLiteral(
-                       " nicht an (Name, Namenslänge oder Größe). Sie bleiben im "
-                       "überwachten Verzeichnis.");
+                   QStringLiteral(" nicht an (Name, Namenslänge oder Größe). ") +
+                   (one ? QStringLiteral("Sie bleibt") : QStringLiteral("Sie bleiben")) +
+                   QStringLiteral(" im überwachten Verzeichnis.");
         case ProblemKind::SettingsUnreadable:
-            return QStringLiteral("Die Datei ") + filesNamed(problems) +
+            return filesSubject(problems) +
+                   (one ? QStringLiteral(" kann") : QStringLiteral(" können")) +
                    QStringLiteral(
-                       " kann nicht gelesen werden. Kopierwart arbeitet ohne ihren "
-                       "Inhalt.");
+                       " nicht gelesen werden. Kopierwart arbeitet ohne diese "
+                       "Einstellungen.");
     }
     return QString();
 }
@@ -132,8 +141,9 @@ QString ProblemEndText(ProblemKind kind, const Problems& problems) {
         case ProblemKind::NameRefused:
             return QStringLiteral("Keine Datei wartet mehr, weil das Zielverzeichnis sie ablehnt.");
         case ProblemKind::SettingsUnreadable:
-            return QStringLiteral("Die Datei ") + filesNamed(problems) +
-                   QStringLiteral(" kann wieder gelesen werden.");
+            return filesSubject(problems) +
+                   (problems.size() == 1 ? QStringLiteral(" kann") : QStringLiteral(" können")) +
+                   QStringLiteral(" wieder gelesen werden.");
     }
     return QString();
 }

@@ -18,6 +18,8 @@ namespace kw::test {
 namespace {
 
 constexpr int kStartMs = 15000;
+constexpr int kWidth = 1024;
+constexpr int kHeight = 768;
 
 bool writeFile(const QString& path, const QByteArray& content) {
     QFile file(path);
@@ -104,6 +106,14 @@ QString WaylandDesktop::start(const QString& folder) {
             kStartMs))
         return QStringLiteral("sway (needed) did not start on its headless backend");
 
+    // The mouse comes before the notification area, which then has a pointer from its start.
+    m_pointer =
+        &startAsUser(QStringLiteral(KW_TEST_POINTER),
+                     {QString::number(kWidth), QString::number(kHeight)}, folder, environment());
+    if (!waitUntil([this] { return m_pointer->canReadLine(); }, kStartMs) ||
+        m_pointer->readLine() != "ready\n")
+        return QStringLiteral("the virtual pointer (needed) did not start");
+
     // Without accessibility: GTK would start a bus of its own for it.
     QProcessEnvironment gtkEnvironment = environment();
     gtkEnvironment.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
@@ -112,7 +122,11 @@ QString WaylandDesktop::start(const QString& folder) {
                 {QStringLiteral("-c"), folder + QLatin1String("/waybar.json"), QStringLiteral("-s"),
                  folder + QLatin1String("/waybar.css")},
                 folder, gtkEnvironment);
-    startAsUser(QStringLiteral("mako"), {}, folder, environment());
+    // Wide enough that a notification's text shows whole.
+    startAsUser(QStringLiteral("mako"),
+                {QStringLiteral("--width"), QStringLiteral("460"), QStringLiteral("--height"),
+                 QStringLiteral("200")},
+                folder, environment());
     const auto hostRegistered = [this] {
         return call(QStringLiteral("org.kde.StatusNotifierWatcher"),
                     QStringLiteral("/StatusNotifierWatcher"),
@@ -237,6 +251,17 @@ void WaylandDesktop::give(const QString& path) const {
     QProcess::execute(QStringLiteral("chown"),
                       {QStringLiteral("-R"),
                        QString::number(m_uid) + QLatin1Char(':') + QString::number(m_gid), path});
+}
+
+bool WaylandDesktop::click(int x, int y, Button button) {
+    m_pointer->write(
+        QStringLiteral("click %1 %2 %3\n")
+            .arg(x)
+            .arg(y)
+            .arg(button == Button::Right ? QLatin1String("right") : QLatin1String("left"))
+            .toLatin1());
+    return waitUntil([this] { return m_pointer->canReadLine(); }, 5000) &&
+           m_pointer->readLine() == "done\n";
 }
 
 bool WaylandDesktop::screenshot(const QString& file) const {

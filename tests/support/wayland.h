@@ -38,6 +38,9 @@ public:
     bool nameHasOwner(const QString& name) const;
     // Hands path and everything below it to the user.
     void give(const QString& path) const;
+    // A click of the session's mouse at x y; false when it was not done.
+    enum class Button { Left, Right };
+    bool click(int x, int y, Button button);
     // A screenshot of the whole output as PNG; false when grim failed.
     bool screenshot(const QString& file) const;
 
@@ -57,6 +60,7 @@ private:
     pid_t m_busPid = 0;
     QString m_waylandDisplay;
     QString m_swaySocket;
+    QProcess* m_pointer = nullptr;
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };
 
