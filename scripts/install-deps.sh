@@ -15,8 +15,10 @@ packages=(
     # Tests of moves: a traced copy (flush before rename), a user without privileges.
     strace util-linux
     # The Wayland desktop of the tray tests: sway (headless), waybar as notification area, mako
-    # for notifications, grim for screenshots, Qt on Wayland, a session bus of its own.
-    sway waybar mako-notifier grim qt6-wayland dbus-x11 libglib2.0-bin libwayland-dev
+    # for notifications, grim for screenshots, Qt on Wayland, a session bus of its own (gdbus and
+    # dbus-monitor to look at it), a virtual mouse (Wayland client library).
+    sway waybar mako-notifier grim qt6-wayland dbus-daemon dbus-session-bus-common dbus-bin
+    libglib2.0-bin libwayland-dev
 )
 
 missing=()

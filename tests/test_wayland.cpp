@@ -274,8 +274,9 @@ TEST_F(WaylandTest, AFullDestinationIsNotifiedOnceAndOnceWhenSpaceIsFreedButMove
             .run(QStringLiteral("makoctl"), {QStringLiteral("list")})
             .contains("Zielverzeichnis voll");
     })) << "mako shows no notification";
-    if (const QString docs = qEnvironmentVariable("KW_SCREENSHOTS"); !docs.isEmpty())
+    if (const QString docs = qEnvironmentVariable("KW_SCREENSHOTS"); !docs.isEmpty()) {
         EXPECT_TRUE(desktop().screenshot(docs + QLatin1String("/wayland-notification.png")));
+    }
 
     ASSERT_TRUE(remount("16m"));
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(destination + QLatin1String("film.avi")); }));

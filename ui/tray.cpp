@@ -107,8 +107,8 @@ void Tray::RemoveTrayIcon() {
 }
 
 void Tray::noteWindowState() {
-    // Minimised counts as hidden: start-up leaves the window so on a desktop without a window
-    // manager, where it never hides.
+    // Minimised counts as hidden: whether a minimised window stays mapped is the window
+    // manager's choice, and the user does not see it either way.
     m_windowWasVisible = m_window.isVisible() && !m_window.isMinimized();
     m_mnuShow->setText(m_windowWasVisible ? QStringLiteral("Verbergen") : QStringLiteral("Zeigen"));
 }

@@ -5,7 +5,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <grp.h>
 #include <pwd.h>
@@ -54,8 +53,6 @@ WaylandDesktop::~WaylandDesktop() {
             process.waitForFinished(3000);
         }
     }
-    if (m_busPid > 0)
-        ::kill(-m_busPid, SIGTERM);  // with the services it started
 }
 
 QString WaylandDesktop::start(const QString& folder) {
@@ -145,19 +142,15 @@ QString WaylandDesktop::start(const QString& folder) {
 }
 
 QString WaylandDesktop::startBus() {
-    QProcess& launcher = startAsUser(QStringLiteral("dbus-launch"), {QStringLiteral("--sh-syntax")},
-                                     m_folder, environment());
-    if (!launcher.waitForFinished(kStartMs) || launcher.exitCode() != 0)
-        return QStringLiteral("dbus-launch (needed) did not start a session bus");
-    const QString output = QString::fromLocal8Bit(launcher.readAllStandardOutput());
-    static const QRegularExpression address(QStringLiteral("DBUS_SESSION_BUS_ADDRESS='([^']*)'"));
-    static const QRegularExpression pid(QStringLiteral("DBUS_SESSION_BUS_PID=(\\d+)"));
-    const QRegularExpressionMatch addressFound = address.match(output);
-    const QRegularExpressionMatch pidFound = pid.match(output);
-    if (!addressFound.hasMatch() || !pidFound.hasMatch())
-        return QStringLiteral("dbus-launch named no session bus: ") + output;
-    m_busAddress = addressFound.captured(1);
-    m_busPid = pid_t(pidFound.captured(1).toLongLong());
+    // The daemon itself rather than dbus-launch, which would detach it: as our child it ends with
+    // the test, however that ends, and takes the services it starts with its process group.
+    QProcess& bus = startAsUser(QStringLiteral("dbus-daemon"),
+                                {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                 QStringLiteral("--print-address=1")},
+                                m_folder, environment());
+    if (!waitUntil([&] { return bus.canReadLine(); }, kStartMs))
+        return QStringLiteral("dbus-daemon (needed) did not start a session bus");
+    m_busAddress = QString::fromLocal8Bit(bus.readLine().trimmed());
     return {};
 }
 

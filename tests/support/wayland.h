@@ -57,7 +57,6 @@ private:
     QString m_folder;
     QString m_runtimeDir;
     QString m_busAddress;
-    pid_t m_busPid = 0;
     QString m_waylandDisplay;
     QString m_swaySocket;
     QProcess* m_pointer = nullptr;
