@@ -5,10 +5,12 @@
 #include "core/settingsstore.h"
 #include "p2p/detector.h"
 #include "platform/fs.h"
+#include "platform/notifications.h"
 #include "platform/placement.h"
 #include "scan/engine.h"
 #include "scan/register.h"
 #include "ui/mainwindow.h"
+#include "ui/problemnotifier.h"
 #include "ui/tray.h"
 #include "ui/widgetdesktop.h"
 
@@ -38,6 +40,8 @@ Program::Program(StartOptions options, Desktop* desktop, std::function<void()> e
       m_engine(std::make_unique<ScanEngine>(m_data, m_log, m_desktop)),
       m_window(std::make_unique<FrmMain>(m_data, m_log, m_desktop, *m_engine)),
       m_tray(std::make_unique<Tray>(*m_window, QLatin1String(kProgramTitle))),
+      m_notifications(CreateSessionNotifications()),
+      m_problems(std::make_unique<ProblemNotifier>(*m_notifications, m_log)),
       m_endProcess(endProcess ? std::move(endProcess) : [] { QCoreApplication::exit(0); }) {
     if (m_ownDesktop)
         m_ownDesktop->setOwner(m_window.get());
@@ -54,6 +58,13 @@ Program::Program(StartOptions options, Desktop* desktop, std::function<void()> e
     });
     connect(m_window.get(), &FrmMain::closeRequested, this, [this] { Close(vbFormControlMenu); });
     connect(m_tray.get(), &Tray::mnuSClose_Click, this, [this] { Close(vbFormCode); });
+    connect(m_engine.get(), &ScanEngine::problemsChanged, m_problems.get(),
+            [this](const Problems& problems) {
+                m_problems->setProblems(QStringLiteral("scan"), problems);
+            });
+    connect(m_problems.get(), &ProblemNotifier::problemsChanged, m_tray.get(), &Tray::setProblems);
+    connect(m_engine.get(), &ScanEngine::statisticsChanged, m_tray.get(), &Tray::setStatistics);
+    connect(m_detector.get(), &P2PDetector::LBp2pChanged, m_tray.get(), &Tray::setP2PPrograms);
 }
 
 Program::~Program() {
@@ -98,7 +109,9 @@ void Program::Form_Load() {
         storedInterval = settings.storedScanInterval();
         settings.load();
     }
-    m_window->setStatisticsCaption(StatisticsCaption(my.SavedFileCount, my.SavedMegabytes));
+    const QString statistics = StatisticsCaption(my.SavedFileCount, my.SavedMegabytes);
+    m_window->setStatisticsCaption(statistics);
+    m_tray->setStatistics(statistics);
     m_window->setSoundFileText(my.SoundFile);
 
     // An interval outside 1..60 would leave a program that never scans: start with the default.

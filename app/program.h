@@ -14,7 +14,9 @@ namespace kw {
 
 class Desktop;
 class FrmMain;
+class Notifications;
 class P2PDetector;
+class ProblemNotifier;
 class ScanEngine;
 class Tray;
 class WidgetDesktop;
@@ -72,6 +74,7 @@ public:
     ScanEngine& engine() { return *m_engine; }
     Tray& tray() { return *m_tray; }
     P2PDetector& detector() { return *m_detector; }
+    ProblemNotifier& problems() { return *m_problems; }
     QTimer& Timer_CheckP2P() { return m_timerCheckP2P; }
     // The data files (settings, lists, register) that exist but could not be read in this run;
     // none of them is written until the next start.
@@ -99,6 +102,8 @@ private:
     std::unique_ptr<ScanEngine> m_engine;
     std::unique_ptr<FrmMain> m_window;
     std::unique_ptr<Tray> m_tray;
+    std::unique_ptr<Notifications> m_notifications;
+    std::unique_ptr<ProblemNotifier> m_problems;
     std::unique_ptr<WindowSearch> m_windowSearch;
     std::unique_ptr<P2PDetector> m_detector;
     QTimer m_timerCheckP2P;

@@ -24,6 +24,11 @@ packages=(
     openssh-server openssh-client sshfs fuse3 faketime
     # The fuzz targets of the file readers: clang with libFuzzer and its sanitizers.
     clang libclang-rt-14-dev
+    # The Wayland desktop of the tray tests: sway (headless), waybar as notification area, mako
+    # for notifications, grim for screenshots, Qt on Wayland, a session bus of its own (gdbus and
+    # dbus-monitor to look at it), a virtual mouse (Wayland client library).
+    sway waybar mako-notifier grim qt6-wayland dbus-daemon dbus-session-bus-common dbus-bin
+    libglib2.0-bin libwayland-dev
 )
 
 missing=()
