@@ -193,7 +193,9 @@ void Program::reportUnreadableFiles() {
     if (files.isEmpty())
         return;
     QString listed;
+    Problems problems;
     for (const QString& path : files) {
+        problems.append({ProblemKind::SettingsUnreadable, path});
         const int error = UnreadableDataFileError(path);
         m_log.WriteLog(QLatin1String("Cannot read '") + path + QLatin1String("': ") +
                        fs::errorText(error) +
@@ -203,6 +205,8 @@ void Program::reportUnreadableFiles() {
                                    : fs::errorText(error);
         listed += path + QLatin1String(" (") + reason + QLatin1Char(')') + QLatin1String(kCrLf);
     }
+    // Told on the desktop too, as long as the run goes on without them.
+    m_problems->setProblems(QStringLiteral("start"), problems);
     const bool one = files.size() == 1;
     m_desktop.ShowMessage(
         QStringLiteral("Fehler"),
