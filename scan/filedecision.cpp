@@ -152,16 +152,7 @@ Step FileDecision::deleteTwin(Pass& pass, fs::HeldSource& source) {
         return Step::Next;
     }
     const QString key = CopyKey(source.path(), source.snapshot().size, source.created());
-    switch (DeleteSource(m_log, source, m_data.CopiedFiles.contains(key))) {
-        case fs::NameResult::FolderChanged:
-            m_guard.reportFolderChanged(pass);
-            return Step::Stop;
-        case fs::NameResult::Failed:
-            m_refusals.remember(pass, source, Refusal::CannotDelete);
-            return Step::Next;
-        default:
-            return Step::Next;
-    }
+    return m_mover.deleteSource(pass, source, m_data.CopiedFiles.contains(key));
 }
 
 Step FileDecision::renameCollision(Pass& pass, const fs::HeldSource& source, const QString& name) {

@@ -182,11 +182,8 @@ Step Mover::nameCopies(Pass& pass) {
         }
         m_record.recordMove(pass.soundFile, source.path(), destinationPath, unnamed->copy->copied(),
                             source.created());
-        if (step == Step::Next &&
-            DeleteSource(m_log, source, true) == fs::NameResult::FolderChanged) {
-            m_guard.reportFolderChanged(pass);
-            step = Step::Stop;
-        }
+        if (step == Step::Next)
+            step = deleteSource(pass, source);
     }
     return step;
 }
@@ -200,8 +197,21 @@ void Mover::confirmCopyOf(Pass& pass, fs::HeldSource& source) {
     const Unconfirmed copy = m_unconfirmed.take(fileKey(source.snapshot()));
     m_record.recordMove(pass.soundFile, source.path(), copy.destinationPath, copy.size,
                         copy.created);
-    if (DeleteSource(m_log, source, true) == fs::NameResult::FolderChanged)
-        m_guard.reportFolderChanged(pass);
+    deleteSource(pass, source);
+}
+
+Step Mover::deleteSource(Pass& pass, fs::HeldSource& source, bool alreadyCopied) {
+    switch (DeleteSource(m_log, source, alreadyCopied)) {
+        case fs::NameResult::FolderChanged:
+            m_guard.reportFolderChanged(pass);
+            return Step::Stop;
+        case fs::NameResult::Failed:
+            // Said once; the file is not tried again until it or its folder changes.
+            m_refusals.remember(pass, source, Refusal::CannotDelete);
+            return Step::Next;
+        default:
+            return Step::Next;
+    }
 }
 
 void Mover::reportCopyFailure(Pass& pass, const fs::HeldSource& source, int result,

@@ -55,6 +55,9 @@ public:
     // A later flush of its folder has succeeded: the copy of source is recorded and the source
     // deleted as after any move.
     void confirmCopyOf(Pass& pass, fs::HeldSource& source);
+    // Deletes a moved or duplicate source with its log line; a failure that will repeat is
+    // remembered, and a watched folder that changed stops the pass.
+    Step deleteSource(Pass& pass, fs::HeldSource& source, bool alreadyCopied = true);
 
 private:
     Step copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, const QString& name);

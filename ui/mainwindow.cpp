@@ -8,6 +8,7 @@
 #include "p2p/detector.h"
 #include "platform/dialogs.h"
 #include "platform/fs.h"
+#include "platform/heldfolder.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
 #include "scan/engine.h"
@@ -375,8 +376,25 @@ void FrmMain::ButBrowse_Click(int index) {
     if (chosen.isEmpty())
         return;
     const QString folder = AddBackslash(chosen);
-    m_text[index]->setText(folder);
     const QString key = index == 0 ? QStringLiteral("Source") : QStringLiteral("Destination");
+    // Checked before it is stored: the two folders one, or one inside the other, would make the
+    // next pass find every file of the destination "already there" and delete it.
+    const QString& other = index == 0 ? m_data.My.Destination : m_data.My.Source;
+    if (!other.isEmpty() && fs::foldersOverlap(folder, other)) {
+        m_log.WriteLog(QLatin1String("Refused My.") + key + QLatin1String(" = ") + folder +
+                       QLatin1String(": it is the other folder, or one lies inside the other"));
+        m_desktop.ShowMessage(
+            QStringLiteral("Fehler"),
+            QLatin1String("Das zu überwachende Verzeichnis und das Zielverzeichnis wären dasselbe "
+                          "Verzeichnis, oder eines läge im anderen:") +
+                kCrLfText + kCrLfText + folder + kCrLfText + kCrLfText +
+                QLatin1String("Die Einstellung bleibt, wie sie war. Bitte wählen Sie ein "
+                              "anderes Verzeichnis.") +
+                kCrLfText,
+            MB_ICONERROR);
+        return;
+    }
+    m_text[index]->setText(folder);
     SettingsStore settings(m_data.My);
     if (index == 0)
         settings.setSource(folder);
