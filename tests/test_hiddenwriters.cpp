@@ -65,8 +65,7 @@ struct SshShare {
         const QByteArray config = "Port " + QByteArray::number(port) +
                                   "\nListenAddress 127.0.0.1\nHostKey " + (keys + "host").toUtf8() +
                                   "\nPidFile " + (keys + "sshd.pid").toUtf8() +
-                                  "\nAuthorizedKeysFile " +
-                                  (keys + "authorized_keys").toUtf8() +
+                                  "\nAuthorizedKeysFile " + (keys + "authorized_keys").toUtf8() +
                                   "\nPermitRootLogin prohibit-password\nPasswordAuthentication no\n"
                                   "KbdInteractiveAuthentication no\nUsePAM no\nStrictModes no\n"
                                   "Subsystem sftp internal-sftp\n";
@@ -75,13 +74,14 @@ struct SshShare {
         if (!server.waitForStarted(5000))
             return "sshd did not start";
         // One command for both, the share first: its end closes the server's connection.
-        undo = std::make_unique<AtTestEnd>("fusermount3 -u -z " + shellQuoted(trimmed(mountPoint)) +
-                                           " 2>/dev/null || umount -l " +
-                                           shellQuoted(trimmed(mountPoint)) + " 2>/dev/null; kill " +
-                                           QString::number(server.processId()));
+        undo = std::make_unique<AtTestEnd>(
+            "fusermount3 -u -z " + shellQuoted(trimmed(mountPoint)) + " 2>/dev/null || umount -l " +
+            shellQuoted(trimmed(mountPoint)) + " 2>/dev/null; kill " +
+            QString::number(server.processId()));
         const QStringList sshfs = {
             "-o",
-            "IdentityFile=" + keys + "client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null," +
+            "IdentityFile=" + keys +
+                "client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null," +
                 "port=" + QString::number(port),
             "root@127.0.0.1:" + trimmed(exported), trimmed(mountPoint)};
         QString why;
@@ -136,8 +136,8 @@ TEST_P(HiddenWriter, AFileHeldOpenWithLongPausesMovesOnlyWholeAfterItsWriterClos
         lines += tick();
         ++ticks;
         if (unfinished) {
-            EXPECT_TRUE(fs::facts(in("download.bin")))
-                << "moved while being written\n" << lines.join('\n').toStdString();
+            EXPECT_TRUE(fs::facts(in("download.bin"))) << "moved while being written\n"
+                                                       << lines.join('\n').toStdString();
         }
         const auto copy = fs::facts(out("download.bin"));
         ASSERT_TRUE(!copy || copy->size == kWhole)
@@ -160,13 +160,13 @@ TEST_P(HiddenWriter, AFileHeldOpenWithLongPausesMovesOnlyWholeAfterItsWriterClos
 INSTANTIATE_TEST_SUITE_P(OnExfatAndOnAShare, HiddenWriter,
                          ::testing::Values(Place::ExfatStick, Place::NetworkShare),
                          [](const auto& info) {
-                             return info.param == Place::ExfatStick ? "ExfatStick"
-                                                                    : "NetworkShare";
+                             return info.param == Place::ExfatStick ? "ExfatStick" : "NetworkShare";
                          });
 
 // The real program with its wall clock set by the test through libfaketime (the machine's clock
-// and the program's monotonic clock stay as they are), and without CAP_LEASE, so that a file of
-// another user gets no lease.
+// and the program's monotonic clock stay as they are), run as an ordinary user of its own: a file
+// of another user gets no lease, and the writer (this test's child, run by root) does not show in
+// the /proc the program may read. Only the time the file holds still can tell it is finished.
 struct Jump {
     const char* name;
     QByteArray offset;  // written to the program's clock file once it runs
@@ -188,27 +188,27 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     const QString clock = rig.dir.path() + "/clock";
     ASSERT_EQ(fs::replaceAtomically(clock, "+0\n"), 0);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LD_PRELOAD", library);
     environment.insert("FAKETIME_TIMESTAMP_FILE", clock);
     environment.insert("FAKETIME_NO_CACHE", "1");
     environment.insert("DONT_FAKE_MONOTONIC", "1");
     environment.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
     environment.insert("NO_FAKE_STAT", "1");
     rig.folders(source, destination);
-    rig.start({"setpriv", "--inh-caps=-lease", "--bounding-set=-lease"}, environment);
+    const QString user = QStringLiteral("kwclock");
+    if (!runProgram("id", {"-u", user}).isEmpty())
+        ASSERT_EQ(runProgram("useradd", {"--system", "--no-create-home", "--shell",
+                                         "/usr/sbin/nologin", user}),
+                  "");
+    ASSERT_EQ(runProgram("chown", {"-R", user + ":" + user, rig.dir.path()}), "");
+    // The library is loaded by the program only: loaded into the wrapper too, it would make its
+    // shared state as root, which the program could not open any more.
+    rig.start({"setpriv", "--reuid=" + user, "--regid=" + user, "--clear-groups", "--inh-caps=-all",
+               "--bounding-set=-all", "env", QLatin1String("LD_PRELOAD=") + library},
+              environment);
     ASSERT_TRUE(rig.waitStarted());
+    environment.insert("LD_PRELOAD", library);
 
     const Jump jump = GetParam();
-    ASSERT_EQ(fs::replaceAtomically(clock, jump.offset + "\n"), 0);
-    // The jump reaches a program run with the same environment.
-    QProcess date;
-    date.setProcessEnvironment(environment);
-    date.start("date", {"+%s"});
-    ASSERT_TRUE(date.waitForFinished(5000));
-    const qint64 shift = date.readAllStandardOutput().trimmed().toLongLong() -
-                         QDateTime::currentSecsSinceEpoch();
-    ASSERT_NEAR(double(shift), jump.offset.startsWith('+') ? 3600.0 : -3600.0, 30.0);
-
     // The file is another user's before it comes into the watched folder.
     const QString staged = stage + "download.bin";
     constexpr int kPieces = 4;
@@ -222,8 +222,22 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         writer = std::make_unique<Writer>(staged, kPieces, kPiece, QList<int>{1900});
         ASSERT_TRUE(writer->waitOpened());
     }
-    ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(source + "download.bin").constData()),
-              0);
+    ASSERT_EQ(
+        ::rename(encodeLocal(staged).constData(), encodeLocal(source + "download.bin").constData()),
+        0);
+    // The clock jumps once the program has looked at the file (a tick a second, and one on its
+    // arrival): between two looks, where a rule by the wall clock would be fooled.
+    waitUntil([] { return false; }, 400);
+    ASSERT_EQ(fs::replaceAtomically(clock, jump.offset + "\n"), 0);
+    // The jump reaches a program run with the same environment.
+    QProcess date;
+    date.setProcessEnvironment(environment);
+    date.start("date", {"+%s"});
+    ASSERT_TRUE(date.waitForFinished(5000));
+    const qint64 shift =
+        date.readAllStandardOutput().trimmed().toLongLong() - QDateTime::currentSecsSinceEpoch();
+    ASSERT_NEAR(double(shift), jump.offset.startsWith('+') ? 3600.0 : -3600.0, 30.0);
+
     QElapsedTimer since;
     since.start();
 
@@ -249,10 +263,9 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         << rig.lines().join('\n').toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ForwardAndBack, ClockJump,
-    ::testing::Values(Jump{"ForwardAnHourWhileHeldOpen", "+1h", true},
-                      Jump{"BackAnHourWithAFinishedFile", "-1h", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ForwardAndBack, ClockJump,
+                         ::testing::Values(Jump{"ForwardAnHourWhileHeldOpen", "+1h", true},
+                                           Jump{"BackAnHourWithAFinishedFile", "-1h", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
