@@ -222,11 +222,3 @@ BENCHMARK(BurstAcrossFileSystemsWithCpSyncRm)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(ArrivalToMove)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
