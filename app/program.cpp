@@ -115,7 +115,7 @@ void Program::Form_Load() {
         m_log.WriteLog(QLatin1String("Invalid Intervall '") + storedInterval +
                        QLatin1String("', using ") + QString::number(kDefaultScanInterval) +
                        QLatin1String("s"));
-        my.ScanInterval = kDefaultScanInterval;
+        SettingsStore(my).assumeScanInterval(kDefaultScanInterval);
     }
     m_window->applyInterval(my.ScanInterval);
 
@@ -220,9 +220,9 @@ void Program::takeFirstStartSettings() {
     settings.setControlColor(kFirstStartColor);
     settings.setSoundFile(my.Path + QLatin1String("Copy.wav"));
     settings.setDestination(AddBackslash(m_options.downloadFolder));
-    settings.setStatistics(QStringLiteral("0"), QStringLiteral("0"));
+    settings.resetStatistics();
     // The interval is not written: the scroll bar writes it when start-up applies it.
-    my.ScanInterval = kDefaultScanInterval;
+    settings.assumeScanInterval(kDefaultScanInterval);
     if (UnreadableDataFileError(my.INI) == 0)
         provideFirstStartSound();
 }
