@@ -49,13 +49,9 @@ Program::Program(StartOptions options, Desktop* desktop, std::function<void()> e
     m_window->setWindowIcon(programIcon());
     m_windowSearch = CreateWindowSearch([this](const QString& line) { m_log.WriteLog(line); });
     m_detector = std::make_unique<P2PDetector>(m_data, *m_windowSearch);
-    m_detectionPass = [this] { m_detector->Timer_CheckP2P(); };
     m_window->attachP2P(*m_detector, *m_windowSearch);
     m_timerCheckP2P.setInterval(1000);
-    connect(&m_timerCheckP2P, &QTimer::timeout, this, [this] {
-        if (m_detectionPass)
-            m_detectionPass();
-    });
+    connect(&m_timerCheckP2P, &QTimer::timeout, m_detector.get(), &P2PDetector::Timer_CheckP2P);
     connect(m_window.get(), &FrmMain::closeRequested, this, [this] { Close(vbFormControlMenu); });
     connect(m_tray.get(), &Tray::mnuSClose_Click, this, [this] { Close(vbFormCode); });
     connect(m_engine.get(), &ScanEngine::problemsChanged, m_problems.get(),
@@ -119,7 +115,7 @@ void Program::Form_Load() {
         m_log.WriteLog(QLatin1String("Invalid Intervall '") + storedInterval +
                        QLatin1String("', using ") + QString::number(kDefaultScanInterval) +
                        QLatin1String("s"));
-        my.ScanInterval = kDefaultScanInterval;
+        SettingsStore(my).assumeScanInterval(kDefaultScanInterval);
     }
     m_window->applyInterval(my.ScanInterval);
 
@@ -165,10 +161,8 @@ void Program::Form_Load() {
     m_log.WriteLog(QStringLiteral("Scanning complete !"));
 
     m_log.WriteLog(QStringLiteral("Starting P2Pfinder....."));
-    if (m_detectionPass) {
-        m_detectionPass();
-        m_timerCheckP2P.start();
-    }
+    m_detector->Timer_CheckP2P();
+    m_timerCheckP2P.start();
     m_engine->Timer().start();
 
     // Without a notification area the window is the only way to reach the program.
@@ -226,9 +220,9 @@ void Program::takeFirstStartSettings() {
     settings.setControlColor(kFirstStartColor);
     settings.setSoundFile(my.Path + QLatin1String("Copy.wav"));
     settings.setDestination(AddBackslash(m_options.downloadFolder));
-    settings.setStatistics(QStringLiteral("0"), QStringLiteral("0"));
+    settings.resetStatistics();
     // The interval is not written: the scroll bar writes it when start-up applies it.
-    my.ScanInterval = kDefaultScanInterval;
+    settings.assumeScanInterval(kDefaultScanInterval);
     if (UnreadableDataFileError(my.INI) == 0)
         provideFirstStartSound();
 }

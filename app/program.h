@@ -54,10 +54,6 @@ public:
                      std::function<void()> endProcess = {});
     ~Program() override;
 
-    // The peer-to-peer detection pass, run once at start-up and then every second; by default
-    // the detector's pass over the session's window search.
-    void setDetectionPass(std::function<void()> pass) { m_detectionPass = std::move(pass); }
-
     // The start-up sequence; leaves the window in the tray (or shown when there is no tray).
     void Form_Load();
 
@@ -107,7 +103,6 @@ private:
     std::unique_ptr<WindowSearch> m_windowSearch;
     std::unique_ptr<P2PDetector> m_detector;
     QTimer m_timerCheckP2P;
-    std::function<void()> m_detectionPass;
     std::function<void()> m_endProcess;
     bool m_closing = false;
 };

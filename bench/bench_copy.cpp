@@ -55,8 +55,8 @@ struct Run {
         data.My = fileSetFor(root + QStringLiteral("data/"), QStringLiteral("Kopierwart"));
         data.My.Source = source;
         data.My.Destination = destination;
-        data.My.SavedFileCount = QStringLiteral("0");
-        data.My.SavedMegabytes = QStringLiteral("0");
+        data.My.SavedFileCount = 0;
+        data.My.SavedMegabytes = 0;
         data.BlockedExtensions = QStringList();
         data.TaskList = QStringList();
         data.CopiedFiles = CopyRegister(QStringList());
@@ -251,11 +251,3 @@ BENCHMARK(TickOverTenThousandRegisteredFiles)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

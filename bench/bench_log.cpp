@@ -25,5 +25,3 @@ void LogLineAtCap(benchmark::State& state, const char* folder) {
 
 BENCHMARK_CAPTURE(LogLineAtCap, tmp, "/tmp")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(LogLineAtCap, shm, "/dev/shm")->Unit(benchmark::kMicrosecond);
-
-BENCHMARK_MAIN();

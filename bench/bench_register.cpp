@@ -97,5 +97,3 @@ BENCHMARK(LoadRegister)->Unit(benchmark::kMillisecond);
 BENCHMARK(LinearLookups)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BuildIndex)->Unit(benchmark::kMillisecond);
 BENCHMARK(IndexedLookups)->Unit(benchmark::kMillisecond);
-
-BENCHMARK_MAIN();

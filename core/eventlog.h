@@ -56,7 +56,6 @@ public:
     EventLog& operator=(const EventLog&) = delete;
 
     void setLogFile(const QString& path) { m_logFile = path; }
-    const QString& logFile() const { return m_logFile; }
     // The debug window may come later than the first lines, and may go away before the last.
     void setDebugWindow(DebugWindow* window) { m_window = window; }
 

@@ -18,8 +18,8 @@ struct Settings {
     QString Destination;      // destination folder, as Source
     qint32 ControlColor = 0;  // 0x00BBGGRR
     QString BlockedExtensionsFile;
-    QString SavedMegabytes;
-    QString SavedFileCount;
+    double SavedMegabytes = 0;  // megabytes saved since the statistics began
+    qint64 SavedFileCount = 0;  // files saved since the statistics began
     QString Log;
     QString ProgramTitle;
     QString ProgramVersion;

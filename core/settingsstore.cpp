@@ -18,10 +18,6 @@ std::optional<qint32> toInt32(const QString& text) {
     return qint32(*value);
 }
 
-QString numberOrZero(const QString& text) {
-    return parseDecimal(text) ? text : QStringLiteral("0");
-}
-
 }  // namespace
 
 void SettingsStore::load() {
@@ -30,8 +26,8 @@ void SettingsStore::load() {
     m_my.Destination = read("Destination");
     m_my.SoundFile = read("Sound");
     m_my.ScanInterval = toInt32(read("Intervall")).value_or(0);
-    m_my.SavedMegabytes = numberOrZero(read("MB"));
-    m_my.SavedFileCount = numberOrZero(read("Fl"));
+    m_my.SavedMegabytes = parseDecimal(read("MB")).value_or(0.0);
+    m_my.SavedFileCount = parseInteger(read("Fl")).value_or(0);
 }
 
 QString SettingsStore::storedScanInterval() const {
@@ -60,15 +56,22 @@ void SettingsStore::setControlColor(qint32 color) {
     write("Color", QString::number(color));
 }
 
-void SettingsStore::setStatistics(const QString& megabytes, const QString& fileCount) {
-    m_my.SavedMegabytes = megabytes;
-    m_my.SavedFileCount = fileCount;
+void SettingsStore::resetStatistics() {
+    m_my.SavedMegabytes = 0;
+    m_my.SavedFileCount = 0;
     storeStatistics();
 }
 
+void SettingsStore::countSavedFile(qint64 size) {
+    ++m_my.SavedFileCount;
+    const double sum = m_my.SavedMegabytes + roundHalfEven(double(size) / 1024.0 / 1024.0, 2);
+    // Kept as the file shows it, so that rounding errors cannot add up over many files.
+    m_my.SavedMegabytes = parseDecimal(decimalText(sum)).value_or(sum);
+}
+
 void SettingsStore::storeStatistics() {
-    write("MB", m_my.SavedMegabytes);
-    write("Fl", m_my.SavedFileCount);
+    write("MB", decimalText(m_my.SavedMegabytes));
+    write("Fl", QString::number(m_my.SavedFileCount));
 }
 
 void SettingsStore::set(QString& field, const char* key, const QString& value) {

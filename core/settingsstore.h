@@ -7,13 +7,14 @@
 namespace kw {
 
 // The one place that changes a setting: each setter updates the field of My and writes its
-// section of the settings file in the same step, so the file never lags behind the window.
+// section of the settings file in the same step, so the file never lags behind the window. The
+// exceptions say so: a folder given up for this run, and the statistics of a burst.
 class SettingsStore {
 public:
     explicit SettingsStore(Settings& my) : m_my(my) {}
 
     // Fills My from the settings file. A number that cannot be read gives 0 (no colour, no valid
-    // interval); statistics that cannot be read give "0".
+    // interval, no statistics).
     void load();
     // The interval as the file holds it, for the message about an interval out of range.
     QString storedScanInterval() const;
@@ -21,9 +22,20 @@ public:
     void setSource(const QString& folder);
     void setDestination(const QString& folder);
     void setScanInterval(int seconds);
+    // An interval for now, in memory only: the window writes it when it applies it.
+    void assumeScanInterval(int seconds) { m_my.ScanInterval = seconds; }
     void setSoundFile(const QString& file);
     void setControlColor(qint32 color);
-    void setStatistics(const QString& megabytes, const QString& fileCount);
+    // A folder that cannot be used is given up in memory only: the file keeps it, so the next
+    // start looks for it again.
+    void forgetSource() { m_my.Source.clear(); }
+    void forgetDestination() { m_my.Destination.clear(); }
+
+    // Statistics from zero, written at once.
+    void resetStatistics();
+    // One more saved file of size bytes (its megabytes rounded to two decimals, halves to even),
+    // in memory only, so that a burst writes the file once.
+    void countSavedFile(qint64 size);
     // Writes the statistics My holds now.
     void storeStatistics();
 

@@ -10,15 +10,15 @@
 #include <functional>
 #include <vector>
 
-// Copying and comparing file contents. Failures are errno values (0 is success), plus
-// kSourceChanged for a source that did not hold still while it was read and
-// kSourceOpenedForWriting for one that a program opened for writing.
+// Copying and comparing file contents. Failures are errno values (0 is success), plus the copy's
+// own two below, which are negative so they cannot be taken for one. What the log shows for
+// either is decided above this layer (scan/failure.h).
 namespace kw::fs {
 
 // The source ended early, grew, was rewritten or was replaced while it was copied.
-inline constexpr int kSourceChanged = -1;
+inline constexpr int kCopySourceChanged = -1;
 // A program opened the source for writing while it was copied: the copy stands back.
-inline constexpr int kSourceOpenedForWriting = -2;
+inline constexpr int kCopySourceOpenedForWriting = -2;
 
 // Hidden name of a copy in progress: partialPrefix() + random + suffix, in the destination
 // folder.
@@ -31,7 +31,7 @@ void setPartialMark(const QByteArray& mark);
 QByteArray partialPrefix();
 
 // Copies count bytes from the current position of one open file to the current position of
-// another: in the kernel where it can, else through a buffer. 0, errno, or kSourceChanged when
+// another: in the kernel where it can, else through a buffer. 0, errno, or kCopySourceChanged when
 // the source ends before count bytes.
 int CopyBytes(qint64 count, int sourceFd, int destinationFd);
 
@@ -56,12 +56,12 @@ public:
     qint64 sourceSize() const { return m_source ? m_source->snapshot().size : 0; }
     qint64 copied() const { return m_copied; }
     // Copies count more bytes, unless the source was written to or opened for writing since it
-    // was opened. 0, errno, kSourceChanged or kSourceOpenedForWriting.
+    // was opened. 0, errno, kCopySourceChanged or kCopySourceOpenedForWriting.
     int copy(qint64 count);
     // Proves the copy (every byte copied, the source unchanged and still under its name, the copy
     // as long as the source), gives it the source's permission bits and times, flushes it and
     // names it name in the folder without replacing anything there. 0, EEXIST when that name
-    // exists, kSourceChanged, kSourceOpenedForWriting, or errno.
+    // exists, kCopySourceChanged, kCopySourceOpenedForWriting, or errno.
     int commit(const QString& name);
     // commit() in two steps, so that the copies of a burst share their flushes: complete() after
     // the last byte gives the copy the source's owner, permission bits and times; publish()

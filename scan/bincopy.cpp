@@ -13,17 +13,6 @@
 #include <memory>
 
 namespace kw {
-int CopyResultOf(int error) {
-    switch (error) {
-        case fs::kSourceChanged:
-            return kSourceChanged;
-        case fs::kSourceOpenedForWriting:
-            return kSourceOpenedForWriting;
-        default:
-            return fs::problemOf(error) == fs::Problem::Exists ? kDestinationExists
-                                                               : kSystemFailure + error;
-    }
-}
 
 int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
             bool showProgress, const QString& caption, CopyReport* report,
@@ -44,7 +33,7 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
         if (held->folder.factsOf(name, &lookUp))
             return kDestinationExists;
         if (fs::problemOf(lookUp) != fs::Problem::Missing)
-            return CopyResultOf(lookUp);
+            return CopyFailureCode(lookUp);
         error = copy.begin(held->source, held->folder);
     } else {
         const auto sourceFacts = fs::factsFollowingLinks(source);
@@ -84,11 +73,11 @@ int BinCopy(Desktop& desktop, const QString& source, const QString& destinationF
             break;
         }
     }
-    int result = interrupted ? kCopyInterrupted : error != 0 ? CopyResultOf(error) : kCopied;
+    int result = interrupted ? kCopyInterrupted : error != 0 ? CopyFailureCode(error) : kCopied;
     if (result == kCopied) {
         // Another program may have put a file of that name there while the copy ran.
         error = held ? copy.complete() : copy.commit(name);
-        result = error == 0 ? kCopied : CopyResultOf(error);
+        result = error == 0 ? kCopied : CopyFailureCode(error);
     }
     outcome.bytes = copy.copied();
     if (result != kCopied) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/failure.h"
+
 #include <QString>
 
 #include <functional>
@@ -13,18 +15,8 @@ class StagedCopy;
 }  // namespace fs
 class Desktop;
 
-// BinCopy's results; any other value is a failure code of scan/failure.h (positive, never 1).
-inline constexpr int kCopied = 1;
-inline constexpr int kSourceMissing = 0;
-inline constexpr int kFolderNotCreated = -1;
-inline constexpr int kDestinationExists = -2;
-
 // The copy moves this many bytes between two updates of its progress window.
 inline constexpr qint64 kCopyChunk = 1'024'000;
-
-// BinCopy's result for a failure of one of the copy's steps (an errno or a copy failure of the
-// platform's).
-int CopyResultOf(int error);
 
 // What a copy leaves for its caller to report.
 struct CopyReport {

@@ -52,11 +52,8 @@ void ScanEngine::Timer_Timer() {
     m_sinceYield.start();
     runTick();
     finishBatch(true);
-    if (m_failure && !m_abandoned && m_failure->code > 0 && m_failure->code != kIndexOutOfRange) {
-        m_log.WriteLog(QLatin1String("TimerError (") + QString::number(m_failure->code) +
-                       QLatin1Char(')'));
-        m_log.WriteLog(QLatin1String("ErrorDescription: ") + m_failure->description);
-    }
+    if (m_failure && !m_abandoned && m_failure->code > 0 && m_failure->code != kIndexOutOfRange)
+        WriteTimerError(m_log, *m_failure);
     m_failure.reset();
     reportProblems();
     m_log.releaseFileLines();

@@ -4,8 +4,21 @@
 
 namespace kw {
 
-// Failure codes of the cycle and of BinCopy. They are positive and never 1, so they cannot be
-// taken for BinCopy's own results (1 copied, 0, -1 and -2).
+namespace fs {
+enum class NameResult;
+}  // namespace fs
+class EventLog;
+
+// Every number the log shows for the outcome of a copy, a move or a tick ("CopyError (1028)",
+// "MoveError (2001)", "TimerError (5)"), and the functions that turn the platform's answers into
+// them. Nothing else makes such a number.
+
+// BinCopy's results. A failure is one of these or a failure code below (positive, never 1).
+inline constexpr int kCopied = 1;
+inline constexpr int kSourceMissing = 0;
+inline constexpr int kFolderNotCreated = -1;
+inline constexpr int kDestinationExists = -2;
+
 inline constexpr int kInvalidArgument = 5;
 // Taking the bound of an array without elements; the tick ends without a report.
 inline constexpr int kIndexOutOfRange = 9;
@@ -21,6 +34,14 @@ inline constexpr int kListingFailed = 2003;
 // A program opened the source for writing while it was copied or moved; tried again later.
 inline constexpr int kSourceOpenedForWriting = 2004;
 
+// The code of a failed copy step: its answer is the system's error number or one of the copy's
+// own (platform/filecopy.h). A name that is taken is kDestinationExists.
+int CopyFailureCode(int error);
+// The code of a rename that was not done; error is the mover's error() for Failed.
+int MoveFailureCode(fs::NameResult result, int error);
+// The system's error number inside a code of kSystemFailure, else 0.
+int SystemErrorOf(int code);
+
 // A failure that ends a tick: its code and the text of its "ErrorDescription: " line.
 struct Failure {
     int code = 0;
@@ -29,5 +50,7 @@ struct Failure {
 
 // A description for a code of the list above.
 QString FailureDescription(int code);
+// The two lines of a failure that ends a tick: "TimerError (code)" and its description.
+void WriteTimerError(EventLog& log, const Failure& failure);
 
 }  // namespace kw

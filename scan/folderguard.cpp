@@ -4,6 +4,7 @@
 #include "core/eventlog.h"
 #include "core/files.h"
 #include "core/settings.h"
+#include "core/settingsstore.h"
 #include "platform/filecopy.h"
 #include "platform/fs.h"
 #include "platform/fstraits.h"
@@ -60,13 +61,16 @@ FolderGuard::FolderGuard(AppData& data, EventLog& log, Desktop& desktop)
 bool FolderGuard::ValidateDirectories() {
     Settings& my = m_data.My;
     bool cleared = false;
+    SettingsStore settings(my);
     if (!my.Source.isEmpty() &&
         !ensureFolder(my.Source, QLatin1String("Source"),
                       QStringLiteral("Das zu überwachende Verzeichnis %1 ist nicht vorhanden und "
                                      "kann nicht angelegt werden !"),
                       QStringLiteral("Bitte geben Sie ein neues Verzeichnis an, welches überwacht "
-                                     "werden soll.")))
+                                     "werden soll."))) {
+        settings.forgetSource();
         cleared = true;
+    }
     // A destination whose file system has gone is waited for, never made on the one beneath.
     // A folder made here lies on the file system of the folder above it, where it was looked for.
     QString mountPoint;
@@ -77,8 +81,10 @@ bool FolderGuard::ValidateDirectories() {
                          QStringLiteral("Das Zielverzeichnis %1 kann nicht angelegt werden."),
                          QStringLiteral("Bitte geben Sie ein neues Zielverzeichnis an.")))
             usedDestinations().record(my.Destination, mountPoint);
-        else
+        else {
+            settings.forgetDestination();
             cleared = true;
+        }
     }
     // Copying a folder into itself would find every file "already there" and delete it.
     if (!away && !my.Source.isEmpty() && !my.Destination.isEmpty() &&
@@ -91,7 +97,7 @@ bool FolderGuard::ValidateDirectories() {
     return !away && !my.Source.isEmpty() && !my.Destination.isEmpty();
 }
 
-bool FolderGuard::ensureFolder(QString& folder, QLatin1String setting, const QString& problem,
+bool FolderGuard::ensureFolder(const QString& folder, QLatin1String setting, const QString& problem,
                                const QString& request) {
     if (FolderExists(folder, true))
         return true;
@@ -100,7 +106,6 @@ bool FolderGuard::ensureFolder(QString& folder, QLatin1String setting, const QSt
     m_desktop.ShowMessage(QStringLiteral("Fehler"),
                           problem.arg(quoted(folder)) + kCrLfText + kCrLfText + request + kCrLfText,
                           MB_ICONERROR);
-    folder.clear();
     return false;
 }
 
@@ -143,7 +148,7 @@ UsedDestinations& FolderGuard::usedDestinations() {
 void FolderGuard::refuseOverlap(const QString& destination) {
     const QString canonical = fs::canonicalPath(destination);
     const QString folder = canonical.isEmpty() ? destination : AddBackslash(canonical);
-    m_data.My.Destination.clear();
+    SettingsStore(m_data.My).forgetDestination();
     m_log.WriteLog(QLatin1String("Error same Directory for My.Source and My.Destination ") +
                    quoted(folder));
     m_desktop.ShowMessage(

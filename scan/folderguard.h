@@ -45,10 +45,10 @@ Q_SIGNALS:
 
 private:
     // Makes the setting's folder when it is missing; when that fails, logs it, shows problem
-    // (%1: the folder) and request, clears the setting and answers false.
-    bool ensureFolder(QString& folder, QLatin1String setting, const QString& problem,
+    // (%1: the folder) and request and answers false.
+    bool ensureFolder(const QString& folder, QLatin1String setting, const QString& problem,
                       const QString& request);
-    // The two folders are one, or one lies inside the other: the destination setting is cleared.
+    // The two folders are one, or one lies inside the other: the destination is given up.
     void refuseOverlap(const QString& folder);
     UsedDestinations& usedDestinations();
     void removeAbandonedCopiesIn(const QString& folder);

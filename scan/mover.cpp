@@ -45,8 +45,8 @@ Step Mover::moveNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> held, const 
     fs::HeldSource& source = *held;
     const QString sourcePath = source.path();
     const QString destinationPath = pass.destination.path() + name;
-    int code = 0;
-    switch (source.moveTo(pass.destination, name, &m_renamed)) {
+    const fs::NameResult result = source.moveTo(pass.destination, name, &m_renamed);
+    switch (result) {
         case fs::NameResult::Done:
             m_log.WriteLog(QLatin1String("Move ") + sourcePath + QLatin1String(" -> ") +
                            destinationPath);
@@ -64,20 +64,16 @@ Step Mover::moveNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> held, const 
             m_guard.reportFolderChanged(pass);
             return Step::Stop;
         case fs::NameResult::Changed:
-            code = kSourceChanged;
-            break;
         case fs::NameResult::DestinationExists:
-            code = kDestinationExists;
-            break;
         case fs::NameResult::Failed:
-            code = kSystemFailure + source.error();
             break;
     }
     // The file stays where it is and is looked at again on the next tick.
+    const int code = MoveFailureCode(result, source.error());
     m_log.WriteLog(QLatin1String("MoveError (") + QString::number(code) + QLatin1String(") ") +
                    sourcePath + QLatin1String(" -> ") + destinationPath);
-    if (code > kSystemFailure)
-        m_refusals.rememberError(pass, source, code - kSystemFailure);
+    if (const int error = SystemErrorOf(code))
+        m_refusals.rememberError(pass, source, error);
     return Step::Next;
 }
 
@@ -161,7 +157,7 @@ Step Mover::nameCopies(Pass& pass) {
         report.bytes = unnamed.copy->copied();
         report.partialFile = unnamed.copy->partialPath();
         report.partialRemoved = unnamed.copy->discard() == 0;
-        reportCopyFailure(pass, *unnamed.source, CopyResultOf(error), report);
+        reportCopyFailure(pass, *unnamed.source, CopyFailureCode(error), report);
     }
     // A source goes only once its copy's name is on disk.
     const int flushError = named.flush();
@@ -223,8 +219,8 @@ void Mover::reportCopyFailure(Pass& pass, const fs::HeldSource& source, int resu
                 ? QStringLiteral("Success")
                 : QLatin1String("Can't Delete '") + report.partialFile + QLatin1Char('\'');
     m_log.WriteLog(text);
-    if (result > kSystemFailure && result < kSourceChanged)
-        m_refusals.rememberError(pass, source, result - kSystemFailure);
+    if (const int error = SystemErrorOf(result))
+        m_refusals.rememberError(pass, source, error);
 }
 
 }  // namespace kw

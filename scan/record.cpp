@@ -3,6 +3,7 @@
 #include "core/desktop.h"
 #include "core/eventlog.h"
 #include "core/settings.h"
+#include "core/settingsstore.h"
 #include "scan/register.h"
 
 #include <algorithm>
@@ -30,7 +31,8 @@ void Record::recordMove(const QString& soundFile, const QString& sourcePath,
                        QLatin1String("' into the register '") + my.CopyListFile +
                        QLatin1Char('\''));
     m_data.CopiedFiles.append(key);
-    Q_EMIT statisticsChanged(CountSavedFile(my, size));
+    SettingsStore(my).countSavedFile(size);
+    Q_EMIT statisticsChanged(StatisticsCaption(my.SavedFileCount, my.SavedMegabytes));
     m_statisticsUnwritten = true;
     writeStatistics(false);
     addToLBfiles(destinationPath);
@@ -40,7 +42,7 @@ void Record::writeStatistics(bool evenIfRecent) {
     if (!m_statisticsUnwritten ||
         (!evenIfRecent && m_sinceWritten.isValid() && m_sinceWritten.elapsed() < kWriteEveryMs))
         return;
-    WriteStatistics(m_data.My);
+    SettingsStore(m_data.My).storeStatistics();
     m_statisticsUnwritten = false;
     m_sinceWritten.start();
 }

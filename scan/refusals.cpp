@@ -21,11 +21,10 @@ bool Refusals::remember(const Pass& pass, const fs::HeldSource& source, Refusal 
         return true;
     // The one failure the cycle has always reported in its own words.
     if (refusal == Refusal::NoFreeNumber) {
-        m_log.WriteLog(QLatin1String("TimerError (") + QString::number(kInvalidArgument) +
-                       QLatin1Char(')'));
-        m_log.WriteLog(QLatin1String("ErrorDescription: No free number from 001 to 999 for '") +
-                       source.name() + QLatin1String("' in '") + pass.destination.path() +
-                       QLatin1Char('\''));
+        WriteTimerError(m_log,
+                        {kInvalidArgument, QLatin1String("No free number from 001 to 999 for '") +
+                                               source.name() + QLatin1String("' in '") +
+                                               pass.destination.path() + QLatin1Char('\'')});
         return true;
     }
     m_log.WriteLog(QLatin1String("Not moved: '") + source.path() + QLatin1String("', ") +

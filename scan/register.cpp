@@ -3,8 +3,6 @@
 #include "core/eventlog.h"
 #include "core/files.h"
 #include "core/germanformat.h"
-#include "core/settings.h"
-#include "core/settingsstore.h"
 #include "platform/filemove.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
@@ -91,30 +89,10 @@ fs::NameResult DeleteSource(EventLog& log, fs::HeldSource& source, bool alreadyC
     return result;
 }
 
-QString StatisticsCaption(const QString& savedFileCount, const QString& savedMegabytes) {
-    const QString word =
-        savedFileCount == QLatin1String("1") ? QStringLiteral("Datei") : QStringLiteral("Dateien");
-    return savedFileCount + QLatin1String(" Gesicherte ") + word + QLatin1String(" (") +
-           savedMegabytes + QLatin1String(" MB)");
-}
-
-QString AddToStatistics(Settings& my, qint64 size) {
-    const QString caption = CountSavedFile(my, size);
-    WriteStatistics(my);
-    return caption;
-}
-
-QString CountSavedFile(Settings& my, qint64 size) {
-    const qint64 files = parseInteger(my.SavedFileCount).value_or(0) + 1;
-    my.SavedFileCount = QString::number(files);
-    const double megabytes = parseDecimal(my.SavedMegabytes).value_or(0.0) +
-                             roundHalfEven(double(size) / 1024.0 / 1024.0, 2);
-    my.SavedMegabytes = decimalText(megabytes);
-    return StatisticsCaption(my.SavedFileCount, my.SavedMegabytes);
-}
-
-void WriteStatistics(Settings& my) {
-    SettingsStore(my).storeStatistics();
+QString StatisticsCaption(qint64 savedFileCount, double savedMegabytes) {
+    const QString word = savedFileCount == 1 ? QStringLiteral("Datei") : QStringLiteral("Dateien");
+    return QString::number(savedFileCount) + QLatin1String(" Gesicherte ") + word +
+           QLatin1String(" (") + decimalText(savedMegabytes) + QLatin1String(" MB)");
 }
 
 }  // namespace kw

@@ -10,7 +10,6 @@ class HeldSource;
 enum class NameResult;
 }  // namespace fs
 class EventLog;
-struct Settings;
 
 // The identity of a moved file: source path, NUL, size in bytes, NUL, creation time as general
 // date-time text. Backslash, CR and LF in the path are written \\, \r and \n, so a key is always
@@ -29,14 +28,7 @@ bool AppendToFile(const QString& path, const QString& text);
 // line and answers it.
 fs::NameResult DeleteSource(EventLog& log, fs::HeldSource& source, bool alreadyCopied);
 
-// "N Gesicherte Datei(en) (M MB)".
-QString StatisticsCaption(const QString& savedFileCount, const QString& savedMegabytes);
-// Adds one file of size bytes to the statistics in my (megabytes rounded to two decimals, halves
-// to even), writes "MB" and "Fl" to the settings file and answers the new caption.
-QString AddToStatistics(Settings& my, qint64 size);
-// The same in two steps, so that a burst of files writes the settings file once: the count in my
-// with the new caption, then "MB" and "Fl" written.
-QString CountSavedFile(Settings& my, qint64 size);
-void WriteStatistics(Settings& my);
+// "N Gesicherte Datei(en) (M MB)", the megabytes in the settings file's form.
+QString StatisticsCaption(qint64 savedFileCount, double savedMegabytes);
 
 }  // namespace kw

@@ -63,7 +63,7 @@ TEST_F(Burst, AFileClosedInTheWatchedFolderMovesLongBeforeTheInterval) {
 }
 
 TEST_F(Burst, ABurstEndsWithEveryFileWholeAndExactRegisterAndStatistics) {
-    data.My.SavedFileCount = "0";
+    data.My.SavedFileCount = 0;
     makeBurst();
 
     const QStringList lines = tick();

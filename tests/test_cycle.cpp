@@ -38,7 +38,7 @@ TEST_F(Cycle, NewFilesAreMovedWithTheirNamesUnchangedRecordedAndCounted) {
     ASSERT_EQ(data.CopiedFiles.keys(), LoadListFile(data.My.CopyListFile));
     EXPECT_EQ(data.CopiedFiles.keys()->filter(in("movie.avi") + QChar(u'\0') + "1048576").size(),
               1);
-    EXPECT_EQ(data.My.SavedFileCount, "4");
+    EXPECT_EQ(data.My.SavedFileCount, 4);
 }
 
 TEST_F(Cycle, BlockedFilesStayAndRegisteredOnesWithTheirCopyInPlaceAreDeleted) {

@@ -2,6 +2,7 @@
 #include "core/files.h"
 #include "core/inifile.h"
 #include "core/settings.h"
+#include "core/settingsstore.h"
 #include "platform/filemove.h"
 #include "platform/fs.h"
 #include "scan/register.h"
@@ -78,10 +79,15 @@ TEST(RegisterTest, DeleteSourceLogsOneLineForEachOutcome) {
 TEST(Statistics, CountFilesAndRoundedMegabytesInGermanForm) {
     QTemporaryDir dir;
     Settings my = fileSetFor(dir.path(), "Kopierwart");
-    my.SavedFileCount = my.SavedMegabytes = "0";
-    EXPECT_EQ(AddToStatistics(my, 1048576), "1 Gesicherte Datei (1 MB)");
-    EXPECT_EQ(AddToStatistics(my, 367002), "2 Gesicherte Dateien (1,35 MB)");  // 0.35000...
-    EXPECT_EQ(AddToStatistics(my, 5LL << 30), "3 Gesicherte Dateien (5121,35 MB)");
+    SettingsStore store(my);
+    const auto add = [&](qint64 size) {
+        store.countSavedFile(size);
+        store.storeStatistics();
+        return StatisticsCaption(my.SavedFileCount, my.SavedMegabytes);
+    };
+    EXPECT_EQ(add(1048576), "1 Gesicherte Datei (1 MB)");
+    EXPECT_EQ(add(367002), "2 Gesicherte Dateien (1,35 MB)");  // 0.35000...
+    EXPECT_EQ(add(5LL << 30), "3 Gesicherte Dateien (5121,35 MB)");
     EXPECT_EQ(ReadIniValue(my.INI, "MB", "MB"), "5121,35");
     EXPECT_EQ(ReadIniValue(my.INI, "Fl", "Fl"), "3");
 }

@@ -1,4 +1,4 @@
-#include "core/wave.h"
+#include "platform/wave.h"
 
 #include <gtest/gtest.h>
 

@@ -47,4 +47,12 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption,
     return label;
 }
 
+void openWindow(QWidget* window, const std::function<void()>& load) {
+    if (!window->isVisible())
+        load();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 }  // namespace kw

@@ -3,6 +3,8 @@
 #include <QRect>
 #include <QString>
 
+#include <functional>
+
 class QLabel;
 class QPushButton;
 class QWidget;
@@ -20,5 +22,7 @@ QPushButton* makeButton(QWidget* parent, const QString& name, const QString& cap
 // A label of plain text: captions may come from other programs and must never be markup.
 QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption,
                   const QRect& geometry, qint32 color);
+// Loads a closed window and shows it; an open window is only raised, keeping what it shows.
+void openWindow(QWidget* window, const std::function<void()>& load);
 
 }  // namespace kw

@@ -7,6 +7,7 @@
 #include "platform/placement.h"
 #include "scan/register.h"
 #include "ui/colors.h"
+#include "ui/controls.h"
 #include "ui/listeditorwindow.h"
 #include "ui/listhover.h"
 
@@ -36,11 +37,7 @@ FrmList::FrmList(AppData& data, EventLog& log, Desktop& desktop)
 }
 
 void FrmList::open() {
-    if (!isVisible())
-        Form_Load();
-    show();
-    raise();
-    activateWindow();
+    openWindow(this, [this] { Form_Load(); });
 }
 
 void FrmList::Form_Load() {

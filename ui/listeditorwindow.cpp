@@ -93,11 +93,7 @@ void ListEditorWindow::insertSorted(const QString& line) {
 }
 
 void ListEditorWindow::open() {
-    if (!isVisible())
-        Form_Load();
-    show();
-    raise();
-    activateWindow();
+    openWindow(this, [this] { Form_Load(); });
 }
 
 void ListEditorWindow::Form_Load() {

@@ -38,7 +38,6 @@ public:
     // open window is only raised, keeping its edits.
     void open();
 
-    bool Cancelled() const { return m_cancelled; }
     QListWidget* LBt() const { return m_lbt; }
 
     // Handlers, public so that tests drive them as a click would.

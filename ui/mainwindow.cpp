@@ -204,9 +204,7 @@ void FrmMain::createControls() {
     describe(deleteLog, QStringLiteral("Protokoll und Liste der kopierten Dateien löschen"));
     connect(deleteLog, &QPushButton::clicked, this,
             [this] { DeleteLogs(m_log, m_data.My, m_desktop); });
-    m_frame =
-        makeFrame(m_frame3, "Frame", StatisticsCaption(QStringLiteral("0"), QStringLiteral("0")),
-                  kGreen, {6, 16, 340, 130});
+    m_frame = makeFrame(m_frame3, "Frame", StatisticsCaption(0, 0), kGreen, {6, 16, 340, 130});
     m_lbFiles = new QListWidget(m_frame);
     m_lbFiles->setObjectName(QStringLiteral("LBfiles"));
     m_lbFiles->setGeometry(8, 20, 324, 102);

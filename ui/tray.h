@@ -49,7 +49,6 @@ public:
     void setProblems(const kw::Problems& problems);
     bool showsProblem() const { return !m_problems.isEmpty(); }
 
-    bool TrayBusy() const { return m_trayBusy; }
     QSystemTrayIcon& icon() { return m_icon; }
     QMenu& mnuTray() { return *m_mnuTray; }
 

@@ -36,7 +36,7 @@ int copyThroughBuffer(qint64 count, int sourceFd, int destinationFd) {
             return errno;
         }
         if (n == 0)
-            return kSourceChanged;
+            return kCopySourceChanged;
         if (const int error = writeAll(destinationFd, buffer.get(), n))
             return error;
         count -= n;
@@ -91,7 +91,7 @@ int CopyBytes(qint64 count, int sourceFd, int destinationFd) {
             continue;
         }
         if (n == 0)
-            return kSourceChanged;
+            return kCopySourceChanged;
         if (errno == EINTR)
             continue;
         // Across file systems, or where the kernel cannot copy in place, move the rest through
@@ -165,9 +165,9 @@ int StagedCopy::sourceState() const {
         case NameResult::Done:
             return 0;
         case NameResult::OpenedForWriting:
-            return kSourceOpenedForWriting;
+            return kCopySourceOpenedForWriting;
         default:
-            return kSourceChanged;
+            return kCopySourceChanged;
     }
 }
 
@@ -233,7 +233,7 @@ int StagedCopy::publish(const QString& name, FolderFlushes* batch, bool durable)
     if (const int state = sourceState())
         return state;
     if (m_copied != m_source->snapshot().size || !m_source->stillNamed())
-        return kSourceChanged;
+        return kCopySourceChanged;
     // Flush data, mode and times before the rename, or a power cut could leave the name without
     // its data.
     if (!durable && ::fsync(m_partial.get()) != 0)

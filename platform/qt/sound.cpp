@@ -1,9 +1,9 @@
 #include "platform/sound.h"
 
-#include "core/wave.h"
 #include "platform/fs.h"
 #include "platform/spawn.h"
 #include "platform/textcodec.h"
+#include "platform/wave.h"
 
 #include <QApplication>
 #include <QAudioFormat>

@@ -1,7 +1,7 @@
 // The sound file: any bytes are a playable wave file or refused, and what is played lies inside
 // the file.
 
-#include "core/wave.h"
+#include "platform/wave.h"
 #include "tests/fuzz/fuzzing.h"
 
 using namespace kw;
