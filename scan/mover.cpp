@@ -96,6 +96,7 @@ Step Mover::copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, cons
         reportCopyFailure(pass, *source, result, report);
         return Step::Next;
     }
+    reportAccess(pass, *source, *copy);
     // The copy holds what the source held when it was opened, which is what the register and
     // the statistics must describe once it has its name.
     if (m_unnamedCopies.empty()) {
@@ -182,6 +183,23 @@ Step Mover::nameCopies(Pass& pass) {
             step = deleteSource(pass, source);
     }
     return step;
+}
+
+void Mover::reportAccess(const Pass& pass, const fs::HeldSource& source,
+                         const fs::StagedCopy& copy) {
+    const fs::AccessCopy access = copy.access();
+    if (access == fs::AccessCopy::Kept || m_accessReported.contains(pass.place))
+        return;
+    m_accessReported.insert(pass.place);
+    m_log.WriteLog(
+        access == fs::AccessCopy::AclReplacedByMode
+            ? QLatin1String("The destination '") + pass.destination.path() +
+                  QLatin1String("' keeps no access control lists: copies get a mode that grants "
+                                "nobody more than their list did (first '") +
+                  source.path() + QLatin1String("')")
+            : QLatin1String("The destination '") + pass.destination.path() +
+                  QLatin1String("' does not keep every extended attribute of a copy (first '") +
+                  source.path() + QLatin1String("')"));
 }
 
 const Mover::Unconfirmed* Mover::unconfirmedCopyOf(const fs::HeldSource& source) const {

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -64,6 +65,8 @@ private:
     void reportCopyFailure(Pass& pass, const fs::HeldSource& source, int result,
                            const CopyReport& report);
     size_t groupLimit() const;
+    // Says once per destination what its file system could not keep of a copy's access.
+    void reportAccess(const Pass& pass, const fs::HeldSource& source, const fs::StagedCopy& copy);
 
     EventLog& m_log;
     Desktop& m_desktop;
@@ -84,6 +87,7 @@ private:
     QElapsedTimer m_sinceFirstUnnamed;
     size_t m_groupLimit = 1;
     QHash<std::pair<quint64, quint64>, Unconfirmed> m_unconfirmed;
+    QSet<DestinationPlace> m_accessReported;
 };
 
 }  // namespace kw

@@ -56,6 +56,9 @@ QString CopyKeySourcePath(const QString& key) {
 }
 
 bool AppendToFile(const QString& path, const QString& text) {
+    // A register this run could not read is left as it is, not added to.
+    if (UnreadableDataFileError(path) != 0)
+        return false;
     QByteArray bytes = encodeLocal(text);
     bytes.append(kCrLf);
     return fs::append(path, bytes) == 0;

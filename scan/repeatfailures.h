@@ -3,6 +3,7 @@
 #include "core/problems.h"
 
 #include <QHash>
+#include <QHashFunctions>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -54,6 +55,9 @@ struct DestinationPlace {
     quint64 device = 0;
     bool operator==(const DestinationPlace&) const = default;
 };
+inline size_t qHash(const DestinationPlace& place, size_t seed = 0) {
+    return qHashMulti(seed, place.folder, place.device);
+}
 
 // Failures that will repeat, remembered per file, so that such a file is neither tried nor
 // logged every tick: it is tried again when it or the destination changes, when space has
