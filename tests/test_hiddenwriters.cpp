@@ -3,7 +3,8 @@
 // that a writer holds open and fills with long pauses is never moved before the writer has
 // closed it, so the destination never holds a short copy, and it moves whole after. A jump of
 // the wall clock changes neither: forward it does not make a held file look old, backward it
-// does not keep a finished file waiting for an hour.
+// does not keep a finished file waiting for an hour. A file met for the first time is never taken
+// as holding still, however long ago it was last written: a stalled writer may still hold it.
 #include "core/files.h"
 #include "platform/fs.h"
 #include "scan/listing.h"
@@ -12,12 +13,18 @@
 #include "tests/support/qtapp.h"
 #include "tests/support/scanrig.h"
 #include "tests/support/teardown.h"
+#include "tests/support/tracedcalls.h"
 #include "tests/support/writers.h"
 
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTcpServer>
+
+#include <linux/capability.h>
+#include <unistd.h>
 
 using namespace kw;
 using namespace kw::test;
@@ -270,5 +277,45 @@ INSTANTIATE_TEST_SUITE_P(ForwardAndBack, ClockJump,
                          ::testing::Values(Jump{"ForwardAnHourWhileHeldOpen", "+1h", true},
                                            Jump{"BackAnHourWithAFinishedFile", "-1h", false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A writer of another user that wrote the file more than two seconds ago and stalls with the file
+// still open for writing, where neither a lease nor /proc can tell of it (the file is that
+// user's, CAP_LEASE and CAP_SYS_PTRACE are lowered, as an ordinary user has neither). The first
+// tick that meets the file knows nothing of its past: it must not move it.
+TEST(StalledHiddenWriter, AFileMetForTheFirstTimeIsNeverTakenAsHoldingStill) {
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("a writer of another user needs root");
+    ScanRig rig;
+    writeBytes(rig.in("stalled.bin"), {});
+    ASSERT_TRUE(giveToAnotherUser(rig.in("stalled.bin")));
+    const QString opened = rig.dir.path() + "/opened";
+    const pid_t writer = startProgram(
+        {"sh", "-c",
+         "exec 3>>\"$0\"; printf 'first piece' >&3; : > \"$1\"; "
+         "exec setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60",
+         rig.in("stalled.bin"), opened});
+    ASSERT_TRUE(waitUntil([&] { return fs::facts(opened).has_value(); }, 10'000));
+    QElapsedTimer clock;
+    clock.start();
+    // The writer has become the other user once its process shows that user's id.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            QFile status(QStringLiteral("/proc/%1/status").arg(writer));
+            return status.open(QIODevice::ReadOnly) && status.readAll().contains("Uid:\t65534");
+        },
+        10'000));
+    WithoutLeaseCapability noLease;
+    ASSERT_TRUE(noLease.active());
+    ASSERT_TRUE(setCapability(CAP_SYS_PTRACE, false));
+    waitUntil([&] { return clock.elapsed() > 2500; }, 3000);
+
+    const QStringList log = rig.tick();
+    setCapability(CAP_SYS_PTRACE, true);
+    endProgram(writer);
+    EXPECT_TRUE(log.filter("open for writing").isEmpty())
+        << "the writer was seen; the case needs one that is not: " << log.join('\n').toStdString();
+    EXPECT_EQ(readBytes(rig.in("stalled.bin")), "first piece") << log.join('\n').toStdString();
+    EXPECT_FALSE(fs::facts(rig.out("stalled.bin")));
+}
 
 }  // namespace

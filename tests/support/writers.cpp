@@ -43,15 +43,21 @@ void NamedProgram::end() {
     m_process.waitForFinished(10000);
 }
 
-bool setLeaseCapability(bool on) {
+bool setCapability(int capability, bool on) {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2]{};
     if (::syscall(SYS_capget, &header, data) != 0)
         return false;
-    const unsigned bit = 1u << CAP_LEASE;
-    data[0].effective =
-        on ? data[0].effective | (data[0].permitted & bit) : data[0].effective & ~bit;
+    __user_cap_data_struct& word = data[capability / 32];
+    const unsigned bit = 1u << (capability % 32);
+    if (on && !(word.permitted & bit))
+        return false;
+    word.effective = on ? word.effective | bit : word.effective & ~bit;
     return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+bool setLeaseCapability(bool on) {
+    return setCapability(CAP_LEASE, on);
 }
 
 Writer::Writer(const QString& path, int pieces, qint64 bytes, int pauseMs) {

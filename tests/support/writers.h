@@ -45,6 +45,8 @@ private:
     QProcess m_process;
 };
 
+// Raises or lowers a capability in this thread's effective set; false when that cannot be done.
+bool setCapability(int capability, bool on);
 // Raises or lowers CAP_LEASE in this thread; false when that cannot be done.
 bool setLeaseCapability(bool on);
 

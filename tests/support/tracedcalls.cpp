@@ -1,0 +1,183 @@
+#include "tests/support/tracedcalls.h"
+
+#include "tests/support/qtapp.h"
+
+#include <QFile>
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kw::test {
+namespace {
+
+pid_t spawn(const QStringList& argv, int stderrFd) {
+    std::vector<QByteArray> bytes;
+    for (const QString& arg : argv)
+        bytes.push_back(arg.toLocal8Bit());
+    std::vector<char*> args;
+    for (QByteArray& arg : bytes)
+        args.push_back(arg.data());
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stderrFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
+    pid_t pid = -1;
+    const int error = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : -1;
+}
+
+// The tracer of this process's main thread, 0 when none.
+int tracerOfMainThread() {
+    QFile status(QStringLiteral("/proc/self/task/%1/status").arg(::getpid()));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("TracerPid:"))
+            return line.mid(10).trimmed().toInt();
+    }
+    return 0;
+}
+
+}  // namespace
+
+pid_t startProgram(const QStringList& argv) {
+    return spawn(argv, -1);
+}
+
+void endProgram(pid_t pid) {
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+int runToEnd(const QStringList& argv) {
+    const pid_t pid = spawn(argv, -1);
+    if (pid < 0)
+        return -1;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TracedCalls::TracedCalls(const QString& trace, const QStringList& injections,
+                         const QStringList& paths) {
+    if (::gettid() != ::getpid()) {
+        m_why = QStringLiteral("not made in the main thread");
+        return;
+    }
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        m_why = QStringLiteral("no pipe");
+        return;
+    }
+    // Without -f: the programs the test starts meanwhile are not traced.
+    QStringList argv{"strace", "-qq", "-p", QString::number(::getpid()), "-e", "trace=" + trace};
+    for (const QString& injection : injections)
+        argv << "-e" << "inject=" + injection;
+    for (const QString& path : paths)
+        argv << "-P" << path;
+    m_strace = spawn(argv, pipeFds[1]);
+    ::close(pipeFds[1]);
+    m_output = pipeFds[0];
+    if (m_strace < 0) {
+        m_why = QStringLiteral("strace cannot be started");
+        ::close(m_output);
+        m_output = -1;
+        return;
+    }
+    m_reader = std::thread([this] { read(); });
+    if (!waitUntil([] { return tracerOfMainThread() != 0; }, 10'000))
+        m_why = QStringLiteral("strace did not attach");
+}
+
+TracedCalls::~TracedCalls() {
+    if (m_strace > 0) {
+        ::kill(m_strace, SIGTERM);  // strace detaches and lets every held call go on
+        while (::waitpid(m_strace, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (m_reader.joinable())
+        m_reader.join();
+    if (m_output >= 0)
+        ::close(m_output);
+}
+
+void TracedCalls::onCall(const QString& text, std::function<void()> action) {
+    std::lock_guard lock(m_mutex);
+    m_once.push_back({text, std::move(action)});
+}
+
+void TracedCalls::onEveryCall(std::function<void(const QString&)> action) {
+    std::lock_guard lock(m_mutex);
+    m_every = std::move(action);
+}
+
+QStringList TracedCalls::calls() {
+    std::lock_guard lock(m_mutex);
+    return m_calls;
+}
+
+void TracedCalls::read() {
+    // strace prints a call's name and arguments when it is entered and the rest of its line
+    // when it returns: the text is acted on as it comes, not line by line.
+    QByteArray line;
+    qsizetype actedOn = 0;  // how much of line was already shown to the actions
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_output, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        line.append(buffer, n);
+        for (;;) {
+            const qsizetype end = line.indexOf('\n');
+            const QByteArray part = end < 0 ? line : line.left(end);
+            // A call is entered once its opening parenthesis and first argument show.
+            if (part.size() > actedOn && part.contains('(') && !part.startsWith("---")) {
+                seen(QString::fromLocal8Bit(part), actedOn == 0);
+                actedOn = part.size();
+            }
+            if (end < 0)
+                break;
+            {
+                std::lock_guard lock(m_mutex);
+                m_calls.append(QString::fromLocal8Bit(line.left(end)));
+            }
+            line.remove(0, end + 1);
+            actedOn = 0;
+        }
+    }
+}
+
+void TracedCalls::seen(const QString& text, bool entered) {
+    std::vector<std::function<void()>> due;
+    std::function<void(const QString&)> every;
+    {
+        std::lock_guard lock(m_mutex);
+        for (Once& once : m_once) {
+            if (!once.done && text.contains(once.text)) {
+                once.done = true;
+                due.push_back(once.action);
+            }
+        }
+        if (entered)
+            every = m_every;
+    }
+    for (const auto& action : due)
+        action();
+    if (every)
+        every(text);
+}
+
+}  // namespace kw::test

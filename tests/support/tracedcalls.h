@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace kw::test {
+
+// strace attached to this process's main thread only (never to the programs it starts): the
+// calls named in trace are printed as they are entered, and injections (strace's "-e inject="
+// values, e.g. "syncfs:delay_enter=800000" or "fsync:error=EIO") change them. An action given to
+// onCall runs in a thread of its own the moment a call is entered whose text contains a given
+// string, while strace holds that call back for its delay: that is how a test puts a second
+// process's deed between two calls of the code under test. Detached when it goes.
+// Must be made in the main thread.
+class TracedCalls {
+public:
+    TracedCalls(const QString& trace, const QStringList& injections,
+                const QStringList& paths = {});
+    ~TracedCalls();
+    TracedCalls(const TracedCalls&) = delete;
+    TracedCalls& operator=(const TracedCalls&) = delete;
+
+    // Empty once strace is attached; otherwise why it is not.
+    const QString& why() const { return m_why; }
+    // Runs action once, for the first call entered whose text so far contains text.
+    void onCall(const QString& text, std::function<void()> action);
+    // Runs action for every call entered, with the call's text so far.
+    void onEveryCall(std::function<void(const QString&)> action);
+    // Every call printed so far.
+    QStringList calls();
+
+private:
+    struct Once {
+        QString text;
+        std::function<void()> action;
+        bool done = false;
+    };
+    void read();
+    void seen(const QString& text, bool entered);
+
+    pid_t m_strace = -1;
+    int m_output = -1;
+    QString m_why;
+    std::mutex m_mutex;
+    std::vector<Once> m_once;
+    std::function<void(const QString&)> m_every;
+    QStringList m_calls;
+    std::thread m_reader;
+};
+
+// Runs a program to its end, from any thread; its exit status, or -1 when it could not start.
+int runToEnd(const QStringList& argv);
+// Starts a program from any thread; its process id, or -1.
+pid_t startProgram(const QStringList& argv);
+// Ends a program startProgram started and waits for it.
+void endProgram(pid_t pid);
+
+}  // namespace kw::test
