@@ -78,14 +78,26 @@ class Machine:
         run("mount", self.loop, self.ext4)
         self.mounts.append(self.ext4)
 
-        read, write = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
-                                 "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.processes.append(xvfb)
-        os.close(write)
-        self.display = ":" + os.read(read, 16).decode().strip()
-        os.close(read)
+        # Xvfb names a free display once it takes clients; another server of the shared
+        # machine may still take the same one at that moment, so the display is tried first.
+        for _ in range(10):
+            read, write = os.pipe()
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0",
+                                     "1024x768x24", "-nolisten", "tcp", "-noreset"],
+                                    pass_fds=(write,), stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+            os.close(write)
+            with os.fdopen(read) as named:
+                self.display = ":" + named.readline().strip()
+            answer = subprocess.run(["xdpyinfo", "-display", self.display],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if answer.returncode == 0 and xvfb.poll() is None:
+                self.processes.append(xvfb)
+                break
+            xvfb.kill()
+            xvfb.wait()
+        else:
+            raise RuntimeError("no X server")
         self.env = dict(os.environ, DISPLAY=self.display, QT_QPA_PLATFORM="xcb")
         self.env.pop("WAYLAND_DISPLAY", None)
         for helper in (["openbox"],
@@ -127,8 +139,10 @@ class Program:
         if blocked:
             with open(os.path.join(self.folder, "Kopierwart.cfg"), "w", newline="") as f:
                 f.write("".join(extension + "\r\n" for extension in blocked))
-        self.process = subprocess.Popen(["./Kopierwart"], cwd=self.folder, env=machine.env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.errors = os.path.join(machine.work, name + ".stderr")
+        with open(self.errors, "wb") as errors:
+            self.process = subprocess.Popen(["./Kopierwart"], cwd=self.folder, env=machine.env,
+                                            stdout=subprocess.DEVNULL, stderr=errors)
         log = os.path.join(self.folder, "Kopierwart.Log")
 
         def started():
@@ -138,37 +152,58 @@ class Program:
             except OSError:
                 return False
         if not wait_until(started, 60, 0.02):
-            raise RuntimeError("the program did not start")
+            try:
+                with open(log, "rb") as f:
+                    tail = f.read()[-600:].decode("latin-1")
+            except OSError:
+                tail = "(no log)"
+            with open(self.errors, "rb") as f:
+                tail += f.read()[-600:].decode("latin-1")
+            raise RuntimeError(f"the program did not start ({self.process.poll()}): {tail}")
 
     def cpu_ticks(self):
         with open(f"/proc/{self.process.pid}/stat") as f:
             fields = f.read().rsplit(")", 1)[1].split()
         return int(fields[11]) + int(fields[12])
 
+    def windows(self):
+        """The program's top-level windows as {id: (x, y, width, height)}."""
+        ids = subprocess.run(["xdotool", "search", "--class", "Kopierwart"], env=self.machine.env,
+                             capture_output=True, text=True).stdout.split()
+        found = {}
+        for window in ids:
+            shape = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window],
+                                   env=self.machine.env, capture_output=True, text=True).stdout
+            values = dict(line.split("=", 1) for line in shape.split() if "=" in line)
+            if {"X", "Y", "WIDTH", "HEIGHT"} <= values.keys():
+                found[window] = tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+        return found
+
     def show_window(self):
         """A double click on the tray icon, as a user opens the window."""
-        icon = None
-        for _ in range(100):
-            found = subprocess.run(["xdotool", "search", "--classname", "trayer"],
-                                   env=self.machine.env, capture_output=True, text=True)
-            tree = subprocess.run(["xwininfo", "-root", "-tree"], env=self.machine.env,
-                                  capture_output=True, text=True).stdout
-            icon = tray_icon_centre(tree)
-            if icon and found.returncode == 0:
-                break
-            time.sleep(0.1)
-        if not icon:
-            raise RuntimeError("no tray icon")
-        run("xdotool", "mousemove", str(icon[0]), str(icon[1]), "click", "--repeat", "2",
-            "--delay", "60", "1", env=self.machine.env)
-
+        def icon():
+            return next(((x + w // 2, y + h // 2) for x, y, w, h in self.windows().values()
+                         if w <= 48 and h <= 48 and y > 0), None)
         def shown():
-            result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
-                                     "^ Kopierwart$"], env=self.machine.env,
-                                    capture_output=True, text=True)
-            return result.returncode == 0 and result.stdout.strip() != ""
-        if not wait_until(shown, 10, 0.05):
-            raise RuntimeError("the window did not show")
+            for window, (_, _, w, _) in self.windows().items():
+                if w > 300:
+                    state = subprocess.run(["xwininfo", "-id", window], env=self.machine.env,
+                                           capture_output=True, text=True).stdout
+                    if "IsViewable" in state:
+                        return True
+            return False
+
+        if not wait_until(icon, 20, 0.1):
+            raise RuntimeError("no tray icon")
+        # A click toggles the window; one made while the icon is still being embedded is lost.
+        for _ in range(5):
+            time.sleep(1)
+            x, y = icon()
+            run("xdotool", "mousemove", "--sync", str(x), str(y), env=self.machine.env)
+            run("xdotool", "click", "1", env=self.machine.env)
+            if wait_until(shown, 3, 0.05):
+                return
+        raise RuntimeError("the window did not show")
 
     def stop(self):
         self.process.terminate()
@@ -176,30 +211,6 @@ class Program:
             self.process.wait(30)
         except subprocess.TimeoutExpired:
             self.process.kill()
-
-
-def tray_icon_centre(tree):
-    """The centre of the icon trayer embedded: a small child window near the bottom edge."""
-    best = None
-    for line in tree.splitlines():
-        parts = line.split()
-        geometry = next((p for p in parts if "x" in p and "+" in p and p[0].isdigit()), None)
-        if not geometry:
-            continue
-        size, _, position = geometry.partition("+")
-        try:
-            width, height = (int(v) for v in size.split("x"))
-        except ValueError:
-            continue
-        absolute = parts[-1]
-        if not absolute.startswith("+"):
-            continue
-        x, y = (int(v) for v in absolute[1:].split("+")[:2])
-        if 12 <= width <= 32 and 12 <= height <= 32 and y >= 768 - 32 and "Kopierwart" in line:
-            return (x + width // 2, y + height // 2)
-        if 12 <= width <= 32 and 12 <= height <= 32 and y >= 768 - 32:
-            best = (x + width // 2, y + height // 2)
-    return best
 
 
 def sync(folder):
