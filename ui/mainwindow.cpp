@@ -71,8 +71,7 @@ void InsertSorted(QListWidget* list, QStringList paths) {
         row = low;
         QStringList run;
         while (next < paths.size() &&
-               (row >= list->count() ||
-                !caseInsensitiveLess(list->item(row)->text(), paths[next])))
+               (row >= list->count() || !caseInsensitiveLess(list->item(row)->text(), paths[next])))
             run.append(paths[next++]);
         list->insertItems(row, run);
         row += int(run.size());
