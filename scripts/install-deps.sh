@@ -29,6 +29,9 @@ packages=(
     # dbus-monitor to look at it), a virtual mouse (Wayland client library).
     sway waybar mako-notifier grim qt6-wayland dbus-daemon dbus-session-bus-common dbus-bin
     libglib2.0-bin libwayland-dev
+    # Benchmarks with the real windows (bench/real_windows.py): a window manager, the tools the
+    # program is measured beside, ext4 on a loop device, and python3 to drive it all.
+    openbox rsync rclone e2fsprogs python3
 )
 
 missing=()

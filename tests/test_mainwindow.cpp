@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QListWidget>
 #include <QMessageBox>
@@ -33,7 +37,7 @@ TEST(MainWindow, CopiesMadeAtStartAndByScanNowShowInCaptionAndListAndTheInterval
     FoldersRig rig({"b.bin", "a.bin"});
     Program& program = rig.start();
     auto* list = rig.control<QListWidget>("LBfiles");
-    ASSERT_EQ(list->count(), 2);
+    ASSERT_TRUE(waitUntil([&] { return list->count() == 2; }));
     EXPECT_EQ(list->item(0)->text(), rig.destination + "a.bin");
     fs::replaceAtomically(rig.source + "c.bin", "third");
     rig.control<QPushButton>("butGoTimer")->click();
@@ -54,7 +58,7 @@ TEST(DeleteAnswer, KeepsTheLineWhileSomethingStillStandsUnderTheNameAndDropsItWh
     Program& program = rig.start(true);
     program.window().showNormal();
     auto* list = rig.control<QListWidget>("LBfiles");
-    ASSERT_EQ(list->count(), 3);
+    ASSERT_TRUE(waitUntil([&] { return list->count() == 3; }));
     const QString moved = rig.destination + html;
     const QString gone = rig.destination + "gone.bin", kept = rig.destination + "kept.bin";
     // Since the copy, a folder took one name and the other file was deleted elsewhere.
@@ -108,4 +112,37 @@ TEST(MainWindow, ShortButtonsKeepTheirCaptionsAndSayWhatTheyDoToPointerAndScreen
         EXPECT_EQ(control->toolTip(), QString::fromUtf8(button.does));
         EXPECT_EQ(control->accessibleName(), QString::fromUtf8(button.does));
     }
+}
+
+// A burst of copies reaches the list in batches, each in the place one insert after the other
+// gives it: alphabetical without regard to case, the later of two equal-looking paths first.
+TEST(MainWindow, ABurstOfCopiesEndsUpInTheListAsTheEngineHasIt) {
+    ProgramRig rig;
+    Program& program = rig.start();
+    program.window().showNormal();
+    auto* list = rig.control<QListWidget>("LBfiles");
+    QStringList& engineList = program.engine().LBfiles();
+    const auto caseLess = [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    };
+    // As the engine adds a copy, then the yield that follows every copy.
+    const auto copied = [&](const QString& path) {
+        const auto at = std::lower_bound(engineList.begin(), engineList.end(), path, caseLess);
+        const int row = int(at - engineList.begin());
+        engineList.insert(row, path);
+        Q_EMIT program.engine().copiedFileAdded(row, path);
+        QCoreApplication::processEvents();
+    };
+    const int files = 50'000;
+    QElapsedTimer took;
+    took.start();
+    for (int i = 0; i < files; ++i)
+        copied(QStringLiteral("/ziel/Datei %1.bin").arg((i * 7919) % files));
+    for (const char* name : {"/ziel/datei 7.BIN", "/ziel/DATEI 7.bin", "/ziel/0"})
+        copied(QString::fromLatin1(name));
+    ASSERT_TRUE(waitUntil([&] { return list->count() == engineList.size(); }, 120'000));
+    std::printf("%d copies into the shown list: %lld ms\n", files + 3,
+                static_cast<long long>(took.elapsed()));
+    EXPECT_EQ(itemTexts(list), engineList);
+    EXPECT_EQ(list->item(0)->text(), "/ziel/0");
 }

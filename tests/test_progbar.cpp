@@ -1,10 +1,16 @@
+#include "scan/bincopy.h"
 #include "tests/support/qtapp.h"
 #include "ui/progbar.h"
+#include "ui/widgetdesktop.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QScrollBar>
+#include <QTemporaryDir>
+#include <QThread>
 
 #include <tuple>
 
@@ -28,4 +34,91 @@ TEST(ProgBar, ScalesTheRangeShowsThePercentageAndThePathsAsPlainText) {
     kw::ProgBar bar;
     bar.SetMessage("/quelle/<b>fett</b>&amp;.txt");
     EXPECT_EQ(bar.findChild<QLabel*>("Message")->textFormat(), Qt::PlainText);
+}
+
+namespace {
+
+// Counts the progress windows that appear, wherever they come from.
+struct ShownProgressWindows : QObject {
+    ShownProgressWindows() { qApp->installEventFilter(this); }
+    ~ShownProgressWindows() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched->objectName() == "ProgBar")
+            ++count;
+        return false;
+    }
+    int count = 0;
+};
+
+QString writeFile(const QString& path, qint64 size) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(QByteArray(size, 'k'));
+    return path;
+}
+
+}  // namespace
+
+// A copy that takes a while shows its window with caption, paths and the bytes done so far.
+TEST(DelayedProgBar, ALongCopyShowsItsWindowWithWhatItWasToldBefore) {
+    kw::test::ensureApplication();
+    QTemporaryDir dir;
+    const QString source = writeFile(dir.path() + "/gross.bin", 5 * kw::kCopyChunk);
+    kw::WidgetDesktop desktop;
+    ShownProgressWindows shown;
+    QString caption, message, percent;
+    int chunks = 0;
+    // The test slows the copy down at every chunk, as a slow disk would.
+    const auto slowly = [&] {
+        QThread::msleep(kw::kProgressWindowDelayMs / 3 + 5);
+        ++chunks;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->objectName() == "ProgBar" && window->isVisible()) {
+                caption = window->findChild<QGroupBox*>("Frame1")->title();
+                message = window->findChild<QLabel*>("Message")->text();
+                percent = window->findChild<QLabel*>("Label1")->text();
+            }
+        return true;
+    };
+    ASSERT_EQ(kw::BinCopy(desktop, source, dir.path() + "/ziel", true, "Kopiere", nullptr, slowly),
+              kw::kCopied);
+    EXPECT_EQ(chunks, 6);
+    EXPECT_EQ(shown.count, 1);
+    EXPECT_EQ(caption, "Kopiere");
+    EXPECT_EQ(message, source + " -> " + dir.path() + "/ziel/gross.bin");
+    EXPECT_EQ(percent, "100%");
+    for (QWidget* window : QApplication::topLevelWidgets())
+        EXPECT_NE(window->objectName(), "ProgBar") << "the window goes with its copy";
+}
+
+// Small files copied one after the other show no window at all.
+TEST(DelayedProgBar, ABurstOfSmallCopiesShowsNoWindow) {
+    kw::test::ensureApplication();
+    QTemporaryDir dir;
+    kw::WidgetDesktop desktop;
+    ShownProgressWindows shown;
+    for (int i = 0; i < 200; ++i) {
+        const QString source = writeFile(dir.path() + QString("/klein%1.bin").arg(i), 10'000);
+        ASSERT_EQ(kw::BinCopy(desktop, source, dir.path() + "/ziel", true, "Kopiere"), kw::kCopied);
+    }
+    EXPECT_EQ(shown.count, 0);
+}
+
+// Until its time has come the window is not even made; a copy already done shows none.
+TEST(DelayedProgBar, MakesTheWindowOnlyWhenDueAndNeverForACopyThatIsDone) {
+    kw::test::ensureApplication();
+    kw::DelayedProgBar soon(0);
+    soon.SetOption(0, 5'000'000, "Kopiere", true);
+    soon.SetMessage("/a -> /b");
+    EXPECT_EQ(soon.window(), nullptr);
+    soon.SetValue(1'024'000);
+    ASSERT_NE(soon.window(), nullptr);
+    EXPECT_TRUE(soon.window()->isVisible());
+    EXPECT_EQ(soon.window()->findChild<QLabel*>("Label1")->text(), "20%");
+    EXPECT_EQ(soon.window()->findChild<QLabel*>("Message")->text(), "/a -> /b");
+
+    kw::DelayedProgBar done(0);
+    done.SetOption(0, 100, "Kopiere", true);
+    done.SetValue(100);
+    EXPECT_EQ(done.window(), nullptr);
 }

@@ -35,10 +35,48 @@
 #include <QTextDocument>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace kw {
 namespace {
 
 constexpr char kPlaySymbol[] = "\u25B6";
+
+// How long copied files and log lines wait before their lists take them together.
+constexpr int kListBatchMs = 100;
+
+bool caseInsensitiveLess(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) < 0;
+}
+
+// Puts the paths, given in the order they were copied, into the alphabetically sorted list at
+// the places one insert after the other would have given them: before the lines that compare
+// equal without regard to case, so the later of two such paths stands first. Each contiguous run
+// goes in with one insert, and the view lays itself out once for the whole batch.
+void InsertSorted(QListWidget* list, QStringList paths) {
+    std::reverse(paths.begin(), paths.end());
+    std::stable_sort(paths.begin(), paths.end(), caseInsensitiveLess);
+    int row = 0;
+    for (qsizetype next = 0; next < paths.size();) {
+        // First line at or after row that does not sort before the path: halving, as the
+        // engine does.
+        int low = row, high = list->count();
+        while (low < high) {
+            const int middle = low + (high - low) / 2;
+            if (caseInsensitiveLess(list->item(middle)->text(), paths[next]))
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        row = low;
+        QStringList run;
+        while (next < paths.size() &&
+               (row >= list->count() || !caseInsensitiveLess(list->item(row)->text(), paths[next])))
+            run.append(paths[next++]);
+        list->insertItems(row, run);
+        row += int(run.size());
+    }
+}
 
 // Design colours, 0x00BBGGRR as everywhere in the program.
 constexpr qint32 kDesignBackground = 0x00C00000;
@@ -122,6 +160,11 @@ FrmMain::FrmMain(AppData& data, EventLog& log, Desktop& desktop, ScanEngine& eng
 
     connect(&m_engine, &ScanEngine::statisticsChanged, this, &FrmMain::setStatisticsCaption);
     connect(&m_engine, &ScanEngine::copiedFileAdded, this, &FrmMain::insertCopiedFile);
+    // The cycle yields after every copy, so a zero timer would still lay the lists out per file;
+    // a few batches a second keep a burst cheap and the lists current to the eye.
+    m_listBatch.setSingleShot(true);
+    m_listBatch.setInterval(kListBatchMs);
+    connect(&m_listBatch, &QTimer::timeout, this, &FrmMain::flushLists);
     connect(&m_engine, &ScanEngine::foldersCleared, this, &FrmMain::SetText);
     // A destination whose file system has gone says so in its frame until it is back.
     connect(&m_engine, &ScanEngine::destinationWaiting, this,
@@ -319,8 +362,22 @@ void FrmMain::setSoundFileText(const QString& file) {
     m_textSound->setText(file);
 }
 
-void FrmMain::insertCopiedFile(int row, const QString& destinationPath) {
-    m_lbFiles->insertItem(row, destinationPath);
+void FrmMain::insertCopiedFile(int /*row*/, const QString& destinationPath) {
+    // The engine's row counts the paths still waiting here, so the batch finds its own places.
+    m_copiedFilesWaiting.append(destinationPath);
+    if (!m_listBatch.isActive())
+        m_listBatch.start();
+}
+
+void FrmMain::flushLists() {
+    m_listBatch.stop();
+    QStringList batch;
+    batch.swap(m_copiedFilesWaiting);
+    InsertSorted(m_lbFiles, batch);
+    if (m_lastDebugLineDue) {
+        m_lastDebugLineDue = false;
+        m_lbDebug->setCurrentRow(m_lbDebug->count() - 1);
+    }
 }
 
 void FrmMain::applyColorScheme() {
@@ -345,7 +402,10 @@ void FrmMain::removeFirstLine() {
 }
 
 void FrmMain::selectLastLine() {
-    m_lbDebug->setCurrentRow(m_lbDebug->count() - 1);
+    // Selecting scrolls, and scrolling lays the whole list out: once per batch, not per line.
+    m_lastDebugLineDue = true;
+    if (!m_listBatch.isActive())
+        m_listBatch.start();
 }
 
 void FrmMain::clearLines() {

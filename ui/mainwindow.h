@@ -57,7 +57,11 @@ public:
     void applyInterval(int seconds);
     void setStatisticsCaption(const QString& caption);
     void setSoundFileText(const QString& file);
+    // The path joins LBfiles with the next batch: a burst of copies lays the list out once per
+    // batch, not once per file.
     void insertCopiedFile(int row, const QString& destinationPath);
+    // Puts the waiting paths into LBfiles, and brings the debug window to its last line, now.
+    void flushLists();
     void applyColorScheme();
     // LabelMail and LabelPage become links: yellow, blue and underlined under the pointer.
     void makeHyperlinks();
@@ -126,6 +130,9 @@ private:
     ScanEngine& m_engine;
     bool m_hideWhenMinimized = false;
     QTimer m_blink;
+    QStringList m_copiedFilesWaiting;  // in the order they were copied
+    bool m_lastDebugLineDue = false;
+    QTimer m_listBatch;
 
     QGroupBox* m_frame1 = nullptr;
     QGroupBox* m_frame2 = nullptr;
