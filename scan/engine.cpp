@@ -10,8 +10,9 @@
 namespace kw {
 namespace {
 
-// Events of one burst come close together: one tick for all of them.
-constexpr int kArrivalDelayMs = 100;
+// A file that arrives moves at once; the events of one burst that come within a few milliseconds
+// share a tick, and those during a tick one more after it.
+constexpr int kArrivalDelayMs = 5;
 constexpr int kYieldEveryMs = 50;
 constexpr int kBatchEveryMs = 1000;
 
