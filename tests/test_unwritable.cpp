@@ -68,8 +68,8 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
         const QString registerFile = rig.data.My.CopyListFile;
         if (!row.registerWritable) {
             if (QString(row.what).contains("tmpfs")) {
-                dataFs = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs,
-                                                 dataFolderOf(rig), 256 << 10);
+                dataFs = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, dataFolderOf(rig),
+                                                 256 << 10);
                 ASSERT_TRUE(dataFs);
                 // Filled to the last block: dd ends with "No space left on device".
                 runToEnd({"dd", "if=/dev/zero", "of=" + dataFolderOf(rig) + "filler", "bs=4096",
@@ -99,8 +99,9 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
             EXPECT_EQ(first.count(line), 1) << log;
             EXPECT_EQ(second.count(line) + third.count(line), 0) << "copied again\n" << log;
             if (!row.registerWritable) {
-                EXPECT_EQ(first.filter("Can't write '" + rig.in(name) + "' into the register '" +
-                                       registerFile + "'")
+                EXPECT_EQ(first
+                              .filter("Can't write '" + rig.in(name) + "' into the register '" +
+                                      registerFile + "'")
                               .size(),
                           1)
                     << log;
@@ -110,12 +111,10 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
             } else {
                 // The source keeps its bytes; its failed deletion is said in the first tick only.
                 EXPECT_EQ(readBytes(rig.in(name)), name == "a.bin" ? bytes : other) << log;
-                EXPECT_EQ(first.filter("'" + rig.in(name) + "'").filter("Delete").size(), 1)
-                    << log;
+                EXPECT_EQ(first.filter("'" + rig.in(name) + "'").filter("Delete").size(), 1) << log;
             }
         }
         EXPECT_EQ((second + third).join('\n').toStdString(), "") << "said or done again";
-
     }
 }
 
