@@ -5,6 +5,8 @@
 // too long for its number, the file stays, and that is said once.
 #include "core/files.h"
 #include "platform/fs.h"
+#include "platform/posix/norename.h"
+#include "platform/textcodec.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/qtapp.h"
 #include "tests/support/scanrig.h"
@@ -14,6 +16,7 @@
 
 #include <QElapsedTimer>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace kw;
@@ -157,3 +160,68 @@ TEST(Collisions, NumberedNamesNeverReplaceAFileAndStopAt999) {
 }
 
 }  // namespace
+
+namespace {
+
+struct RaceRow {
+    const char* what;
+    // Whether the call entered is the one to hold: the other program's file appears then.
+    std::function<bool(const QString& call, bool linkRefused)> holds;
+};
+
+}  // namespace
+
+// Where neither RENAME_NOREPLACE nor a hard link refuses a taken name (exFAT through FUSE), the
+// rename must look before it renames: a file another program puts under the name while the
+// refused link returns, or before, is never replaced. The look itself is the last moment a test
+// can reach; a name that appears between it and the rename would still be replaced.
+TEST(Collisions, WithoutNoReplaceAndHardLinksANameTakenMeanwhileIsNeverReplaced) {
+    const QByteArray ours = patternBytes(200'000);
+    const QByteArray theirs = patternBytes(300'000).right(100'000);
+    const std::vector<RaceRow> table = {
+        {"taken while the hard link is tried",
+         [](const QString& call, bool) { return call.startsWith("linkat("); }},
+        {"taken once the hard link was refused, before the rename",
+         [](const QString& call, bool linkRefused) {
+             return linkRefused && !call.startsWith("linkat(");
+         }},
+    };
+    for (const RaceRow& row : table) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/stick/";
+        QString why;
+        const auto stick =
+            ScratchFileSystem::make(ScratchFileSystem::Type::Exfat, folder, 64 << 20, &why);
+        if (!stick)
+            KW_CANNOT_RUN(why.toStdString());
+        writeBytes(folder + "from.bin", ours);
+        const int fd = ::open(encodeLocal(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        bool linkRefused = false;
+        bool taken = false;
+        int result = -1;
+        {
+            const QString calls = "renameat,renameat2,linkat,newfstatat,statx";
+            TracedCalls tracer(calls, {calls + ":delay_enter=400000"});
+            if (!tracer.why().isEmpty())
+                KW_CANNOT_RUN(tracer.why().toStdString());
+            tracer.onEveryCall([&](const QString& call) {
+                if (taken || !call.contains("\"taken.bin\""))
+                    return;
+                if (row.holds(call, linkRefused)) {
+                    writeBytes(folder + "taken.bin", theirs);
+                    taken = true;
+                }
+                linkRefused = linkRefused || call.startsWith("linkat(");
+            });
+            result = fs::renameWithoutReplacing(fd, "from.bin", fd, "taken.bin");
+        }  // every call's action has run
+        ::close(fd);
+        EXPECT_TRUE(taken) << "the moment was never reached";
+        EXPECT_EQ(result, EEXIST);
+        EXPECT_TRUE(readBytes(folder + "taken.bin") == theirs)
+            << "the other program's file replaced";
+        EXPECT_TRUE(readBytes(folder + "from.bin") == ours) << "the file to be renamed lost";
+    }
+}

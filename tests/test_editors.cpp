@@ -6,6 +6,7 @@
 #include "ui/frmlist.h"
 #include "ui/frmp2pnew.h"
 #include "ui/frmprefix.h"
+#include "ui/frmtask.h"
 
 #include <gtest/gtest.h>
 
@@ -110,4 +111,64 @@ TEST(StoringAnEditedList, FailedWriteKeepsTheOldFileAndLogsWhileMemoryTakesTheNe
     ::umount2(encodeLocal(dir.path()).constData(), MNT_DETACH);
     EXPECT_EQ(list, edited);
     EXPECT_TRUE(debug.lines.value(1).contains("Error writing '" + file + "': "));
+}
+
+// Programs are added only through the file dialog and removed from the list's menu; "Übernehmen"
+// stores the list, one path per CR LF line, "Abbrechen" discards it, and a shutdown with the
+// editor open stores it as "Übernehmen" would.
+TEST(TaskListEditor, OkStoresCancelDiscardsShutdownStores) {
+    ProgramRig rig;
+    const QString tasks = rig.dataFolder + "Kopierwart.task";
+    const QString programs = rig.folder("programs");
+    const QString a = programs + "a-loader", b = programs + "b-sync", c = programs + "c-share";
+    for (const QString& path : {a, b, c})
+        writeProgram(path);
+    fs::replaceAtomically(tasks, encodeLocal(a) + "\r\n");
+    Program& program = rig.start();
+    const auto open = [&rig] {
+        rig.control<QPushButton>("ButTasklist")->click();
+        FrmTask* editor = topLevel<FrmTask>();
+        EXPECT_TRUE(editor && editor->isVisible());
+        return editor;
+    };
+    const auto add = [](FrmTask* editor, const QString& path) {
+        chooseInNextFileDialog(path);
+        editor->ButBrowse_Click();
+    };
+
+    FrmTask* editor = open();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(itemTexts(editor->LBt()), QStringList({a}));
+    add(editor, c);
+    add(editor, b);
+    EXPECT_EQ(itemTexts(editor->LBt()), QStringList({a, b, c}));
+    editor->LBt()->setCurrentRow(0);
+    editor->mnuRemove_Click();
+    editor->findChild<QPushButton*>("ButOK")->click();
+    EXPECT_EQ(bytesOf(tasks).toStdString(),
+              (encodeLocal(b) + "\r\n" + encodeLocal(c) + "\r\n").toStdString());
+    EXPECT_EQ(program.data().TaskList, QStringList({b, c}));
+
+    editor = open();
+    ASSERT_TRUE(editor);
+    add(editor, a);
+    editor->LBt()->setCurrentRow(2);
+    editor->mnuRemove_Click();
+    EXPECT_EQ(itemTexts(editor->LBt()), QStringList({a, b}));
+    editor->findChild<QPushButton*>("ButCancel")->click();
+    EXPECT_EQ(bytesOf(tasks).toStdString(),
+              (encodeLocal(b) + "\r\n" + encodeLocal(c) + "\r\n").toStdString());
+    EXPECT_EQ(program.data().TaskList, QStringList({b, c}));
+
+    editor = open();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(itemTexts(editor->LBt()), QStringList({b, c})) << "the cancelled edit came back";
+    add(editor, a);
+    program.Close(vbFormCode);
+    const QStringList log = logLines(rig.log());
+    EXPECT_EQ(log.value(log.indexOf("Unloading frmTask") + 1), "Writting Tasklist...")
+        << log.join('\n').toStdString();
+    EXPECT_EQ(bytesOf(tasks).toStdString(),
+              (encodeLocal(a) + "\r\n" + encodeLocal(b) + "\r\n" + encodeLocal(c) + "\r\n")
+                  .toStdString());
 }
