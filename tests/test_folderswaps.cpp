@@ -25,14 +25,6 @@ using namespace kw::test;
 
 namespace {
 
-// Each file holds its own bytes, so a file that arrived as another's shows.
-QByteArray ownBytes(int i, qint64 size) {
-    QByteArray bytes = patternBytes(size);
-    const QByteArray label = QByteArray::number(i).rightJustified(8, '#');
-    bytes.replace(0, label.size(), label);
-    return bytes;
-}
-
 QString trimmed(QString folder) {
     while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
         folder.chop(1);

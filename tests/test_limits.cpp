@@ -24,13 +24,6 @@ using kw::apptest::RunningProgram;
 
 namespace {
 
-QByteArray ownBytes(int i, qint64 size) {
-    QByteArray bytes = patternBytes(size);
-    const QByteArray label = QByteArray::number(i).rightJustified(8, '#');
-    bytes.replace(0, label.size(), label);
-    return bytes;
-}
-
 // Puts a whole file into folder under name at once, as a finished download arrives: written
 // beside it first, so the running program never meets it half written.
 void arrive(const QString& folder, const QString& name, const QByteArray& bytes) {

@@ -21,6 +21,13 @@ QByteArray patternBytes(qint64 count) {
     return bytes;
 }
 
+QByteArray ownBytes(int i, qint64 size) {
+    QByteArray bytes = patternBytes(size);
+    const QByteArray label = QByteArray::number(i).rightJustified(8, '#');
+    bytes.replace(0, label.size(), label);
+    return bytes;
+}
+
 ScanRig::ScanRig() : engine(data, log, desktop) {
     ensureApplication();  // ticks yield to the event loop
     const QString dataFolder = dir.path() + QStringLiteral("/data/");

@@ -22,6 +22,8 @@ inline void writeBytes(const QString& path, const QByteArray& bytes) {
 QStringList entriesOf(const QString& folder);
 // count bytes without a repeating pattern, so that a misplaced chunk shows.
 QByteArray patternBytes(qint64 count);
+// size bytes of file i: the pattern with i at its start, so a file that arrived as another's shows.
+QByteArray ownBytes(int i, qint64 size);
 
 // A watched, a destination and a data folder in a fresh temporary folder, settings pointing at
 // them, a log into a recording debug window, a recording desktop and an engine over all of it.
