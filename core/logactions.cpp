@@ -22,6 +22,9 @@ void ClearDebugWindow(EventLog& log, DebugWindow& window) {
 }
 
 void DeleteLogs(EventLog& log, const Settings& my, Desktop& desktop) {
+    // Lines a running tick still holds were written before the deletion: they go with the old
+    // log, and the new one starts with the deletion.
+    log.flush();
     deleteAndLog(log, my.Log);
     deleteAndLog(log, my.CopyListFile);
     desktop.ShowMessage(QStringLiteral("Logs Deleted"),

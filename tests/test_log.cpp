@@ -43,12 +43,16 @@ TEST_F(LogTest, LogFileIsCutToItsCapFromTheOldestEndNeverSplittingACharacter) {
     }
 }
 
-// Both outputs are stamped, each in its own form.
+// Both outputs are stamped, each in its own form. Lines a running tick still holds belong to the
+// old log, so the new one starts with the deletion, also then.
 TEST_F(LogTest, DeleteLogsStartsAFreshLogAndTellsTheUser) {
     test::RecordingDesktop desktop;
     m_log.WriteLog("old line");
+    m_log.holdFileLines();
+    m_log.WriteLog("held line");
     ASSERT_EQ(fs::append(m_my.CopyListFile, "key\r\n"), 0);
     DeleteLogs(m_log, m_my, desktop);
+    m_log.releaseFileLines();
     EXPECT_EQ(logBytes(), "06.12.2026/14:03:05 -> Deleted " + m_my.Log.toUtf8() +
                               "\r\n06.12.2026/14:03:05 -> Deleted " + m_my.CopyListFile.toUtf8() +
                               "\r\n\r\n");
