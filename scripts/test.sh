@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds Kopierwart with its tests and runs every test: once with the address and
-# undefined-behaviour sanitizers, once as a plain build (which also builds the benchmarks); then
-# fuzzes every reader of outside files for a bounded time.
+# Builds Kopierwart with its tests and runs every test: fuzzes every reader of outside files for a
+# bounded time, then runs the tests once with the address and undefined-behaviour sanitizers and
+# once as a plain build (which also builds the benchmarks), whose summary ends the output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
+
+scripts/fuzz.sh
 
 cmake -S . -B build-sanitizers -DCMAKE_BUILD_TYPE=Debug -DENABLE_SANITIZERS=ON \
     -DKOPIERWART_BUILD_BENCH=OFF >/dev/null
@@ -17,5 +19,3 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 cmake -S . -B build-tests -DCMAKE_BUILD_TYPE=Debug -DKOPIERWART_BUILD_BENCH=ON >/dev/null
 cmake --build build-tests -j"$jobs"
 ctest --test-dir build-tests --output-on-failure --timeout 600
-
-scripts/fuzz.sh
