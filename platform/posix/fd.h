@@ -26,3 +26,10 @@ int roomOnFileSystem(long type, qint64 blockSize, qint64 blocks, qint64 blocksFr
 long long nanosecondsOf(long long seconds, long nanoseconds);
 
 }  // namespace kw
+
+struct statx;
+namespace kw::fs {
+struct Facts;
+// The facts the program keeps of what statx answered.
+Facts toFacts(const struct statx& st);
+}  // namespace kw::fs

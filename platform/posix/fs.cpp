@@ -26,19 +26,6 @@ QByteArray native(const QString& path) {
     return encodeLocal(path);
 }
 
-Facts toFacts(const struct statx& st) {
-    Facts f;
-    if (S_ISREG(st.stx_mode))
-        f.kind = Kind::Regular;
-    else if (S_ISDIR(st.stx_mode))
-        f.kind = Kind::Directory;
-    f.size = static_cast<qint64>(st.stx_size);
-    f.modifiedNs = nanosecondsOf(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
-    const bool hasBirth = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec != 0;
-    const qint64 seconds = hasBirth ? st.stx_btime.tv_sec : st.stx_mtime.tv_sec;
-    f.created = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
-    return f;
-}
 
 std::optional<Facts> statxFacts(const QString& path, int flags, int* error) {
     struct statx st {};
@@ -97,6 +84,20 @@ QByteArray linkTarget(const QByteArray& path) {
 }
 
 }  // namespace
+
+Facts toFacts(const struct statx& st) {
+    Facts f;
+    if (S_ISREG(st.stx_mode))
+        f.kind = Kind::Regular;
+    else if (S_ISDIR(st.stx_mode))
+        f.kind = Kind::Directory;
+    f.size = static_cast<qint64>(st.stx_size);
+    f.modifiedNs = nanosecondsOf(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    const bool hasBirth = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec != 0;
+    const qint64 seconds = hasBirth ? st.stx_btime.tv_sec : st.stx_mtime.tv_sec;
+    f.created = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+    return f;
+}
 
 std::optional<Facts> facts(const QString& path, int* error) {
     return statxFacts(path, AT_SYMLINK_NOFOLLOW, error);

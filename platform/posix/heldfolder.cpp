@@ -130,16 +130,7 @@ std::optional<Facts> HeldFolder::factsOf(const QString& name, int* error) const 
     }
     if (error)
         *error = 0;
-    Facts facts;
-    facts.kind = S_ISREG(st.stx_mode)   ? Kind::Regular
-                 : S_ISDIR(st.stx_mode) ? Kind::Directory
-                                        : Kind::Other;
-    facts.size = qint64(st.stx_size);
-    facts.modifiedNs = nanosecondsOf(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
-    const bool hasBirth = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec != 0;
-    facts.created = QDateTime::fromSecsSinceEpoch(
-        hasBirth ? st.stx_btime.tv_sec : st.stx_mtime.tv_sec, Qt::UTC);
-    return facts;
+    return toFacts(st);
 }
 
 int HeldFolder::renameInside(const QString& from, const QString& to) const {
