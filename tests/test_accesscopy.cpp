@@ -153,25 +153,4 @@ TEST_F(AccessCopyTest, WithoutAccessListsTheCopyGetsAModeNoWiderThanTheList) {
     }
 }
 
-TEST_F(AccessCopyTest, AnExfatStickKeepsNeitherAndTheCopySaysSo) {
-    auto stick = mount(Type::Exfat, "stick");
-    if (!stick)
-        KW_CANNOT_RUN(m_why.toStdString());
-    const QString plain = source("plain.bin");
-    makeFile(plain, 0644);
-    const QString withOrigin = source("origin.bin");
-    makeFile(withOrigin, 0644);
-    setAttribute(withOrigin, kOrigin, "https://example.org/origin.bin");
-    const QString withAcl = source("acl.bin");
-    makeFile(withAcl, 0640);
-    setAcl(withAcl, {"-m", "u:nobody:r,g::---"});
-
-    EXPECT_EQ(stagedCopy(plain, stick->mountPoint()), fs::AccessCopy::Kept);
-    EXPECT_EQ(stagedCopy(withOrigin, stick->mountPoint()), fs::AccessCopy::AttributesDropped);
-    EXPECT_EQ(stagedCopy(withAcl, stick->mountPoint()), fs::AccessCopy::AclReplacedByMode);
-    QFile copy(stick->mountPoint() + "/acl.bin");
-    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
-    EXPECT_EQ(copy.readAll(), "download");
-}
-
 }  // namespace

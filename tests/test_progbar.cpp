@@ -104,21 +104,3 @@ TEST(DelayedProgBar, ABurstOfSmallCopiesShowsNoWindow) {
     EXPECT_EQ(shown.count, 0);
 }
 
-// Until its time has come the window is not even made; a copy already done shows none.
-TEST(DelayedProgBar, MakesTheWindowOnlyWhenDueAndNeverForACopyThatIsDone) {
-    kw::test::ensureApplication();
-    kw::DelayedProgBar soon(0);
-    soon.SetOption(0, 5'000'000, "Kopiere", true);
-    soon.SetMessage("/a -> /b");
-    EXPECT_EQ(soon.window(), nullptr);
-    soon.SetValue(1'024'000);
-    ASSERT_NE(soon.window(), nullptr);
-    EXPECT_TRUE(soon.window()->isVisible());
-    EXPECT_EQ(soon.window()->findChild<QLabel*>("Label1")->text(), "20%");
-    EXPECT_EQ(soon.window()->findChild<QLabel*>("Message")->text(), "/a -> /b");
-
-    kw::DelayedProgBar done(0);
-    done.SetOption(0, 100, "Kopiere", true);
-    done.SetValue(100);
-    EXPECT_EQ(done.window(), nullptr);
-}
