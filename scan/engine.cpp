@@ -178,7 +178,7 @@ void ScanEngine::finishBatch(bool evenIfRecent) {
         m_sinceBatchFinished.elapsed() < kBatchEveryMs)
         return;
     m_mover.flushRenames();
-    m_record.writeStatistics(true);
+    m_record.writeStatistics();
     m_sinceBatchFinished.start();
 }
 

@@ -9,12 +9,6 @@
 #include <algorithm>
 
 namespace kw {
-namespace {
-
-constexpr int kWriteEveryMs = 1000;
-
-}  // namespace
-
 Record::Record(AppData& data, EventLog& log, Desktop& desktop)
     : m_data(data), m_log(log), m_desktop(desktop) {}
 
@@ -34,17 +28,14 @@ void Record::recordMove(const QString& soundFile, const QString& sourcePath,
     SettingsStore(my).countSavedFile(size);
     Q_EMIT statisticsChanged(StatisticsCaption(my.SavedFileCount, my.SavedMegabytes));
     m_statisticsUnwritten = true;
-    writeStatistics(false);
     addToLBfiles(destinationPath);
 }
 
-void Record::writeStatistics(bool evenIfRecent) {
-    if (!m_statisticsUnwritten ||
-        (!evenIfRecent && m_sinceWritten.isValid() && m_sinceWritten.elapsed() < kWriteEveryMs))
+void Record::writeStatistics() {
+    if (!m_statisticsUnwritten)
         return;
     SettingsStore(m_data.My).storeStatistics();
     m_statisticsUnwritten = false;
-    m_sinceWritten.start();
 }
 
 void Record::addToLBfiles(const QString& destinationPath) {

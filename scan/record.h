@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -25,9 +24,9 @@ public:
     // line comes first, so a run killed before the source is gone still knows the file.
     void recordMove(const QString& soundFile, const QString& sourcePath,
                     const QString& destinationPath, qint64 size, const QDateTime& created);
-    // Writes the statistics to the settings file, at most once a second during a burst unless
-    // evenIfRecent.
-    void writeStatistics(bool evenIfRecent);
+    // Writes the statistics counted since the last time to the settings file; the scheduler
+    // calls it at most once a second during a burst and at the end of every tick.
+    void writeStatistics();
 
     // Destination paths of this run's copies, each at most once, in alphabetical order.
     QStringList& LBfiles() { return m_LBfiles; }
@@ -45,7 +44,6 @@ private:
     Desktop& m_desktop;
     QStringList m_LBfiles;
     bool m_statisticsUnwritten = false;
-    QElapsedTimer m_sinceWritten;
 };
 
 }  // namespace kw
