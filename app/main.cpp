@@ -14,6 +14,8 @@
 #include <QStandardPaths>
 #include <QTranslator>
 
+#include <cstdlib>
+
 namespace {
 
 constexpr int kSystemAsterisk = 12;
@@ -70,5 +72,10 @@ int main(int argc, char** argv) {
     if (!notListening.isEmpty())
         program.log().WriteLog(QLatin1String("A second start cannot show this window: ") +
                                notListening);
-    return app.exec();
+    const int result = app.exec();
+    // A thread hanging in a call into a file system cannot be joined, nor its objects destroyed
+    // under it; the log and the settings are written by now.
+    if (program.fileWorkLeftBehind())
+        std::_Exit(result);
+    return result;
 }

@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "app/installeddata.h"
+#include "app/passdesktop.h"
 #include "core/files.h"
 #include "core/settingsstore.h"
 #include "p2p/detector.h"
@@ -37,7 +38,8 @@ Program::Program(StartOptions options, Desktop* desktop, std::function<void()> e
     : m_options(std::move(options)),
       m_ownDesktop(desktop ? nullptr : std::make_unique<WidgetDesktop>()),
       m_desktop(desktop ? *desktop : *m_ownDesktop),
-      m_engine(std::make_unique<ScanEngine>(m_data, m_log, m_desktop)),
+      m_passDesktop(std::make_unique<PassDesktop>(m_desktop)),
+      m_engine(std::make_unique<ScanEngine>(m_data, m_log, m_desktop, m_passDesktop.get())),
       m_window(std::make_unique<FrmMain>(m_data, m_log, m_desktop, *m_engine)),
       m_tray(std::make_unique<Tray>(*m_window, QLatin1String(kProgramTitle))),
       m_notifications(CreateSessionNotifications()),
@@ -147,15 +149,20 @@ void Program::Form_Load() {
     m_window->SetText();
     m_window->makeHyperlinks();
 
-    const bool trayAvailable = Tray::available();
-    m_window->setHideWhenMinimized(trayAvailable);
+    m_trayAvailable = Tray::available();
+    m_window->setHideWhenMinimized(m_trayAvailable);
     m_tray->AddTrayIcon();
     PlaceForm(m_window.get());
     m_window->show();
 
     m_log.WriteLog(QStringLiteral("Start Scanning..."));
+    connect(m_engine.get(), &ScanEngine::tickFinished, this, &Program::finishStart,
+            Qt::SingleShotConnection);
     m_engine->Timer_Timer();
-    // The first scan yields to events while it copies; a shutdown may have run inside it.
+}
+
+void Program::finishStart() {
+    // The window's events ran during the first scan; a shutdown may have come among them.
     if (m_closing)
         return;
     m_log.WriteLog(QStringLiteral("Scanning complete !"));
@@ -166,7 +173,7 @@ void Program::Form_Load() {
     m_engine->Timer().start();
 
     // Without a notification area the window is the only way to reach the program.
-    if (trayAvailable)
+    if (m_trayAvailable)
         m_window->showMinimized();
 }
 
@@ -176,6 +183,10 @@ void Program::showMainWindow() {
     m_window->showNormal();
     m_window->raise();
     m_window->activateWindow();
+}
+
+bool Program::fileWorkLeftBehind() const {
+    return m_engine->fileWorkLeftBehind();
 }
 
 const QStringList& Program::unreadableFiles() const {
@@ -260,7 +271,9 @@ void Program::Form_Unload() {
     m_engine->Timer().stop();
     m_timerCheckP2P.stop();
     m_window->Blink().stop();
-    // A copy in progress stops and removes its temporary file, so no partial file remains.
+    // A copy in progress stops and removes its temporary file, so no partial file remains; the
+    // file work asks the user nothing more.
+    m_passDesktop->close();
     m_engine->Abandon();
     closeOtherWindows();
     m_log.WriteLog(QLatin1String("*** Closing ") + m_data.My.ProgramTitle + QLatin1String(" ***"));

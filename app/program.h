@@ -15,6 +15,7 @@ namespace kw {
 class Desktop;
 class FrmMain;
 class Notifications;
+class PassDesktop;
 class P2PDetector;
 class ProblemNotifier;
 class ScanEngine;
@@ -54,7 +55,8 @@ public:
                      std::function<void()> endProcess = {});
     ~Program() override;
 
-    // The start-up sequence; leaves the window in the tray (or shown when there is no tray).
+    // The start-up sequence; leaves the window in the tray (or shown when there is no tray). It
+    // ends once the first scan has, while the window's events go on.
     void Form_Load();
 
     // Brings the main window out of the tray: shown, raised and active. Not while closing.
@@ -63,6 +65,9 @@ public:
     // The shutdown sequence for the given cause; runs once, later requests are ignored.
     void Close(int mode);
     bool closing() const { return m_closing; }
+    // The file work hung in a call into a file system at shutdown: the process is to end without
+    // waiting for it.
+    bool fileWorkLeftBehind() const;
 
     AppData& data() { return m_data; }
     EventLog& log() { return m_log; }
@@ -84,6 +89,8 @@ private:
     void reportUnreadableFiles();
     // The first start's sound setting names a file in the data folder: put the shipped one there.
     void provideFirstStartSound();
+    // The start-up sequence after the first scan.
+    void finishStart();
     void Form_QueryUnload(int mode);
     void Form_Unload();
     void closeOtherWindows();
@@ -95,6 +102,7 @@ private:
     EventLog m_log;
     std::unique_ptr<WidgetDesktop> m_ownDesktop;
     Desktop& m_desktop;
+    std::unique_ptr<PassDesktop> m_passDesktop;
     std::unique_ptr<ScanEngine> m_engine;
     std::unique_ptr<FrmMain> m_window;
     std::unique_ptr<Tray> m_tray;
@@ -105,6 +113,7 @@ private:
     QTimer m_timerCheckP2P;
     std::function<void()> m_endProcess;
     bool m_closing = false;
+    bool m_trayAvailable = false;
 };
 
 }  // namespace kw

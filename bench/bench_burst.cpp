@@ -4,6 +4,7 @@
 // KW_BENCH_DIR picks the file system of both folders (default /tmp); the cross-file-system cases
 // put the destination on a tmpfs they mount (root) or in KW_BENCH_OTHER_DIR.
 #include "bench/silentdesktop.h"
+#include "bench/tick.h"
 #include "core/eventlog.h"
 #include "core/settings.h"
 #include "platform/fs.h"
@@ -26,6 +27,7 @@
 #include <memory>
 
 using namespace kw;
+using kw::bench::runTick;
 using kw::bench::SilentDesktop;
 
 namespace {
@@ -151,7 +153,7 @@ void timeBurst(benchmark::State& state, bool acrossFileSystems,
 bool moveThroughEngine(Run& r) {
     ScanEngine engine(r.data, r.log, r.desktop);
     for (int tick = 0; tick < 10 && !r.sourceEmpty(); ++tick)
-        engine.Timer_Timer();
+        runTick(engine);
     return r.sourceEmpty() &&
            r.data.CopiedFiles.keys().value_or(QStringList()).size() == kBurstFiles;
 }
@@ -187,7 +189,7 @@ void BurstAcrossFileSystemsWithCpSyncRm(benchmark::State& state) {
 void ArrivalToMove(benchmark::State& state) {
     Run r;
     ScanEngine engine(r.data, r.log, r.desktop);
-    engine.Timer_Timer();
+    runTick(engine);
     engine.Timer().start(r.data.My.ScanInterval * 1000);
     int round = 0;
     for (auto _ : state) {

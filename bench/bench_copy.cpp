@@ -6,6 +6,7 @@
 // /tmp, and KW_BENCH_OTHER_DIR to name the other file system of the moves across file systems
 // (default /dev/shm).
 #include "bench/silentdesktop.h"
+#include "bench/tick.h"
 #include "core/eventlog.h"
 #include "core/settings.h"
 #include "platform/fs.h"
@@ -25,6 +26,7 @@
 #include <memory>
 
 using namespace kw;
+using kw::bench::runTick;
 using kw::bench::SilentDesktop;
 
 namespace {
@@ -121,7 +123,7 @@ void moveOneGiBThroughTick(benchmark::State& state, Run& r) {
         ScanEngine engine(r.data, r.log, r.desktop);
         QElapsedTimer timer;
         timer.start();
-        engine.Timer_Timer();
+        runTick(engine);
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
         if (FileLength(moved) != kLargeFile || FileLength(source) != -1) {
             state.SkipWithError("the tick did not move the file");
@@ -223,7 +225,7 @@ void TickOverTenThousandRegisteredFiles(benchmark::State& state) {
 
         QElapsedTimer timer;
         timer.start();
-        engine.Timer_Timer();
+        runTick(engine);
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
         if (!ListFolderFiles(r.source)->isEmpty()) {
             state.SkipWithError("the tick left files behind");

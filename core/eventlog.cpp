@@ -5,6 +5,8 @@
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 
+#include <QThread>
+
 #include <algorithm>
 #include <optional>
 #include <utility>
@@ -101,28 +103,39 @@ EventLog::~EventLog() {
     flush();
 }
 
+bool EventLog::onOwnThread(std::function<void()> call) {
+    if (QThread::currentThread() == m_flushTimer.thread())
+        return true;
+    QMetaObject::invokeMethod(&m_flushTimer, std::move(call), Qt::QueuedConnection);
+    return false;
+}
+
 void EventLog::holdFileLines() {
-    ++m_holds;
+    if (onOwnThread([this] { holdFileLines(); }))
+        ++m_holds;
 }
 
 void EventLog::releaseFileLines() {
+    if (!onOwnThread([this] { releaseFileLines(); }))
+        return;
     if (m_holds > 0 && --m_holds == 0)
         flush();
 }
 
 void EventLog::flush() {
+    if (!onOwnThread([this] { flush(); }))
+        return;
     m_flushTimer.stop();
     if (m_heldLines.isEmpty())
         return;
     writeFile(std::exchange(m_heldLines, {}));
 }
 
-void EventLog::appendToWindow(const QString& text) {
+void EventLog::appendToWindow(const QString& text, const QDateTime& now) {
     if (!m_window)
         return;
     QString line;
     if (!text.isEmpty()) {
-        const QDateTime now = m_clock();
         line = dateText(now) + QLatin1String(" / ") + timeText(now) + QLatin1String(" ~~> ") + text;
     }
     if (m_window->lineCount() >= kDebugWindowCapacity)
@@ -140,33 +153,41 @@ void EventLog::writeFile(QList<StampedLine> lines) {
     if (error == 0) {
         if (std::exchange(m_fileFailing, false))
             appendToWindow(QLatin1String("The log file '") + EscapedLogText(m_logFile) +
-                           QLatin1String("' takes lines again"));
+                               QLatin1String("' takes lines again"),
+                           m_clock());
         return;
     }
     // Said once in the debug window only, which is the one place the user can read it now.
     if (!std::exchange(m_fileFailing, true))
         appendToWindow(QLatin1String("Cannot write the log file '") + EscapedLogText(m_logFile) +
                        QLatin1String("': ") + fs::errorText(error) +
-                       QLatin1String(" - trying again with the next line"));
+                           QLatin1String(" - trying again with the next line"),
+                       m_clock());
     if (lines.size() > kUnwrittenMaximum)
         lines.remove(0, lines.size() - kUnwrittenMaximum);
     m_unwritten = std::move(lines);
 }
 
 void EventLog::WriteLog(const QString& rawText) {
+    const QDateTime now = m_clock();
+    if (onOwnThread([this, now, rawText] { write(now, rawText); }))
+        write(now, rawText);
+}
+
+void EventLog::write(const QDateTime& now, const QString& rawText) {
     const QString text = EscapedLogText(rawText);
-    appendToWindow(text);
+    appendToWindow(text, now);
     if (m_logFile.isEmpty())
         return;
     if (m_holds == 0) {
-        writeFile({{m_clock(), text}});
+        writeFile({{now, text}});
         return;
     }
     if (m_heldLines.isEmpty()) {
         m_heldSince.start();
         m_flushTimer.start();
     }
-    m_heldLines.append({m_clock(), text});
+    m_heldLines.append({now, text});
     // A pass that does not yield to the event loop still writes its lines every second.
     if (m_heldSince.elapsed() >= kHeldLinesMaximumAgeMs)
         flush();

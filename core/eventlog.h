@@ -45,7 +45,8 @@ QString EscapedLogText(const QString& text);
 
 // The one reporting routine: every line goes to the debug window and to the log file. Lines the
 // file did not take are kept and written with the next line it takes; the debug window says when
-// the file stops taking lines and when it takes them again.
+// the file stops taking lines and when it takes them again. Lines may come from any thread: they
+// are stamped when written and handled, in their order, on the thread that made the log.
 class EventLog {
 public:
     using Clock = std::function<QDateTime()>;
@@ -70,7 +71,10 @@ public:
     void flush();
 
 private:
-    void appendToWindow(const QString& text);
+    // False on another thread than the log's, after handing the call to the log's thread.
+    bool onOwnThread(std::function<void()> call);
+    void write(const QDateTime& time, const QString& rawText);
+    void appendToWindow(const QString& text, const QDateTime& time);
     void writeFile(QList<StampedLine> lines);
 
     Clock m_clock;

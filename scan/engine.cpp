@@ -2,10 +2,15 @@
 
 #include "core/eventlog.h"
 #include "core/settings.h"
-#include "platform/textcodec.h"
+#include "core/settingsstore.h"
+#include "scan/register.h"
 #include "scan/watchdog.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <algorithm>
 
 namespace kw {
 namespace {
@@ -13,56 +18,135 @@ namespace {
 // A file that arrives moves at once; the events of one burst that come within a few milliseconds
 // share a tick, and those during a tick one more after it.
 constexpr int kArrivalDelayMs = 5;
-constexpr int kYieldEveryMs = 50;
-constexpr int kBatchEveryMs = 1000;
+constexpr int kStatisticsEveryMs = 1000;
+// The file work that has taken no step for this long hangs in a call into a file system.
+constexpr qint64 kNoAnswerMs = 5000;
+// At shutdown the file work gets this long to remove a copy in progress and end its tick.
+constexpr int kShutdownWaitMs = 2000;
 
 }  // namespace
 
-ScanEngine::ScanEngine(AppData& data, EventLog& log, Desktop& desktop, QObject* parent)
+ScanEngine::ScanEngine(AppData& data, EventLog& log, Desktop& desktop, Desktop* passDesktop,
+                       QObject* parent)
     : QObject(parent),
       m_data(data),
       m_log(log),
       m_desktop(desktop),
-      m_guard(data, log, desktop),
-      m_waiting(log),
-      m_refusals(log),
-      m_record(data, log, desktop),
-      m_mover(log, desktop, m_record, m_refusals, m_waiting, m_guard,
-              [this] { return !m_abandoned; }),
-      m_decision(data, log, m_refusals, m_waiting, m_mover, m_guard,
-                 [this] { return yieldToEvents(); }),
+      m_thread(new QThread(this)),
+      m_worker(new PassWorker(data, log, passDesktop ? *passDesktop : desktop, m_abandoned,
+                              m_signOfLife)),
       m_arrivals([this] { fileArrived(); }) {
-    connect(&m_guard, &FolderGuard::foldersCleared, this, &ScanEngine::foldersCleared);
-    connect(&m_guard, &FolderGuard::destinationWaiting, this, &ScanEngine::destinationWaiting);
-    connect(&m_record, &Record::statisticsChanged, this, &ScanEngine::statisticsChanged);
-    connect(&m_record, &Record::copiedFileAdded, this, &ScanEngine::copiedFileAdded);
+    m_thread->setObjectName(QStringLiteral("pass"));
+    m_worker->moveToThread(m_thread);
+    m_thread->start();
+    connect(m_worker, &PassWorker::destinationWaiting, this, &ScanEngine::destinationWaiting);
+    connect(m_worker, &PassWorker::fileCopied, this, &ScanEngine::addToLBfiles);
+    connect(m_worker, &PassWorker::fileSaved, this, &ScanEngine::countSavedFile);
+    connect(m_worker, &PassWorker::watchedFolderListed, this, [this](const QString& folder) {
+        if (!m_abandoned)
+            m_arrivals.watch(folder);
+    });
     connect(&m_timer, &QTimer::timeout, this, &ScanEngine::Timer_Timer);
     m_arrivalDelay.setSingleShot(true);
     m_arrivalDelay.setInterval(kArrivalDelayMs);
     connect(&m_arrivalDelay, &QTimer::timeout, this, &ScanEngine::runArrivalTick);
+    m_answerCheck.setInterval(1000);
+    connect(&m_answerCheck, &QTimer::timeout, this, &ScanEngine::checkAnswering);
 }
 
-ScanEngine::~ScanEngine() = default;
+ScanEngine::~ScanEngine() {
+    if (!m_abandoned)
+        Abandon();
+    m_thread->quit();
+    if (m_leftBehind || !m_thread->wait(kShutdownWaitMs)) {
+        // The thread hangs in a call into a file system and still uses the worker: both are left
+        // to the end of the process.
+        m_leftBehind = true;
+        m_thread->setParent(nullptr);
+        return;
+    }
+    delete m_worker;
+}
+
+TickSettings ScanEngine::currentSettings() const {
+    return {m_data.My, m_data.BlockedExtensions};
+}
 
 void ScanEngine::Timer_Timer() {
     if (m_scanBusy || m_abandoned)
         return;
     m_scanBusy = true;
-    m_failure.reset();
     m_log.holdFileLines();
-    m_sinceYield.start();
-    runTick();
-    finishBatch(true);
-    if (m_failure && !m_abandoned && m_failure->code > 0 && m_failure->code != kIndexOutOfRange)
-        WriteTimerError(m_log, *m_failure);
-    m_failure.reset();
+    const TickSettings settings = currentSettings();
+    m_tickBegan = settings.my;
+    m_signOfLife = monotonicMs();
+    m_answerCheck.start();
+    m_workRunning = true;
+    QMetaObject::invokeMethod(m_worker, [this, settings] {
+        m_worker->takeSettings(settings);
+        const TickOutcome outcome = m_worker->runTick();
+        m_workRunning = false;
+        QMetaObject::invokeMethod(this, [this, outcome] { finishTick(outcome); });
+    });
+}
+
+void ScanEngine::finishTick(const TickOutcome& outcome) {
+    m_answerCheck.stop();
+    setAnswering(true);
+    applyFoldersGivenUp(outcome.givenUp, m_tickBegan);
+    std::optional<Failure> failure = outcome.failure;
+    if (outcome.watchdogDue && !m_abandoned) {
+        if (const int code = TaskWatchdogPass(m_data, m_log, m_desktop, m_LBtask))
+            failure = Failure{code, FailureDescription(code)};
+    }
+    storeStatistics();
+    if (failure && !m_abandoned && failure->code > 0 && failure->code != kIndexOutOfRange)
+        WriteTimerError(m_log, *failure);
+    m_tickProblems = outcome.problems;
     reportProblems();
     m_log.releaseFileLines();
     m_scanBusy = false;
+    if (std::exchange(m_scanNow, false))
+        finishScanNow();
+    Q_EMIT tickFinished();
     if (m_arrivalTickWanted && !m_abandoned) {
         m_arrivalTickWanted = false;
         m_arrivalDelay.start();
     }
+}
+
+void ScanEngine::applyFoldersGivenUp(const FoldersGivenUp& givenUp, const Settings& tickBegan) {
+    SettingsStore settings(m_data.My);
+    bool cleared = false;
+    if (givenUp.source && m_data.My.Source == tickBegan.Source) {
+        settings.forgetSource();
+        cleared = true;
+    }
+    if (givenUp.destination && m_data.My.Destination == tickBegan.Destination) {
+        settings.forgetDestination();
+        cleared = true;
+    }
+    if (cleared)
+        Q_EMIT foldersCleared();
+}
+
+bool ScanEngine::ValidateDirectories() {
+    const TickSettings settings = currentSettings();
+    m_worker->takeSettings(settings);
+    const bool valid = m_worker->ValidateDirectories();
+    applyFoldersGivenUp(m_worker->takeFoldersGivenUp(), settings.my);
+    return valid;
+}
+
+void ScanEngine::RemoveAbandonedCopies() {
+    m_worker->takeSettings(currentSettings());
+    m_worker->RemoveAbandonedCopies();
+}
+
+void ScanEngine::DestinationChosen() {
+    QMetaObject::invokeMethod(m_worker, [this, folder = m_data.My.Destination] {
+        m_worker->DestinationChosen(folder);
+    });
 }
 
 void ScanEngine::fileArrived() {
@@ -91,6 +175,13 @@ void ScanEngine::butGoTimer_Click() {
     m_timer.stop();
     m_log.WriteLog(QStringLiteral("Start Scanning..."));
     Timer_Timer();
+    if (m_scanBusy)
+        m_scanNow = true;
+    else
+        finishScanNow();
+}
+
+void ScanEngine::finishScanNow() {
     if (m_abandoned)
         return;
     m_log.WriteLog(QStringLiteral("Scanning complete !"));
@@ -104,104 +195,86 @@ void ScanEngine::butGoTimer_Click() {
 
 void ScanEngine::Abandon() {
     m_abandoned = true;
+    if (QThread::currentThread() != thread()) {
+        // Asked from inside the file work: the rest is done on this object's own thread.
+        QMetaObject::invokeMethod(this, [this] { Abandon(); });
+        return;
+    }
     m_timer.stop();
     m_arrivalDelay.stop();
+    m_answerCheck.stop();
     m_arrivals.watch(QString());
-    finishBatch(true);
-}
-
-void ScanEngine::runTick() {
-    // While the destination is away the programs of the task list are still kept running.
-    const bool foldersValid = ValidateDirectories();
-    if (!foldersValid && !m_guard.destinationAway())
-        return;
-    if (foldersValid) {
-        // The folders and settings of this moment hold for the whole pass, restarts included.
-        Pass pass;
-        if (m_guard.holdFolders(pass)) {
-            Step step = Step::Restart;
-            while (step == Step::Restart)
-                step = filePass(pass);
-            m_waiting.keepLooks(step == Step::Next);
-            if (step == Step::Stop)
-                return;
-        }
+    // The file work sees the flag at its next step. Its end is waited for here, not through
+    // this thread's events: this may run inside the handling of one.
+    const QDeadlineTimer deadline(kShutdownWaitMs);
+    while (m_workRunning && !deadline.hasExpired())
+        QThread::msleep(5);
+    if (m_workRunning && !m_leftBehind) {
+        m_leftBehind = true;
+        m_log.WriteLog(QLatin1String("The file work has taken no step for ") +
+                       QString::number((monotonicMs() - m_signOfLife) / 1000) +
+                       QLatin1String(" s and is left behind; it deletes nothing more"));
     }
-    if (!yieldToEvents())
+    // What it said and counted before it ended comes before what the shutdown says.
+    QCoreApplication::sendPostedEvents();
+    storeStatistics();
+}
+
+void ScanEngine::addToLBfiles(const QString& destinationPath) {
+    // The list stays in alphabetical order, so a burst finds each place by halving.
+    const auto [position, end] = std::equal_range(
+        m_LBfiles.begin(), m_LBfiles.end(), destinationPath,
+        [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    if (std::find(position, end, destinationPath) != end)
         return;
-    if (const int code = TaskWatchdogPass(m_data, m_log, m_desktop, m_LBtask)) {
-        fail(code, FailureDescription(code));
+    const auto row = int(position - m_LBfiles.begin());
+    m_LBfiles.insert(position, destinationPath);
+    Q_EMIT copiedFileAdded(row, destinationPath);
+}
+
+void ScanEngine::countSavedFile(qint64 size) {
+    SettingsStore(m_data.My).countSavedFile(size);
+    Q_EMIT statisticsChanged(StatisticsCaption(m_data.My.SavedFileCount, m_data.My.SavedMegabytes));
+    m_statisticsUnwritten = true;
+    if (!m_sinceStatisticsStored.isValid() ||
+        m_sinceStatisticsStored.elapsed() >= kStatisticsEveryMs)
+        storeStatistics();
+}
+
+void ScanEngine::storeStatistics() {
+    if (!std::exchange(m_statisticsUnwritten, false))
         return;
-    }
-    yieldToEvents();
+    SettingsStore(m_data.My).storeStatistics();
+    m_sinceStatisticsStored.start();
 }
 
-Step ScanEngine::filePass(Pass& pass) {
-    Step step = decideFiles(pass);
-    // Before the watched folder is listed again, and before the tick ends, every copy has its
-    // name or is gone; shutdown, and a pass whose folders changed, leave the sources as they are.
-    if (m_abandoned || step == Step::Stop) {
-        m_mover.discardCopies();
-        return Step::Stop;
-    }
-    return m_mover.nameCopies(pass) == Step::Stop ? Step::Stop : step;
+void ScanEngine::checkAnswering() {
+    if (m_scanBusy && monotonicMs() - m_signOfLife >= kNoAnswerMs)
+        setAnswering(false);
+    else
+        setAnswering(true);
 }
 
-Step ScanEngine::decideFiles(Pass& pass) {
-    int error = 0;
-    const auto names = pass.source.regularFileNames(&error);
-    if (!names)
-        return fail(kListingFailed, QLatin1String("The watched folder '") + pass.source.path() +
-                                        QLatin1String("' cannot be listed (") +
-                                        fs::errorText(error) + QLatin1Char(')'));
-    m_arrivals.watch(pass.source.path());
-    QStringList paths;
-    paths.reserve(names->size());
-    for (const QByteArray& bytes : *names) {
-        if (!yieldNowAndThen())
-            return Step::Stop;
-        const QString name = decodeLocal(bytes);
-        paths.append(pass.source.path() + name);
-        const Step step = m_decision.decideFile(pass, name);
-        if (step != Step::Next)
-            return step;
-        if (m_mover.copiesDue() && m_mover.nameCopies(pass) == Step::Stop)
-            return Step::Stop;
-        finishBatch(false);
-    }
-    m_refusals.keepOnly(paths);
-    return Step::Next;
-}
-
-void ScanEngine::finishBatch(bool evenIfRecent) {
-    if (!evenIfRecent && m_sinceBatchFinished.isValid() &&
-        m_sinceBatchFinished.elapsed() < kBatchEveryMs)
+void ScanEngine::setAnswering(bool answering) {
+    if (answering == m_answering)
         return;
-    m_mover.flushRenames();
-    m_record.writeStatistics();
-    m_sinceBatchFinished.start();
-}
-
-bool ScanEngine::yieldToEvents() {
-    QCoreApplication::processEvents();
-    m_sinceYield.start();
-    return !m_abandoned;
-}
-
-bool ScanEngine::yieldNowAndThen() {
-    return m_sinceYield.elapsed() < kYieldEveryMs || yieldToEvents();
-}
-
-Step ScanEngine::fail(int code, const QString& description) {
-    m_failure = Failure{code, description};
-    return Step::Stop;
+    m_answering = answering;
+    if (answering)
+        m_log.WriteLog(QStringLiteral("The file work goes on again"));
+    else
+        m_log.WriteLog(QLatin1String("No answer from the file system for ") +
+                       QString::number(kNoAnswerMs / 1000) + QLatin1String(" s (watched folder '") +
+                       m_tickBegan.Source + QLatin1String("', destination '") +
+                       m_tickBegan.Destination +
+                       QLatin1String("'): the file work waits for it, the window does not"));
+    Q_EMIT fileSystemAnswering(answering);
+    reportProblems();
 }
 
 void ScanEngine::reportProblems() {
-    Problems now;
-    if (m_guard.destinationAway())
-        now.append({ProblemKind::DestinationGone, m_data.My.Destination});
-    now.append(m_refusals.problems());
+    Problems now = m_tickProblems;
+    if (!m_answering)
+        now.prepend({ProblemKind::DestinationNotAnswering, m_tickBegan.Destination});
     if (now == m_problems)
         return;
     m_problems = now;

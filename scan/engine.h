@@ -2,21 +2,16 @@
 
 #include "core/problems.h"
 #include "platform/folderwatch.h"
-#include "scan/bincopy.h"
-#include "scan/failure.h"
-#include "scan/filedecision.h"
-#include "scan/folderguard.h"
-#include "scan/mover.h"
-#include "scan/record.h"
-#include "scan/refusals.h"
-#include "scan/waitingfiles.h"
+#include "scan/passworker.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
-#include <optional>
+#include <atomic>
+
+class QThread;
 
 namespace kw {
 
@@ -24,32 +19,42 @@ struct AppData;
 class Desktop;
 class EventLog;
 
-// The watch-and-copy cycle's scheduler: the scan timer, ticks for files that arrive, scan-now,
-// and one tick's order — folders checked, the watched folder listed and every file decided in a
-// pass over the two held folders, then the task watchdog. The work on each file is done by the
-// folder guard, the file decision, the mover and the record, which this owns.
+// The watch-and-copy cycle's scheduler, on the window's thread: the scan timer, ticks for files
+// that arrive, scan-now, and one tick's order — the file work (folders checked, the watched
+// folder listed, every file decided) on the pass thread, then on this thread the task watchdog,
+// the statistics and the problems. It notices when the file work hangs in a call and tells the
+// window, which stays live, and at shutdown leaves such a call behind.
 class ScanEngine : public QObject {
     Q_OBJECT
 
 public:
-    ScanEngine(AppData& data, EventLog& log, Desktop& desktop, QObject* parent = nullptr);
+    // passDesktop: the desktop as the pass thread may call it, by default desktop itself, which
+    // must then bear calls from that thread.
+    ScanEngine(AppData& data, EventLog& log, Desktop& desktop, Desktop* passDesktop = nullptr,
+               QObject* parent = nullptr);
     ~ScanEngine() override;
 
-    // One tick: folders checked, watched folder listed, every file decided, then the watchdog.
+    // Starts one tick unless one runs: the file work on the pass thread, then the task watchdog.
+    // tickFinished tells when it has ended.
     void Timer_Timer();
     // The scan-now button: timer stopped, one tick, timer restarted for a full interval.
     void butGoTimer_Click();
-    // Checks, creates or clears My.Source and My.Destination; true when both are usable.
-    bool ValidateDirectories() { return m_guard.ValidateDirectories(); }
-    // Removes what copies of an earlier, killed run left behind in every destination folder used
-    // so far that is there now; only temporary copies of this installation.
-    void RemoveAbandonedCopies() { m_guard.RemoveAbandonedCopies(); }
+    // Between ticks only: checks, creates or clears My.Source and My.Destination; true when both
+    // are usable.
+    bool ValidateDirectories();
+    // Between ticks only: removes what copies of an earlier, killed run left behind in every
+    // destination folder used so far that is there now; only temporary copies of this
+    // installation.
+    void RemoveAbandonedCopies();
     // The user chose the destination folder: where it lies now is where it belongs.
-    void DestinationChosen() { m_guard.DestinationChosen(); }
-    // Shutdown: a copy in progress stops at its next yield and removes its temporary file, and
-    // the interrupted tick ends without another step. The timer stops and later ticks do
-    // nothing. The engine must outlive a tick that is running, so delete it only afterwards.
+    void DestinationChosen();
+    // Shutdown, from any thread: a copy in progress stops at its next step and removes its
+    // temporary file, and the tick ends without another step; the timer stops and later ticks
+    // do nothing. On this thread it waits a moment for the file work to end; one that hangs in a
+    // call is left behind (fileWorkLeftBehind).
     void Abandon();
+    // The file work hung in a call at shutdown: the process must end without waiting for it.
+    bool fileWorkLeftBehind() const { return m_leftBehind; }
 
     QTimer& Timer() { return m_timer; }
     // A new interval from the user: the timer restarts and waits the full interval.
@@ -57,11 +62,9 @@ public:
     bool ScanBusy() const { return m_scanBusy; }
 
     // Destination paths of this run's copies, each at most once, in alphabetical order.
-    QStringList& LBfiles() { return m_record.LBfiles(); }
+    QStringList& LBfiles() { return m_LBfiles; }
     // The user forgets a copy; the file itself stays where it is.
-    void removeFromLBfiles(const QString& destinationPath) {
-        m_record.LBfiles().removeOne(destinationPath);
-    }
+    void removeFromLBfiles(const QString& destinationPath) { m_LBfiles.removeOne(destinationPath); }
 
 Q_SIGNALS:
     // A folder setting was cleared: the main window shows its prompt again (SetText).
@@ -71,46 +74,53 @@ Q_SIGNALS:
     void copiedFileAdded(int row, const QString& destinationPath);
     // The destination's file system has gone (waiting) or is back; mountPoint is where it was.
     void destinationWaiting(bool waiting, const QString& mountPoint);
+    // The file work hangs in a call for seconds (false), or goes on again (true).
+    void fileSystemAnswering(bool answering);
     // The problems that keep files from moving, whole, whenever the set changes.
     void problemsChanged(const kw::Problems& problems);
+    void tickFinished();
 
 private:
-    void runTick();
-    Step filePass(Pass& pass);
-    Step decideFiles(Pass& pass);
-    // Lets pending events run; false when the engine was abandoned meanwhile.
-    bool yieldToEvents();
-    // A long pass lets the window react every few milliseconds, also between renames that need
-    // no copy and so no chunk to yield after.
-    bool yieldNowAndThen();
+    TickSettings currentSettings() const;
+    void finishTick(const TickOutcome& outcome);
+    // What the scan-now button does once its tick has ended.
+    void finishScanNow();
+    // A folder the file work gave up is cleared here too, unless the user chose another
+    // meanwhile.
+    void applyFoldersGivenUp(const FoldersGivenUp& givenUp, const Settings& tickBegan);
     // A file arrived in the watched folder: a tick runs shortly, whatever the interval.
     void fileArrived();
     void runArrivalTick();
-    // What a burst of moves shares: the folder flushes of its renames and the statistics in the
-    // settings file, done at most once a second during the burst and at the end of every tick.
-    void finishBatch(bool evenIfRecent);
-    Step fail(int code, const QString& description);
+    void addToLBfiles(const QString& destinationPath);
+    void countSavedFile(qint64 size);
+    void storeStatistics();
+    void checkAnswering();
+    void setAnswering(bool answering);
     void reportProblems();
 
     AppData& m_data;
     EventLog& m_log;
     Desktop& m_desktop;
-    FolderGuard m_guard;
-    WaitingFiles m_waiting;
-    Refusals m_refusals;
-    Record m_record;
-    Mover m_mover;
-    FileDecision m_decision;
+    std::atomic_bool m_abandoned = false;
+    std::atomic<qint64> m_signOfLife = 0;
+    std::atomic_bool m_workRunning = false;  // a tick's file work has begun and not ended
+    QThread* m_thread;
+    PassWorker* m_worker;
+    bool m_leftBehind = false;
     QTimer m_timer;
     FolderWatch m_arrivals;
     QTimer m_arrivalDelay;
     bool m_arrivalTickWanted = false;
-    QElapsedTimer m_sinceYield;
-    QElapsedTimer m_sinceBatchFinished;
     bool m_scanBusy = false;
-    bool m_abandoned = false;
-    std::optional<Failure> m_failure;  // ends the running tick
+    bool m_scanNow = false;  // the running tick was asked for with the scan-now button
+    Settings m_tickBegan;
+    QTimer m_answerCheck;
+    bool m_answering = true;
+    bool m_statisticsUnwritten = false;
+    QElapsedTimer m_sinceStatisticsStored;
+    QStringList m_LBfiles;
     QStringList m_LBtask;
+    Problems m_tickProblems;
     Problems m_problems;
 };
 

@@ -55,12 +55,12 @@ Whereabouts whereabouts(const QString& folder, const QString& recordedMountPoint
 
 }  // namespace
 
-FolderGuard::FolderGuard(AppData& data, EventLog& log, Desktop& desktop)
-    : m_data(data), m_log(log), m_desktop(desktop) {}
+FolderGuard::FolderGuard(Settings& my, const TextArray& blockedExtensions, EventLog& log,
+                         Desktop& desktop)
+    : m_my(my), m_blockedExtensions(blockedExtensions), m_log(log), m_desktop(desktop) {}
 
 bool FolderGuard::ValidateDirectories() {
-    Settings& my = m_data.My;
-    bool cleared = false;
+    Settings& my = m_my;
     SettingsStore settings(my);
     if (!my.Source.isEmpty() &&
         !ensureFolder(my.Source, QLatin1String("Source"),
@@ -69,7 +69,7 @@ bool FolderGuard::ValidateDirectories() {
                       QStringLiteral("Bitte geben Sie ein neues Verzeichnis an, welches überwacht "
                                      "werden soll."))) {
         settings.forgetSource();
-        cleared = true;
+        m_givenUp.source = true;
     }
     // A destination whose file system has gone is waited for, never made on the one beneath.
     // A folder made here lies on the file system of the folder above it, where it was looked for.
@@ -83,17 +83,14 @@ bool FolderGuard::ValidateDirectories() {
             usedDestinations().record(my.Destination, mountPoint);
         else {
             settings.forgetDestination();
-            cleared = true;
+            m_givenUp.destination = true;
         }
     }
     // Copying a folder into itself would find every file "already there" and delete it.
     if (!away && !my.Source.isEmpty() && !my.Destination.isEmpty() &&
         fs::foldersOverlap(my.Source, my.Destination)) {
         refuseOverlap(my.Destination);
-        cleared = true;
     }
-    if (cleared)
-        Q_EMIT foldersCleared();
     return !away && !my.Source.isEmpty() && !my.Destination.isEmpty();
 }
 
@@ -131,15 +128,14 @@ bool FolderGuard::checkDestinationAway(const QString& folder, QString* mountPoin
     return away;
 }
 
-void FolderGuard::DestinationChosen() {
-    const QString folder = m_data.My.Destination;
+void FolderGuard::DestinationChosen(const QString& folder) {
     if (!folder.isEmpty() && fs::isDirectory(folder))
         usedDestinations().record(folder, fs::mountPointOf(folder));
 }
 
 UsedDestinations& FolderGuard::usedDestinations() {
-    if (m_used.file() != m_data.My.UsedDestinationsFile || m_used.mark().isEmpty()) {
-        m_used.load(m_data.My.UsedDestinationsFile);
+    if (m_used.file() != m_my.UsedDestinationsFile || m_used.mark().isEmpty()) {
+        m_used.load(m_my.UsedDestinationsFile);
         fs::setPartialMark(m_used.mark());
     }
     return m_used;
@@ -148,7 +144,8 @@ UsedDestinations& FolderGuard::usedDestinations() {
 void FolderGuard::refuseOverlap(const QString& destination) {
     const QString canonical = fs::canonicalPath(destination);
     const QString folder = canonical.isEmpty() ? destination : AddBackslash(canonical);
-    SettingsStore(m_data.My).forgetDestination();
+    SettingsStore(m_my).forgetDestination();
+    m_givenUp.destination = true;
     m_log.WriteLog(QLatin1String("Error same Directory for My.Source and My.Destination ") +
                    quoted(folder));
     m_desktop.ShowMessage(
@@ -185,7 +182,7 @@ void FolderGuard::removeAbandonedCopiesIn(const QString& folder) {
 }
 
 bool FolderGuard::holdFolders(Pass& pass) {
-    const Settings& my = m_data.My;
+    const Settings& my = m_my;
     m_changeReported = false;
     if (const int error = pass.source.open(my.Source)) {
         m_log.WriteLog(QLatin1String("Can't open the watched folder ") + quoted(my.Source) +
@@ -203,11 +200,10 @@ bool FolderGuard::holdFolders(Pass& pass) {
     if (pass.source.sameAs(pass.destination) || pass.source.isBelow(pass.destination) ||
         pass.destination.isBelow(pass.source)) {
         refuseOverlap(my.Destination);
-        Q_EMIT foldersCleared();
         return false;
     }
     pass.place = {pass.destination.path(), pass.destination.device()};
-    pass.blockedExtensions = m_data.BlockedExtensions;
+    pass.blockedExtensions = m_blockedExtensions;
     pass.soundFile = my.SoundFile;
     const fs::FileSystemTraits traits = fs::traitsOf(pass.source.fd());
     pass.leasesTellWriters = traits.leasesProve;

@@ -1,28 +1,38 @@
 #pragma once
 
+#include "core/textarray.h"
 #include "scan/useddestinations.h"
 
 #include <QLatin1String>
 #include <QObject>
 #include <QString>
 
+#include <utility>
+
 namespace kw {
 
-struct AppData;
 class Desktop;
 class EventLog;
 struct Pass;
+struct Settings;
+
+// The folder settings a check gave up because they cannot be used.
+struct FoldersGivenUp {
+    bool source = false;
+    bool destination = false;
+};
 
 // Watches over the two folders: checks, makes or clears their settings; waits for a destination
 // whose file system has gone instead of making it again on the one beneath; holds both open for
 // a pass and stops the pass when either is no longer what its path names; removes what copies
 // of an earlier, killed run left behind. It may clear the folder settings and write the list of
-// used destinations, and shows the messages about the folders.
+// used destinations, and shows the messages about the folders. It works on the settings of the
+// tick, and says which folders it gave up for the scheduler to clear.
 class FolderGuard : public QObject {
     Q_OBJECT
 
 public:
-    FolderGuard(AppData& data, EventLog& log, Desktop& desktop);
+    FolderGuard(Settings& my, const TextArray& blockedExtensions, EventLog& log, Desktop& desktop);
 
     // Checks, creates or clears My.Source and My.Destination; true when both are usable.
     bool ValidateDirectories();
@@ -37,10 +47,12 @@ public:
     bool checkDestinationAway(const QString& folder, QString* mountPointNow = nullptr);
     bool destinationAway() const { return m_destinationAway; }
     void RemoveAbandonedCopies();
-    void DestinationChosen();
+    // folder was chosen as the destination: where it lies now is where it belongs.
+    void DestinationChosen(const QString& folder);
+    // The folders given up since the last call.
+    FoldersGivenUp takeFoldersGivenUp() { return std::exchange(m_givenUp, {}); }
 
 Q_SIGNALS:
-    void foldersCleared();
     void destinationWaiting(bool waiting, const QString& mountPoint);
 
 private:
@@ -53,12 +65,14 @@ private:
     UsedDestinations& usedDestinations();
     void removeAbandonedCopiesIn(const QString& folder);
 
-    AppData& m_data;
+    Settings& m_my;
+    const TextArray& m_blockedExtensions;
     EventLog& m_log;
     Desktop& m_desktop;
     UsedDestinations m_used;
     bool m_destinationAway = false;
     bool m_changeReported = false;
+    FoldersGivenUp m_givenUp;
 };
 
 }  // namespace kw

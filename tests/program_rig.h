@@ -81,11 +81,16 @@ struct ProgramRig {
         return program->window().findChild<T*>(name);
     }
 
-    Program& start(bool realDesktop = false) {
+    // beforeLoad runs once the program, with its engine, is made and before it starts up.
+    Program& start(bool realDesktop = false, const std::function<void()>& beforeLoad = {}) {
         program = std::make_unique<Program>(StartOptions{dataFolder + QLatin1String("Kopierwart"),
                                                          dataFolder, true, downloads, shippedSound},
                                             realDesktop ? nullptr : &desktop, [this] { ++ended; });
+        if (beforeLoad)
+            beforeLoad();
         program->Form_Load();
+        // The start-up sequence ends with its first scan, whose file work runs meanwhile.
+        waitUntil([this] { return !program->engine().ScanBusy(); }, 60'000);
         return *program;
     }
 

@@ -53,7 +53,7 @@ protected:
 
 TEST_F(Burst, AFileClosedInTheWatchedFolderMovesLongBeforeTheInterval) {
     data.My.ScanInterval = 60;
-    engine.Timer_Timer();
+    tick();
     engine.Timer().start(60'000);
     // Written by another program, as a download would be.
     ASSERT_EQ(QProcess::execute("sh", {"-c", "printf 'angekommen' > \"$1\"", "sh", in("neu.txt")}),
@@ -85,7 +85,7 @@ TEST_F(Burst, DISABLED_MovesUntilKilled) {
     data.My.SoundFile = "klick.wav";
     desktop.onPlaySound = [] { QThread::msleep(2); };
     for (;;)
-        engine.Timer_Timer();
+        runTick(engine);
 }
 
 // Across file systems the copies of a burst wait whole under temporary names and are named in
@@ -100,10 +100,9 @@ TEST_F(Burst, AWriterOpeningACopiedFileBeforeItsGroupIsNamedKeepsIt) {
     QString firstCopied;
     std::unique_ptr<Writer> writer;
     desktop.onCopyProgress = [&] {
-        const QStringList copies = window.lines.filter(" ~~> Copy ");
-        if (copies.size() != 2 || writer)
+        if (desktop.progress.size() != 2 || writer)
             return;
-        firstCopied = FileNameOf(copies.first().section(" ~~> ", 1).section(" -> ", 0, 0));
+        firstCopied = FileNameOf(desktop.progress.front().message.section(" -> ", 0, 0));
         writer = std::make_unique<Writer>(in(firstCopied), 1, 4, 0);
         EXPECT_TRUE(writer->waitOpened() && writer->waitClosed());
     };

@@ -2,6 +2,7 @@
 #include "scan/bincopy.h"
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
+#include "tests/support/tracedcalls.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +53,15 @@ TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
         if (!std::exchange(raised, true))
             ::raise(SIGTERM);
     };
-    rig.start();
+    // Each chunk's write-back waits a moment, so that the copy is still running when the signal
+    // has made its way to the window's thread.
+    std::unique_ptr<TracedCalls> slowChunks;
+    rig.start(false, [&] {
+        slowChunks = std::make_unique<TracedCalls>("sync_file_range",
+                                                   QStringList{"sync_file_range:delay_enter=300000"});
+    });
+    if (!slowChunks->why().isEmpty())
+        KW_CANNOT_RUN(("strace: " + slowChunks->why()).toStdString());
     ASSERT_TRUE(waitUntil([&] { return rig.ended != 0; }, 60000));
     EXPECT_TRUE(raised);
     EXPECT_EQ(rig.ended, 1);

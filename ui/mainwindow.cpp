@@ -169,11 +169,22 @@ FrmMain::FrmMain(AppData& data, EventLog& log, Desktop& desktop, ScanEngine& eng
     // A destination whose file system has gone says so in its frame until it is back.
     connect(&m_engine, &ScanEngine::destinationWaiting, this,
             [this](bool waiting, const QString& mountPoint) {
-                m_frame2->setTitle(waiting ? QStringLiteral("Zielverzeichnis – Datenträger fehlt, "
-                                                            "warte auf ") +
-                                                 mountPoint
-                                           : QStringLiteral("Zielverzeichnis"));
+                m_missingMedium = waiting ? mountPoint : QString();
+                showDestinationState();
             });
+    connect(&m_engine, &ScanEngine::fileSystemAnswering, this, [this](bool answering) {
+        m_notAnswering = !answering;
+        showDestinationState();
+    });
+}
+
+void FrmMain::showDestinationState() {
+    QString title = QStringLiteral("Zielverzeichnis");
+    if (m_notAnswering)
+        title += QStringLiteral(" – antwortet nicht, Kopierwart wartet");
+    else if (!m_missingMedium.isEmpty())
+        title += QStringLiteral(" – Datenträger fehlt, warte auf ") + m_missingMedium;
+    m_frame2->setTitle(title);
 }
 
 FrmMain::~FrmMain() = default;

@@ -115,6 +115,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The destination frame's title: whether its medium is missing or its file system hangs.
+    void showDestinationState();
     void createControls();
     void createMenu();
     void createP2PControls();
@@ -136,6 +138,8 @@ private:
 
     QGroupBox* m_frame1 = nullptr;
     QGroupBox* m_frame2 = nullptr;
+    QString m_missingMedium;  // the mount point the destination waits for, if any
+    bool m_notAnswering = false;
     QLineEdit* m_text[2] = {};
     QPushButton* m_butOpenDir[2] = {};
     QPushButton* m_butBrowse[2] = {};

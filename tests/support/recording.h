@@ -33,6 +33,7 @@ class RecordingProgress : public CopyProgress {
 public:
     struct Calls {
         std::vector<qint64> values;
+        QString message;  // "source -> destination"
     };
     RecordingProgress(Calls& calls, std::function<void()> onValue)
         : m_calls(calls), m_onValue(std::move(onValue)) {}
@@ -42,7 +43,7 @@ public:
         if (m_onValue)
             m_onValue();
     }
-    void SetMessage(const QString&) override {}
+    void SetMessage(const QString& message) override { m_calls.message = message; }
 
 private:
     Calls& m_calls;

@@ -1,6 +1,6 @@
 #include "tests/support/scanrig.h"
 
-#include "tests/support/qtapp.h"
+#include "tests/support/writers.h"
 
 #include <QRandomGenerator>
 
@@ -29,7 +29,7 @@ QByteArray ownBytes(int i, qint64 size) {
 }
 
 ScanRig::ScanRig() : engine(data, log, desktop) {
-    ensureApplication();  // ticks yield to the event loop
+    registerFileWorkThread(engine.findChild<QThread*>());
     const QString dataFolder = dir.path() + QStringLiteral("/data/");
     for (const QString& folder : {source, destination, dataFolder})
         fs::makePath(folder);
@@ -43,14 +43,20 @@ ScanRig::ScanRig() : engine(data, log, desktop) {
 }
 
 ScanRig::~ScanRig() {
+    unregisterFileWorkThread(engine.findChild<QThread*>());
     for (const QString& folder : {source, destination}) {
         for (const QString& name : entriesOf(folder))
             fs::removeFile(folder + name);
     }
 }
 
-QStringList ScanRig::tick() {
+void runTick(ScanEngine& engine) {
     engine.Timer_Timer();
+    waitUntil([&] { return !engine.ScanBusy(); }, 600'000);
+}
+
+QStringList ScanRig::tick() {
+    runTick(engine);
     return takeLog();
 }
 

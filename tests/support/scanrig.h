@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "platform/fs.h"
 #include "scan/engine.h"
+#include "tests/support/qtapp.h"
 #include "tests/support/recording.h"
 #include "tests/support/scratchfs.h"
 
@@ -25,9 +26,12 @@ QByteArray patternBytes(qint64 count);
 // size bytes of file i: the pattern with i at its start, so a file that arrived as another's shows.
 QByteArray ownBytes(int i, qint64 size);
 
+// One tick of engine, from its start to its end; the test's own events run meanwhile.
+void runTick(ScanEngine& engine);
+
 // A watched, a destination and a data folder in a fresh temporary folder, settings pointing at
 // them, a log into a recording debug window, a recording desktop and an engine over all of it.
-class ScanRig {
+class ScanRig : private ApplicationReady {
 public:
     ScanRig();
     // Removes the files of both folders by their byte names, which QTemporaryDir cannot.

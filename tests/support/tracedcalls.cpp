@@ -2,7 +2,10 @@
 
 #include "tests/support/qtapp.h"
 
+#include <QDir>
 #include <QFile>
+
+#include <algorithm>
 
 #include <csignal>
 #include <fcntl.h>
@@ -33,9 +36,21 @@ pid_t spawn(const QStringList& argv, int stderrFd) {
     return error == 0 ? pid : -1;
 }
 
-// The tracer of this process's main thread, 0 when none.
-int tracerOfMainThread() {
-    QFile status(QStringLiteral("/proc/self/task/%1/status").arg(::getpid()));
+// The thread whose calls a test traces: the engine's file work runs on its "pass" thread, and
+// where no engine runs the main thread does the work.
+pid_t workingThread() {
+    pid_t found = ::getpid();
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "pass")
+            found = std::max<pid_t>(found, task.toInt());  // the newest engine's
+    }
+    return found;
+}
+
+// The tracer of thread, 0 when none.
+int tracerOf(pid_t thread) {
+    QFile status(QStringLiteral("/proc/self/task/%1/status").arg(thread));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n')) {
@@ -81,7 +96,8 @@ TracedCalls::TracedCalls(const QString& trace, const QStringList& injections,
         return;
     }
     // Without -f: the programs the test starts meanwhile are not traced.
-    QStringList argv{"strace", "-qq", "-p", QString::number(::getpid()), "-e", "trace=" + trace};
+    const pid_t thread = workingThread();
+    QStringList argv{"strace", "-qq", "-p", QString::number(thread), "-e", "trace=" + trace};
     for (const QString& injection : injections)
         argv << "-e" << "inject=" + injection;
     for (const QString& path : paths)
@@ -96,7 +112,7 @@ TracedCalls::TracedCalls(const QString& trace, const QStringList& injections,
         return;
     }
     m_reader = std::thread([this] { read(); });
-    if (!waitUntil([] { return tracerOfMainThread() != 0; }, 10'000))
+    if (!waitUntil([thread] { return tracerOf(thread) != 0; }, 10'000))
         m_why = QStringLiteral("strace did not attach");
 }
 

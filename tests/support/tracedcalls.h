@@ -12,7 +12,8 @@
 
 namespace kw::test {
 
-// strace attached to this process's main thread only (never to the programs it starts): the
+// strace attached to the thread of this process that does the file work (the engine's pass
+// thread while an engine runs, else the main thread), never to the programs it starts: the
 // calls named in trace are printed as they are entered, and injections (strace's "-e inject="
 // values, e.g. "syncfs:delay_enter=800000" or "fsync:error=EIO") change them. An action given to
 // onCall runs in a thread of its own the moment a call is entered whose text contains a given

@@ -43,7 +43,11 @@ void NamedProgram::end() {
     m_process.waitForFinished(10000);
 }
 
-bool setCapability(int capability, bool on) {
+namespace {
+
+std::vector<QThread*> fileWorkThreads;
+
+bool setCapabilityOfThisThread(int capability, bool on) {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2]{};
     if (::syscall(SYS_capget, &header, data) != 0)
@@ -54,6 +58,29 @@ bool setCapability(int capability, bool on) {
         return false;
     word.effective = on ? word.effective | bit : word.effective & ~bit;
     return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+}  // namespace
+
+void registerFileWorkThread(QThread* thread) {
+    fileWorkThreads.push_back(thread);
+}
+
+void unregisterFileWorkThread(QThread* thread) {
+    std::erase(fileWorkThreads, thread);
+}
+
+bool setCapability(int capability, bool on) {
+    bool done = setCapabilityOfThisThread(capability, on);
+    for (QThread* thread : fileWorkThreads) {
+        auto* context = new QObject;
+        context->moveToThread(thread);
+        QMetaObject::invokeMethod(
+            context, [&] { done = setCapabilityOfThisThread(capability, on) && done; },
+            Qt::BlockingQueuedConnection);
+        context->deleteLater();
+    }
+    return done;
 }
 
 bool setLeaseCapability(bool on) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
+#include <QThread>
 #include <QString>
 
 namespace kw::test {
@@ -45,9 +46,14 @@ private:
     QProcess m_process;
 };
 
-// Raises or lowers a capability in this thread's effective set; false when that cannot be done.
+// Capabilities belong to threads: the ones below change this thread's and that of the file work
+// of every engine a test rig runs (registered here while the rig lives).
+void registerFileWorkThread(QThread* thread);
+void unregisterFileWorkThread(QThread* thread);
+// Raises or lowers a capability in the effective sets of this thread and the file work's; false
+// when that cannot be done.
 bool setCapability(int capability, bool on);
-// Raises or lowers CAP_LEASE in this thread; false when that cannot be done.
+// The same for CAP_LEASE.
 bool setLeaseCapability(bool on);
 
 // Lowers CAP_LEASE while it lives, so that root gets no lease on another user's file, as an

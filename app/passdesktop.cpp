@@ -1,0 +1,95 @@
+#include "app/passdesktop.h"
+
+#include <QThread>
+
+#include <memory>
+
+namespace kw {
+namespace {
+
+// A progress window fed from the pass thread: the real one lives on the windows' thread and is
+// made there with the first call.
+class RelayedProgress : public CopyProgress {
+public:
+    RelayedProgress(QObject* windowsThread, Desktop& windows)
+        : m_context(windowsThread), m_window(std::make_shared<Held>()), m_windows(windows) {}
+    ~RelayedProgress() override {
+        relay([](Held& held) { held.progress.reset(); });
+    }
+
+    void SetOption(qint64 minimum, qint64 maximum, const QString& caption, bool showBar) override {
+        relay([minimum, maximum, caption, showBar](Held& held) {
+            held.progress->SetOption(minimum, maximum, caption, showBar);
+        });
+    }
+    void SetValue(qint64 value) override {
+        relay([value](Held& held) { held.progress->SetValue(value); });
+    }
+    void SetMessage(const QString& message) override {
+        relay([message](Held& held) { held.progress->SetMessage(message); });
+    }
+
+private:
+    struct Held {
+        std::unique_ptr<CopyProgress> progress;
+    };
+
+    template <typename Call>
+    void relay(Call call) {
+        QMetaObject::invokeMethod(
+            m_context,
+            [window = m_window, &windows = m_windows, call] {
+                if (!window->progress)
+                    window->progress = windows.CreateProgressWindow();
+                call(*window);
+            },
+            Qt::QueuedConnection);
+    }
+
+    QObject* m_context;
+    std::shared_ptr<Held> m_window;
+    Desktop& m_windows;
+};
+
+}  // namespace
+
+PassDesktop::PassDesktop(Desktop& windows) : m_windows(windows) {}
+
+int PassDesktop::ShowMessage(const QString& caption, const QString& text, int style) {
+    if (m_closed)
+        return IDCANCEL;
+    if (QThread::currentThread() == thread())
+        return m_windows.ShowMessage(caption, text, style);
+    int answer = IDCANCEL;
+    QMetaObject::invokeMethod(
+        this,
+        [&] {
+            if (!m_closed)
+                answer = m_windows.ShowMessage(caption, text, style);
+        },
+        Qt::BlockingQueuedConnection);
+    return answer;
+}
+
+bool PassDesktop::PlaySoundFile(int code, const QString& file) {
+    QMetaObject::invokeMethod(this, [this, code, file] { m_windows.PlaySoundFile(code, file); });
+    return true;
+}
+
+void PassDesktop::ShellOpen(const QString& file, const QString& parameters) {
+    QMetaObject::invokeMethod(this, [this, file, parameters] { m_windows.ShellOpen(file, parameters); });
+}
+
+void PassDesktop::OpenDocument(const QString& path) {
+    QMetaObject::invokeMethod(this, [this, path] { m_windows.OpenDocument(path); });
+}
+
+void PassDesktop::OpenTextFile(const QString& path) {
+    QMetaObject::invokeMethod(this, [this, path] { m_windows.OpenTextFile(path); });
+}
+
+std::unique_ptr<CopyProgress> PassDesktop::CreateProgressWindow() {
+    return std::make_unique<RelayedProgress>(this, m_windows);
+}
+
+}  // namespace kw
