@@ -3,13 +3,13 @@
 #include "app/installeddata.h"
 #include "core/files.h"
 #include "platform/fs.h"
+#include "platform/pathname.h"
 
 namespace kw {
 
 DataFolder prepareDataFolder(const QString& executablePath, const QString& configHome,
                              const QString& home) {
-    const QString executableFolder =
-        AddBackslash(executablePath.left(executablePath.lastIndexOf(QLatin1Char('/'))));
+    const QString executableFolder = PathName(executablePath).parentFolder().text();
     // An installed program never writes into its installation, not even run by the superuser.
     if (installedDataFolder(executablePath).isEmpty() && fs::isWritableFolder(executableFolder))
         return {executableFolder, true};

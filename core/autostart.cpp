@@ -1,6 +1,7 @@
 #include "core/autostart.h"
 
 #include "platform/fs.h"
+#include "platform/pathname.h"
 
 #include <cerrno>
 
@@ -99,7 +100,7 @@ int Autostart::enable() {
     const std::optional<QByteArray> entry = autostartEntry(m_executablePath);
     if (!entry)
         return EILSEQ;
-    if (const int error = fs::makePath(m_entryPath.left(m_entryPath.lastIndexOf(u'/') + 1)))
+    if (const int error = fs::makePath(PathName(m_entryPath).parentFolder().text()))
         return error;
     return fs::replaceAtomically(m_entryPath, *entry);
 }

@@ -3,6 +3,7 @@
 #include "core/files.h"
 #include "core/germanformat.h"
 #include "platform/fs.h"
+#include "platform/pathname.h"
 #include "platform/textcodec.h"
 
 #include <QThread>
@@ -23,9 +24,9 @@ bool isContinuationByte(char c) {
 
 // The hidden file beside the log that takes each new version before it becomes the log.
 QString spareOf(const QString& logPath) {
-    const qsizetype slash = logPath.lastIndexOf(QLatin1Char('/'));
-    return logPath.left(slash + 1) + QLatin1Char('.') + logPath.mid(slash + 1) +
-           QLatin1String(".spare");
+    const PathName log(logPath);
+    const QByteArray spareName = '.' + log.fileName().native() + ".spare";
+    return log.sibling(PathName::fromNative(spareName)).text();
 }
 
 // Lines kept while the file takes none; more would be cut from the capped file anyway.

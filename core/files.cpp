@@ -1,6 +1,7 @@
 #include "core/files.h"
 
 #include "platform/fs.h"
+#include "platform/pathname.h"
 #include "platform/textcodec.h"
 
 #include <QHash>
@@ -41,7 +42,7 @@ void ForgetUnreadableDataFiles() {
 }
 
 QString AddBackslash(const QString& path) {
-    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    return PathName(path).asFolder().text();
 }
 
 bool FileExists(const QString& path) {

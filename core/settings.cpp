@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include "core/files.h"
+#include "platform/pathname.h"
 
 namespace kw {
 
@@ -12,11 +13,7 @@ QString programVersion() {
 }
 
 QString executableBaseName(const QString& executablePath) {
-    QString name = executablePath.mid(executablePath.lastIndexOf(QLatin1Char('/')) + 1);
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot > 0)
-        name.truncate(dot);
-    return name;
+    return PathName(executablePath).baseName().text();
 }
 
 Settings fileSetFor(const QString& dataFolder, const QString& baseName) {

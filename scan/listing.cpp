@@ -2,6 +2,7 @@
 
 #include "core/germanformat.h"
 #include "platform/fs.h"
+#include "platform/pathname.h"
 
 namespace kw {
 
@@ -13,21 +14,15 @@ TextArray ListFolderFiles(const QString& folder) {
 }
 
 QString FileExtension(const QString& path) {
-    if (path.endsWith(QLatin1Char('.')))
-        return {};
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? QString() : path.mid(dot + 1);
+    return PathName(path).extension().text();
 }
 
 QString FileNameOf(const QString& path) {
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    return PathName(path).fileName().text();
 }
 
 QString ParentFolder(const QString& path) {
-    if (path.endsWith(QLatin1Char('/')))
-        return path;
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? QString() : path.left(slash + 1);
+    return PathName(path).parentFolder().text();
 }
 
 qint64 FileLength(const QString& path) {

@@ -5,6 +5,7 @@
 #include "core/files.h"
 #include "core/settings.h"
 #include "platform/placement.h"
+#include "scan/listing.h"
 #include "scan/register.h"
 #include "ui/colors.h"
 #include "ui/controls.h"
@@ -59,9 +60,7 @@ void FrmList::LB_DblClick() {
     const QListWidgetItem* item = m_lb->currentItem();
     if (!item || !item->isSelected())
         return;
-    const QString line = item->text();
-    const QString name = line.mid(line.lastIndexOf(QLatin1Char('/')) + 1);
-    const QString target = m_data.My.Destination + name;
+    const QString target = m_data.My.Destination + FileNameOf(item->text());
     m_log.WriteLog(QLatin1String("Launching ") + target);
     // The desktop's opener may fail without a word; a file that is gone gets its own message.
     if (!FileExists(target)) {

@@ -1,5 +1,7 @@
 #include "platform/posix/fd.h"
 
+#include "platform/pathname.h"
+
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <unistd.h>
@@ -22,8 +24,8 @@ int flushFolder(int folderFd) {
 }
 
 QByteArray folderOf(const QByteArray& path) {
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? QByteArray(slash == 0 ? "/" : ".") : path.left(slash);
+    const PathName folder = PathName::fromNative(path).folder();
+    return folder.isEmpty() ? QByteArray(".") : folder.native();
 }
 
 int flushFolderAt(const QByteArray& folder) {

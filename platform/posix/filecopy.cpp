@@ -1,5 +1,6 @@
 #include "platform/filecopy.h"
 
+#include "platform/pathname.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/norename.h"
 #include "platform/textcodec.h"
@@ -277,10 +278,7 @@ int StagedCopy::discard() {
 QString StagedCopy::partialPath() const {
     if (!m_partialExists)
         return {};
-    QByteArray path = m_folder;
-    if (!path.endsWith('/'))
-        path += '/';
-    return decodeLocal(path + m_partialName);
+    return PathName::fromNative(m_folder).joined(PathName::fromNative(m_partialName)).text();
 }
 
 Comparison compareContents(const HeldSource& source, const HeldFolder& folder,

@@ -1,5 +1,6 @@
 #include "platform/filemove.h"
 
+#include "platform/pathname.h"
 #include "platform/posix/fd.h"
 #include "platform/textcodec.h"
 
@@ -82,23 +83,18 @@ bool identityOf(int folderFd, const QByteArray& name, quint64* device, quint64* 
     return true;
 }
 
-// The folder part of a path, with its trailing "/", and the name after it.
-std::pair<QString, QString> splitPath(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return {path.left(slash + 1), path.mid(slash + 1)};
-}
-
 }  // namespace
 
 Hold HeldSource::open(const QString& path) {
-    const auto [folder, name] = splitPath(path);
+    const PathName whole(path);
+    const QString folder = whole.parentFolder().text();
     if (const int error = m_ownFolder.open(folder.isEmpty() ? QStringLiteral("./") : folder)) {
         release();
         m_path = path;
         m_error = error;
         return error == ENOENT ? Hold::Gone : Hold::Failed;
     }
-    return open(m_ownFolder, name);
+    return open(m_ownFolder, whole.fileName().text());
 }
 
 Hold HeldSource::open(const HeldFolder& folder, const QString& name) {

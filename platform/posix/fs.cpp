@@ -1,5 +1,6 @@
 #include "platform/fs.h"
 
+#include "platform/pathname.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/norename.h"
 #include "platform/textcodec.h"
@@ -25,7 +26,6 @@ namespace {
 QByteArray native(const QString& path) {
     return encodeLocal(path);
 }
-
 
 std::optional<Facts> statxFacts(const QString& path, int flags, int* error) {
     struct statx st {};
@@ -78,7 +78,10 @@ QByteArray linkTarget(const QByteArray& path) {
         if (n <= 0 || n > target.size())
             return path;
         target.truncate(n);
-        current = target.startsWith('/') ? target : folderOf(current) + '/' + target;
+        current =
+            target.startsWith('/')
+                ? target
+                : PathName::fromNative(current).sibling(PathName::fromNative(target)).native();
     }
     return path;
 }
@@ -234,7 +237,8 @@ int replaceThroughSpare(const QString& path, const QString& sparePath, QByteArra
     // Through a link the spare goes beside the file it leads to, as the two names are exchanged.
     QByteArray spare = native(sparePath);
     if (target != named)
-        spare = folderOf(target) + '/' + spare.mid(spare.lastIndexOf('/') + 1);
+        spare =
+            PathName::fromNative(target).sibling(PathName::fromNative(spare).fileName()).native();
     Fd fd(::open(spare.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.valid())
         return errno;

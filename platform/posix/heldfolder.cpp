@@ -1,6 +1,7 @@
 #include "platform/heldfolder.h"
 
 #include "platform/fstraits.h"
+#include "platform/pathname.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/norename.h"
 #include "platform/textcodec.h"
@@ -37,7 +38,7 @@ int HeldFolder::open(const QString& path) {
         close();
         return error;
     }
-    m_path = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    m_path = PathName(path).asFolder().text();
     return 0;
 }
 

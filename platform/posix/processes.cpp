@@ -1,5 +1,6 @@
 #include "platform/processes.h"
 
+#include "platform/pathname.h"
 #include "platform/posix/fd.h"
 #include "platform/textcodec.h"
 
@@ -35,8 +36,8 @@ QByteArray readLink(const QByteArray& path) {
     return n > 0 ? QByteArray(buffer, n) : QByteArray();
 }
 
-QByteArray baseName(const QByteArray& path) {
-    return path.mid(path.lastIndexOf('/') + 1);
+QByteArray fileNameOf(const QByteArray& path) {
+    return PathName::fromNative(path).fileName().native();
 }
 
 bool isRegularFile(const QByteArray& path) {
@@ -60,11 +61,11 @@ QList<QByteArray> namesOf(const QByteArray& processFolder) {
             names.append(name);
     };
 
-    add(baseName(executableOf(processFolder)));
+    add(fileNameOf(executableOf(processFolder)));
 
     const QList<QByteArray> arguments = readSmallFile(processFolder + "/cmdline").split('\0');
     if (!arguments.isEmpty())
-        add(baseName(arguments.first()));
+        add(fileNameOf(arguments.first()));
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QByteArray& argument = arguments[i];
         if (argument.isEmpty() || argument.startsWith('-'))
@@ -72,7 +73,7 @@ QList<QByteArray> namesOf(const QByteArray& processFolder) {
         const QByteArray script =
             argument.startsWith('/') ? argument : processFolder + "/cwd/" + argument;
         if (isRegularFile(script))
-            add(baseName(argument));
+            add(fileNameOf(argument));
         break;
     }
 
@@ -127,7 +128,7 @@ std::optional<std::vector<UserProcess>> ListUserProcesses() {
         if (::stat(folder.constData(), &st) != 0 || st.st_uid != user)
             continue;
         const QByteArray executable = executableOf(folder);
-        QByteArray name = baseName(executable);
+        QByteArray name = fileNameOf(executable);
         if (name.isEmpty()) {
             // Kernel threads and ended processes have no arguments; everything else does.
             if (readSmallFile(folder + "/cmdline").isEmpty())

@@ -1,6 +1,7 @@
 #include "platform/shell.h"
 
 #include "platform/fs.h"
+#include "platform/pathname.h"
 #include "platform/qtboundary.h"
 #include "platform/spawn.h"
 #include "platform/textcodec.h"
@@ -28,13 +29,6 @@ QString localPath(const QString& path) {
     return path.startsWith(QLatin1Char('/')) ? path : QDir::currentPath() + QLatin1Char('/') + path;
 }
 
-QString folderOf(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
-        return QString();
-    return slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
-
 }  // namespace
 
 bool IsProgramFile(const QString& path) {
@@ -54,7 +48,7 @@ void ShellOpen(const QString& file, const QString& parameters) {
     }
     if (IsProgramFile(file)) {
         // Arguments go straight to the program: blanks, quotes and ";" in them stay text.
-        StartDetached(file, QProcess::splitCommand(parameters), folderOf(file));
+        StartDetached(file, QProcess::splitCommand(parameters), PathName(file).folder().text());
         return;
     }
     QDesktopServices::openUrl(urlFromPath(file));
