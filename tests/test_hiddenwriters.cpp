@@ -35,12 +35,6 @@ namespace {
 // Pauses longer than a tick and just short of the two seconds a file must hold still.
 const QList<int> kPauses = {1500, 1900, 1700};
 
-QString trimmed(QString folder) {
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    return folder;
-}
-
 // A private sshd on 127.0.0.1 that lets in one key made here, and its folder mounted through
 // sshfs. Stopped and unmounted when it goes, also when the test fails or is killed.
 struct SshShare {
@@ -82,15 +76,15 @@ struct SshShare {
             return "sshd did not start";
         // One command for both, the share first: its end closes the server's connection.
         undo = std::make_unique<AtTestEnd>(
-            "fusermount3 -u -z " + shellQuoted(trimmed(mountPoint)) + " 2>/dev/null || umount -l " +
-            shellQuoted(trimmed(mountPoint)) + " 2>/dev/null; kill " +
-            QString::number(server.processId()));
+            "fusermount3 -u -z " + shellQuoted(withoutTrailingSlash(mountPoint)) +
+            " 2>/dev/null || umount -l " + shellQuoted(withoutTrailingSlash(mountPoint)) +
+            " 2>/dev/null; kill " + QString::number(server.processId()));
         const QStringList sshfs = {
             "-o",
             "IdentityFile=" + keys +
                 "client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null," +
                 "port=" + QString::number(port),
-            "root@127.0.0.1:" + trimmed(exported), trimmed(mountPoint)};
+            "root@127.0.0.1:" + withoutTrailingSlash(exported), withoutTrailingSlash(mountPoint)};
         QString why;
         // Until the server listens.
         waitUntil([&] { return (why = runProgram("sshfs", sshfs, 15'000)).isEmpty(); }, 10'000);
@@ -189,8 +183,8 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     if (::geteuid() != 0)
         KW_CANNOT_RUN("a file of another user needs root");
     RunningProgram rig;
-    const QString source = rig.folder("in");
-    const QString destination = rig.folder("out");
+    const QString& source = rig.source;
+    const QString& destination = rig.destination;
     const QString stage = rig.folder("stage");
     const QString clock = rig.dir.path() + "/clock";
     ASSERT_EQ(fs::replaceAtomically(clock, "+0\n"), 0);
@@ -203,7 +197,6 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     environment.insert("DONT_FAKE_MONOTONIC", "1");
     environment.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
     environment.insert("NO_FAKE_STAT", "1");
-    rig.folders(source, destination);
     const QString user = QStringLiteral("kwclock");
     if (!runProgram("id", {"-u", user}).isEmpty())
         ASSERT_EQ(runProgram("useradd", {"--system", "--no-create-home", "--shell",
@@ -289,11 +282,11 @@ TEST(StalledHiddenWriter, AFileMetForTheFirstTimeIsNeverTakenAsHoldingStill) {
     writeBytes(rig.in("stalled.bin"), {});
     ASSERT_TRUE(giveToAnotherUser(rig.in("stalled.bin")));
     const QString opened = rig.dir.path() + "/opened";
-    const pid_t writer = startProgram(
-        {"sh", "-c",
-         "exec 3>>\"$0\"; printf 'first piece' >&3; : > \"$1\"; "
-         "exec setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60",
-         rig.in("stalled.bin"), opened});
+    const pid_t writer =
+        startProgram({"sh", "-c",
+                      "exec 3>>\"$0\"; printf 'first piece' >&3; : > \"$1\"; "
+                      "exec setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60",
+                      rig.in("stalled.bin"), opened});
     ASSERT_TRUE(waitUntil([&] { return fs::facts(opened).has_value(); }, 10'000));
     QElapsedTimer clock;
     clock.start();

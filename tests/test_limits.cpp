@@ -32,29 +32,20 @@ void arrive(const QString& folder, const QString& name, const QByteArray& bytes)
     ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(folder + name).constData()), 0);
 }
 
-QString trimmed(QString folder) {
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    return folder;
-}
-
 // The folder flush after a copy got its name fails once (EIO injected by strace into the first
 // fsync of the destination folder). The copy stands under its name; its source must stay until
 // a later flush has put that name on disk, and then go with its register line and its count.
 TEST(FailedFolderFlush, TheSourceStaysUntilItsCopysNameIsOnDiskAndThenGoesWithItsRecord) {
     RunningProgram rig;
-    const QString source = rig.folder("in");
-    const QString destination = rig.folder("out");
+    const QString& source = rig.source;
+    const QString& destination = rig.destination;
     QString why;
-    const auto tmpfs =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 16 << 20, &why);
-    if (!tmpfs)
+    if (!rig.destinationOnTmpfs(16 << 20, &why))
         KW_CANNOT_RUN(why.toStdString());
     if (!runProgram("strace", {"-o", "/dev/null", "true"}).isEmpty())
         KW_CANNOT_RUN("strace cannot trace here");
-    rig.folders(source, destination);
     rig.start({"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync,fdatasync", "-P",
-               trimmed(destination), "-e", "inject=fsync:error=EIO:when=1"});
+               withoutTrailingSlash(destination), "-e", "inject=fsync:error=EIO:when=1"});
     ASSERT_TRUE(rig.waitStarted());
     const QByteArray bytes = ownBytes(1, 200'000);
     arrive(source, "a.bin", bytes);
@@ -78,7 +69,8 @@ TEST(FailedFolderFlush, TheSourceStaysUntilItsCopysNameIsOnDiskAndThenGoesWithIt
 // The descriptor numbers the process has open.
 std::set<int> openDescriptors(pid_t pid) {
     std::set<int> fds;
-    for (const QString& name : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System))
+    for (const QString& name :
+         QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System))
         fds.insert(name.toInt());
     return fds;
 }
@@ -95,8 +87,8 @@ int limitLeaving(pid_t pid, int free) {
 }
 
 QString setDescriptorLimit(pid_t pid, int soft, int hard) {
-    return runProgram("prlimit",
-                      {"--pid", QString::number(pid), QStringLiteral("--nofile=%1:%2").arg(soft).arg(hard)});
+    return runProgram("prlimit", {"--pid", QString::number(pid),
+                                  QStringLiteral("--nofile=%1:%2").arg(soft).arg(hard)});
 }
 
 // 100 sources whose twins lie in the destination, met by a program that can open only one, two,
@@ -105,12 +97,11 @@ QString setDescriptorLimit(pid_t pid, int soft, int hard) {
 TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumberedFile) {
     constexpr int kFiles = 100;
     RunningProgram rig;
-    const QString source = rig.folder("in");
-    const QString destination = rig.folder("out");
+    const QString& source = rig.source;
+    const QString& destination = rig.destination;
     const auto name = [](int i) { return QString("Zwilling %1.bin").arg(i); };
     for (int i = 0; i < kFiles; ++i)
         ASSERT_EQ(fs::replaceAtomically(destination + name(i), ownBytes(i, 4000)), 0);
-    rig.folders(source, destination);
     rig.start();
     ASSERT_TRUE(rig.waitStarted());
     waitUntil([] { return false; }, 1500);  // the start-up's own files are closed again
@@ -129,8 +120,9 @@ TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumbered
         }
         // A few ticks, at one a second.
         waitUntil(numbered, free == 1 ? 3000 : 2000);
-        EXPECT_FALSE(numbered()) << free << " free:\n"
-                                 << rig.lines().filter("Renaming").mid(0, 3).join('\n').toStdString();
+        EXPECT_FALSE(numbered())
+            << free << " free:\n"
+            << rig.lines().filter("Renaming").mid(0, 3).join('\n').toStdString();
         // The limit bit: with room to compare, the sources would have gone as twins.
         if (free == 1) {
             EXPECT_TRUE(rig.lines().filter("Source allready exist").isEmpty())
@@ -139,8 +131,8 @@ TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumbered
     }
 
     ASSERT_EQ(setDescriptorLimit(pid, 1024, 4096), "");
-    EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(source)->isEmpty() || numbered(); },
-                          15'000));
+    EXPECT_TRUE(
+        waitUntil([&] { return fs::regularFileNames(source)->isEmpty() || numbered(); }, 15'000));
     EXPECT_FALSE(numbered());
     EXPECT_EQ(fs::regularFileNames(destination)->size(), kFiles);
     for (int i = 0; i < kFiles; ++i)
@@ -154,14 +146,11 @@ TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramE
     constexpr int kFiles = 300;
     constexpr int kWaitingCopies = 20;
     RunningProgram rig;
-    const QString source = rig.folder("in");
-    const QString destination = rig.folder("out");
+    const QString& source = rig.source;
+    const QString& destination = rig.destination;
     QString why;
-    const auto tmpfs =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 32 << 20, &why);
-    if (!tmpfs)
+    if (!rig.destinationOnTmpfs(32 << 20, &why))
         KW_CANNOT_RUN(why.toStdString());
-    rig.folders(source, destination);
     rig.start();
     ASSERT_TRUE(rig.waitStarted());
     waitUntil([] { return false; }, 1500);
@@ -242,7 +231,8 @@ TEST_F(ReadOnlyForAWhile, ADestinationWritableAgainIsUsedOnTheNextTick) {
 
     ASSERT_EQ(runProgram("mount", {"-o", "remount,rw", stick->mountPoint()}), "");
     const QStringList lines = tick();
-    EXPECT_EQ(readBytes(data.My.Destination + "a.bin"), "for later") << lines.join('\n').toStdString();
+    EXPECT_EQ(readBytes(data.My.Destination + "a.bin"), "for later")
+        << lines.join('\n').toStdString();
     EXPECT_FALSE(fs::facts(in("a.bin")));
 }
 

@@ -4,11 +4,11 @@
 
 #include <QFile>
 
-#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 extern char** environ;
 
@@ -69,8 +69,7 @@ int runToEnd(const QStringList& argv) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TracedCalls::TracedCalls(const QString& trace, const QStringList& injections,
-                         const QStringList& paths) {
+TracedCalls::TracedCalls(const QString& trace, const QStringList& injections) {
     if (::gettid() != ::getpid()) {
         m_why = QStringLiteral("not made in the main thread");
         return;
@@ -83,9 +82,8 @@ TracedCalls::TracedCalls(const QString& trace, const QStringList& injections,
     // Without -f: the programs the test starts meanwhile are not traced.
     QStringList argv{"strace", "-qq", "-p", QString::number(::getpid()), "-e", "trace=" + trace};
     for (const QString& injection : injections)
-        argv << "-e" << "inject=" + injection;
-    for (const QString& path : paths)
-        argv << "-P" << path;
+        argv << "-e"
+             << "inject=" + injection;
     m_strace = spawn(argv, pipeFds[1]);
     ::close(pipeFds[1]);
     m_output = pipeFds[0];

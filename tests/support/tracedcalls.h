@@ -21,8 +21,7 @@ namespace kw::test {
 // Must be made in the main thread.
 class TracedCalls {
 public:
-    TracedCalls(const QString& trace, const QStringList& injections,
-                const QStringList& paths = {});
+    TracedCalls(const QString& trace, const QStringList& injections);
     ~TracedCalls();
     TracedCalls(const TracedCalls&) = delete;
     TracedCalls& operator=(const TracedCalls&) = delete;
