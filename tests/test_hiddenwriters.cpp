@@ -183,8 +183,6 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     if (::geteuid() != 0)
         KW_CANNOT_RUN("a file of another user needs root");
     RunningProgram rig;
-    const QString& source = rig.source;
-    const QString& destination = rig.destination;
     const QString stage = rig.folder("stage");
     const QString clock = rig.dir.path() + "/clock";
     ASSERT_EQ(fs::replaceAtomically(clock, "+0\n"), 0);
@@ -225,9 +223,9 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         writer = std::make_unique<Writer>(staged, kPieces, kPiece, QList<int>{1900});
         ASSERT_TRUE(writer->waitOpened());
     }
-    ASSERT_EQ(
-        ::rename(encodeLocal(staged).constData(), encodeLocal(source + "download.bin").constData()),
-        0);
+    ASSERT_EQ(::rename(encodeLocal(staged).constData(),
+                       encodeLocal(rig.source + "download.bin").constData()),
+              0);
     // The clock jumps once the program has looked at the file (a tick a second, and one on its
     // arrival): between two looks, where a rule by the wall clock would be fooled.
     waitUntil([] { return false; }, 400);
@@ -246,12 +244,12 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
 
     if (writer) {
         while (writer->running()) {
-            const bool unfinished = FileLength(source + "download.bin") < kWhole;
-            const auto copy = fs::facts(destination + "download.bin");
+            const bool unfinished = FileLength(rig.source + "download.bin") < kWhole;
+            const auto copy = fs::facts(rig.destination + "download.bin");
             ASSERT_TRUE(!copy || copy->size == kWhole)
                 << "a short copy in the destination: " << copy->size << " bytes";
             if (unfinished && writer->running()) {
-                ASSERT_TRUE(fs::facts(source + "download.bin")) << "moved while being written";
+                ASSERT_TRUE(fs::facts(rig.source + "download.bin")) << "moved while being written";
             }
             waitUntil([&] { return !writer->running(); }, 50);
         }
@@ -259,10 +257,10 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         since.start();
     }
     // Settled files move at the latest a tick and two seconds after their last write.
-    EXPECT_TRUE(waitUntil([&] { return !fs::facts(source + "download.bin"); }, 8000))
+    EXPECT_TRUE(waitUntil([&] { return !fs::facts(rig.source + "download.bin"); }, 8000))
         << "still waiting " << since.elapsed() << " ms after the last write";
     rig.stop();
-    EXPECT_EQ(apptest::bytesOf(destination + "download.bin"), QByteArray(kWhole, 'a'))
+    EXPECT_EQ(apptest::bytesOf(rig.destination + "download.bin"), QByteArray(kWhole, 'a'))
         << rig.lines().join('\n').toStdString();
 }
 

@@ -37,31 +37,30 @@ void arrive(const QString& folder, const QString& name, const QByteArray& bytes)
 // a later flush has put that name on disk, and then go with its register line and its count.
 TEST(FailedFolderFlush, TheSourceStaysUntilItsCopysNameIsOnDiskAndThenGoesWithItsRecord) {
     RunningProgram rig;
-    const QString& source = rig.source;
-    const QString& destination = rig.destination;
     QString why;
     if (!rig.destinationOnTmpfs(16 << 20, &why))
         KW_CANNOT_RUN(why.toStdString());
     if (!runProgram("strace", {"-o", "/dev/null", "true"}).isEmpty())
         KW_CANNOT_RUN("strace cannot trace here");
     rig.start({"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync,fdatasync", "-P",
-               withoutTrailingSlash(destination), "-e", "inject=fsync:error=EIO:when=1"});
+               withoutTrailingSlash(rig.destination), "-e", "inject=fsync:error=EIO:when=1"});
     ASSERT_TRUE(rig.waitStarted());
     const QByteArray bytes = ownBytes(1, 200'000);
-    arrive(source, "a.bin", bytes);
+    arrive(rig.source, "a.bin", bytes);
 
-    const QString kept = "Source kept: '" + source + "a.bin'";
+    const QString kept = "Source kept: '" + rig.source + "a.bin'";
     ASSERT_TRUE(waitUntil([&] { return !rig.lines().filter(kept).isEmpty(); }, 15'000))
         << "the flush did not fail: " << rig.lines().join('\n').toStdString();
-    EXPECT_TRUE(waitUntil([&] { return !fs::facts(source + "a.bin"); }, 15'000));
+    EXPECT_TRUE(waitUntil([&] { return !fs::facts(rig.source + "a.bin"); }, 15'000));
     waitUntil([&] { return ReadIniValue(rig.ini(), "Fl", "Fl") == "1"; }, 5000);
     rig.stop();
 
     const QStringList lines = rig.lines();
-    EXPECT_TRUE(lines.filter("Source allready exist - Trying to Delete '" + source).isEmpty())
-        << lines.filter(source).join('\n').toStdString();
-    EXPECT_EQ(apptest::bytesOf(destination + "a.bin"), bytes);
-    EXPECT_TRUE(apptest::bytesOf(rig.copyList()).startsWith(encodeLocal(source + "a.bin") + '\0'))
+    EXPECT_TRUE(lines.filter("Source allready exist - Trying to Delete '" + rig.source).isEmpty())
+        << lines.filter(rig.source).join('\n').toStdString();
+    EXPECT_EQ(apptest::bytesOf(rig.destination + "a.bin"), bytes);
+    EXPECT_TRUE(
+        apptest::bytesOf(rig.copyList()).startsWith(encodeLocal(rig.source + "a.bin") + '\0'))
         << "not in the register";
     EXPECT_EQ(ReadIniValue(rig.ini(), "Fl", "Fl"), "1");
 }
@@ -97,18 +96,16 @@ QString setDescriptorLimit(pid_t pid, int soft, int hard) {
 TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumberedFile) {
     constexpr int kFiles = 100;
     RunningProgram rig;
-    const QString& source = rig.source;
-    const QString& destination = rig.destination;
     const auto name = [](int i) { return QString("Zwilling %1.bin").arg(i); };
     for (int i = 0; i < kFiles; ++i)
-        ASSERT_EQ(fs::replaceAtomically(destination + name(i), ownBytes(i, 4000)), 0);
+        ASSERT_EQ(fs::replaceAtomically(rig.destination + name(i), ownBytes(i, 4000)), 0);
     rig.start();
     ASSERT_TRUE(rig.waitStarted());
     waitUntil([] { return false; }, 1500);  // the start-up's own files are closed again
     const pid_t pid = rig.pid();
     const auto numbered = [&] {
-        return !fs::namesStartingWith(destination, "0").isEmpty() ||
-               !fs::namesStartingWith(source, "0").isEmpty();
+        return !fs::namesStartingWith(rig.destination, "0").isEmpty() ||
+               !fs::namesStartingWith(rig.source, "0").isEmpty();
     };
     // One free descriptor, then two and three: whichever step of the pass runs short, the
     // comparison or what comes before it, a twin is never taken for a different file.
@@ -116,7 +113,7 @@ TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumbered
         ASSERT_EQ(setDescriptorLimit(pid, limitLeaving(pid, free), 4096), "");
         if (free == 1) {
             for (int i = 0; i < kFiles; ++i)
-                arrive(source, name(i), ownBytes(i, 4000));
+                arrive(rig.source, name(i), ownBytes(i, 4000));
         }
         // A few ticks, at one a second.
         waitUntil(numbered, free == 1 ? 3000 : 2000);
@@ -131,12 +128,12 @@ TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumbered
     }
 
     ASSERT_EQ(setDescriptorLimit(pid, 1024, 4096), "");
-    EXPECT_TRUE(
-        waitUntil([&] { return fs::regularFileNames(source)->isEmpty() || numbered(); }, 15'000));
+    EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(rig.source)->isEmpty() || numbered(); },
+                          15'000));
     EXPECT_FALSE(numbered());
-    EXPECT_EQ(fs::regularFileNames(destination)->size(), kFiles);
+    EXPECT_EQ(fs::regularFileNames(rig.destination)->size(), kFiles);
     for (int i = 0; i < kFiles; ++i)
-        EXPECT_EQ(apptest::bytesOf(destination + name(i)), ownBytes(i, 4000)) << i;
+        EXPECT_EQ(apptest::bytesOf(rig.destination + name(i)), ownBytes(i, 4000)) << i;
 }
 
 // Copies that wait for their names hold three descriptors each; with the limit where a group of
@@ -146,8 +143,6 @@ TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramE
     constexpr int kFiles = 300;
     constexpr int kWaitingCopies = 20;
     RunningProgram rig;
-    const QString& source = rig.source;
-    const QString& destination = rig.destination;
     QString why;
     if (!rig.destinationOnTmpfs(32 << 20, &why))
         KW_CANNOT_RUN(why.toStdString());
@@ -159,8 +154,9 @@ TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramE
 
     const auto name = [](int i) { return QString("Stück %1.bin").arg(i); };
     for (int i = 0; i < kFiles; ++i)
-        arrive(source, name(i), ownBytes(i, 3000));
-    ASSERT_TRUE(waitUntil([&] { return fs::regularFileNames(destination)->size() >= 10; }, 15'000))
+        arrive(rig.source, name(i), ownBytes(i, 3000));
+    ASSERT_TRUE(
+        waitUntil([&] { return fs::regularFileNames(rig.destination)->size() >= 10; }, 15'000))
         << "nothing was copied";
     QElapsedTimer clock;
     clock.start();
@@ -170,11 +166,11 @@ TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramE
 
     for (int i = 0; i < kFiles; ++i) {
         const QByteArray bytes = ownBytes(i, 3000);
-        const bool inSource = apptest::bytesOf(source + name(i)) == bytes;
-        const auto moved = fs::facts(destination + name(i));
+        const bool inSource = apptest::bytesOf(rig.source + name(i)) == bytes;
+        const auto moved = fs::facts(rig.destination + name(i));
         EXPECT_TRUE(inSource || moved) << i << " lost";
         if (moved) {
-            EXPECT_EQ(apptest::bytesOf(destination + name(i)), bytes) << i;
+            EXPECT_EQ(apptest::bytesOf(rig.destination + name(i)), bytes) << i;
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "tests/support/qtapp.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 
 namespace kw::test {
@@ -52,6 +53,18 @@ ScanRig::~ScanRig() {
 QStringList ScanRig::tick() {
     engine.Timer_Timer();
     return takeLog();
+}
+
+QStringList ScanRig::ticksUntil(const std::function<bool()>& done, int ticks) {
+    QStringList log;
+    QElapsedTimer clock;
+    clock.start();
+    for (int made = 0; made < ticks && !(made > 0 && done()); ++made) {
+        if (made > 0)
+            waitUntil([&] { return clock.elapsed() > 2200 * made; }, 3000);
+        log += tick();
+    }
+    return log;
 }
 
 QStringList ScanRig::takeLog() {

@@ -52,6 +52,9 @@ public:
     }
     // Runs one tick and answers takeLog().
     QStringList tick();
+    // Ticks a tick and two seconds apart, as a file no lease speaks for moves only once it held
+    // still that long, until done answers true after a tick or ticks have run; answers the log.
+    QStringList ticksUntil(const std::function<bool()>& done, int ticks);
     // The texts of the log lines since the last call, without their stamps.
     QStringList takeLog();
 

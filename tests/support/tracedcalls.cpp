@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,6 +58,24 @@ void endProgram(pid_t pid) {
     ::kill(pid, SIGKILL);
     while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
+}
+
+pid_t holdOpenForWriting(const QString& path) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    // The line on its error output says the file is open.
+    const pid_t pid =
+        spawn({"sh", "-c", "exec 3>>\"$0\"; echo >&2; exec sleep 60 2>/dev/null", path}, ends[1]);
+    ::close(ends[1]);
+    pollfd said{ends[0], POLLIN, 0};
+    char byte;
+    const bool opened = pid > 0 && ::poll(&said, 1, 10'000) == 1 && ::read(ends[0], &byte, 1) == 1;
+    ::close(ends[0]);
+    if (opened)
+        return pid;
+    endProgram(pid);
+    return -1;
 }
 
 int runToEnd(const QStringList& argv) {
