@@ -16,15 +16,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <ostream>
-
 #include <sys/stat.h>
 #include <unistd.h>
-
-// Readable failure messages for texts, and through them for lists of texts.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace kw::apptest {
 

@@ -129,32 +129,7 @@ TEST_P(HiddenWriter, AFileHeldOpenWithLongPausesMovesOnlyWholeAfterItsWriterClos
     Writer writer(writtenAt + "download.bin", kPieces, kPiece, kPauses);
     ASSERT_TRUE(writer.waitOpened());
 
-    QStringList lines;
-    int ticks = 0;
-    while (writer.running()) {
-        // Short of its last piece, the writer surely still holds it; read where it writes.
-        const bool unfinished = FileLength(writtenAt + "download.bin") < kWhole;
-        lines += tick();
-        ++ticks;
-        if (unfinished) {
-            EXPECT_TRUE(fs::facts(in("download.bin"))) << "moved while being written\n"
-                                                       << lines.join('\n').toStdString();
-        }
-        const auto copy = fs::facts(out("download.bin"));
-        ASSERT_TRUE(!copy || copy->size == kWhole)
-            << "a short copy in the destination: " << copy->size << " bytes\n"
-            << lines.join('\n').toStdString();
-        waitUntil([&] { return !writer.running(); }, 500);
-    }
-    ASSERT_TRUE(writer.waitClosed());
-    EXPECT_GE(ticks, 8) << "too few ticks while it was written";
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            lines += tick();
-            return !fs::facts(in("download.bin"));
-        },
-        25'000))
-        << lines.join('\n').toStdString();
+    tickWhileWritten(writer, "download.bin", kWhole, 500, writtenAt);
     EXPECT_EQ(readBytes(out("download.bin")), QByteArray(kWhole, 'a'));
 }
 

@@ -10,6 +10,8 @@
 
 namespace kw::test {
 
+class Writer;
+
 // Files by their byte names (Qt's file classes would mangle names that are not UTF-8).
 inline QByteArray readBytes(const QString& path) {
     return fs::readAll(path).value_or(QByteArray());
@@ -55,6 +57,12 @@ public:
     // Ticks a tick and two seconds apart, as a file no lease speaks for moves only once it held
     // still that long, until done answers true after a tick or ticks have run; answers the log.
     QStringList ticksUntil(const std::function<bool()>& done, int ticks);
+    // Ticks every pauseMs while writer writes name, and on until the file has moved; answers the
+    // log. While the file is short of finalSize its writer surely still holds it: it must stay,
+    // and the destination never holds a short copy. writtenAt is the watched folder as the writer
+    // reaches it, where that differs (the server's side of a share).
+    QStringList tickWhileWritten(Writer& writer, const QString& name, qint64 finalSize, int pauseMs,
+                                 const QString& writtenAt = {});
     // The texts of the log lines since the last call, without their stamps.
     QStringList takeLog();
 
