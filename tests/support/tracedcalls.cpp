@@ -2,6 +2,7 @@
 
 #include "tests/support/qtapp.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 
 #include <fcntl.h>
@@ -68,9 +69,16 @@ pid_t holdOpenForWriting(const QString& path) {
     const pid_t pid =
         spawn({"sh", "-c", "exec 3>>\"$0\"; echo >&2; exec sleep 60 2>/dev/null", path}, ends[1]);
     ::close(ends[1]);
+    // Signals (a lease being broken) may cut the wait short; it goes on until its deadline.
     pollfd said{ends[0], POLLIN, 0};
-    char byte;
-    const bool opened = pid > 0 && ::poll(&said, 1, 10'000) == 1 && ::read(ends[0], &byte, 1) == 1;
+    char byte = 0;
+    bool opened = false;
+    for (const QDeadlineTimer deadline(10'000); pid > 0 && !deadline.hasExpired();) {
+        if (::poll(&said, 1, int(deadline.remainingTime())) == 1) {
+            opened = ::read(ends[0], &byte, 1) == 1;
+            break;
+        }
+    }
     ::close(ends[0]);
     if (opened)
         return pid;
