@@ -35,6 +35,13 @@ inline QString folderIn(const QTemporaryDir& dir, const QString& name) {
     return path;
 }
 
+// The first child of a process, as a wrapper (strace) started it; -1 when it has none.
+inline pid_t childOf(qint64 process) {
+    const QByteArray children =
+        bytesOf(QStringLiteral("/proc/%1/task/%1/children").arg(process)).trimmed();
+    return children.isEmpty() ? -1 : pid_t(children.split(' ').first().toInt());
+}
+
 // The log file's lines without their stamps, up to the empty lines that end a session.
 inline QStringList logLines(const QString& logFile) {
     static const QRegularExpression stamp(QStringLiteral("^[\\d./:]{19} -> "));

@@ -55,12 +55,9 @@ struct RunningProgram {
     // The program's own process: the wrapper's child where the wrapper stays (strace).
     pid_t pid() const {
         const pid_t top = pid_t(process.processId());
-        const QByteArray children =
-            bytesOf(QStringLiteral("/proc/%1/task/%1/children").arg(top)).trimmed();
+        const pid_t child = childOf(top);
         const QByteArray comm = bytesOf(QStringLiteral("/proc/%1/comm").arg(top)).trimmed();
-        if (comm == "strace" && !children.isEmpty())
-            return pid_t(children.split(' ').first().toInt());
-        return top;
+        return comm == "strace" && child > 0 ? child : top;
     }
     // SIGTERM, as a session's end sends it; answers whether it ended within timeoutMs.
     bool terminate(int timeoutMs) {

@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QMap>
 #include <QProcess>
@@ -70,22 +69,6 @@ void emptyFolder(const QString& folder, const QString& keep = QString()) {
         if (name != keep)
             fs::removeFile(folder + name);
     }
-}
-
-// The process strace started: its only child.
-pid_t childOf(qint64 parent) {
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool isPid = false;
-        const pid_t pid = entry.toInt(&isPid);
-        if (!isPid)
-            continue;
-        const QByteArray stat = bytesOf(QStringLiteral("/proc/%1/stat").arg(pid));
-        // pid (name) state ppid ...: the name may hold blanks and parentheses.
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toLongLong() == parent)
-            return pid;
-    }
-    return -1;
 }
 
 struct CallSweep {

@@ -75,7 +75,7 @@ TEST(CopiedFilesWindow, ListsNewestFirstAndOpensTheFileOfThatNameInTheDestinatio
     const QString destination = rig.folder("moved");
     rig.setting("Destination", destination);
     QByteArray text;
-    for (const QString& path : {"/in/gone.bin", "/in/a\nb", "/in/new.bin"})
+    for (const char* path : {"/in/gone.bin", "/in/a\nb", "/in/new.bin"})
         text += encodeLocal(CopyKey(path, 5, QDateTime(QDate(2026, 3, 1), QTime(12, 0)))) + "\r\n";
     rig.start();
     fs::replaceAtomically(rig.dataFolder + "Kopierwart.Copy", text);

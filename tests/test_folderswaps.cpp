@@ -94,13 +94,10 @@ TEST_P(SwappedDestination, NoFileBecomesItsOwnTwinAndEveryFileKeepsItsBytes) {
     constexpr int kFiles = 30;
     constexpr qint64 kSize = 300'000;
     QString why;
-    const auto stick =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, out("stick"), 64 << 20, &why);
-    if (!stick)
+    const auto usb = stick(ScratchFileSystem::Type::Tmpfs, "stick", 64 << 20, &why);
+    if (!usb)
         KW_CANNOT_RUN(why.toStdString());
-    const QString backup = out("stick/Backup/");
-    ASSERT_EQ(fs::makePath(backup), 0);
-    data.My.Destination = backup;
+    const QString backup = data.My.Destination;
     QStringList names;
     for (int i = 0; i < kFiles; ++i) {
         names.append(QString("Teil %1.bin").arg(i));

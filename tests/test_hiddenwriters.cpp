@@ -171,10 +171,11 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     environment.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
     environment.insert("NO_FAKE_STAT", "1");
     const QString user = QStringLiteral("kwclock");
-    if (!runProgram("id", {"-u", user}).isEmpty())
+    if (!runProgram("id", {"-u", user}).isEmpty()) {
         ASSERT_EQ(runProgram("useradd", {"--system", "--no-create-home", "--shell",
                                          "/usr/sbin/nologin", user}),
                   "");
+    }
     ASSERT_EQ(runProgram("chown", {"-R", user + ":" + user, rig.dir.path()}), "");
     // The library is loaded by the program only: loaded into the wrapper too, it would make its
     // shared state as root, which the program could not open any more.

@@ -211,21 +211,18 @@ class ReadOnlyForAWhile : public ::testing::Test, public ScanRig {};
 
 TEST_F(ReadOnlyForAWhile, ADestinationWritableAgainIsUsedOnTheNextTick) {
     QString why;
-    const auto stick =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, out("stick"), 8 << 20, &why);
-    if (!stick)
+    const auto usb = stick(ScratchFileSystem::Type::Tmpfs, "stick", 8 << 20, &why);
+    if (!usb)
         KW_CANNOT_RUN(why.toStdString());
-    data.My.Destination = out("stick/Backup/");
-    ASSERT_EQ(fs::makePath(data.My.Destination), 0);
     ASSERT_TRUE(engine.ValidateDirectories());
-    ASSERT_EQ(runProgram("mount", {"-o", "remount,ro", stick->mountPoint()}), "");
+    ASSERT_EQ(runProgram("mount", {"-o", "remount,ro", usb->mountPoint()}), "");
     writeBytes(in("a.bin"), "for later");
 
     tick();
     tick();
     EXPECT_EQ(readBytes(in("a.bin")), "for later");
 
-    ASSERT_EQ(runProgram("mount", {"-o", "remount,rw", stick->mountPoint()}), "");
+    ASSERT_EQ(runProgram("mount", {"-o", "remount,rw", usb->mountPoint()}), "");
     const QStringList lines = tick();
     EXPECT_EQ(readBytes(data.My.Destination + "a.bin"), "for later")
         << lines.join('\n').toStdString();

@@ -43,6 +43,17 @@ public:
         m_other = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 64 << 20);
         return m_other != nullptr;
     }
+    // A stick: a file system mounted at out(name), the destination the folder "Backup" on it.
+    // nullptr when it cannot be mounted here, with the reason in *why.
+    std::unique_ptr<ScratchFileSystem> stick(ScratchFileSystem::Type type, const QString& name,
+                                             qint64 bytes, QString* why) {
+        auto made = ScratchFileSystem::make(type, out(name), bytes, why);
+        if (made) {
+            data.My.Destination = out(name) + "/Backup/";
+            fs::makePath(data.My.Destination);
+        }
+        return made;
+    }
     // Runs action once, inside the next copy, right after its first chunk. A zero timer would
     // fire at the engine's first yield, which under load may come before any copy.
     void duringNextCopy(std::function<void()> action) {
