@@ -46,30 +46,29 @@ protected:
         m_noLease.emplace();
         return giveToAnotherUser(in(name)) && m_noLease->active();
     }
+    // A second program writes "download.bin" in five pieces, pauseMs apart: the file waits, said
+    // once, until its writer has closed it, and then moves whole.
+    void waitsForItsWriter(int pauseMs) {
+        Writer writer(in("download.bin"), 5, 200'000, pauseMs);
+        ASSERT_TRUE(writer.waitOpened());
+        EXPECT_EQ(tickWhileWritten(writer, "download.bin", 1'000'000, 150),
+                  (QStringList{
+                      "Waiting for '" + in("download.bin") + "': a program has it open for writing",
+                      moveLine("download.bin")}));
+    }
     std::optional<WithoutLeaseCapability> m_noLease;
 };
 
 TEST_F(Moves, ADownloadStillBeingWrittenWaitsAndMovesWholeOnceClosed) {
-    Writer writer(in("download.bin"), 5, 200'000, 400);
-    ASSERT_TRUE(writer.waitOpened());
-    EXPECT_EQ(
-        tickWhileWritten(writer, "download.bin", 1'000'000, 150),
-        (QStringList{"Waiting for '" + in("download.bin") + "': a program has it open for writing",
-                     moveLine("download.bin")}));
+    waitsForItsWriter(400);
 }
 
 TEST_F(Moves, WithoutALeaseAFileMovesOnlyAfterHoldingStillForATickAndTwoSeconds) {
     writeBytes(in("download.bin"), {});
     if (!withoutLease("download.bin"))
         KW_CANNOT_RUN("making a file of another user needs root");
-    Writer writer(in("download.bin"), 5, 200'000, 300);
-    ASSERT_TRUE(writer.waitOpened());
-
     // The writer is a process of this machine, so its open file shows in /proc.
-    EXPECT_EQ(
-        tickWhileWritten(writer, "download.bin", 1'000'000, 150),
-        (QStringList{"Waiting for '" + in("download.bin") + "': a program has it open for writing",
-                     moveLine("download.bin")}));
+    waitsForItsWriter(300);
     // The tick that moved it came two seconds after the last write at the earliest.
     EXPECT_GE(ageMs(statOf(out("download.bin")).st_mtim), 2000);
 }
