@@ -16,15 +16,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <ostream>
-
 #include <sys/stat.h>
 #include <unistd.h>
-
-// Readable failure messages for texts, and through them for lists of texts.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace kw::apptest {
 
@@ -32,6 +25,21 @@ using namespace kw::test;
 
 inline QByteArray bytesOf(const QString& path) {
     return fs::readAll(path).value_or(QByteArray());
+}
+
+// The folder name in dir, made with its parents; with a slash at its end, as the settings hold
+// folders.
+inline QString folderIn(const QTemporaryDir& dir, const QString& name) {
+    const QString path = dir.path() + QLatin1Char('/') + name + QLatin1Char('/');
+    fs::makePath(path);
+    return path;
+}
+
+// The first child of a process, as a wrapper (strace) started it; -1 when it has none.
+inline pid_t childOf(qint64 process) {
+    const QByteArray children =
+        bytesOf(QStringLiteral("/proc/%1/task/%1/children").arg(process)).trimmed();
+    return children.isEmpty() ? -1 : pid_t(children.split(' ').first().toInt());
 }
 
 // The log file's lines without their stamps, up to the empty lines that end a session.
@@ -70,11 +78,7 @@ struct ProgramRig {
 
     QString ini() const { return dataFolder + QLatin1String("Kopierwart.ini"); }
     QString log() const { return dataFolder + QLatin1String("Kopierwart.Log"); }
-    QString folder(const QString& name) const {
-        const QString path = dir.path() + QLatin1Char('/') + name + QLatin1Char('/');
-        fs::makePath(path);
-        return path;
-    }
+    QString folder(const QString& name) const { return folderIn(dir, name); }
     void setting(const QString& key, const QString& to) { WriteIniValue(ini(), key, key, to); }
     template <typename T>
     T* control(const QString& name) {
@@ -101,6 +105,19 @@ struct ProgramRig {
     test::RecordingDesktop desktop;
     int ended = 0;
     std::unique_ptr<Program> program;
+};
+
+// A program whose two folders are set and usable, with the given files waiting in the watched
+// folder when it starts.
+struct FoldersRig : ProgramRig {
+    explicit FoldersRig(const QStringList& waiting = {}) {
+        setting(QStringLiteral("Source"), source);
+        setting(QStringLiteral("Destination"), destination);
+        for (const QString& name : waiting)
+            fs::replaceAtomically(source + name, "content of " + name.toUtf8());
+    }
+    QString source = folder(QStringLiteral("watched"));
+    QString destination = folder(QStringLiteral("moved"));
 };
 
 // The built program copied into a folder of its own, which then is its data folder. The folder's

@@ -5,6 +5,7 @@
 // when the test ends, whichever way.
 
 #include "tests/program_rig.h"
+#include "tests/support/scratchfs.h"
 
 #include <QDir>
 #include <QProcess>
@@ -17,23 +18,20 @@
 namespace kw::apptest {
 
 struct RunningProgram {
-    RunningProgram() : program(dir.path() + QLatin1Char('/')) { ensureApplication(); }
+    // Settings name the folders "in" and "out" beside the program, with a tick a second.
+    RunningProgram() : program(dir.path() + QLatin1Char('/')) {
+        ensureApplication();
+        setting(QStringLiteral("Source"), source);
+        setting(QStringLiteral("Destination"), destination);
+        setting(QStringLiteral("Intervall"), QStringLiteral("1"));
+    }
     ~RunningProgram() { stop(); }
 
     QString ini() const { return program.folder + QLatin1String("Kopierwart.ini"); }
     QString log() const { return program.log(); }
     QString copyList() const { return program.folder + QLatin1String("Kopierwart.Copy"); }
-    QString folder(const QString& name) const {
-        const QString path = dir.path() + QLatin1Char('/') + name + QLatin1Char('/');
-        fs::makePath(path);
-        return path;
-    }
+    QString folder(const QString& name) const { return folderIn(dir, name); }
     void setting(const QString& key, const QString& to) { WriteIniValue(ini(), key, key, to); }
-    void folders(const QString& source, const QString& destination, int interval = 1) {
-        setting(QStringLiteral("Source"), source);
-        setting(QStringLiteral("Destination"), destination);
-        setting(QStringLiteral("Intervall"), QString::number(interval));
-    }
 
     // Starts "./Kopierwart" in its folder, after the wrapper's command line when one is given.
     void start(const QStringList& wrapper = {},
@@ -51,20 +49,15 @@ struct RunningProgram {
     // True once the start-up sequence has run through.
     bool waitStarted(int timeoutMs = 20'000) {
         return waitUntil(
-            [&] {
-                return logLines(log()).contains(QStringLiteral("Starting P2Pfinder....."));
-            },
+            [&] { return logLines(log()).contains(QStringLiteral("Starting P2Pfinder.....")); },
             timeoutMs);
     }
     // The program's own process: the wrapper's child where the wrapper stays (strace).
     pid_t pid() const {
         const pid_t top = pid_t(process.processId());
-        const QByteArray children =
-            bytesOf(QStringLiteral("/proc/%1/task/%1/children").arg(top)).trimmed();
+        const pid_t child = childOf(top);
         const QByteArray comm = bytesOf(QStringLiteral("/proc/%1/comm").arg(top)).trimmed();
-        if (comm == "strace" && !children.isEmpty())
-            return pid_t(children.split(' ').first().toInt());
-        return top;
+        return comm == "strace" && child > 0 ? child : top;
     }
     // SIGTERM, as a session's end sends it; answers whether it ended within timeoutMs.
     bool terminate(int timeoutMs) {
@@ -82,10 +75,20 @@ struct RunningProgram {
         }
     }
     QStringList lines() const { return logLines(log()); }
+    // Mounts a tmpfs over the destination, so that moves copy; false with the reason in why.
+    bool destinationOnTmpfs(qint64 bytes, QString* why) {
+        m_tmpfs = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, bytes, why);
+        return m_tmpfs != nullptr;
+    }
 
     QTemporaryDir dir;
     ProgramProcess program;
     QProcess process;
+    const QString source = folder(QStringLiteral("in"));
+    const QString destination = folder(QStringLiteral("out"));
+
+private:
+    std::unique_ptr<ScratchFileSystem> m_tmpfs;
 };
 
 }  // namespace kw::apptest

@@ -3,8 +3,8 @@
 // Each case runs the real engine over real files while a second process interferes at the
 // worst moment: inside a copy, between the copy and the deletion, while the rename that moves a
 // file waits, between the check that the destination is there and the copy's name, at the
-// folder flush, at the deletion. Whatever the interference, the bytes a program last put under
-// the name are never deleted, and a file is never counted as moved when it was not.
+// deletion. Whatever the interference, the bytes a program last put under the name are never
+// deleted, and a file is never counted as moved when it was not.
 #include "core/files.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
@@ -15,8 +15,6 @@
 #include "tests/support/writers.h"
 
 #include <gtest/gtest.h>
-
-#include <QElapsedTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,32 +49,34 @@ struct Case : ScanRig {
         endProgram(holder);
     }
     QString staged() const { return dir.path() + "/staged"; }
-    // Rewrites the file in place with bytes of the same size, as a P2P program fills a file it
-    // made at full size, through a second program.
+    // A second program puts the changed bytes under the name: rewritten in place with bytes of
+    // the same size, as a P2P program fills a file it made at full size, or saved over it as a new
+    // file renamed onto the name, as editors and downloaders do.
     void rewriteInPlace() {
-        writeBytes(staged(), changed);
-        EXPECT_EQ(runToEnd({"dd", "if=" + staged(), "of=" + in("a.bin"), "conv=notrunc",
-                            "status=none"}),
-                  0);
+        putChanged({"dd", "if=" + staged(), "of=" + in("a.bin"), "conv=notrunc", "status=none"});
     }
-    // Saves other bytes under the name as editors and downloaders do: a new file renamed over it.
-    void saveOver() {
+    void saveOver() { putChanged({"mv", staged(), in("a.bin")}); }
+    void putChanged(const QStringList& program) {
         writeBytes(staged(), changed);
-        EXPECT_EQ(runToEnd({"mv", staged(), in("a.bin")}), 0);
+        EXPECT_EQ(runToEnd(program), 0);
     }
     // A second program opens the file for writing and keeps it open, writing nothing yet.
     void openForWriting() {
-        const QString opened = dir.path() + "/opened";
-        holder = startProgram({"sh", "-c", "exec 3>>\"$0\"; : > \"$1\"; exec sleep 60",
-                               in("a.bin"), opened});
-        QElapsedTimer clock;
-        clock.start();
-        while (!fs::facts(opened) && clock.elapsed() < 10'000)
-            ::usleep(2000);
-        EXPECT_TRUE(fs::facts(opened)) << "the writer did not get the file open";
+        holder = holdOpenForWriting(in("a.bin"));
+        EXPECT_GT(holder, 0) << "the writer did not get the file open";
     }
-    bool trace(const QString& calls, const QStringList& injections, const QStringList& paths = {}) {
-        tracer = std::make_unique<TracedCalls>(calls, injections, paths);
+    // The interference comes right after the next copy's first chunk.
+    bool inCopy(std::function<void()> interference) {
+        duringNextCopy([this, interference] { interference(), done = true; });
+        return true;
+    }
+    // The interference comes while strace holds back the first of calls whose text holds text;
+    // false when strace cannot trace here.
+    bool atCall(const QString& calls, int delayUs, const QString& text,
+                std::function<void()> interference) {
+        tracer = std::make_unique<TracedCalls>(
+            calls, QStringList{calls + ":delay_enter=" + QString::number(delayUs)});
+        tracer->onCall(text, [this, interference] { interference(), done = true; });
         return tracer->why().isEmpty();
     }
     // Whether bytes stand whole under some name of either folder.
@@ -113,15 +113,12 @@ const std::vector<Interference>& interferences() {
     static const std::vector<Interference> table = {
         {"a same-size rewrite in place during the copy of a file without a lease",
          Where::DestinationOnTmpfs, false,
-         [](Case& c) {
-             c.duringNextCopy([&c] { c.rewriteInPlace(), c.done = true; });
-             return true;
-         },
+         [](Case& c) { return c.inCopy([&c] { c.rewriteInPlace(); }); },
          [](Case& c, const QStringList& log) { stays(c, c.changed, log); }},
         {"the same, the modification time then set back by the writer", Where::DestinationOnTmpfs,
          false,
          [](Case& c) {
-             c.duringNextCopy([&c] {
+             return c.inCopy([&c] {
                  struct stat st {};
                  ::stat(encodeLocal(c.in("a.bin")).constData(), &st);
                  c.rewriteInPlace();
@@ -131,24 +128,18 @@ const std::vector<Interference>& interferences() {
                                          .arg(st.st_mtim.tv_nsec, 9, 10, QLatin1Char('0')),
                                      c.in("a.bin")}),
                            0);
-                 c.done = true;
              });
-             return true;
          },
          [](Case& c, const QStringList& log) { stays(c, c.changed, log); }},
         {"a program opening the leased file for writing while a multi-chunk copy runs",
          Where::DestinationOnTmpfs, true,
-         [](Case& c) {
-             c.duringNextCopy([&c] { c.openForWriting(), c.done = true; });
-             return true;
-         },
+         [](Case& c) { return c.inCopy([&c] { c.openForWriting(); }); },
          [](Case& c, const QStringList& log) { stays(c, c.original, log); }},
         {"the same for a user's own file without CAP_LEASE, as an ordinary user runs it",
          Where::DestinationOnTmpfs, true,
          [](Case& c) {
              c.noLease.emplace();
-             c.duringNextCopy([&c] { c.openForWriting(), c.done = true; });
-             return c.noLease->active();
+             return c.inCopy([&c] { c.openForWriting(); }) && c.noLease->active();
          },
          [](Case& c, const QStringList& log) { stays(c, c.original, log); }},
         {"a file saved over the name between the copy and the deletion on exFAT through FUSE",
@@ -159,22 +150,16 @@ const std::vector<Interference>& interferences() {
              return true;
          },
          [](Case& c, const QStringList& log) { stays(c, c.changed, log); }},
-        {"a file renamed onto the name while the rename that moves it waits",
-         Where::OneFileSystem, true,
+        {"a file renamed onto the name while the rename that moves it waits", Where::OneFileSystem,
+         true,
          [](Case& c) {
-             if (!c.trace("renameat2", {"renameat2:delay_enter=800000"}))
-                 return false;
-             c.tracer->onCall("\"a.bin\"", [&c] { c.saveOver(), c.done = true; });
-             return true;
+             return c.atCall("renameat2", 800'000, "\"a.bin\"", [&c] { c.saveOver(); });
          },
          [](Case& c, const QStringList& log) { stays(c, c.changed, log); }},
         {"a program opening the file for writing while the rename that moves it waits",
          Where::OneFileSystem, true,
          [](Case& c) {
-             if (!c.trace("renameat2", {"renameat2:delay_enter=800000"}))
-                 return false;
-             c.tracer->onCall("\"a.bin\"", [&c] { c.openForWriting(), c.done = true; });
-             return true;
+             return c.atCall("renameat2", 800'000, "\"a.bin\"", [&c] { c.openForWriting(); });
          },
          [](Case& c, const QStringList& log) { stays(c, c.original, log); }},
         {"a shorter file in the destination that is the source's beginning", Where::OneFileSystem,
@@ -192,34 +177,14 @@ const std::vector<Interference>& interferences() {
          "name",
          Where::DestinationOnTmpfs, true,
          [](Case& c) {
-             if (!c.trace("syncfs", {"syncfs:delay_enter=800000"}))
-                 return false;
-             c.tracer->onCall("syncfs(", [&c] { c.destinationFs->unmount(), c.done = true; });
-             return true;
+             return c.atCall("syncfs", 800'000, "syncfs(", [&c] { c.destinationFs->unmount(); });
          },
          [](Case& c, const QStringList& log) { stays(c, c.original, log); }},
-        {"a folder flush that fails after the copy got its name", Where::DestinationOnTmpfs, true,
-         [](Case& c) {
-             QString folder = c.destination;
-             folder.chop(1);
-             if (!c.trace("fsync", {"fsync:error=EIO"}, {folder}))
-                 return false;
-             c.done = true;
-             return true;
-         },
-         [](Case& c, const QStringList& log) {
-             EXPECT_EQ(readBytes(c.in("a.bin")), c.original) << log.join('\n').toStdString();
-         }},
         {"the deletion of a copied source, which comes after its register line",
          Where::DestinationOnTmpfs, true,
          [](Case& c) {
-             if (!c.trace("unlink,unlinkat", {"unlink,unlinkat:delay_enter=300000"}))
-                 return false;
-             c.tracer->onCall("\"a.bin\"", [&c] {
-                 c.registerAtDeletion = readBytes(c.data.My.CopyListFile);
-                 c.done = true;
-             });
-             return true;
+             return c.atCall("unlink,unlinkat", 300'000, "\"a.bin\"",
+                             [&c] { c.registerAtDeletion = readBytes(c.data.My.CopyListFile); });
          },
          [](Case& c, const QStringList& log) {
              EXPECT_FALSE(fs::facts(c.in("a.bin"))) << log.join('\n').toStdString();
@@ -239,8 +204,8 @@ TEST(CheckedNames, NoInterferenceEverLetsANameGoThatNoLongerNamesTheCheckedFile)
         Case c;
         QString why;
         if (row.where == Where::DestinationOnTmpfs)
-            c.destinationFs = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs,
-                                                      c.destination, 64 << 20, &why);
+            c.destinationFs = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, c.destination,
+                                                      64 << 20, &why);
         if (row.where == Where::WatchedOnExfat)
             c.watchedFs =
                 ScratchFileSystem::make(ScratchFileSystem::Type::Exfat, c.source, 64 << 20, &why);
@@ -257,16 +222,7 @@ TEST(CheckedNames, NoInterferenceEverLetsANameGoThatNoLongerNamesTheCheckedFile)
             ADD_FAILURE() << "cannot run: " << (c.tracer ? c.tracer->why().toStdString() : "");
             continue;
         }
-        // A file without a lease, or on a file system whose leases tell nothing, moves once it
-        // held still over a tick and two seconds.
-        QStringList log;
-        QElapsedTimer clock;
-        clock.start();
-        for (int tick = 0; tick < 3 && !(tick > 0 && c.done); ++tick) {
-            if (tick > 0)
-                waitUntil([&] { return clock.elapsed() > 2200 * tick; }, 3000);
-            log += c.tick();
-        }
+        const QStringList log = c.ticksUntil([&c] { return c.done.load(); }, 3);
         c.tracer.reset();
         ASSERT_TRUE(c.done) << "the interference never came: " << log.join('\n').toStdString();
         row.check(c, log);

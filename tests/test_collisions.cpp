@@ -14,8 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,26 +26,10 @@ struct Rig : ScanRig {
     std::unique_ptr<ScratchFileSystem> watchedFs;
     pid_t holder = -1;
     ~Rig() { endProgram(holder); }
-
-    // Ticks, a tick and two seconds apart, until done answers true or three ticks have run: on
-    // FUSE a file moves only once it held still that long.
-    QStringList ticksUntil(const std::function<bool()>& done, int ticks) {
-        QStringList log;
-        QElapsedTimer clock;
-        clock.start();
-        for (int tick = 0; tick < ticks && !(tick > 0 && done()); ++tick) {
-            if (tick > 0)
-                waitUntil([&] { return clock.elapsed() > 2200 * tick; }, 3000);
-            log += this->tick();
-        }
-        return log;
-    }
     // name in the watched folder held open for writing by a second program, so that it stays.
     void holdOpen(const QString& name) {
-        const QString opened = dir.path() + "/opened";
-        holder = startProgram(
-            {"sh", "-c", "exec 3>>\"$0\"; : > \"$1\"; exec sleep 60", in(name), opened});
-        ASSERT_TRUE(waitUntil([&] { return fs::facts(opened).has_value(); }, 10'000));
+        holder = holdOpenForWriting(in(name));
+        ASSERT_GT(holder, 0) << "the writer did not get the file open";
     }
 };
 

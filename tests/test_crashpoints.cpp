@@ -10,11 +10,10 @@
 #include "core/inifile.h"
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
-#include "tests/support/scratchfs.h"
+#include "tests/support/scanrig.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QMap>
 #include <QProcess>
@@ -65,36 +64,11 @@ QByteArray bytesFor(const MovedFile& file) {
     return bytes;
 }
 
-// Every entry of folder, whatever its kind.
-QStringList namesIn(const QString& folder) {
-    QStringList names = fs::namesStartingWith(folder, QString());
-    names.removeAll(QStringLiteral("."));
-    names.removeAll(QStringLiteral(".."));
-    names.sort();
-    return names;
-}
-
 void emptyFolder(const QString& folder, const QString& keep = QString()) {
-    for (const QString& name : namesIn(folder)) {
+    for (const QString& name : test::entriesOf(folder)) {
         if (name != keep)
             fs::removeFile(folder + name);
     }
-}
-
-// The process strace started: its only child.
-pid_t childOf(qint64 parent) {
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool isPid = false;
-        const pid_t pid = entry.toInt(&isPid);
-        if (!isPid)
-            continue;
-        const QByteArray stat = bytesOf(QStringLiteral("/proc/%1/stat").arg(pid));
-        // pid (name) state ppid ...: the name may hold blanks and parentheses.
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toLongLong() == parent)
-            return pid;
-    }
-    return -1;
 }
 
 struct CallSweep {
@@ -124,11 +98,7 @@ protected:
         }
     }
 
-    QString folder(const QString& name) const {
-        const QString path = dir.path() + QLatin1Char('/') + name + QLatin1Char('/');
-        fs::makePath(path);
-        return path;
-    }
+    QString folder(const QString& name) const { return folderIn(dir, name); }
     QString data(const char* name) const { return program->folder + QLatin1String(name); }
 
     // A fresh start: the files in the watched folder, settings that name both folders, nothing
@@ -148,28 +118,38 @@ protected:
 
     int startedRuns() const { return logLines(program->log()).count(kStartedLine); }
 
+    // The program under strace, which writes the calls it traces with the given options into
+    // traceLog.
+    void startTraced(QProcess& strace, const QString& traceLog, const QStringList& options) {
+        strace.setWorkingDirectory(program->folder);
+        // The offscreen platform's complaints would bury the sweep's own lines.
+        strace.setStandardOutputFile(QProcess::nullDevice());
+        strace.setStandardErrorFile(QProcess::nullDevice());
+        strace.start(QStringLiteral("strace"), QStringList{"-f", "-q", "-o", traceLog, "-e"} +
+                                                   options + QStringList{"./Kopierwart"});
+        EXPECT_TRUE(strace.waitForStarted());
+    }
+    // Kills the program strace runs, which ends strace too.
+    static void endTraced(QProcess& strace) {
+        if (const pid_t child = childOf(strace.processId()); child > 0)
+            ::kill(child, SIGKILL);
+        EXPECT_TRUE(strace.waitForFinished(30000));
+    }
+
     // Runs the program with a SIGKILL at the count-th call of call; true when that killed it
     // before its start-up move was done.
     bool killedAt(const QString& call, int count) {
         const QString traceLog = dir.path() + QLatin1String("/strace.log");
         QProcess strace;
-        strace.setWorkingDirectory(program->folder);
-        // The offscreen platform's complaints would bury the sweep's own lines.
-        strace.setStandardOutputFile(QProcess::nullDevice());
-        strace.setStandardErrorFile(QProcess::nullDevice());
-        strace.start(
-            QStringLiteral("strace"),
-            {"-f", "-q", "-o", traceLog, "-e", "trace=" + call, "-e",
-             QStringLiteral("inject=%1:signal=KILL:when=%2").arg(call).arg(count), "./Kopierwart"});
-        EXPECT_TRUE(strace.waitForStarted());
+        startTraced(strace, traceLog,
+                    {"trace=" + call, "-e",
+                     QStringLiteral("inject=%1:signal=KILL:when=%2").arg(call).arg(count)});
         const bool ended = test::waitUntil(
             [&] { return strace.state() == QProcess::NotRunning || startedRuns() > 0; }, 60000);
         EXPECT_TRUE(ended) << call.toStdString() << " " << count << ": no end, no start-up";
         if (startedRuns() > 0) {
             // Done before the count was reached: this run is not a crash point.
-            if (const pid_t child = childOf(strace.processId()); child > 0)
-                ::kill(child, SIGKILL);
-            EXPECT_TRUE(strace.waitForFinished(30000));
+            endTraced(strace);
             return false;
         }
         EXPECT_TRUE(bytesOf(traceLog).contains("+++ killed by SIGKILL +++"))
@@ -182,16 +162,9 @@ protected:
     QMap<QString, int> callsOfAMove() {
         const QString traceLog = dir.path() + QLatin1String("/count.log");
         QProcess strace;
-        strace.setWorkingDirectory(program->folder);
-        strace.setStandardOutputFile(QProcess::nullDevice());
-        strace.setStandardErrorFile(QProcess::nullDevice());
-        strace.start(
-            QStringLiteral("strace"),
-            {"-f", "-q", "-o", traceLog, "-e", "trace=" + kWritingCalls.join(','), "./Kopierwart"});
+        startTraced(strace, traceLog, {"trace=" + kWritingCalls.join(',')});
         EXPECT_TRUE(test::waitUntil([&] { return startedRuns() > 0; }, 60000));
-        if (const pid_t child = childOf(strace.processId()); child > 0)
-            ::kill(child, SIGKILL);
-        EXPECT_TRUE(strace.waitForFinished(30000));
+        endTraced(strace);
         static const QRegularExpression callLine(QStringLiteral("^(\\d+) +(\\w+)\\("));
         QMap<QString, QMap<QString, int>> perThread;
         for (const QString& line : QString::fromUtf8(bytesOf(traceLog)).split('\n')) {
@@ -244,7 +217,7 @@ protected:
         again.waitForFinished(30000);
         if (!started)
             return QStringLiteral("started again, the program did not finish its start-up");
-        if (const QStringList left = namesIn(watched); !left.isEmpty())
+        if (const QStringList left = test::entriesOf(watched); !left.isEmpty())
             return "left in the watched folder: " + left.join(", ");
         QStringList expected;
         for (const MovedFile& file : GetParam().files) {
@@ -253,7 +226,7 @@ protected:
                 return "'" + file.name + "' in the destination is not whole";
         }
         expected.sort();
-        if (const QStringList there = namesIn(destination); there != expected)
+        if (const QStringList there = test::entriesOf(destination); there != expected)
             return "the destination holds: " + there.join(", ");
         const QStringList keys = LoadListFile(data("Kopierwart.Copy")).value_or(QStringList());
         if (QSet<QString>(keys.begin(), keys.end()).size() != keys.size())

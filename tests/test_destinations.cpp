@@ -32,15 +32,6 @@ qint64 freeBytes(const QString& folder) {
 // Destinations on file systems this test makes: a stick that is pulled and plugged in again.
 class Destinations : public ::testing::Test, public ScanRig {
 protected:
-    // Mounts a file system at out/<name> and points the destination at a folder on it.
-    std::unique_ptr<ScratchFileSystem> stick(Type type, const QString& name, qint64 bytes) {
-        auto made = ScratchFileSystem::make(type, out(name), bytes, &m_why);
-        if (made) {
-            data.My.Destination = out(name) + "/Backup/";
-            fs::makePath(data.My.Destination);
-        }
-        return made;
-    }
     QString m_why;
 
     QString goneLine(const ScratchFileSystem& stick) const {
@@ -51,7 +42,7 @@ protected:
 
 TEST_F(Destinations, APulledStickIsWaitedForAndNeverMadeOnTheDiskBeneath) {
     // A blank, which the mount table writes as an octal escape.
-    auto usb = stick(Type::Tmpfs, "my stick", 4 << 20);
+    auto usb = stick(Type::Tmpfs, "my stick", 4 << 20, &m_why);
     if (!usb)
         KW_CANNOT_RUN(m_why.toStdString());
     const QString backup = data.My.Destination;
@@ -81,7 +72,7 @@ TEST_F(Destinations, APulledStickIsWaitedForAndNeverMadeOnTheDiskBeneath) {
 }
 
 TEST_F(Destinations, AStickPulledDuringACopyKeepsTheSource) {
-    auto usb = stick(Type::Tmpfs, "stick", 8 << 20);
+    auto usb = stick(Type::Tmpfs, "stick", 8 << 20, &m_why);
     if (!usb)
         KW_CANNOT_RUN(m_why.toStdString());
     engine.ValidateDirectories();  // the stick is seen once while it is there
@@ -127,7 +118,7 @@ TEST_F(Destinations, LeftoversAreRemovedFromEveryUsedDestinationAndOnlyOurOwn) {
 }
 
 TEST_F(Destinations, AnExfatStickTakesCopiesWithoutReplacingAndRefusedNamesAreTriedOnce) {
-    auto usb = stick(Type::Exfat, "exfat", 16 << 20);
+    auto usb = stick(Type::Exfat, "exfat", 16 << 20, &m_why);
     if (!usb)
         KW_CANNOT_RUN(m_why.toStdString());
     const QString backup = data.My.Destination;
@@ -157,7 +148,7 @@ TEST_F(Destinations, AnExfatStickTakesCopiesWithoutReplacingAndRefusedNamesAreTr
 }
 
 TEST_F(Destinations, AnNtfsStickRefusesBytesThatAreNotUtf8OnceAndTakesTheOtherFiles) {
-    auto usb = stick(Type::Ntfs, "ntfs", 16 << 20);
+    auto usb = stick(Type::Ntfs, "ntfs", 16 << 20, &m_why);
     if (!usb)
         KW_CANNOT_RUN(m_why.toStdString());
     const QString latin1 = decodeLocal("caf\xe9.bin");
@@ -172,7 +163,7 @@ TEST_F(Destinations, AnNtfsStickRefusesBytesThatAreNotUtf8OnceAndTakesTheOtherFi
 }
 
 TEST_F(Destinations, AFullDiskIsCheckedBeforeCopyingAndTriedAgainWhenSpaceIsFreed) {
-    auto disk = stick(Type::Tmpfs, "small", 20 << 20);
+    auto disk = stick(Type::Tmpfs, "small", 20 << 20, &m_why);
     if (!disk)
         KW_CANNOT_RUN(m_why.toStdString());
     const QString backup = data.My.Destination;

@@ -3,6 +3,7 @@
 #include "scan/register.h"
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
+#include "tests/support/scratchfs.h"
 #include "ui/frmlist.h"
 #include "ui/frmp2pnew.h"
 #include "ui/frmprefix.h"
@@ -15,8 +16,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-
-#include <sys/mount.h>
 
 using namespace kw;
 using namespace kw::apptest;
@@ -76,7 +75,7 @@ TEST(CopiedFilesWindow, ListsNewestFirstAndOpensTheFileOfThatNameInTheDestinatio
     const QString destination = rig.folder("moved");
     rig.setting("Destination", destination);
     QByteArray text;
-    for (const QString& path : {"/in/gone.bin", "/in/a\nb", "/in/new.bin"})
+    for (const char* path : {"/in/gone.bin", "/in/a\nb", "/in/new.bin"})
         text += encodeLocal(CopyKey(path, 5, QDateTime(QDate(2026, 3, 1), QTime(12, 0)))) + "\r\n";
     rig.start();
     fs::replaceAtomically(rig.dataFolder + "Kopierwart.Copy", text);
@@ -97,8 +96,11 @@ TEST(CopiedFilesWindow, ListsNewestFirstAndOpensTheFileOfThatNameInTheDestinatio
 TEST(StoringAnEditedList, FailedWriteKeepsTheOldFileAndLogsWhileMemoryTakesTheNewList) {
     QTemporaryDir dir;
     const QString file = dir.path() + "/k.cfg";
-    if (::mount("tmpfs", encodeLocal(dir.path()).constData(), "tmpfs", 0, "size=64k") != 0)
-        KW_CANNOT_RUN("cannot mount a tmpfs here");
+    QString why;
+    const auto full = test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Tmpfs,
+                                                    dir.path(), 64 << 10, &why);
+    if (!full)
+        KW_CANNOT_RUN(why.toStdString());
     fs::replaceAtomically(file, "avi\r\n");
     fs::append(dir.path() + "/filler", QByteArray(64 * 1024, 'x'));
     EventLog log;
@@ -108,7 +110,6 @@ TEST(StoringAnEditedList, FailedWriteKeepsTheOldFileAndLogsWhileMemoryTakesTheNe
     const QStringList edited{"avi", QString(8192, QLatin1Char('x'))};
     StoreEditedList(log, "Writing Prefixes...", edited, list, file);
     EXPECT_EQ(bytesOf(file), "avi\r\n");
-    ::umount2(encodeLocal(dir.path()).constData(), MNT_DETACH);
     EXPECT_EQ(list, edited);
     EXPECT_TRUE(debug.lines.value(1).contains("Error writing '" + file + "': "));
 }
@@ -135,6 +136,12 @@ TEST(TaskListEditor, OkStoresCancelDiscardsShutdownStores) {
         chooseInNextFileDialog(path);
         editor->ButBrowse_Click();
     };
+    const auto stored = [&tasks](const QStringList& paths) {
+        QByteArray lines;
+        for (const QString& path : paths)
+            lines += encodeLocal(path) + "\r\n";
+        EXPECT_EQ(bytesOf(tasks).toStdString(), lines.toStdString());
+    };
 
     FrmTask* editor = open();
     ASSERT_TRUE(editor);
@@ -145,8 +152,7 @@ TEST(TaskListEditor, OkStoresCancelDiscardsShutdownStores) {
     editor->LBt()->setCurrentRow(0);
     editor->mnuRemove_Click();
     editor->findChild<QPushButton*>("ButOK")->click();
-    EXPECT_EQ(bytesOf(tasks).toStdString(),
-              (encodeLocal(b) + "\r\n" + encodeLocal(c) + "\r\n").toStdString());
+    stored({b, c});
     EXPECT_EQ(program.data().TaskList, QStringList({b, c}));
 
     editor = open();
@@ -156,8 +162,7 @@ TEST(TaskListEditor, OkStoresCancelDiscardsShutdownStores) {
     editor->mnuRemove_Click();
     EXPECT_EQ(itemTexts(editor->LBt()), QStringList({a, b}));
     editor->findChild<QPushButton*>("ButCancel")->click();
-    EXPECT_EQ(bytesOf(tasks).toStdString(),
-              (encodeLocal(b) + "\r\n" + encodeLocal(c) + "\r\n").toStdString());
+    stored({b, c});
     EXPECT_EQ(program.data().TaskList, QStringList({b, c}));
 
     editor = open();
@@ -168,7 +173,5 @@ TEST(TaskListEditor, OkStoresCancelDiscardsShutdownStores) {
     const QStringList log = logLines(rig.log());
     EXPECT_EQ(log.value(log.indexOf("Unloading frmTask") + 1), "Writting Tasklist...")
         << log.join('\n').toStdString();
-    EXPECT_EQ(bytesOf(tasks).toStdString(),
-              (encodeLocal(a) + "\r\n" + encodeLocal(b) + "\r\n" + encodeLocal(c) + "\r\n")
-                  .toStdString());
+    stored({a, b, c});
 }

@@ -25,20 +25,14 @@ using namespace kw::test;
 
 namespace {
 
-QString trimmed(QString folder) {
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    return folder;
-}
-
 // The watched folder chosen as destination's twin in the real main window while a copy runs.
 TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndTheCopyGoesOn) {
-    apptest::ProgramRig rig;
-    const QString source = rig.folder("watched");
-    const QString destination = rig.folder("moved");
+    apptest::FoldersRig rig;
+    const QString& source = rig.source;
+    const QString& destination = rig.destination;
     QString why;
-    const auto stick = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination,
-                                               64 << 20, &why);
+    const auto stick =
+        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 64 << 20, &why);
     if (!stick)
         KW_CANNOT_RUN(why.toStdString());
     // The destination's own files: none of them may go.
@@ -50,8 +44,6 @@ TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndThe
     for (int i = 1; i <= 3; ++i)
         ASSERT_EQ(fs::replaceAtomically(source + QString("klein %1.bin").arg(i), ownBytes(i, 5000)),
                   0);
-    rig.setting("Source", source);
-    rig.setting("Destination", destination);
     rig.setting("Intervall", "1");
 
     // At the first chunk of the first copy the user picks the destination as watched folder.
@@ -59,7 +51,7 @@ TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndThe
     rig.desktop.onCopyProgress = [&] {
         if (std::exchange(chosen, true))
             return;
-        chooseInNextFileDialog(trimmed(destination));
+        chooseInNextFileDialog(withoutTrailingSlash(destination));
         rig.control<QPushButton>("ButBrowse(0)")->click();
     };
     rig.start();
@@ -81,10 +73,12 @@ TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndThe
     EXPECT_EQ(rig.control<QLineEdit>("Text(1)")->text(), destination);
 
     for (const QString& name : theirs)
-        EXPECT_EQ(apptest::bytesOf(destination + name), "kept: " + name.toUtf8()) << name.toStdString();
+        EXPECT_EQ(apptest::bytesOf(destination + name), "kept: " + name.toUtf8())
+            << name.toStdString();
     EXPECT_EQ(apptest::bytesOf(destination + "big.bin"), big);
     for (int i = 1; i <= 3; ++i)
-        EXPECT_EQ(apptest::bytesOf(destination + QString("klein %1.bin").arg(i)), ownBytes(i, 5000));
+        EXPECT_EQ(apptest::bytesOf(destination + QString("klein %1.bin").arg(i)),
+                  ownBytes(i, 5000));
     const QStringList log = apptest::logLines(rig.log());
     EXPECT_TRUE(log.filter("Source allready exist - Trying to Delete '" + destination).isEmpty())
         << log.join('\n').toStdString();
@@ -100,13 +94,10 @@ TEST_P(SwappedDestination, NoFileBecomesItsOwnTwinAndEveryFileKeepsItsBytes) {
     constexpr int kFiles = 30;
     constexpr qint64 kSize = 300'000;
     QString why;
-    const auto stick =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, out("stick"), 64 << 20, &why);
-    if (!stick)
+    const auto usb = stick(ScratchFileSystem::Type::Tmpfs, "stick", 64 << 20, &why);
+    if (!usb)
         KW_CANNOT_RUN(why.toStdString());
-    const QString backup = out("stick/Backup/");
-    ASSERT_EQ(fs::makePath(backup), 0);
-    data.My.Destination = backup;
+    const QString backup = data.My.Destination;
     QStringList names;
     for (int i = 0; i < kFiles; ++i) {
         names.append(QString("Teil %1.bin").arg(i));
@@ -121,15 +112,18 @@ TEST_P(SwappedDestination, NoFileBecomesItsOwnTwinAndEveryFileKeepsItsBytes) {
         swapped = true;
         if (GetParam() == Swap::Link) {
             real = out("stick/Backup.real/");
-            ASSERT_EQ(::rename(encodeLocal(trimmed(backup)).constData(),
-                               encodeLocal(trimmed(real)).constData()),
+            ASSERT_EQ(::rename(encodeLocal(withoutTrailingSlash(backup)).constData(),
+                               encodeLocal(withoutTrailingSlash(real)).constData()),
                       0);
-            ASSERT_EQ(::symlink(encodeLocal(trimmed(source)).constData(),
-                                encodeLocal(trimmed(backup)).constData()),
+            ASSERT_EQ(::symlink(encodeLocal(withoutTrailingSlash(source)).constData(),
+                                encodeLocal(withoutTrailingSlash(backup)).constData()),
                       0);
         } else {
-            ASSERT_EQ(runProgram("mount", {"--bind", trimmed(source), trimmed(backup)}), "");
-            unbind = std::make_unique<AtTestEnd>("umount -l " + shellQuoted(trimmed(backup)));
+            ASSERT_EQ(runProgram("mount", {"--bind", withoutTrailingSlash(source),
+                                           withoutTrailingSlash(backup)}),
+                      "");
+            unbind = std::make_unique<AtTestEnd>("umount -l " +
+                                                 shellQuoted(withoutTrailingSlash(backup)));
         }
     });
 
@@ -141,7 +135,8 @@ TEST_P(SwappedDestination, NoFileBecomesItsOwnTwinAndEveryFileKeepsItsBytes) {
     EXPECT_EQ(lines.filter("Source allready exist").size(), 0) << lines.join('\n').toStdString();
     EXPECT_EQ(lines.filter("Renaming ").size(), 0);
     for (const QString& name : entriesOf(source))
-        EXPECT_TRUE(names.contains(name)) << "written into the watched folder: " << name.toStdString();
+        EXPECT_TRUE(names.contains(name))
+            << "written into the watched folder: " << name.toStdString();
     QStringList lost;
     for (int i = 0; i < kFiles; ++i) {
         if (readBytes(in(names[i])) != ownBytes(i, kSize) &&
@@ -152,8 +147,7 @@ TEST_P(SwappedDestination, NoFileBecomesItsOwnTwinAndEveryFileKeepsItsBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ByLinkAndByBindMount, SwappedDestination,
-                         ::testing::Values(Swap::Link, Swap::BindMount),
-                         [](const auto& info) {
+                         ::testing::Values(Swap::Link, Swap::BindMount), [](const auto& info) {
                              return info.param == Swap::Link ? "Link" : "BindMount";
                          });
 
@@ -168,8 +162,8 @@ TEST_F(PulledStick, DuringACopyNothingMovesIntoTheFolderOfTheSameNameBeneath) {
     const QString beneath = mountPoint + "/sub/";
     ASSERT_EQ(fs::makePath(beneath), 0);
     QString why;
-    const auto usb = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, mountPoint, 32 << 20,
-                                             &why);
+    const auto usb =
+        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, mountPoint, 32 << 20, &why);
     if (!usb)
         KW_CANNOT_RUN(why.toStdString());
     ASSERT_EQ(fs::makePath(beneath), 0);  // now on the stick, the one beneath hidden

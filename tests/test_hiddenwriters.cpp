@@ -35,12 +35,6 @@ namespace {
 // Pauses longer than a tick and just short of the two seconds a file must hold still.
 const QList<int> kPauses = {1500, 1900, 1700};
 
-QString trimmed(QString folder) {
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    return folder;
-}
-
 // A private sshd on 127.0.0.1 that lets in one key made here, and its folder mounted through
 // sshfs. Stopped and unmounted when it goes, also when the test fails or is killed.
 struct SshShare {
@@ -82,15 +76,15 @@ struct SshShare {
             return "sshd did not start";
         // One command for both, the share first: its end closes the server's connection.
         undo = std::make_unique<AtTestEnd>(
-            "fusermount3 -u -z " + shellQuoted(trimmed(mountPoint)) + " 2>/dev/null || umount -l " +
-            shellQuoted(trimmed(mountPoint)) + " 2>/dev/null; kill " +
-            QString::number(server.processId()));
+            "fusermount3 -u -z " + shellQuoted(withoutTrailingSlash(mountPoint)) +
+            " 2>/dev/null || umount -l " + shellQuoted(withoutTrailingSlash(mountPoint)) +
+            " 2>/dev/null; kill " + QString::number(server.processId()));
         const QStringList sshfs = {
             "-o",
             "IdentityFile=" + keys +
                 "client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null," +
                 "port=" + QString::number(port),
-            "root@127.0.0.1:" + trimmed(exported), trimmed(mountPoint)};
+            "root@127.0.0.1:" + withoutTrailingSlash(exported), withoutTrailingSlash(mountPoint)};
         QString why;
         // Until the server listens.
         waitUntil([&] { return (why = runProgram("sshfs", sshfs, 15'000)).isEmpty(); }, 10'000);
@@ -135,32 +129,7 @@ TEST_P(HiddenWriter, AFileHeldOpenWithLongPausesMovesOnlyWholeAfterItsWriterClos
     Writer writer(writtenAt + "download.bin", kPieces, kPiece, kPauses);
     ASSERT_TRUE(writer.waitOpened());
 
-    QStringList lines;
-    int ticks = 0;
-    while (writer.running()) {
-        // Short of its last piece, the writer surely still holds it; read where it writes.
-        const bool unfinished = FileLength(writtenAt + "download.bin") < kWhole;
-        lines += tick();
-        ++ticks;
-        if (unfinished) {
-            EXPECT_TRUE(fs::facts(in("download.bin"))) << "moved while being written\n"
-                                                       << lines.join('\n').toStdString();
-        }
-        const auto copy = fs::facts(out("download.bin"));
-        ASSERT_TRUE(!copy || copy->size == kWhole)
-            << "a short copy in the destination: " << copy->size << " bytes\n"
-            << lines.join('\n').toStdString();
-        waitUntil([&] { return !writer.running(); }, 500);
-    }
-    ASSERT_TRUE(writer.waitClosed());
-    EXPECT_GE(ticks, 8) << "too few ticks while it was written";
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            lines += tick();
-            return !fs::facts(in("download.bin"));
-        },
-        25'000))
-        << lines.join('\n').toStdString();
+    tickWhileWritten(writer, "download.bin", kWhole, 500, writtenAt);
     EXPECT_EQ(readBytes(out("download.bin")), QByteArray(kWhole, 'a'));
 }
 
@@ -189,8 +158,6 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     if (::geteuid() != 0)
         KW_CANNOT_RUN("a file of another user needs root");
     RunningProgram rig;
-    const QString source = rig.folder("in");
-    const QString destination = rig.folder("out");
     const QString stage = rig.folder("stage");
     const QString clock = rig.dir.path() + "/clock";
     ASSERT_EQ(fs::replaceAtomically(clock, "+0\n"), 0);
@@ -203,12 +170,12 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     environment.insert("DONT_FAKE_MONOTONIC", "1");
     environment.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
     environment.insert("NO_FAKE_STAT", "1");
-    rig.folders(source, destination);
     const QString user = QStringLiteral("kwclock");
-    if (!runProgram("id", {"-u", user}).isEmpty())
+    if (!runProgram("id", {"-u", user}).isEmpty()) {
         ASSERT_EQ(runProgram("useradd", {"--system", "--no-create-home", "--shell",
                                          "/usr/sbin/nologin", user}),
                   "");
+    }
     ASSERT_EQ(runProgram("chown", {"-R", user + ":" + user, rig.dir.path()}), "");
     // The library is loaded by the program only: loaded into the wrapper too, it would make its
     // shared state as root, which the program could not open any more.
@@ -232,9 +199,9 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         writer = std::make_unique<Writer>(staged, kPieces, kPiece, QList<int>{1900});
         ASSERT_TRUE(writer->waitOpened());
     }
-    ASSERT_EQ(
-        ::rename(encodeLocal(staged).constData(), encodeLocal(source + "download.bin").constData()),
-        0);
+    ASSERT_EQ(::rename(encodeLocal(staged).constData(),
+                       encodeLocal(rig.source + "download.bin").constData()),
+              0);
     // The clock jumps once the program has looked at the file (a tick a second, and one on its
     // arrival): between two looks, where a rule by the wall clock would be fooled.
     waitUntil([] { return false; }, 400);
@@ -253,12 +220,12 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
 
     if (writer) {
         while (writer->running()) {
-            const bool unfinished = FileLength(source + "download.bin") < kWhole;
-            const auto copy = fs::facts(destination + "download.bin");
+            const bool unfinished = FileLength(rig.source + "download.bin") < kWhole;
+            const auto copy = fs::facts(rig.destination + "download.bin");
             ASSERT_TRUE(!copy || copy->size == kWhole)
                 << "a short copy in the destination: " << copy->size << " bytes";
             if (unfinished && writer->running()) {
-                ASSERT_TRUE(fs::facts(source + "download.bin")) << "moved while being written";
+                ASSERT_TRUE(fs::facts(rig.source + "download.bin")) << "moved while being written";
             }
             waitUntil([&] { return !writer->running(); }, 50);
         }
@@ -266,10 +233,10 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         since.start();
     }
     // Settled files move at the latest a tick and two seconds after their last write.
-    EXPECT_TRUE(waitUntil([&] { return !fs::facts(source + "download.bin"); }, 8000))
+    EXPECT_TRUE(waitUntil([&] { return !fs::facts(rig.source + "download.bin"); }, 8000))
         << "still waiting " << since.elapsed() << " ms after the last write";
     rig.stop();
-    EXPECT_EQ(apptest::bytesOf(destination + "download.bin"), QByteArray(kWhole, 'a'))
+    EXPECT_EQ(apptest::bytesOf(rig.destination + "download.bin"), QByteArray(kWhole, 'a'))
         << rig.lines().join('\n').toStdString();
 }
 
@@ -289,11 +256,11 @@ TEST(StalledHiddenWriter, AFileMetForTheFirstTimeIsNeverTakenAsHoldingStill) {
     writeBytes(rig.in("stalled.bin"), {});
     ASSERT_TRUE(giveToAnotherUser(rig.in("stalled.bin")));
     const QString opened = rig.dir.path() + "/opened";
-    const pid_t writer = startProgram(
-        {"sh", "-c",
-         "exec 3>>\"$0\"; printf 'first piece' >&3; : > \"$1\"; "
-         "exec setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60",
-         rig.in("stalled.bin"), opened});
+    const pid_t writer =
+        startProgram({"sh", "-c",
+                      "exec 3>>\"$0\"; printf 'first piece' >&3; : > \"$1\"; "
+                      "exec setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60",
+                      rig.in("stalled.bin"), opened});
     ASSERT_TRUE(waitUntil([&] { return fs::facts(opened).has_value(); }, 10'000));
     QElapsedTimer clock;
     clock.start();

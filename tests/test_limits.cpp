@@ -32,45 +32,35 @@ void arrive(const QString& folder, const QString& name, const QByteArray& bytes)
     ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(folder + name).constData()), 0);
 }
 
-QString trimmed(QString folder) {
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    return folder;
-}
-
 // The folder flush after a copy got its name fails once (EIO injected by strace into the first
 // fsync of the destination folder). The copy stands under its name; its source must stay until
 // a later flush has put that name on disk, and then go with its register line and its count.
 TEST(FailedFolderFlush, TheSourceStaysUntilItsCopysNameIsOnDiskAndThenGoesWithItsRecord) {
     RunningProgram rig;
-    const QString source = rig.folder("in");
-    const QString destination = rig.folder("out");
     QString why;
-    const auto tmpfs =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 16 << 20, &why);
-    if (!tmpfs)
+    if (!rig.destinationOnTmpfs(16 << 20, &why))
         KW_CANNOT_RUN(why.toStdString());
     if (!runProgram("strace", {"-o", "/dev/null", "true"}).isEmpty())
         KW_CANNOT_RUN("strace cannot trace here");
-    rig.folders(source, destination);
     rig.start({"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync,fdatasync", "-P",
-               trimmed(destination), "-e", "inject=fsync:error=EIO:when=1"});
+               withoutTrailingSlash(rig.destination), "-e", "inject=fsync:error=EIO:when=1"});
     ASSERT_TRUE(rig.waitStarted());
     const QByteArray bytes = ownBytes(1, 200'000);
-    arrive(source, "a.bin", bytes);
+    arrive(rig.source, "a.bin", bytes);
 
-    const QString kept = "Source kept: '" + source + "a.bin'";
+    const QString kept = "Source kept: '" + rig.source + "a.bin'";
     ASSERT_TRUE(waitUntil([&] { return !rig.lines().filter(kept).isEmpty(); }, 15'000))
         << "the flush did not fail: " << rig.lines().join('\n').toStdString();
-    EXPECT_TRUE(waitUntil([&] { return !fs::facts(source + "a.bin"); }, 15'000));
+    EXPECT_TRUE(waitUntil([&] { return !fs::facts(rig.source + "a.bin"); }, 15'000));
     waitUntil([&] { return ReadIniValue(rig.ini(), "Fl", "Fl") == "1"; }, 5000);
     rig.stop();
 
     const QStringList lines = rig.lines();
-    EXPECT_TRUE(lines.filter("Source allready exist - Trying to Delete '" + source).isEmpty())
-        << lines.filter(source).join('\n').toStdString();
-    EXPECT_EQ(apptest::bytesOf(destination + "a.bin"), bytes);
-    EXPECT_TRUE(apptest::bytesOf(rig.copyList()).startsWith(encodeLocal(source + "a.bin") + '\0'))
+    EXPECT_TRUE(lines.filter("Source allready exist - Trying to Delete '" + rig.source).isEmpty())
+        << lines.filter(rig.source).join('\n').toStdString();
+    EXPECT_EQ(apptest::bytesOf(rig.destination + "a.bin"), bytes);
+    EXPECT_TRUE(
+        apptest::bytesOf(rig.copyList()).startsWith(encodeLocal(rig.source + "a.bin") + '\0'))
         << "not in the register";
     EXPECT_EQ(ReadIniValue(rig.ini(), "Fl", "Fl"), "1");
 }
@@ -78,7 +68,8 @@ TEST(FailedFolderFlush, TheSourceStaysUntilItsCopysNameIsOnDiskAndThenGoesWithIt
 // The descriptor numbers the process has open.
 std::set<int> openDescriptors(pid_t pid) {
     std::set<int> fds;
-    for (const QString& name : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System))
+    for (const QString& name :
+         QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System))
         fds.insert(name.toInt());
     return fds;
 }
@@ -95,8 +86,8 @@ int limitLeaving(pid_t pid, int free) {
 }
 
 QString setDescriptorLimit(pid_t pid, int soft, int hard) {
-    return runProgram("prlimit",
-                      {"--pid", QString::number(pid), QStringLiteral("--nofile=%1:%2").arg(soft).arg(hard)});
+    return runProgram("prlimit", {"--pid", QString::number(pid),
+                                  QStringLiteral("--nofile=%1:%2").arg(soft).arg(hard)});
 }
 
 // 100 sources whose twins lie in the destination, met by a program that can open only one, two,
@@ -105,19 +96,16 @@ QString setDescriptorLimit(pid_t pid, int soft, int hard) {
 TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumberedFile) {
     constexpr int kFiles = 100;
     RunningProgram rig;
-    const QString source = rig.folder("in");
-    const QString destination = rig.folder("out");
     const auto name = [](int i) { return QString("Zwilling %1.bin").arg(i); };
     for (int i = 0; i < kFiles; ++i)
-        ASSERT_EQ(fs::replaceAtomically(destination + name(i), ownBytes(i, 4000)), 0);
-    rig.folders(source, destination);
+        ASSERT_EQ(fs::replaceAtomically(rig.destination + name(i), ownBytes(i, 4000)), 0);
     rig.start();
     ASSERT_TRUE(rig.waitStarted());
     waitUntil([] { return false; }, 1500);  // the start-up's own files are closed again
     const pid_t pid = rig.pid();
     const auto numbered = [&] {
-        return !fs::namesStartingWith(destination, "0").isEmpty() ||
-               !fs::namesStartingWith(source, "0").isEmpty();
+        return !fs::namesStartingWith(rig.destination, "0").isEmpty() ||
+               !fs::namesStartingWith(rig.source, "0").isEmpty();
     };
     // One free descriptor, then two and three: whichever step of the pass runs short, the
     // comparison or what comes before it, a twin is never taken for a different file.
@@ -125,12 +113,13 @@ TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumbered
         ASSERT_EQ(setDescriptorLimit(pid, limitLeaving(pid, free), 4096), "");
         if (free == 1) {
             for (int i = 0; i < kFiles; ++i)
-                arrive(source, name(i), ownBytes(i, 4000));
+                arrive(rig.source, name(i), ownBytes(i, 4000));
         }
         // A few ticks, at one a second.
         waitUntil(numbered, free == 1 ? 3000 : 2000);
-        EXPECT_FALSE(numbered()) << free << " free:\n"
-                                 << rig.lines().filter("Renaming").mid(0, 3).join('\n').toStdString();
+        EXPECT_FALSE(numbered())
+            << free << " free:\n"
+            << rig.lines().filter("Renaming").mid(0, 3).join('\n').toStdString();
         // The limit bit: with room to compare, the sources would have gone as twins.
         if (free == 1) {
             EXPECT_TRUE(rig.lines().filter("Source allready exist").isEmpty())
@@ -139,12 +128,12 @@ TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumbered
     }
 
     ASSERT_EQ(setDescriptorLimit(pid, 1024, 4096), "");
-    EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(source)->isEmpty() || numbered(); },
+    EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(rig.source)->isEmpty() || numbered(); },
                           15'000));
     EXPECT_FALSE(numbered());
-    EXPECT_EQ(fs::regularFileNames(destination)->size(), kFiles);
+    EXPECT_EQ(fs::regularFileNames(rig.destination)->size(), kFiles);
     for (int i = 0; i < kFiles; ++i)
-        EXPECT_EQ(apptest::bytesOf(destination + name(i)), ownBytes(i, 4000)) << i;
+        EXPECT_EQ(apptest::bytesOf(rig.destination + name(i)), ownBytes(i, 4000)) << i;
 }
 
 // Copies that wait for their names hold three descriptors each; with the limit where a group of
@@ -154,14 +143,9 @@ TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramE
     constexpr int kFiles = 300;
     constexpr int kWaitingCopies = 20;
     RunningProgram rig;
-    const QString source = rig.folder("in");
-    const QString destination = rig.folder("out");
     QString why;
-    const auto tmpfs =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 32 << 20, &why);
-    if (!tmpfs)
+    if (!rig.destinationOnTmpfs(32 << 20, &why))
         KW_CANNOT_RUN(why.toStdString());
-    rig.folders(source, destination);
     rig.start();
     ASSERT_TRUE(rig.waitStarted());
     waitUntil([] { return false; }, 1500);
@@ -170,8 +154,9 @@ TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramE
 
     const auto name = [](int i) { return QString("Stück %1.bin").arg(i); };
     for (int i = 0; i < kFiles; ++i)
-        arrive(source, name(i), ownBytes(i, 3000));
-    ASSERT_TRUE(waitUntil([&] { return fs::regularFileNames(destination)->size() >= 10; }, 15'000))
+        arrive(rig.source, name(i), ownBytes(i, 3000));
+    ASSERT_TRUE(
+        waitUntil([&] { return fs::regularFileNames(rig.destination)->size() >= 10; }, 15'000))
         << "nothing was copied";
     QElapsedTimer clock;
     clock.start();
@@ -181,11 +166,11 @@ TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramE
 
     for (int i = 0; i < kFiles; ++i) {
         const QByteArray bytes = ownBytes(i, 3000);
-        const bool inSource = apptest::bytesOf(source + name(i)) == bytes;
-        const auto moved = fs::facts(destination + name(i));
+        const bool inSource = apptest::bytesOf(rig.source + name(i)) == bytes;
+        const auto moved = fs::facts(rig.destination + name(i));
         EXPECT_TRUE(inSource || moved) << i << " lost";
         if (moved) {
-            EXPECT_EQ(apptest::bytesOf(destination + name(i)), bytes) << i;
+            EXPECT_EQ(apptest::bytesOf(rig.destination + name(i)), bytes) << i;
         }
     }
 }
@@ -226,23 +211,21 @@ class ReadOnlyForAWhile : public ::testing::Test, public ScanRig {};
 
 TEST_F(ReadOnlyForAWhile, ADestinationWritableAgainIsUsedOnTheNextTick) {
     QString why;
-    const auto stick =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, out("stick"), 8 << 20, &why);
-    if (!stick)
+    const auto usb = stick(ScratchFileSystem::Type::Tmpfs, "stick", 8 << 20, &why);
+    if (!usb)
         KW_CANNOT_RUN(why.toStdString());
-    data.My.Destination = out("stick/Backup/");
-    ASSERT_EQ(fs::makePath(data.My.Destination), 0);
     ASSERT_TRUE(engine.ValidateDirectories());
-    ASSERT_EQ(runProgram("mount", {"-o", "remount,ro", stick->mountPoint()}), "");
+    ASSERT_EQ(runProgram("mount", {"-o", "remount,ro", usb->mountPoint()}), "");
     writeBytes(in("a.bin"), "for later");
 
     tick();
     tick();
     EXPECT_EQ(readBytes(in("a.bin")), "for later");
 
-    ASSERT_EQ(runProgram("mount", {"-o", "remount,rw", stick->mountPoint()}), "");
+    ASSERT_EQ(runProgram("mount", {"-o", "remount,rw", usb->mountPoint()}), "");
     const QStringList lines = tick();
-    EXPECT_EQ(readBytes(data.My.Destination + "a.bin"), "for later") << lines.join('\n').toStdString();
+    EXPECT_EQ(readBytes(data.My.Destination + "a.bin"), "for later")
+        << lines.join('\n').toStdString();
     EXPECT_FALSE(fs::facts(in("a.bin")));
 }
 

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 using namespace kw;
@@ -96,18 +94,4 @@ TEST_F(LogTest, ALogThatCannotBeWrittenIsSaidOnceInTheDebugWindowAndCatchesUpLat
                                                "Kopierwart.Log' takes lines again"));
     m_log.WriteLog("fourth");
     EXPECT_EQ(m_window.lines.filter("log file").size(), 2);
-}
-
-// A log in a dotfiles folder: the link stays and every line reaches the file it leads to.
-TEST_F(LogTest, ALogKeptAsALinkIsWrittenThroughItLineAfterLine) {
-    ASSERT_EQ(fs::makePath(m_dir.path() + "/dotfiles"), 0);
-    const QString target = m_dir.path() + "/dotfiles/Kopierwart.Log";
-    ASSERT_TRUE(QFile::link("dotfiles/Kopierwart.Log", m_my.Log));
-    for (int i = 0; i < 3; ++i)
-        m_log.WriteLog("line " + QString::number(i));
-    EXPECT_EQ(QFileInfo(m_my.Log).symLinkTarget(), target);
-    EXPECT_EQ(fs::readAll(target).value_or("<missing>"),
-              "06.12.2026/14:03:05 -> line 0\r\n06.12.2026/14:03:05 -> line 1\r\n"
-              "06.12.2026/14:03:05 -> line 2\r\n\r\n");
-    EXPECT_TRUE(m_window.lines.filter("Cannot write").isEmpty());
 }

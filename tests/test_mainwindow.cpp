@@ -16,23 +16,6 @@
 using namespace kw;
 using namespace kw::apptest;
 
-namespace {
-
-// A program whose two folders are set and usable, with the given files waiting in the watched
-// folder when it starts.
-struct FoldersRig : ProgramRig {
-    explicit FoldersRig(const QStringList& waiting) {
-        setting("Source", source);
-        setting("Destination", destination);
-        for (const QString& name : waiting)
-            fs::replaceAtomically(source + name, "content of " + name.toUtf8());
-    }
-    QString source = folder("watched");
-    QString destination = folder("moved");
-};
-
-}  // namespace
-
 TEST(MainWindow, CopiesMadeAtStartAndByScanNowShowInCaptionAndListAndTheIntervalIsSet) {
     FoldersRig rig({"b.bin", "a.bin"});
     Program& program = rig.start();
@@ -86,32 +69,6 @@ TEST(DeleteAnswer, KeepsTheLineWhileSomethingStillStandsUnderTheNameAndDropsItWh
     deleteLine(gone, QMessageBox::Yes);
     EXPECT_EQ(program.engine().LBfiles(), QStringList{kept});
     EXPECT_EQ(list->count(), 1);
-}
-
-TEST(MainWindow, ShortButtonsKeepTheirCaptionsAndSayWhatTheyDoToPointerAndScreenReader) {
-    ProgramRig rig;
-    rig.start();
-    const struct {
-        const char* name;
-        const char* caption;
-        const char* does;
-    } buttons[] = {
-        {"ButList", "L", "Liste der kopierten Dateien"},
-        {"butShowLog", "L", "Protokolldatei anzeigen"},
-        {"ButLBclear", "C", "Debug-Fenster leeren"},
-        {"ButDeleteLog", "D", "Protokoll und Liste der kopierten Dateien löschen"},
-        {"ButAbout", "?", "Über Kopierwart"},
-        {"ButPlay", "\u25B6", "Klangdatei abspielen"},
-        {"butGoTimer", "\u25B6", "Überwachtes Verzeichnis jetzt prüfen"},
-    };
-    for (const auto& button : buttons) {
-        SCOPED_TRACE(button.name);
-        const auto* control = rig.control<QPushButton>(button.name);
-        ASSERT_TRUE(control);
-        EXPECT_EQ(control->text(), QString::fromUtf8(button.caption));
-        EXPECT_EQ(control->toolTip(), QString::fromUtf8(button.does));
-        EXPECT_EQ(control->accessibleName(), QString::fromUtf8(button.does));
-    }
 }
 
 // A burst of copies reaches the list in batches, each in the place one insert after the other

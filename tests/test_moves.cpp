@@ -1,6 +1,4 @@
-#include "core/files.h"
 #include "platform/textcodec.h"
-#include "scan/listing.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/qtapp.h"
 #include "tests/support/scanrig.h"
@@ -48,48 +46,29 @@ protected:
         m_noLease.emplace();
         return giveToAnotherUser(in(name)) && m_noLease->active();
     }
-    // Ticks while the writer runs, a tick in each of its pauses, and on until the file has moved;
-    // answers the log lines. While the file is shorter than its final size, the writer still
-    // has it open, and it must stay where it is.
-    QStringList tickUntilMoved(Writer& writer, const QString& name, qint64 finalSize) {
-        QStringList lines;
-        while (writer.running()) {
-            const bool unfinished = FileLength(in(name)) < finalSize;
-            lines += tick();
-            if (unfinished) {
-                EXPECT_TRUE(FileExists(in(name))) << "moved while being written";
-            }
-            waitUntil([&] { return !writer.running(); }, 150);
-        }
-        EXPECT_TRUE(writer.waitClosed());
-        waitUntil([&] { return !(lines += tick()).isEmpty() && !FileExists(in(name)); }, 10'000);
-        EXPECT_EQ(FileLength(out(name)), finalSize);
-        return lines;
+    // A second program writes "download.bin" in five pieces, pauseMs apart: the file waits, said
+    // once, until its writer has closed it, and then moves whole.
+    void waitsForItsWriter(int pauseMs) {
+        Writer writer(in("download.bin"), 5, 200'000, pauseMs);
+        ASSERT_TRUE(writer.waitOpened());
+        EXPECT_EQ(tickWhileWritten(writer, "download.bin", 1'000'000, 150),
+                  (QStringList{
+                      "Waiting for '" + in("download.bin") + "': a program has it open for writing",
+                      moveLine("download.bin")}));
     }
     std::optional<WithoutLeaseCapability> m_noLease;
 };
 
 TEST_F(Moves, ADownloadStillBeingWrittenWaitsAndMovesWholeOnceClosed) {
-    Writer writer(in("download.bin"), 5, 200'000, 400);
-    ASSERT_TRUE(writer.waitOpened());
-    EXPECT_EQ(
-        tickUntilMoved(writer, "download.bin", 1'000'000),
-        (QStringList{"Waiting for '" + in("download.bin") + "': a program has it open for writing",
-                     moveLine("download.bin")}));
+    waitsForItsWriter(400);
 }
 
 TEST_F(Moves, WithoutALeaseAFileMovesOnlyAfterHoldingStillForATickAndTwoSeconds) {
     writeBytes(in("download.bin"), {});
     if (!withoutLease("download.bin"))
         KW_CANNOT_RUN("making a file of another user needs root");
-    Writer writer(in("download.bin"), 5, 200'000, 300);
-    ASSERT_TRUE(writer.waitOpened());
-
     // The writer is a process of this machine, so its open file shows in /proc.
-    EXPECT_EQ(tickUntilMoved(writer, "download.bin", 1'000'000),
-              (QStringList{"Waiting for '" + in("download.bin") +
-                               "': a program has it open for writing",
-                           moveLine("download.bin")}));
+    waitsForItsWriter(300);
     // The tick that moved it came two seconds after the last write at the earliest.
     EXPECT_GE(ageMs(statOf(out("download.bin")).st_mtim), 2000);
 }

@@ -12,14 +12,7 @@
 #include <QTest>
 #include <QWidget>
 
-#include <ostream>
-
 using namespace kw;
-
-// Readable failure messages for texts, and through them for lists of texts.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

@@ -131,20 +131,16 @@ TEST(OwnFiles, SettingsRegisterAndLogKeptAsLinksAreWrittenThroughThem) {
 
 // A download that is an executable program is opened as a document, never run.
 TEST(OwnFiles, DateiAusfuehrenOpensAMovedProgramAsADocument) {
-    ProgramRig rig;
-    const QString source = rig.folder("watched"), destination = rig.folder("moved");
-    rig.setting("Source", source);
-    rig.setting("Destination", destination);
-    fs::replaceAtomically(source + "setup.sh", "#!/bin/sh\ntouch \"$0.ran\"\n");
-    ::chmod(encodeLocal(source + "setup.sh").constData(), 0755);
-    Program& program = rig.start();
+    FoldersRig rig;
+    fs::replaceAtomically(rig.source + "setup.sh", "#!/bin/sh\ntouch \"$0.ran\"\n");
+    ::chmod(encodeLocal(rig.source + "setup.sh").constData(), 0755);
+    rig.start();
     auto* list = rig.control<QListWidget>("LBfiles");
     ASSERT_TRUE(waitUntil([&] { return list->count() == 1; }));
     list->setCurrentRow(0);
     list->currentItem()->setSelected(true);
 
     rig.control<QMenu>("mnu")->findChild<QAction*>("mnuExecute")->trigger();
-    EXPECT_EQ(rig.desktop.openedDocuments, QStringList{destination + "setup.sh"});
+    EXPECT_EQ(rig.desktop.openedDocuments, QStringList{rig.destination + "setup.sh"});
     EXPECT_TRUE(rig.desktop.opened.isEmpty()) << rig.desktop.opened.join(' ').toStdString();
-    (void)program;
 }

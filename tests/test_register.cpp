@@ -39,12 +39,15 @@ TEST(CopyKey, JoinsPathSizeAndDateAndSurvivesTheRegisterFile) {
         EXPECT_EQ(FindInArray(loaded, CopyKey(paths[i], 7, kCreated)), i);
 }
 
-// The register never ignores letter case.
+// The register never ignores letter case, for loaded keys and for keys added while it runs.
 TEST(CopyRegister, FindsKeysWithTheirLetterCaseOnly) {
     const TextArray keys = QStringList{CopyKey("/in/Straße.avi", 1, kCreated)};
-    const CopyRegister index(keys);
+    CopyRegister index(keys);
+    index.append(CopyKey("/in/Neu.avi", 2, kCreated));
     EXPECT_TRUE(index.contains(keys->at(0)));
+    EXPECT_TRUE(index.contains(CopyKey("/in/Neu.avi", 2, kCreated)));
     EXPECT_FALSE(index.contains(CopyKey("/in/straße.avi", 1, kCreated)));
+    EXPECT_FALSE(index.contains(CopyKey("/in/neu.avi", 2, kCreated)));
     EXPECT_FALSE(index.contains(CopyKey("/in/Straße.avi", 3, kCreated)));
 }
 

@@ -5,6 +5,12 @@
 #include <QTimer>
 
 #include <functional>
+#include <ostream>
+
+// Readable failure messages for texts, and through them for lists of texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace kw::test {
 

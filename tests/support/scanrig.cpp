@@ -1,7 +1,11 @@
 #include "tests/support/scanrig.h"
 
+#include "scan/listing.h"
 #include "tests/support/writers.h"
 
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 
 namespace kw::test {
@@ -58,6 +62,43 @@ void runTick(ScanEngine& engine) {
 QStringList ScanRig::tick() {
     runTick(engine);
     return takeLog();
+}
+
+QStringList ScanRig::ticksUntil(const std::function<bool()>& done, int ticks) {
+    QStringList log;
+    QElapsedTimer clock;
+    clock.start();
+    for (int made = 0; made < ticks && !(made > 0 && done()); ++made) {
+        if (made > 0)
+            waitUntil([&] { return clock.elapsed() > 2200 * made; }, 3000);
+        log += tick();
+    }
+    return log;
+}
+
+QStringList ScanRig::tickWhileWritten(Writer& writer, const QString& name, qint64 finalSize,
+                                      int pauseMs, const QString& writtenAt) {
+    QStringList lines;
+    while (writer.running()) {
+        const bool unfinished =
+            FileLength((writtenAt.isEmpty() ? source : writtenAt) + name) < finalSize;
+        lines += tick();
+        if (unfinished) {
+            EXPECT_TRUE(fs::facts(in(name))) << "moved while being written\n"
+                                             << lines.join('\n').toStdString();
+        }
+        const auto copy = fs::facts(out(name));
+        EXPECT_TRUE(!copy || copy->size == finalSize)
+            << "a short copy in the destination: " << copy->size << " bytes\n"
+            << lines.join('\n').toStdString();
+        waitUntil([&] { return !writer.running(); }, pauseMs);
+    }
+    EXPECT_TRUE(writer.waitClosed());
+    EXPECT_TRUE(
+        waitUntil([&] { return !(lines += tick()).isEmpty() && !fs::facts(in(name)); }, 25'000))
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(FileLength(out(name)), finalSize);
+    return lines;
 }
 
 QStringList ScanRig::takeLog() {

@@ -11,6 +11,8 @@
 
 namespace kw::test {
 
+class Writer;
+
 // Files by their byte names (Qt's file classes would mangle names that are not UTF-8).
 inline QByteArray readBytes(const QString& path) {
     return fs::readAll(path).value_or(QByteArray());
@@ -45,6 +47,17 @@ public:
         m_other = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 64 << 20);
         return m_other != nullptr;
     }
+    // A stick: a file system mounted at out(name), the destination the folder "Backup" on it.
+    // nullptr when it cannot be mounted here, with the reason in *why.
+    std::unique_ptr<ScratchFileSystem> stick(ScratchFileSystem::Type type, const QString& name,
+                                             qint64 bytes, QString* why) {
+        auto made = ScratchFileSystem::make(type, out(name), bytes, why);
+        if (made) {
+            data.My.Destination = out(name) + "/Backup/";
+            fs::makePath(data.My.Destination);
+        }
+        return made;
+    }
     // Runs action once, inside the next copy, right after its first chunk. A zero timer would
     // fire at the engine's first yield, which under load may come before any copy.
     void duringNextCopy(std::function<void()> action) {
@@ -56,6 +69,15 @@ public:
     }
     // Runs one tick and answers takeLog().
     QStringList tick();
+    // Ticks a tick and two seconds apart, as a file no lease speaks for moves only once it held
+    // still that long, until done answers true after a tick or ticks have run; answers the log.
+    QStringList ticksUntil(const std::function<bool()>& done, int ticks);
+    // Ticks every pauseMs while writer writes name, and on until the file has moved; answers the
+    // log. While the file is short of finalSize its writer surely still holds it: it must stay,
+    // and the destination never holds a short copy. writtenAt is the watched folder as the writer
+    // reaches it, where that differs (the server's side of a share).
+    QStringList tickWhileWritten(Writer& writer, const QString& name, qint64 finalSize, int pauseMs,
+                                 const QString& writtenAt = {});
     // The texts of the log lines since the last call, without their stamps.
     QStringList takeLog();
 

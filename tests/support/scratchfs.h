@@ -1,10 +1,10 @@
 #pragma once
 
+#include "tests/support/teardown.h"
+
 #include <QString>
 
 #include <memory>
-
-#include <sys/types.h>
 
 namespace kw::test {
 
@@ -35,15 +35,14 @@ public:
 private:
     ScratchFileSystem(Type type, const QString& mountPoint, const QString& image, qint64 bytes);
     QString mountNow();
-    void startWatcher();
 
     Type m_type;
     QString m_mountPoint;
     QString m_image;  // empty for a tmpfs and a ramfs
     qint64 m_bytes;
     bool m_mounted = false;
-    pid_t m_watcher = -1;
-    int m_watcherPipe = -1;  // the watcher unmounts when this closes, by any cause
+    // Unmounts and removes the image once the object goes, or the test process is killed.
+    std::unique_ptr<AtTestEnd> m_atTestEnd;
 };
 
 }  // namespace kw::test

@@ -45,6 +45,12 @@ QString shellQuoted(const QString& text) {
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
+QString withoutTrailingSlash(QString folder) {
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    return folder;
+}
+
 AtTestEnd::AtTestEnd(const QString& shellCommand) : m_command(shellCommand.toLocal8Bit()) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)

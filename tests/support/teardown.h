@@ -33,5 +33,7 @@ private:
 
 // Single quotes for a shell.
 QString shellQuoted(const QString& text);
+// A folder as mount, bind and rename name it: without the slash the tests' folders end with.
+QString withoutTrailingSlash(QString folder);
 
 }  // namespace kw::test

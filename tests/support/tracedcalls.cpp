@@ -2,13 +2,14 @@
 
 #include "tests/support/qtapp.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 
 #include <algorithm>
-
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,6 +75,31 @@ void endProgram(pid_t pid) {
     }
 }
 
+pid_t holdOpenForWriting(const QString& path) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    // The line on its error output says the file is open.
+    const pid_t pid =
+        spawn({"sh", "-c", "exec 3>>\"$0\"; echo >&2; exec sleep 60 2>/dev/null", path}, ends[1]);
+    ::close(ends[1]);
+    // Signals (a lease being broken) may cut the wait short; it goes on until its deadline.
+    pollfd said{ends[0], POLLIN, 0};
+    char byte = 0;
+    bool opened = false;
+    for (const QDeadlineTimer deadline(10'000); pid > 0 && !deadline.hasExpired();) {
+        if (::poll(&said, 1, int(deadline.remainingTime())) == 1) {
+            opened = ::read(ends[0], &byte, 1) == 1;
+            break;
+        }
+    }
+    ::close(ends[0]);
+    if (opened)
+        return pid;
+    endProgram(pid);
+    return -1;
+}
+
 int runToEnd(const QStringList& argv) {
     const pid_t pid = spawn(argv, -1);
     if (pid < 0)
@@ -84,8 +110,7 @@ int runToEnd(const QStringList& argv) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TracedCalls::TracedCalls(const QString& trace, const QStringList& injections,
-                         const QStringList& paths) {
+TracedCalls::TracedCalls(const QString& trace, const QStringList& injections) {
     if (::gettid() != ::getpid()) {
         m_why = QStringLiteral("not made in the main thread");
         return;
@@ -99,9 +124,8 @@ TracedCalls::TracedCalls(const QString& trace, const QStringList& injections,
     const pid_t thread = workingThread();
     QStringList argv{"strace", "-qq", "-p", QString::number(thread), "-e", "trace=" + trace};
     for (const QString& injection : injections)
-        argv << "-e" << "inject=" + injection;
-    for (const QString& path : paths)
-        argv << "-P" << path;
+        argv << "-e"
+             << "inject=" + injection;
     m_strace = spawn(argv, pipeFds[1]);
     ::close(pipeFds[1]);
     m_output = pipeFds[0];

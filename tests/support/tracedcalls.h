@@ -22,8 +22,7 @@ namespace kw::test {
 // Must be made in the main thread.
 class TracedCalls {
 public:
-    TracedCalls(const QString& trace, const QStringList& injections,
-                const QStringList& paths = {});
+    TracedCalls(const QString& trace, const QStringList& injections);
     ~TracedCalls();
     TracedCalls(const TracedCalls&) = delete;
     TracedCalls& operator=(const TracedCalls&) = delete;
@@ -62,5 +61,8 @@ int runToEnd(const QStringList& argv);
 pid_t startProgram(const QStringList& argv);
 // Ends a program startProgram started and waits for it.
 void endProgram(pid_t pid);
+// Starts a program that opens path for writing and holds it, writing nothing, until it is ended
+// with endProgram; from any thread. Its process id once it has the file open, or -1.
+pid_t holdOpenForWriting(const QString& path);
 
 }  // namespace kw::test
