@@ -77,7 +77,8 @@ bool PassDesktop::PlaySoundFile(int code, const QString& file) {
 }
 
 void PassDesktop::ShellOpen(const QString& file, const QString& parameters) {
-    QMetaObject::invokeMethod(this, [this, file, parameters] { m_windows.ShellOpen(file, parameters); });
+    QMetaObject::invokeMethod(this,
+                              [this, file, parameters] { m_windows.ShellOpen(file, parameters); });
 }
 
 void PassDesktop::OpenDocument(const QString& path) {

@@ -161,7 +161,7 @@ void EventLog::writeFile(QList<StampedLine> lines) {
     // Said once in the debug window only, which is the one place the user can read it now.
     if (!std::exchange(m_fileFailing, true))
         appendToWindow(QLatin1String("Cannot write the log file '") + EscapedLogText(m_logFile) +
-                       QLatin1String("': ") + fs::errorText(error) +
+                           QLatin1String("': ") + fs::errorText(error) +
                            QLatin1String(" - trying again with the next line"),
                        m_clock());
     if (lines.size() > kUnwrittenMaximum)

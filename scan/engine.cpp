@@ -144,9 +144,8 @@ void ScanEngine::RemoveAbandonedCopies() {
 }
 
 void ScanEngine::DestinationChosen() {
-    QMetaObject::invokeMethod(m_worker, [this, folder = m_data.My.Destination] {
-        m_worker->DestinationChosen(folder);
-    });
+    QMetaObject::invokeMethod(
+        m_worker, [this, folder = m_data.My.Destination] { m_worker->DestinationChosen(folder); });
 }
 
 void ScanEngine::fileArrived() {

@@ -1,10 +1,16 @@
+#include "core/inifile.h"
 #include "platform/signals.h"
 #include "scan/bincopy.h"
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
+#include "tests/support/scratchfs.h"
 #include "tests/support/tracedcalls.h"
+#include "tests/support/xserver.h"
 
 #include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
 
 #include <csignal>
 #include <utility>
@@ -57,8 +63,8 @@ TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     // has made its way to the window's thread.
     std::unique_ptr<TracedCalls> slowChunks;
     rig.start(false, [&] {
-        slowChunks = std::make_unique<TracedCalls>("sync_file_range",
-                                                   QStringList{"sync_file_range:delay_enter=300000"});
+        slowChunks = std::make_unique<TracedCalls>(
+            "sync_file_range", QStringList{"sync_file_range:delay_enter=300000"});
     });
     if (!slowChunks->why().isEmpty())
         KW_CANNOT_RUN(("strace: " + slowChunks->why()).toStdString());
@@ -69,4 +75,94 @@ TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     EXPECT_EQ(fs::regularFileNames(destination).value_or(QStringList({"?"})), QStringList());
     EXPECT_EQ(bytesOf(source + "big.bin"), content);
     EXPECT_TRUE(logLines(rig.log()).contains("Form_QueryUnload(UnloadMode = vbAppTaskManager (3)"));
+}
+
+namespace {
+
+// The process serving the FUSE file system mounted at folder, or -1.
+pid_t fuseDaemonOf(const QString& folder) {
+    const QByteArray mountPoint = encodeLocal(withoutTrailingSlash(folder));
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool isProcess = false;
+        const pid_t pid = entry.toInt(&isProcess);
+        if (isProcess && bytesOf("/proc/" + entry + "/cmdline").split('\0').contains(mountPoint))
+            return pid;
+    }
+    return -1;
+}
+
+QByteArray screenOf(const QByteArray& display) {
+    QProcess shot;
+    shot.start("import", {"-display", display, "-window", "root", "png:-"});
+    return shot.waitForFinished(15000) ? shot.readAllStandardOutput() : QByteArray();
+}
+
+}  // namespace
+
+// The destination's file system stops answering (its FUSE process is stopped): only the file work
+// waits; the window goes on painting and says so, and a termination signal ends the program within
+// seconds, having deleted nothing it had not proven.
+TEST(Shutdown, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const QString root = dir.path() + "/";
+    const QString source = root + "watched/";
+    const QString stickFolder = root + "stick/";
+    ASSERT_EQ(fs::makePath(source), 0);
+    QString why;
+    const auto stick =
+        ScratchFileSystem::make(ScratchFileSystem::Type::Exfat, stickFolder, 64 << 20, &why);
+    if (!stick)
+        KW_CANNOT_RUN(why.toStdString());
+    const pid_t daemon = fuseDaemonOf(stickFolder);
+    ASSERT_GT(daemon, 0);
+    // Goes before the stick does, so that it can be unmounted.
+    AtTestEnd resume("kill -CONT " + QString::number(daemon));
+    XvfbServer x;
+    if (const QString failed = x.start(); !failed.isEmpty())
+        KW_CANNOT_RUN(failed.toStdString());
+
+    ProgramProcess program(root);
+    const QString ini = root + "Kopierwart.ini";
+    WriteIniValue(ini, "Source", "Source", source);
+    WriteIniValue(ini, "Destination", "Destination", stickFolder);
+    WriteIniValue(ini, "Intervall", "Intervall", "1");
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", QString::fromLatin1(x.display));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    process.setProcessEnvironment(environment);
+    program.start(process);
+    ASSERT_TRUE(
+        waitUntil([&] { return logLines(program.log()).contains("Starting P2Pfinder....."); }));
+    ASSERT_EQ(fs::replaceAtomically(source + "first.bin", "moved while it answers"), 0);
+    ASSERT_TRUE(waitUntil([&] { return fs::facts(stickFolder + "first.bin").has_value(); }));
+    waitUntil([] { return false; }, 500);  // the window has painted the copy
+    const QByteArray answering = screenOf(x.display);
+
+    ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+    ASSERT_EQ(fs::replaceAtomically(source + "second.bin", "stays while it does not"), 0);
+    const auto toldTheUser = [&] {
+        return !logLines(program.log()).filter("No answer from the file system").isEmpty();
+    };
+    ASSERT_TRUE(waitUntil(toldTheUser, 20'000)) << "the window's thread hangs too";
+    waitUntil([] { return false; }, 500);
+    const QByteArray hanging = screenOf(x.display);
+    EXPECT_FALSE(answering.isEmpty());
+    EXPECT_NE(hanging, answering) << "the window did not paint the hang";
+
+    QElapsedTimer ending;
+    ending.start();
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(10'000));
+    EXPECT_LT(ending.elapsed(), 5000);
+    EXPECT_EQ(process.exitCode(), 0);
+    const QStringList log = logLines(program.log());
+    EXPECT_FALSE(log.filter(" and is left behind; it deletes nothing more").isEmpty());
+    EXPECT_EQ(log.mid(log.size() - 4), QStringList({"*** Closing Kopierwart ***", "", "", ""}));
+
+    resume.runNow();
+    EXPECT_EQ(bytesOf(source + "second.bin"), "stays while it does not");
+    EXPECT_FALSE(fs::facts(stickFolder + "second.bin"));
+    EXPECT_EQ(bytesOf(stickFolder + "first.bin"), "moved while it answers");
 }

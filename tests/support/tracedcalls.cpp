@@ -6,13 +6,13 @@
 #include <QDir>
 #include <QFile>
 
-#include <algorithm>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
+#include <csignal>
 
 extern char** environ;
 
@@ -41,7 +41,8 @@ pid_t spawn(const QStringList& argv, int stderrFd) {
 // where no engine runs the main thread does the work.
 pid_t workingThread() {
     pid_t found = ::getpid();
-    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
         if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "pass")
             found = std::max<pid_t>(found, task.toInt());  // the newest engine's
