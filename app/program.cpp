@@ -136,14 +136,23 @@ void Program::Form_Load() {
     m_log.WriteLog(QLatin1String("Set My.Destination = ") + my.Destination);
     m_log.WriteLog(QLatin1String("Set My.SoundFile = ") + my.SoundFile);
 
-    // Its messages wait for the user, and a close request may be handled meanwhile.
-    const bool foldersValid = m_engine->ValidateDirectories();
+    // The folders are looked at in the file work's thread, as one that does not answer must not
+    // hold up the program. Its messages wait for the user, and a close request may be handled
+    // meanwhile.
+    m_engine->ValidateDirectories([this](bool valid) { continueStart(valid); });
+}
+
+void Program::continueStart(bool foldersValid) {
     if (m_closing)
         return;
     m_log.WriteLog(foldersValid ? QStringLiteral("Found valid Source- & Copy-Directory")
                                 : QStringLiteral("Please set Source- & Copy-Directory"));
-    m_engine->RemoveAbandonedCopies();
+    m_engine->RemoveAbandonedCopies([this] { showWindowAndScan(); });
+}
 
+void Program::showWindowAndScan() {
+    if (m_closing)
+        return;
     m_log.WriteLog(QStringLiteral("Initalizing Mainform"));
     m_window->applyColorScheme();
     m_window->SetText();
@@ -175,6 +184,7 @@ void Program::finishStart() {
     // Without a notification area the window is the only way to reach the program.
     if (m_trayAvailable)
         m_window->showMinimized();
+    m_started = true;
 }
 
 void Program::showMainWindow() {

@@ -77,6 +77,8 @@ public:
     P2PDetector& detector() { return *m_detector; }
     ProblemNotifier& problems() { return *m_problems; }
     QTimer& Timer_CheckP2P() { return m_timerCheckP2P; }
+    // The start-up sequence has run to its end.
+    bool started() const { return m_started; }
     // The data files (settings, lists, register) that exist but could not be read in this run;
     // none of them is written until the next start.
     const QStringList& unreadableFiles() const;
@@ -89,7 +91,10 @@ private:
     void reportUnreadableFiles();
     // The first start's sound setting names a file in the data folder: put the shipped one there.
     void provideFirstStartSound();
-    // The start-up sequence after the first scan.
+    // The start-up sequence once the folders are checked, once abandoned copies are gone, and
+    // after the first scan.
+    void continueStart(bool foldersValid);
+    void showWindowAndScan();
     void finishStart();
     void Form_QueryUnload(int mode);
     void Form_Unload();
@@ -114,6 +119,7 @@ private:
     std::function<void()> m_endProcess;
     bool m_closing = false;
     bool m_trayAvailable = false;
+    bool m_started = false;
 };
 
 }  // namespace kw

@@ -130,17 +130,33 @@ void ScanEngine::applyFoldersGivenUp(const FoldersGivenUp& givenUp, const Settin
         Q_EMIT foldersCleared();
 }
 
-bool ScanEngine::ValidateDirectories() {
-    const TickSettings settings = currentSettings();
-    m_worker->takeSettings(settings);
-    const bool valid = m_worker->ValidateDirectories();
-    applyFoldersGivenUp(m_worker->takeFoldersGivenUp(), settings.my);
-    return valid;
+void ScanEngine::betweenTicks(std::function<void()> work, std::function<void()> then) {
+    QMetaObject::invokeMethod(m_worker, [this, settings = currentSettings(), work, then] {
+        m_worker->takeSettings(settings);
+        work();
+        QMetaObject::invokeMethod(this, then);
+    });
 }
 
-void ScanEngine::RemoveAbandonedCopies() {
-    m_worker->takeSettings(currentSettings());
-    m_worker->RemoveAbandonedCopies();
+void ScanEngine::ValidateDirectories(std::function<void(bool valid)> checked) {
+    struct Outcome {
+        bool valid = false;
+        FoldersGivenUp givenUp;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    betweenTicks(
+        [this, outcome] {
+            outcome->valid = m_worker->ValidateDirectories();
+            outcome->givenUp = m_worker->takeFoldersGivenUp();
+        },
+        [this, outcome, began = m_data.My, checked] {
+            applyFoldersGivenUp(outcome->givenUp, began);
+            checked(outcome->valid);
+        });
+}
+
+void ScanEngine::RemoveAbandonedCopies(std::function<void()> done) {
+    betweenTicks([this] { m_worker->RemoveAbandonedCopies(); }, std::move(done));
 }
 
 void ScanEngine::DestinationChosen() {

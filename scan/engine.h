@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
 
 class QThread;
 
@@ -39,13 +40,13 @@ public:
     void Timer_Timer();
     // The scan-now button: timer stopped, one tick, timer restarted for a full interval.
     void butGoTimer_Click();
-    // Between ticks only: checks, creates or clears My.Source and My.Destination; true when both
-    // are usable.
-    bool ValidateDirectories();
-    // Between ticks only: removes what copies of an earlier, killed run left behind in every
-    // destination folder used so far that is there now; only temporary copies of this
-    // installation.
-    void RemoveAbandonedCopies();
+    // Checks, creates or clears My.Source and My.Destination in the file work's thread, after a
+    // tick that runs; then checked on this thread, with true when both folders are usable.
+    void ValidateDirectories(std::function<void(bool valid)> checked);
+    // Removes, in the file work's thread, what copies of an earlier, killed run left behind in
+    // every destination folder used so far that is there now (only temporary copies of this
+    // installation); then done on this thread.
+    void RemoveAbandonedCopies(std::function<void()> done);
     // The user chose the destination folder: where it lies now is where it belongs.
     void DestinationChosen();
     // Shutdown, from any thread: a copy in progress stops at its next step and removes its
@@ -82,6 +83,8 @@ Q_SIGNALS:
 
 private:
     TickSettings currentSettings() const;
+    // Runs work in the file work's thread with the settings of now, then then on this thread.
+    void betweenTicks(std::function<void()> work, std::function<void()> then);
     void finishTick(const TickOutcome& outcome);
     // What the scan-now button does once its tick has ended.
     void finishScanNow();

@@ -93,8 +93,9 @@ struct ProgramRig {
         if (beforeLoad)
             beforeLoad();
         program->Form_Load();
-        // The start-up sequence ends with its first scan, whose file work runs meanwhile.
-        waitUntil([this] { return !program->engine().ScanBusy(); }, 60'000);
+        // The start-up sequence goes on while events run: the file work checks the folders and
+        // makes the first scan meanwhile.
+        waitUntil([this] { return program->started() || program->closing(); }, 60'000);
         return *program;
     }
 

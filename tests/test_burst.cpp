@@ -142,7 +142,7 @@ TEST_P(KilledBurst, AProgramKilledInTheMiddleOfABurstLosesNothingAndFinishesWhen
 
     // Started again: it clears what the killed copy left behind and finishes the burst.
     data.CopiedFiles = CopyRegister(LoadListFile(data.My.CopyListFile).value_or(QStringList()));
-    engine.RemoveAbandonedCopies();
+    removeAbandonedCopies(engine);
     tick();
     expectBurstArrivedWhole();
 }

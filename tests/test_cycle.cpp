@@ -112,7 +112,7 @@ TEST_F(Cycle, UnusableFolderSettingsAreRefusedAndCleared) {
     ASSERT_TRUE(QFile::link(dir.path() + "/in", link));
     data.My.Destination = link + "/../link/";
 
-    EXPECT_FALSE(engine.ValidateDirectories());
+    EXPECT_FALSE(validateFolders(engine));
     EXPECT_EQ(takeLog(), QStringList{"Error same Directory for My.Source and My.Destination '" +
                                      source + "'"});
     EXPECT_TRUE(data.My.Destination.isEmpty());

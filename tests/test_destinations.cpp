@@ -75,7 +75,7 @@ TEST_F(Destinations, AStickPulledDuringACopyKeepsTheSource) {
     auto usb = stick(Type::Tmpfs, "stick", 8 << 20, &m_why);
     if (!usb)
         KW_CANNOT_RUN(m_why.toStdString());
-    engine.ValidateDirectories();  // the stick is seen once while it is there
+    validateFolders(engine);  // the stick is seen once while it is there
     const QByteArray bytes = patternBytes(3'000'000);
     writeBytes(in("a.bin"), bytes);
     writeBytes(in("b.bin"), "b");
@@ -94,9 +94,9 @@ TEST_F(Destinations, AStickPulledDuringACopyKeepsTheSource) {
 TEST_F(Destinations, LeftoversAreRemovedFromEveryUsedDestinationAndOnlyOurOwn) {
     const QString second = dir.path() + "/second/";
     fs::makePath(second);
-    ASSERT_TRUE(engine.ValidateDirectories());
+    ASSERT_TRUE(validateFolders(engine));
     data.My.Destination = second;
-    ASSERT_TRUE(engine.ValidateDirectories());
+    ASSERT_TRUE(validateFolders(engine));
     const QString ours = QString::fromLatin1(fs::partialPrefix());
 
     writeBytes(out(ours + "1f2e.part"), "half a file");
@@ -110,7 +110,7 @@ TEST_F(Destinations, LeftoversAreRemovedFromEveryUsedDestinationAndOnlyOurOwn) {
     // A restart: the mark and the folders come back from the file.
     fs::setPartialMark({});
     ScanEngine restarted(data, log, desktop);
-    restarted.RemoveAbandonedCopies();
+    removeAbandonedCopies(restarted);
 
     EXPECT_EQ(entriesOf(destination), kept);
     EXPECT_TRUE(entriesOf(second).isEmpty());

@@ -168,7 +168,7 @@ TEST_F(PulledStick, DuringACopyNothingMovesIntoTheFolderOfTheSameNameBeneath) {
         KW_CANNOT_RUN(why.toStdString());
     ASSERT_EQ(fs::makePath(beneath), 0);  // now on the stick, the one beneath hidden
     data.My.Destination = beneath;
-    ASSERT_TRUE(engine.ValidateDirectories());  // the stick is seen while it is there
+    ASSERT_TRUE(validateFolders(engine));  // the stick is seen while it is there
     QStringList names;
     for (int i = 0; i < kFiles; ++i) {
         names.append(QString("Film %1.bin").arg(i));

@@ -214,7 +214,7 @@ TEST_F(ReadOnlyForAWhile, ADestinationWritableAgainIsUsedOnTheNextTick) {
     const auto usb = stick(ScratchFileSystem::Type::Tmpfs, "stick", 8 << 20, &why);
     if (!usb)
         KW_CANNOT_RUN(why.toStdString());
-    ASSERT_TRUE(engine.ValidateDirectories());
+    ASSERT_TRUE(validateFolders(engine));
     ASSERT_EQ(runProgram("mount", {"-o", "remount,ro", usb->mountPoint()}), "");
     writeBytes(in("a.bin"), "for later");
 

@@ -165,4 +165,17 @@ TEST(Shutdown, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
     EXPECT_EQ(bytesOf(source + "second.bin"), "stays while it does not");
     EXPECT_FALSE(fs::facts(stickFolder + "second.bin"));
     EXPECT_EQ(bytesOf(stickFolder + "first.bin"), "moved while it answers");
+
+    // Started while it does not answer: the folder check waits, the program does not.
+    AtTestEnd resumeAgain("kill -CONT " + QString::number(daemon));
+    ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+    program.start(process);
+    ASSERT_TRUE(waitUntil(
+        [&] { return logLines(program.log()).contains("Set My.Destination = " + stickFolder); }));
+    waitUntil([] { return false; }, 1000);
+    ending.start();
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(10'000));
+    EXPECT_LT(ending.elapsed(), 5000);
+    EXPECT_EQ(bytesOf(source + "second.bin"), "stays while it does not");
 }

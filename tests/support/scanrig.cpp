@@ -59,6 +59,19 @@ void runTick(ScanEngine& engine) {
     waitUntil([&] { return !engine.ScanBusy(); }, 600'000);
 }
 
+bool validateFolders(ScanEngine& engine) {
+    std::optional<bool> valid;
+    engine.ValidateDirectories([&](bool answer) { valid = answer; });
+    waitUntil([&] { return valid.has_value(); }, 60'000);
+    return valid.value_or(false);
+}
+
+void removeAbandonedCopies(ScanEngine& engine) {
+    bool done = false;
+    engine.RemoveAbandonedCopies([&] { done = true; });
+    waitUntil([&] { return done; }, 60'000);
+}
+
 QStringList ScanRig::tick() {
     runTick(engine);
     return takeLog();

@@ -30,6 +30,9 @@ QByteArray ownBytes(int i, qint64 size);
 
 // One tick of engine, from its start to its end; the test's own events run meanwhile.
 void runTick(ScanEngine& engine);
+// The engine's folder check and its removal of abandoned copies, waited for.
+bool validateFolders(ScanEngine& engine);
+void removeAbandonedCopies(ScanEngine& engine);
 
 // A watched, a destination and a data folder in a fresh temporary folder, settings pointing at
 // them, a log into a recording debug window, a recording desktop and an engine over all of it.
