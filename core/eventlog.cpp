@@ -17,6 +17,8 @@ namespace {
 
 // How long a held line may wait for the file: what a killed program can lose of its log.
 constexpr int kHeldLinesMaximumAgeMs = 1000;
+// How long lines of other threads wait at most before the log's thread collects them.
+constexpr int kCollectEveryMs = 20;
 
 bool isContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -98,34 +100,57 @@ EventLog::EventLog(Clock clock) : m_clock(std::move(clock)) {
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(kHeldLinesMaximumAgeMs);
     QObject::connect(&m_flushTimer, &QTimer::timeout, [this] { flush(); });
+    m_collectTimer.setSingleShot(true);
+    m_collectTimer.setInterval(kCollectEveryMs);
+    QObject::connect(&m_collectTimer, &QTimer::timeout, [this] { collectLines(); });
 }
 
 EventLog::~EventLog() {
+    collectLines();
     flush();
 }
 
-bool EventLog::onOwnThread(std::function<void()> call) {
-    if (QThread::currentThread() == m_flushTimer.thread())
-        return true;
-    QMetaObject::invokeMethod(&m_flushTimer, std::move(call), Qt::QueuedConnection);
-    return false;
+bool EventLog::onOwnThread() const {
+    return QThread::currentThread() == m_flushTimer.thread();
+}
+
+void EventLog::handOver(std::function<void()> call) {
+    QMetaObject::invokeMethod(
+        &m_flushTimer,
+        [this, call] {
+            collectLines();
+            call();
+        },
+        Qt::QueuedConnection);
+}
+
+void EventLog::collectLines() {
+    m_collectTimer.stop();
+    QList<StampedLine> lines;
+    {
+        const std::lock_guard lock(m_mailLock);
+        lines.swap(m_mail);
+    }
+    for (const StampedLine& line : lines)
+        write(line.time, line.text);
 }
 
 void EventLog::holdFileLines() {
-    if (onOwnThread([this] { holdFileLines(); }))
-        ++m_holds;
+    if (!onOwnThread())
+        return handOver([this] { holdFileLines(); });
+    ++m_holds;
 }
 
 void EventLog::releaseFileLines() {
-    if (!onOwnThread([this] { releaseFileLines(); }))
-        return;
+    if (!onOwnThread())
+        return handOver([this] { releaseFileLines(); });
     if (m_holds > 0 && --m_holds == 0)
         flush();
 }
 
 void EventLog::flush() {
-    if (!onOwnThread([this] { flush(); }))
-        return;
+    if (!onOwnThread())
+        return handOver([this] { flush(); });
     m_flushTimer.stop();
     if (m_heldLines.isEmpty())
         return;
@@ -171,8 +196,16 @@ void EventLog::writeFile(QList<StampedLine> lines) {
 
 void EventLog::WriteLog(const QString& rawText) {
     const QDateTime now = m_clock();
-    if (onOwnThread([this, now, rawText] { write(now, rawText); }))
+    if (onOwnThread()) {
         write(now, rawText);
+        return;
+    }
+    const std::lock_guard lock(m_mailLock);
+    m_mail.append({now, rawText});
+    // The first line since the last collection asks for the next one.
+    if (m_mail.size() == 1)
+        QMetaObject::invokeMethod(&m_collectTimer, qOverload<>(&QTimer::start),
+                                  Qt::QueuedConnection);
 }
 
 void EventLog::write(const QDateTime& now, const QString& rawText) {

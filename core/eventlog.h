@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <mutex>
 
 namespace kw {
 
@@ -46,7 +47,8 @@ QString EscapedLogText(const QString& text);
 // The one reporting routine: every line goes to the debug window and to the log file. Lines the
 // file did not take are kept and written with the next line it takes; the debug window says when
 // the file stops taking lines and when it takes them again. Lines may come from any thread: they
-// are stamped when written and handled, in their order, on the thread that made the log.
+// are stamped when written and handled, in their order, on the thread that made the log, which
+// collects those of other threads a few times a second rather than being woken for each.
 class EventLog {
 public:
     using Clock = std::function<QDateTime()>;
@@ -69,10 +71,13 @@ public:
     void releaseFileLines();
     // Writes the held lines now.
     void flush();
+    // Handles now the lines other threads have written so far.
+    void collectLines();
 
 private:
-    // False on another thread than the log's, after handing the call to the log's thread.
-    bool onOwnThread(std::function<void()> call);
+    bool onOwnThread() const;
+    // Another thread's call, after the lines that thread wrote before it.
+    void handOver(std::function<void()> call);
     void write(const QDateTime& time, const QString& rawText);
     void appendToWindow(const QString& text, const QDateTime& time);
     void writeFile(QList<StampedLine> lines);
@@ -84,6 +89,10 @@ private:
     QList<StampedLine> m_heldLines;
     QElapsedTimer m_heldSince;
     QTimer m_flushTimer;
+    // Lines of other threads, until the log's thread collects them.
+    std::mutex m_mailLock;
+    QList<StampedLine> m_mail;
+    QTimer m_collectTimer;
     QList<StampedLine> m_unwritten;  // lines the file did not take yet, oldest first
     bool m_fileFailing = false;
 };

@@ -40,8 +40,7 @@ ScanEngine::ScanEngine(AppData& data, EventLog& log, Desktop& desktop, Desktop* 
     m_worker->moveToThread(m_thread);
     m_thread->start();
     connect(m_worker, &PassWorker::destinationWaiting, this, &ScanEngine::destinationWaiting);
-    connect(m_worker, &PassWorker::fileCopied, this, &ScanEngine::addToLBfiles);
-    connect(m_worker, &PassWorker::fileSaved, this, &ScanEngine::countSavedFile);
+    connect(m_worker, &PassWorker::movesRecorded, this, &ScanEngine::takeMoves);
     connect(m_worker, &PassWorker::watchedFolderListed, this, [this](const QString& folder) {
         if (!m_abandoned)
             m_arrivals.watch(folder);
@@ -91,6 +90,7 @@ void ScanEngine::Timer_Timer() {
 }
 
 void ScanEngine::finishTick(const TickOutcome& outcome) {
+    m_log.collectLines();
     m_answerCheck.stop();
     setAnswering(true);
     applyFoldersGivenUp(outcome.givenUp, m_tickBegan);
@@ -134,7 +134,10 @@ void ScanEngine::betweenTicks(std::function<void()> work, std::function<void()> 
     QMetaObject::invokeMethod(m_worker, [this, settings = currentSettings(), work, then] {
         m_worker->takeSettings(settings);
         work();
-        QMetaObject::invokeMethod(this, then);
+        QMetaObject::invokeMethod(this, [this, then] {
+            m_log.collectLines();
+            then();
+        });
     });
 }
 
@@ -232,6 +235,7 @@ void ScanEngine::Abandon() {
     }
     // What it said and counted before it ended comes before what the shutdown says.
     QCoreApplication::sendPostedEvents();
+    m_log.collectLines();
     storeStatistics();
 }
 
@@ -247,9 +251,13 @@ void ScanEngine::addToLBfiles(const QString& destinationPath) {
     Q_EMIT copiedFileAdded(row, destinationPath);
 }
 
-void ScanEngine::countSavedFile(qint64 size) {
-    SettingsStore(m_data.My).countSavedFile(size);
+void ScanEngine::takeMoves(const QStringList& destinationPaths, const QList<qint64>& sizes) {
+    SettingsStore settings(m_data.My);
+    for (const qint64 size : sizes)
+        settings.countSavedFile(size);
     Q_EMIT statisticsChanged(StatisticsCaption(m_data.My.SavedFileCount, m_data.My.SavedMegabytes));
+    for (const QString& path : destinationPaths)
+        addToLBfiles(path);
     m_statisticsUnwritten = true;
     if (!m_sinceStatisticsStored.isValid() ||
         m_sinceStatisticsStored.elapsed() >= kStatisticsEveryMs)

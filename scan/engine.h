@@ -94,8 +94,9 @@ private:
     // A file arrived in the watched folder: a tick runs shortly, whatever the interval.
     void fileArrived();
     void runArrivalTick();
+    // The moves the file work recorded: statistics counted, the list of copies extended.
+    void takeMoves(const QStringList& destinationPaths, const QList<qint64>& sizes);
     void addToLBfiles(const QString& destinationPath);
-    void countSavedFile(qint64 size);
     void storeStatistics();
     void checkAnswering();
     void setAnswering(bool answering);

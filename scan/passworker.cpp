@@ -8,6 +8,8 @@ namespace {
 
 // The renames of a burst are made durable at least this often, and at the end of every tick.
 constexpr int kFlushRenamesEveryMs = 1000;
+// The moves of a burst reach the window at most this often.
+constexpr int kReportEveryMs = 20;
 
 }  // namespace
 
@@ -25,8 +27,13 @@ PassWorker::PassWorker(AppData& data, EventLog& log, Desktop& desktop,
       m_decision(data, log, m_refusals, m_waiting, m_mover, m_guard,
                  [this] { return stillRunning(); }) {
     connect(&m_guard, &FolderGuard::destinationWaiting, this, &PassWorker::destinationWaiting);
-    connect(&m_record, &Record::fileSaved, this, &PassWorker::fileSaved);
-    connect(&m_record, &Record::fileCopied, this, &PassWorker::fileCopied);
+    connect(&m_record, &Record::moveRecorded, this,
+            [this](const QString& destinationPath, qint64 size) {
+                m_movedTo.append(destinationPath);
+                m_movedSizes.append(size);
+                reportMoves(false);
+            });
+    m_sinceMovesReported.start();
 }
 
 void PassWorker::takeSettings(const TickSettings& settings) {
@@ -53,6 +60,7 @@ TickOutcome PassWorker::runTick() {
         }
     }
     m_mover.flushRenames();
+    reportMoves(true);
     if (m_abandoned)
         outcome.watchdogDue = false;
     outcome.failure = std::exchange(m_failure, std::nullopt);
@@ -107,6 +115,13 @@ Step PassWorker::decideFiles(Pass& pass) {
 bool PassWorker::stillRunning() {
     m_signOfLife.store(monotonicMs(), std::memory_order_relaxed);
     return !m_abandoned;
+}
+
+void PassWorker::reportMoves(bool evenIfRecent) {
+    if (m_movedTo.isEmpty() || (!evenIfRecent && m_sinceMovesReported.elapsed() < kReportEveryMs))
+        return;
+    Q_EMIT movesRecorded(std::exchange(m_movedTo, {}), std::exchange(m_movedSizes, {}));
+    m_sinceMovesReported.start();
 }
 
 Step PassWorker::fail(int code, const QString& description) {

@@ -67,8 +67,8 @@ public:
 
 Q_SIGNALS:
     void destinationWaiting(bool waiting, const QString& mountPoint);
-    void fileSaved(qint64 size);
-    void fileCopied(const QString& destinationPath);
+    // Files saved since the last time: where each stands now, and its size.
+    void movesRecorded(const QStringList& destinationPaths, const QList<qint64>& sizes);
     // The watched folder of the pass was listed: arrivals there start a tick from now on.
     void watchedFolderListed(const QString& folder);
 
@@ -77,6 +77,9 @@ private:
     Step decideFiles(Pass& pass);
     // A step was taken; false when the program is ending and the pass is to stop.
     bool stillRunning();
+    // Hands the moves recorded so far to the scheduler: a few times a second during a burst,
+    // so that the window's thread is not woken for every file.
+    void reportMoves(bool evenIfRecent);
     Step fail(int code, const QString& description);
 
     AppData& m_data;
@@ -91,6 +94,9 @@ private:
     Mover m_mover;
     FileDecision m_decision;
     QElapsedTimer m_sinceRenamesFlushed;
+    QStringList m_movedTo;
+    QList<qint64> m_movedSizes;
+    QElapsedTimer m_sinceMovesReported;
     std::optional<Failure> m_failure;  // ends the running tick
 };
 

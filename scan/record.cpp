@@ -22,8 +22,7 @@ void Record::recordMove(const QString& soundFile, const QString& sourcePath,
                        QLatin1String("' into the register '") + my.CopyListFile +
                        QLatin1Char('\''));
     m_data.CopiedFiles.append(key);
-    Q_EMIT fileSaved(size);
-    Q_EMIT fileCopied(destinationPath);
+    Q_EMIT moveRecorded(destinationPath, size);
 }
 
 }  // namespace kw

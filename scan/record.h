@@ -27,10 +27,8 @@ public:
                     const QString& destinationPath, qint64 size, const QDateTime& created);
 
 Q_SIGNALS:
-    // One more saved file of size bytes, for the statistics.
-    void fileSaved(qint64 size);
-    // A copy now stands at destinationPath.
-    void fileCopied(const QString& destinationPath);
+    // A file of size bytes was saved: it now stands at destinationPath.
+    void moveRecorded(const QString& destinationPath, qint64 size);
 
 private:
     AppData& m_data;
