@@ -31,6 +31,7 @@ ScanEngine::ScanEngine(AppData& data, EventLog& log, Desktop& desktop, QObject* 
               [this] { return !m_abandoned; }),
       m_decision(data, log, m_refusals, m_waiting, m_mover, m_guard,
                  [this] { return yieldToEvents(); }),
+      m_staying(m_waiting, m_refusals),
       m_arrivals([this] { fileArrived(); }) {
     connect(&m_guard, &FolderGuard::foldersCleared, this, &ScanEngine::foldersCleared);
     connect(&m_guard, &FolderGuard::destinationWaiting, this, &ScanEngine::destinationWaiting);
@@ -106,7 +107,7 @@ void ScanEngine::Abandon() {
     m_abandoned = true;
     m_timer.stop();
     m_arrivalDelay.stop();
-    m_arrivals.watch(QString());
+    m_arrivals.stop();
     finishBatch(true);
 }
 
@@ -148,13 +149,16 @@ Step ScanEngine::filePass(Pass& pass) {
 }
 
 Step ScanEngine::decideFiles(Pass& pass) {
+    // Watched before it is listed, so that nothing that happens after the listing goes unheard.
+    m_arrivals.watch(pass.source);
+    if (m_staying.beginPass(pass, m_arrivals))
+        return Step::Next;
     int error = 0;
     const auto names = pass.source.regularFileNames(&error);
     if (!names)
         return fail(kListingFailed, QLatin1String("The watched folder '") + pass.source.path() +
                                         QLatin1String("' cannot be listed (") +
                                         fs::errorText(error) + QLatin1Char(')'));
-    m_arrivals.watch(pass.source.path());
     QStringList paths;
     paths.reserve(names->size());
     for (const QByteArray& bytes : *names) {
@@ -162,7 +166,11 @@ Step ScanEngine::decideFiles(Pass& pass) {
             return Step::Stop;
         const QString name = decodeLocal(bytes);
         paths.append(pass.source.path() + name);
-        const Step step = m_decision.decideFile(pass, name);
+        if (m_staying.stays(pass, bytes, name))
+            continue;
+        Stay stay;
+        const Step step = m_decision.decideFile(pass, name, stay);
+        m_staying.decided(bytes, stay);
         if (step != Step::Next)
             return step;
         if (m_mover.copiesDue() && m_mover.nameCopies(pass) == Step::Stop)
@@ -170,6 +178,7 @@ Step ScanEngine::decideFiles(Pass& pass) {
         finishBatch(false);
     }
     m_refusals.keepOnly(paths);
+    m_staying.endPass();
     return Step::Next;
 }
 

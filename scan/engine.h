@@ -9,6 +9,7 @@
 #include "scan/mover.h"
 #include "scan/record.h"
 #include "scan/refusals.h"
+#include "scan/stayingfiles.h"
 #include "scan/waitingfiles.h"
 
 #include <QElapsedTimer>
@@ -101,6 +102,7 @@ private:
     Record m_record;
     Mover m_mover;
     FileDecision m_decision;
+    StayingFiles m_staying;
     QTimer m_timer;
     FolderWatch m_arrivals;
     QTimer m_arrivalDelay;
