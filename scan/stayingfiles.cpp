@@ -31,9 +31,15 @@ bool StayingFiles::beginPass(const Pass& pass, FolderWatch& watch) {
     }
     const Context context = contextOf(pass);
     const FolderWatch::Changes changes = watch.takeChanges();
-    if (context != m_context || changes.everything) {
+    if (context != m_context) {
         m_context = context;
         m_stays.clear();
+        m_allStay = false;
+    }
+    // Without the names, a writer's close may have gone unheard; the other reasons a look tells.
+    if (changes.everything) {
+        m_stays.removeIf(
+            [](const auto& entry) { return entry.value().reason == Stay::Reason::Writer; });
         m_allStay = false;
     }
     for (const QByteArray& name : changes.names)
