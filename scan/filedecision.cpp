@@ -127,25 +127,31 @@ bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString&
 
 FileDecision::Twin FileDecision::compareWithDestination(Pass& pass, const fs::HeldSource& source,
                                                         const QString& name) {
-    switch (fs::compareContents(source, pass.destination, name, m_yield)) {
-        case fs::Comparison::Equal:
+    const fs::Comparison compared = fs::compareContents(source, pass.destination, name, m_yield);
+    switch (compared.verdict) {
+        case fs::Comparison::Verdict::Equal:
             return Twin::Equal;
-        case fs::Comparison::Different:
+        case fs::Comparison::Verdict::Different:
             return Twin::Different;
-        case fs::Comparison::Interrupted:
-            return Twin::Stop;
-        case fs::Comparison::SourceChanged:
-            if (source.openedForWriting())
-                m_waiting.holdBack(source.path(), kOpenForWriting);
-            return Twin::Unknown;
-        case fs::Comparison::SameFile:
+        case fs::Comparison::Verdict::SameFile:
             // Deleting it would delete the only copy, and numbering it would copy it onto itself.
             m_waiting.holdBack(source.path(),
                                QLatin1String("it is the very file that stands in the "
                                              "destination as '") +
                                    pass.destination.path() + name + QLatin1Char('\''));
             return Twin::Unknown;
-        case fs::Comparison::Failed:
+        case fs::Comparison::Verdict::Unknown:
+            break;
+    }
+    switch (compared.problem.problem) {
+        case fs::CopyProblem::Interrupted:
+            return Twin::Stop;
+        case fs::CopyProblem::SourceOpenedForWriting:
+            m_waiting.holdBack(source.path(), kOpenForWriting);
+            return Twin::Unknown;
+        case fs::CopyProblem::SourceChanged:
+            return Twin::Unknown;
+        default:
             break;
     }
     // A comparison that could not be made (no descriptor left, a read error) says nothing: the
