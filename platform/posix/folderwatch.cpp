@@ -79,7 +79,7 @@ void FolderWatch::stop() {
 }
 
 bool FolderWatch::watch(const fs::HeldFolder& folder) {
-    if (watches(folder))
+    if (watching() && m_watch->device == folder.device() && m_watch->inode == folder.inode())
         return true;
     m_watch.reset();
     if (!folder.isOpen())
