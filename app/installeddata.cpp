@@ -13,9 +13,10 @@ QString installedDataFolder(const QString& executablePath, const QString& dataFr
 }
 
 SoundProvided provideSound(const QString& shippedSound, const QString& target, QString* failure) {
-    const auto failed = [failure](int error) {
-        *failure =
-            error > 0 ? fs::errorText(error) : QStringLiteral("it changed while it was copied");
+    const auto failed = [failure](const fs::CopyResult& result) {
+        *failure = result.problem == fs::CopyProblem::System
+                       ? fs::errorText(result.error)
+                       : QStringLiteral("it changed while it was copied");
         return SoundProvided::Failed;
     };
     if (fs::facts(target))
@@ -24,14 +25,14 @@ SoundProvided provideSound(const QString& shippedSound, const QString& target, Q
     // appeared meanwhile under that name is kept.
     const PathName path(target);
     fs::StagedCopy copy;
-    if (const int error = copy.begin(shippedSound, path.parentFolder().text()))
-        return failed(error);
-    if (const int error = copy.copy(copy.sourceSize()))
-        return failed(error);
-    const int error = copy.commit(path.fileName().text());
-    if (fs::problemOf(error) == fs::Problem::Exists)
+    fs::CopyResult result = copy.begin(shippedSound, path.parentFolder().text());
+    if (result.ok())
+        result = copy.copy(copy.sourceSize());
+    if (result.ok())
+        result = copy.commit(path.fileName().text());
+    if (result.problem == fs::CopyProblem::NameTaken)
         return SoundProvided::AlreadyThere;
-    return error == 0 ? SoundProvided::Copied : failed(error);
+    return result.ok() ? SoundProvided::Copied : failed(result);
 }
 
 }  // namespace kw

@@ -151,10 +151,11 @@ void BinCopyOneGiB(benchmark::State& state) {
         settle();
         QElapsedTimer timer;
         timer.start();
-        const int result = BinCopy(r.desktop, r.source + QStringLiteral("big.bin"), r.destination,
-                                   true, QStringLiteral("Neue Datei kopieren"));
+        const fs::CopyResult result =
+            BinCopy(r.desktop, r.source + QStringLiteral("big.bin"), r.destination, true,
+                    QStringLiteral("Neue Datei kopieren"));
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
-        if (result != kCopied) {
+        if (!result.ok()) {
             state.SkipWithError("BinCopy failed");
             break;
         }

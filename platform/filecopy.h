@@ -10,15 +10,30 @@
 #include <functional>
 #include <vector>
 
-// Copying and comparing file contents. Failures are errno values (0 is success), plus the copy's
-// own two below, which are negative so they cannot be taken for one. What the log shows for
-// either is decided above this layer (scan/failure.h).
+// Copying and comparing file contents. Each step answers with a named problem; what the log
+// shows for one is decided above this layer (scan/failure.h).
 namespace kw::fs {
 
-// The source ended early, grew, was rewritten or was replaced while it was copied.
-inline constexpr int kCopySourceChanged = -1;
-// A program opened the source for writing while it was copied: the copy stands back.
-inline constexpr int kCopySourceOpenedForWriting = -2;
+enum class CopyProblem {
+    None,
+    SourceMissing,           // no regular file under the source's name
+    FolderNotCreated,        // the destination folder is missing and cannot be made
+    NameTaken,               // a file of that name is there: nothing was replaced
+    SourceChanged,           // the source ended early, grew, was rewritten or was replaced
+    SourceOpenedForWriting,  // a program opened the source for writing: the copy stands back
+    Interrupted,             // stopped on request
+    System,                  // a system call failed: CopyResult::error tells which
+};
+
+// A CopyProblem, with the system's error number where the system said why.
+struct CopyResult {
+    CopyProblem problem = CopyProblem::None;
+    int error = 0;
+
+    bool ok() const { return problem == CopyProblem::None; }
+    // The answer of a system call: 0 is None, EEXIST NameTaken, any other number System.
+    static CopyResult ofError(int error);
+};
 
 // Hidden name of a copy in progress: partialPrefix() + random + suffix, in the destination
 // folder.
@@ -31,9 +46,9 @@ void setPartialMark(const QByteArray& mark);
 QByteArray partialPrefix();
 
 // Copies count bytes from the current position of one open file to the current position of
-// another: in the kernel where it can, else through a buffer. 0, errno, or kCopySourceChanged when
-// the source ends before count bytes.
-int CopyBytes(qint64 count, int sourceFd, int destinationFd);
+// another: in the kernel where it can, else through a buffer. SourceChanged when the source ends
+// before count bytes.
+CopyResult CopyBytes(qint64 count, int sourceFd, int destinationFd);
 
 // One file copied into a folder under a hidden temporary name, readable by its owner only while
 // it fills. The copy gets its real name, with the source's permission bits and times, only when
@@ -46,40 +61,40 @@ public:
     StagedCopy(const StagedCopy&) = delete;
     StagedCopy& operator=(const StagedCopy&) = delete;
 
-    // Opens the source and creates the temporary file in folder. 0 or errno.
-    int begin(const QString& source, const QString& folder);
+    // Opens the source and creates the temporary file in folder.
+    CopyResult begin(const QString& source, const QString& folder);
     // The same for a source held by the caller, which must outlive the copy.
-    int begin(const HeldSource& source, const QString& folder);
+    CopyResult begin(const HeldSource& source, const QString& folder);
     // The same into a folder held by the caller: the copy is made and named in that very folder.
-    int begin(const HeldSource& source, const HeldFolder& folder);
+    CopyResult begin(const HeldSource& source, const HeldFolder& folder);
     // The source's size when it was opened.
     qint64 sourceSize() const { return m_source ? m_source->snapshot().size : 0; }
     qint64 copied() const { return m_copied; }
     // Copies count more bytes, unless the source was written to or opened for writing since it
-    // was opened. 0, errno, kCopySourceChanged or kCopySourceOpenedForWriting.
-    int copy(qint64 count);
+    // was opened.
+    CopyResult copy(qint64 count);
     // Proves the copy (every byte copied, the source unchanged and still under its name, the copy
     // as long as the source), gives it the source's permission bits and times, flushes it and
-    // names it name in the folder without replacing anything there. 0, EEXIST when that name
-    // exists, kCopySourceChanged, kCopySourceOpenedForWriting, or errno.
-    int commit(const QString& name);
+    // names it name in the folder without replacing anything there (NameTaken when that name
+    // exists).
+    CopyResult commit(const QString& name);
     // commit() in two steps, so that the copies of a burst share their flushes: complete() after
     // the last byte gives the copy the source's owner, permission bits and times; publish()
     // proves it and the source again, flushes it unless flushFileSystemOf() made it durable
     // since it was completed, and names it. With batch its folder is flushed when the batch is,
     // which must succeed before the source may go.
-    int complete();
+    CopyResult complete();
     // What complete() could not give the copy of the source's access list and attributes.
     AccessCopy access() const { return m_access; }
-    int publish(const QString& name, FolderFlushes* batch, bool durable = false);
-    // Removes the temporary file. 0 when it is gone (or was never made), else errno.
-    int discard();
+    CopyResult publish(const QString& name, FolderFlushes* batch, bool durable = false);
+    // Removes the temporary file. True when it is gone (or was never made).
+    bool discard();
     // The temporary file while there is one, else empty.
     QString partialPath() const;
 
 private:
-    int beginIn(const HeldSource& source, Fd folder, const QByteArray& folderPath);
-    int sourceState() const;
+    CopyResult beginIn(const HeldSource& source, Fd folder, const QByteArray& folderPath);
+    CopyResult sourceState() const;
 
     QByteArray m_folder;
     QByteArray m_partialName;
@@ -93,13 +108,16 @@ private:
     qint64 m_copied = 0;
 };
 
-enum class Comparison {
-    Equal,
-    Different,  // also when other is no regular file (a link is never followed)
-    SameFile,   // other is the source itself (a hard link, or the same folder reached twice)
-    Failed,     // other could not be opened or read: nothing is known
-    Interrupted,
-    SourceChanged,  // the source was written to or opened for writing meanwhile
+struct Comparison {
+    enum class Verdict {
+        Equal,
+        Different,  // also when other is no regular file (a link is never followed)
+        SameFile,   // other is the source itself (a hard link, or the same folder reached twice)
+        Unknown,    // see problem: the source changed or was opened for writing, the comparison
+                    // was interrupted, or other could not be opened or read
+    };
+    Verdict verdict = Verdict::Unknown;
+    CopyResult problem;
 };
 // Compares a held source with the file other, over the whole file. afterChunk runs after every
 // 1,024,000 bytes; when it answers false the comparison stops with Interrupted.

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // The source side of a move: a file held open from the moment its move is decided until its name
 // is gone, so that whatever is copied, compared or deleted is provably the file that was looked
@@ -38,6 +39,7 @@ struct Snapshot {
     qint64 accessedNs = 0;  // nanoseconds since the epoch
     qint64 modifiedNs = 0;
     qint64 changedNs = 0;
+    quint32 links = 0;  // names the file has; a change of them changes the change time too
     // Without the access time, which reading the file changes.
     bool operator==(const Snapshot& other) const {
         return device == other.device && inode == other.inode && size == other.size &&
@@ -45,6 +47,11 @@ struct Snapshot {
                modifiedNs == other.modifiedNs && changedNs == other.changedNs;
     }
 };
+
+// A look at the regular file name in folder without opening it, a link never followed; nullopt
+// when there is no regular file of that name or it cannot be looked at. Equal to the snapshot
+// a HeldSource takes of the same, unchanged file.
+std::optional<Snapshot> lookAt(const HeldFolder& folder, const QString& name);
 
 // How removing or renaming a held file's name ended.
 enum class NameResult {

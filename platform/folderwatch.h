@@ -1,16 +1,22 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
+#include <QSet>
 
 #include <functional>
 #include <memory>
 
 namespace kw {
 
+namespace fs {
+class HeldFolder;
+}
+
 // Tells, in the event loop of the thread that made it, when a file in one folder may be ready to
-// move: a file there was closed after writing, or was moved in. The news is a hint, never a list:
-// a watch can overflow and some file systems (network shares, FUSE) report nothing, so whoever
-// listens keeps a timer of its own as well.
+// move: a file there was closed after writing, or was moved in. It also keeps what changed in the
+// folder meanwhile, for whoever wants to know whether the folder must be looked at again. The
+// news is a hint, never a list: a watch can overflow and some file systems (network shares, FUSE)
+// report nothing, so whoever listens keeps a timer of its own as well.
 class FolderWatch {
 public:
     explicit FolderWatch(std::function<void()> onArrival);
@@ -18,11 +24,26 @@ public:
     FolderWatch(const FolderWatch&) = delete;
     FolderWatch& operator=(const FolderWatch&) = delete;
 
-    // Watches folder from now on, in place of the one before; the empty text watches nothing.
-    // Cheap when folder is already watched. False when the folder cannot be watched. Not to be
-    // called from onArrival.
-    bool watch(const QString& folder);
+    // Watches the very folder held open from now on, in place of the one before. Cheap when it is
+    // already watched. False when it cannot be watched. Not to be called from onArrival.
+    bool watch(const fs::HeldFolder& folder);
+    // Watches nothing from now on.
+    void stop();
     bool watching() const;
+    // True while this very folder (device and inode) is watched.
+    bool watches(const fs::HeldFolder& folder) const;
+
+    // What happened in the folder since the last call.
+    struct Changes {
+        // The queue overflowed, the watch was made or lost, or the folder itself changed:
+        // anything in it may have changed.
+        bool everything = false;
+        // Names of entries created, closed after writing, moved in or out, deleted, or whose
+        // attributes changed.
+        QSet<QByteArray> names;
+    };
+    // Reads what is pending first, so that nothing that happened before the call is left out.
+    Changes takeChanges();
 
 private:
     struct Watch;

@@ -14,6 +14,9 @@ struct FileSystemTraits {
     // the file system's time granularity, or 2 s where it is coarse or not known for sure.
     int stillSeconds = 2;
     bool network = false;
+    // A watch on a folder there hears of every change to its files. Not so where the changes are
+    // made past this machine's kernel: by a network file system's other clients or a FUSE daemon.
+    bool watchSeesEveryWriter = false;
 };
 
 // The traits of the file system that holds the open file or folder fd; the cautious ones (no

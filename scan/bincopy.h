@@ -1,6 +1,6 @@
 #pragma once
 
-#include "scan/failure.h"
+#include "platform/filecopy.h"
 
 #include <QString>
 
@@ -8,11 +8,6 @@
 
 namespace kw {
 
-namespace fs {
-class HeldFolder;
-class HeldSource;
-class StagedCopy;
-}  // namespace fs
 class Desktop;
 
 // The copy moves this many bytes between two updates of its progress window.
@@ -33,8 +28,8 @@ struct CopyReport {
 // copy. An existing destination file is left alone, also one that appears while the copy runs.
 // The cycle's copy of a file it holds open (and leased where it could be) into the destination
 // folder it holds open: the copy reads from that very file and stands back, with
-// kSourceOpenedForWriting, as soon as a program opens it for writing; it is made in that very
-// folder, which is never created; and on success (kCopied) it is left complete under its
+// SourceOpenedForWriting, as soon as a program opens it for writing; it is made in that very
+// folder, which is never created; and on success it is left complete under its
 // temporary name in unnamed, for the caller to name together with others after one flush for them
 // all.
 struct HeldCopy {
@@ -42,8 +37,8 @@ struct HeldCopy {
     const fs::HeldFolder& folder;
     fs::StagedCopy& unnamed;
 };
-int BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
-            bool showProgress, const QString& caption, CopyReport* report = nullptr,
-            const std::function<bool()>& keepGoing = {}, const HeldCopy* held = nullptr);
+fs::CopyResult BinCopy(Desktop& desktop, const QString& source, const QString& destinationFolder,
+                       bool showProgress, const QString& caption, CopyReport* report = nullptr,
+                       const std::function<bool()>& keepGoing = {}, const HeldCopy* held = nullptr);
 
 }  // namespace kw

@@ -34,17 +34,13 @@ ScanEngine::ScanEngine(AppData& data, EventLog& log, Desktop& desktop, Desktop* 
       m_desktop(desktop),
       m_thread(new QThread(this)),
       m_worker(new PassWorker(data, log, passDesktop ? *passDesktop : desktop, m_abandoned,
-                              m_signOfLife)),
-      m_arrivals([this] { fileArrived(); }) {
+                              m_signOfLife)) {
     m_thread->setObjectName(QStringLiteral("pass"));
     m_worker->moveToThread(m_thread);
     m_thread->start();
     connect(m_worker, &PassWorker::destinationWaiting, this, &ScanEngine::destinationWaiting);
     connect(m_worker, &PassWorker::movesRecorded, this, &ScanEngine::takeMoves);
-    connect(m_worker, &PassWorker::watchedFolderListed, this, [this](const QString& folder) {
-        if (!m_abandoned)
-            m_arrivals.watch(folder);
-    });
+    connect(m_worker, &PassWorker::fileArrived, this, &ScanEngine::fileArrived);
     connect(&m_timer, &QTimer::timeout, this, &ScanEngine::Timer_Timer);
     m_arrivalDelay.setSingleShot(true);
     m_arrivalDelay.setInterval(kArrivalDelayMs);
@@ -221,7 +217,7 @@ void ScanEngine::Abandon() {
     m_timer.stop();
     m_arrivalDelay.stop();
     m_answerCheck.stop();
-    m_arrivals.watch(QString());
+    QMetaObject::invokeMethod(m_worker, [this] { m_worker->stopWatching(); });
     // The file work sees the flag at its next step. Its end is waited for here, not through
     // this thread's events: this may run inside the handling of one.
     const QDeadlineTimer deadline(kShutdownWaitMs);

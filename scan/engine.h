@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/problems.h"
-#include "platform/folderwatch.h"
 #include "scan/passworker.h"
 
 #include <QElapsedTimer>
@@ -112,7 +111,6 @@ private:
     PassWorker* m_worker;
     bool m_leftBehind = false;
     QTimer m_timer;
-    FolderWatch m_arrivals;
     QTimer m_arrivalDelay;
     bool m_arrivalTickWanted = false;
     bool m_scanBusy = false;

@@ -6,20 +6,31 @@
 #include "platform/fs.h"
 
 namespace kw {
+namespace {
 
-int CopyFailureCode(int error) {
-    switch (error) {
-        case fs::kCopySourceChanged:
+int copyCode(const fs::CopyResult& result) {
+    switch (result.problem) {
+        case fs::CopyProblem::None:
+            return kCopied;
+        case fs::CopyProblem::SourceMissing:
+            return kSourceMissing;
+        case fs::CopyProblem::FolderNotCreated:
+            return kFolderNotCreated;
+        case fs::CopyProblem::NameTaken:
+            return kDestinationExists;
+        case fs::CopyProblem::SourceChanged:
             return kSourceChanged;
-        case fs::kCopySourceOpenedForWriting:
+        case fs::CopyProblem::SourceOpenedForWriting:
             return kSourceOpenedForWriting;
-        default:
-            return fs::problemOf(error) == fs::Problem::Exists ? kDestinationExists
-                                                               : kSystemFailure + error;
+        case fs::CopyProblem::Interrupted:
+            return kCopyInterrupted;
+        case fs::CopyProblem::System:
+            break;
     }
+    return kSystemFailure + result.error;
 }
 
-int MoveFailureCode(fs::NameResult result, int error) {
+int moveCode(fs::NameResult result, int error) {
     switch (result) {
         case fs::NameResult::Changed:
             return kSourceChanged;
@@ -32,12 +43,31 @@ int MoveFailureCode(fs::NameResult result, int error) {
     }
 }
 
-int SystemErrorOf(int code) {
+// The system's error number inside a code of kSystemFailure, else 0.
+int systemErrorOf(int code) {
     return code > kSystemFailure && code < kSourceChanged ? code - kSystemFailure : 0;
 }
 
+}  // namespace
+
+void WriteCopyError(EventLog& log, const fs::CopyResult& result, bool partialRemoved,
+                    const QString& partialFile) {
+    // Only what this copy wrote is removed; a destination file it did not write stays.
+    QString text = QLatin1String("CopyError (") + QString::number(copyCode(result)) +
+                   QLatin1String(") - Delete Destination.....");
+    text += partialRemoved ? QStringLiteral("Success")
+                           : QLatin1String("Can't Delete '") + partialFile + QLatin1Char('\'');
+    log.WriteLog(text);
+}
+
+void WriteMoveError(EventLog& log, fs::NameResult result, int error, const QString& source,
+                    const QString& destination) {
+    log.WriteLog(QLatin1String("MoveError (") + QString::number(moveCode(result, error)) +
+                 QLatin1String(") ") + source + QLatin1String(" -> ") + destination);
+}
+
 QString FailureDescription(int code) {
-    if (const int error = SystemErrorOf(code))
+    if (const int error = systemErrorOf(code))
         return fs::errorText(error);
     switch (code) {
         case kInvalidArgument:

@@ -6,14 +6,15 @@ namespace kw {
 
 namespace fs {
 enum class NameResult;
+struct CopyResult;
 }  // namespace fs
 class EventLog;
 
 // Every number the log shows for the outcome of a copy, a move or a tick ("CopyError (1028)",
-// "MoveError (2001)", "TimerError (5)"), and the functions that turn the platform's answers into
-// them. Nothing else makes such a number.
+// "MoveError (2001)", "TimerError (5)"), and the functions that write those lines from the
+// platform's named answers. Nothing else makes such a number.
 
-// BinCopy's results. A failure is one of these or a failure code below (positive, never 1).
+// A copy's numbers: done, or a failure that is one of these or a code below (positive, never 1).
 inline constexpr int kCopied = 1;
 inline constexpr int kSourceMissing = 0;
 inline constexpr int kFolderNotCreated = -1;
@@ -34,13 +35,13 @@ inline constexpr int kListingFailed = 2003;
 // A program opened the source for writing while it was copied or moved; tried again later.
 inline constexpr int kSourceOpenedForWriting = 2004;
 
-// The code of a failed copy step: its answer is the system's error number or one of the copy's
-// own (platform/filecopy.h). A name that is taken is kDestinationExists.
-int CopyFailureCode(int error);
-// The code of a rename that was not done; error is the mover's error() for Failed.
-int MoveFailureCode(fs::NameResult result, int error);
-// The system's error number inside a code of kSystemFailure, else 0.
-int SystemErrorOf(int code);
+// "CopyError (code) - Delete Destination....." and whether what the copy wrote is gone.
+void WriteCopyError(EventLog& log, const fs::CopyResult& result, bool partialRemoved,
+                    const QString& partialFile);
+// "MoveError (code) source -> destination" for a rename that was not done; error is the
+// mover's error() for Failed.
+void WriteMoveError(EventLog& log, fs::NameResult result, int error, const QString& source,
+                    const QString& destination);
 
 // A failure that ends a tick: its code and the text of its "ErrorDescription: " line.
 struct Failure {

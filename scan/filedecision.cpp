@@ -28,21 +28,26 @@ FileDecision::FileDecision(AppData& data, EventLog& log, Refusals& refusals, Wai
       m_guard(guard),
       m_yield(std::move(yield)) {}
 
-Step FileDecision::decideFile(Pass& pass, const QString& name) {
+Step FileDecision::decideFile(Pass& pass, const QString& name, Stay& stay) {
+    stay = Stay();
     if (FindInArray(pass.blockedExtensions, FileExtension(pass.source.path() + name).toLower()) >=
-        0)
+        0) {
+        stay.reason = Stay::Reason::Blocked;
         return Step::Next;
+    }
 
     // From here until its name is gone the source stays open: what is compared, copied, moved
     // and deleted is this very file, and a program that opens it for writing makes the move
     // stand back.
     auto held = std::make_unique<fs::HeldSource>();
     fs::HeldSource& source = *held;
-    if (!holdSource(pass, source, name))
+    if (!holdSource(pass, source, name, stay))
         return Step::Next;
     // A failure that will repeat is not tried again until something has changed.
-    if (m_refusals.holdsBack(pass, source))
+    if (m_refusals.holdsBack(pass, source)) {
+        stay = {Stay::Reason::Refused, source.snapshot()};
         return Step::Next;
+    }
     // A copy whose name could not be made durable lets its source go once a flush succeeds.
     if (const Mover::Unconfirmed* copy = m_mover.unconfirmedCopyOf(source)) {
         if (copy->source == source.snapshot() && pass.destination.flush() == 0) {
@@ -83,7 +88,7 @@ Step FileDecision::decideFile(Pass& pass, const QString& name) {
     return m_mover.moveNewFile(pass, std::move(held), name);
 }
 
-bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString& name) {
+bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString& name, Stay& stay) {
     switch (source.open(pass.source, name)) {
         case fs::Hold::Leased:
             // Where writers elsewhere never break a lease, it proves nothing.
@@ -97,11 +102,18 @@ bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString&
                 pass.writers = fs::WritersSnapshot::take();
             if (pass.writers->writtenAt(source.fd())) {
                 m_waiting.holdBack(source.path(), kOpenForWriting);
+                stay = {Stay::Reason::Writer, source.snapshot()};
                 return false;
             }
-            return m_waiting.settled(source.path(), source.snapshot(), pass.timeGranularityNs);
+            if (m_waiting.settled(source.path(), source.snapshot(), pass.timeGranularityNs))
+                return true;
+            stay = {Stay::Reason::Settling, source.snapshot()};
+            return false;
         case fs::Hold::OpenForWriting:
             m_waiting.holdBack(source.path(), kOpenForWriting);
+            // Refused a lease: looked at. Refused the open by another's lease: not.
+            if (source.fd() >= 0)
+                stay = {Stay::Reason::Writer, source.snapshot()};
             return false;
         case fs::Hold::Gone:
             return false;
@@ -115,25 +127,31 @@ bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString&
 
 FileDecision::Twin FileDecision::compareWithDestination(Pass& pass, const fs::HeldSource& source,
                                                         const QString& name) {
-    switch (fs::compareContents(source, pass.destination, name, m_yield)) {
-        case fs::Comparison::Equal:
+    const fs::Comparison compared = fs::compareContents(source, pass.destination, name, m_yield);
+    switch (compared.verdict) {
+        case fs::Comparison::Verdict::Equal:
             return Twin::Equal;
-        case fs::Comparison::Different:
+        case fs::Comparison::Verdict::Different:
             return Twin::Different;
-        case fs::Comparison::Interrupted:
-            return Twin::Stop;
-        case fs::Comparison::SourceChanged:
-            if (source.openedForWriting())
-                m_waiting.holdBack(source.path(), kOpenForWriting);
-            return Twin::Unknown;
-        case fs::Comparison::SameFile:
+        case fs::Comparison::Verdict::SameFile:
             // Deleting it would delete the only copy, and numbering it would copy it onto itself.
             m_waiting.holdBack(source.path(),
                                QLatin1String("it is the very file that stands in the "
                                              "destination as '") +
                                    pass.destination.path() + name + QLatin1Char('\''));
             return Twin::Unknown;
-        case fs::Comparison::Failed:
+        case fs::Comparison::Verdict::Unknown:
+            break;
+    }
+    switch (compared.problem.problem) {
+        case fs::CopyProblem::Interrupted:
+            return Twin::Stop;
+        case fs::CopyProblem::SourceOpenedForWriting:
+            m_waiting.holdBack(source.path(), kOpenForWriting);
+            return Twin::Unknown;
+        case fs::CopyProblem::SourceChanged:
+            return Twin::Unknown;
+        default:
             break;
     }
     // A comparison that could not be made (no descriptor left, a read error) says nothing: the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/filemove.h"
 #include "scan/pass.h"
 
 #include <QString>
@@ -15,9 +16,20 @@ class FolderGuard;
 class Mover;
 class Refusals;
 class WaitingFiles;
-namespace fs {
-class HeldSource;
-}
+
+// Why a decided file stays in the watched folder, as far as later ticks may take it over, and the
+// look at the file it was decided on.
+struct Stay {
+    enum class Reason {
+        None,      // moved, gone, or waiting for something beyond the file itself
+        Blocked,   // its extension is blocked
+        Writer,    // a program holds it open for writing
+        Refused,   // a remembered failure holds it back
+        Settling,  // nothing vouches for it but the time it has held still
+    };
+    Reason reason = Reason::None;
+    fs::Snapshot look;
+};
 
 // Decides what becomes of one file of the watched folder: left alone (blocked, still written,
 // a failure that will repeat), deleted as a twin of a file already in the destination, renamed
@@ -28,11 +40,12 @@ public:
     FileDecision(AppData& data, EventLog& log, Refusals& refusals, WaitingFiles& waiting,
                  Mover& mover, FolderGuard& guard, std::function<bool()> yield);
 
-    Step decideFile(Pass& pass, const QString& name);
+    // stay tells why the file stays, when it does.
+    Step decideFile(Pass& pass, const QString& name, Stay& stay);
 
 private:
     // Opens the source for the whole decision; false when it must wait for a later tick.
-    bool holdSource(Pass& pass, fs::HeldSource& source, const QString& name);
+    bool holdSource(Pass& pass, fs::HeldSource& source, const QString& name, Stay& stay);
     enum class Twin { Equal, Different, Unknown, Stop };
     Twin compareWithDestination(Pass& pass, const fs::HeldSource& source, const QString& name);
     Step deleteTwin(Pass& pass, fs::HeldSource& source);

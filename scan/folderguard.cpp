@@ -208,6 +208,7 @@ bool FolderGuard::holdFolders(Pass& pass) {
     const fs::FileSystemTraits traits = fs::traitsOf(pass.source.fd());
     pass.leasesTellWriters = traits.leasesProve;
     pass.timeGranularityNs = qint64(traits.stillSeconds) * 1'000'000'000;
+    pass.watchSeesEveryWriter = traits.watchSeesEveryWriter;
     return true;
 }
 

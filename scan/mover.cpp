@@ -69,11 +69,9 @@ Step Mover::moveNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> held, const 
             break;
     }
     // The file stays where it is and is looked at again on the next tick.
-    const int code = MoveFailureCode(result, source.error());
-    m_log.WriteLog(QLatin1String("MoveError (") + QString::number(code) + QLatin1String(") ") +
-                   sourcePath + QLatin1String(" -> ") + destinationPath);
-    if (const int error = SystemErrorOf(code))
-        m_refusals.rememberError(pass, source, error);
+    WriteMoveError(m_log, result, source.error(), sourcePath, destinationPath);
+    if (result == fs::NameResult::Failed)
+        m_refusals.rememberError(pass, source, source.error());
     return Step::Next;
 }
 
@@ -87,12 +85,12 @@ Step Mover::copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, cons
     CopyReport report;
     auto copy = std::make_unique<fs::StagedCopy>();
     const HeldCopy held{*source, pass.destination, *copy};
-    const int result =
+    const fs::CopyResult result =
         BinCopy(m_desktop, sourcePath, pass.destination.path(), true,
                 QStringLiteral("Neue Datei kopieren"), &report, m_stillRunning, &held);
     if (!m_stillRunning())
         return Step::Stop;
-    if (result != kCopied) {
+    if (!result.ok()) {
         reportCopyFailure(pass, *source, result, report);
         return Step::Next;
     }
@@ -149,16 +147,16 @@ Step Mover::nameCopies(Pass& pass) {
     fs::FolderFlushes named;
     std::vector<UnnamedCopy*> published;
     for (UnnamedCopy& unnamed : group) {
-        const int error = unnamed.copy->publish(unnamed.name, &named, durable);
-        if (error == 0) {
+        const fs::CopyResult result = unnamed.copy->publish(unnamed.name, &named, durable);
+        if (result.ok()) {
             published.push_back(&unnamed);
             continue;
         }
         CopyReport report;
         report.bytes = unnamed.copy->copied();
         report.partialFile = unnamed.copy->partialPath();
-        report.partialRemoved = unnamed.copy->discard() == 0;
-        reportCopyFailure(pass, *unnamed.source, CopyFailureCode(error), report);
+        report.partialRemoved = unnamed.copy->discard();
+        reportCopyFailure(pass, *unnamed.source, result, report);
     }
     // A source goes only once its copy's name is on disk.
     const int flushError = named.flush();
@@ -228,17 +226,11 @@ Step Mover::deleteSource(Pass& pass, fs::HeldSource& source, bool alreadyCopied)
     }
 }
 
-void Mover::reportCopyFailure(Pass& pass, const fs::HeldSource& source, int result,
-                              const CopyReport& report) {
-    // Only what this copy wrote is removed; a destination file it did not write stays.
-    QString text = QLatin1String("CopyError (") + QString::number(result) +
-                   QLatin1String(") - Delete Destination.....");
-    text += report.partialRemoved
-                ? QStringLiteral("Success")
-                : QLatin1String("Can't Delete '") + report.partialFile + QLatin1Char('\'');
-    m_log.WriteLog(text);
-    if (const int error = SystemErrorOf(result))
-        m_refusals.rememberError(pass, source, error);
+void Mover::reportCopyFailure(Pass& pass, const fs::HeldSource& source,
+                              const fs::CopyResult& result, const CopyReport& report) {
+    WriteCopyError(m_log, result, report.partialRemoved, report.partialFile);
+    if (result.problem == fs::CopyProblem::System)
+        m_refusals.rememberError(pass, source, result.error);
 }
 
 }  // namespace kw

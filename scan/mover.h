@@ -62,7 +62,7 @@ public:
 
 private:
     Step copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, const QString& name);
-    void reportCopyFailure(Pass& pass, const fs::HeldSource& source, int result,
+    void reportCopyFailure(Pass& pass, const fs::HeldSource& source, const fs::CopyResult& result,
                            const CopyReport& report);
     size_t groupLimit() const;
     // Says once per destination what its file system could not keep of a copy's access.

@@ -26,6 +26,8 @@ struct Pass {
     // that file system keeps file times.
     bool leasesTellWriters = true;
     qint64 timeGranularityNs = 0;
+    // Whether a watch on the watched folder hears of every change to its files.
+    bool watchSeesEveryWriter = false;
     // The files programs hold open for writing, as /proc shows them: taken once, when the first
     // file no lease speaks for is looked at.
     std::optional<fs::WritersSnapshot> writers;

@@ -25,7 +25,9 @@ PassWorker::PassWorker(AppData& data, EventLog& log, Desktop& desktop,
       m_mover(log, desktop, m_record, m_refusals, m_waiting, m_guard,
               [this] { return stillRunning(); }),
       m_decision(data, log, m_refusals, m_waiting, m_mover, m_guard,
-                 [this] { return stillRunning(); }) {
+                 [this] { return stillRunning(); }),
+      m_staying(m_waiting, m_refusals),
+      m_arrivals([this] { Q_EMIT fileArrived(); }) {
     connect(&m_guard, &FolderGuard::destinationWaiting, this, &PassWorker::destinationWaiting);
     connect(&m_record, &Record::moveRecorded, this,
             [this](const QString& destinationPath, qint64 size) {
@@ -83,13 +85,16 @@ Step PassWorker::filePass(Pass& pass) {
 }
 
 Step PassWorker::decideFiles(Pass& pass) {
+    // Watched before it is listed, so that nothing that happens after the listing goes unheard.
+    m_arrivals.watch(pass.source);
+    if (m_staying.beginPass(pass, m_arrivals))
+        return Step::Next;
     int error = 0;
     const auto names = pass.source.regularFileNames(&error);
     if (!names)
         return fail(kListingFailed, QLatin1String("The watched folder '") + pass.source.path() +
                                         QLatin1String("' cannot be listed (") +
                                         fs::errorText(error) + QLatin1Char(')'));
-    Q_EMIT watchedFolderListed(pass.source.path());
     QStringList paths;
     paths.reserve(names->size());
     m_sinceRenamesFlushed.start();
@@ -98,7 +103,11 @@ Step PassWorker::decideFiles(Pass& pass) {
             return Step::Stop;
         const QString name = decodeLocal(bytes);
         paths.append(pass.source.path() + name);
-        const Step step = m_decision.decideFile(pass, name);
+        if (m_staying.stays(pass, bytes, name))
+            continue;
+        Stay stay;
+        const Step step = m_decision.decideFile(pass, name, stay);
+        m_staying.decided(bytes, stay);
         if (step != Step::Next)
             return step;
         if (m_mover.copiesDue() && m_mover.nameCopies(pass) == Step::Stop)
@@ -109,6 +118,7 @@ Step PassWorker::decideFiles(Pass& pass) {
         }
     }
     m_refusals.keepOnly(paths);
+    m_staying.endPass();
     return Step::Next;
 }
 

@@ -2,12 +2,14 @@
 
 #include "core/problems.h"
 #include "core/settings.h"
+#include "platform/folderwatch.h"
 #include "scan/failure.h"
 #include "scan/filedecision.h"
 #include "scan/folderguard.h"
 #include "scan/mover.h"
 #include "scan/record.h"
 #include "scan/refusals.h"
+#include "scan/stayingfiles.h"
 #include "scan/waitingfiles.h"
 
 #include <QElapsedTimer>
@@ -44,8 +46,9 @@ struct TickOutcome {
 // The file work of the watch-and-copy cycle, on a thread of its own so that a file system that
 // stops answering holds up only this work, never the windows: checks the folders, holds them
 // for a pass and decides every file of the watched folder, through the folder guard, the file
-// decision, the mover and the record, which it owns. It reads the settings of its tick and the
-// register; what the window shows and stores reaches it by signals.
+// decision, the mover and the record, which it owns, and watches the watched folder for arrivals.
+// It reads the settings of its tick and the register; what the window shows and stores reaches it
+// by signals.
 class PassWorker : public QObject {
     Q_OBJECT
 
@@ -64,13 +67,15 @@ public:
     FoldersGivenUp takeFoldersGivenUp() { return m_guard.takeFoldersGivenUp(); }
     void RemoveAbandonedCopies() { m_guard.RemoveAbandonedCopies(); }
     void DestinationChosen(const QString& folder) { m_guard.DestinationChosen(folder); }
+    // Shutdown: arrivals start no more ticks.
+    void stopWatching() { m_arrivals.stop(); }
 
 Q_SIGNALS:
     void destinationWaiting(bool waiting, const QString& mountPoint);
     // Files saved since the last time: where each stands now, and its size.
     void movesRecorded(const QStringList& destinationPaths, const QList<qint64>& sizes);
-    // The watched folder of the pass was listed: arrivals there start a tick from now on.
-    void watchedFolderListed(const QString& folder);
+    // A file arrived in the watched folder of the last pass.
+    void fileArrived();
 
 private:
     Step filePass(Pass& pass);
@@ -93,6 +98,8 @@ private:
     Record m_record;
     Mover m_mover;
     FileDecision m_decision;
+    StayingFiles m_staying;
+    FolderWatch m_arrivals;  // made and read on this object's thread
     QElapsedTimer m_sinceRenamesFlushed;
     QStringList m_movedTo;
     QList<qint64> m_movedSizes;

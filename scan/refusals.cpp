@@ -36,7 +36,11 @@ bool Refusals::remember(const Pass& pass, const fs::HeldSource& source, Refusal 
 }
 
 bool Refusals::holdsBack(const Pass& pass, const fs::HeldSource& source) const {
-    return m_failures.holdsBack(source.path(), identityOf(source), pass.place, pass.destination,
+    return holdsBack(pass, source.path(), source.snapshot());
+}
+
+bool Refusals::holdsBack(const Pass& pass, const QString& path, const fs::Snapshot& look) const {
+    return m_failures.holdsBack(path, identityOf(look), pass.place, pass.destination,
                                 m_clock.elapsed());
 }
 

@@ -21,6 +21,8 @@ public:
     bool rememberError(const Pass& pass, const fs::HeldSource& source, int error);
     // True while a remembered failure of this file still holds.
     bool holdsBack(const Pass& pass, const fs::HeldSource& source) const;
+    // The same for the file at path as look shows it, without opening it.
+    bool holdsBack(const Pass& pass, const QString& path, const fs::Snapshot& look) const;
     void keepOnly(const QStringList& paths) { m_failures.keepOnly(paths); }
     Problems problems() const { return m_failures.problems(); }
 

@@ -47,9 +47,12 @@ QString refusalText(Refusal refusal) {
     return QStringLiteral("it cannot be renamed");
 }
 
-FileIdentity identityOf(const fs::HeldSource& source) {
-    const fs::Snapshot& look = source.snapshot();
+FileIdentity identityOf(const fs::Snapshot& look) {
     return {look.device, look.inode, look.size, look.modifiedNs, look.changedNs};
+}
+
+FileIdentity identityOf(const fs::HeldSource& source) {
+    return identityOf(source.snapshot());
 }
 
 bool RepeatFailures::holdsBack(const QString& path, const FileIdentity& file,

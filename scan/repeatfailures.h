@@ -16,6 +16,7 @@ class EventLog;
 namespace fs {
 class HeldFolder;
 class HeldSource;
+struct Snapshot;
 }  // namespace fs
 
 // Why the work on a file failed in a way that will fail again as long as neither the file nor
@@ -46,6 +47,7 @@ struct FileIdentity {
     qint64 changedNs = 0;
     bool operator==(const FileIdentity&) const = default;
 };
+FileIdentity identityOf(const fs::Snapshot& look);
 FileIdentity identityOf(const fs::HeldSource& source);
 
 // The destination as a pass finds it: another folder, or another file system mounted there, is

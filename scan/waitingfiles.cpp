@@ -31,9 +31,19 @@ bool WaitingFiles::settled(const QString& path, const fs::Snapshot& look,
         return true;
     if (seenBefore && !unchanged)
         holdBack(path, QStringLiteral("it is still being written"));
-    else if (const auto note = m_heldBack.constFind(path); note != m_heldBack.constEnd())
-        m_heldBackNow.insert(note.key(), note.value());  // still waiting, already said why
+    else
+        stillHeldBack(path);  // still waiting, already said why
     return false;
+}
+
+void WaitingFiles::stillHeldBack(const QString& path) {
+    if (const auto note = m_heldBack.constFind(path); note != m_heldBack.constEnd())
+        m_heldBackNow.insert(note.key(), note.value());
+}
+
+void WaitingFiles::keepAll() {
+    m_looksNow.insert(m_looks);
+    m_heldBackNow.insert(m_heldBack);
 }
 
 void WaitingFiles::keepLooks(bool passCompleted) {

@@ -24,6 +24,11 @@ public:
     // seconds more, as measured by this program's monotonic clock from when it first saw it so.
     // A writer that pauses longer is not told apart from one that has finished.
     bool settled(const QString& path, const fs::Snapshot& look, qint64 timeGranularityNs);
+    // A file that waits for the same reason as before, without being looked at again: what was
+    // said of it stays said.
+    void stillHeldBack(const QString& path);
+    // A pass that looked at no file, as nothing changed: everything is carried over.
+    void keepAll();
     // The bookkeeping of this pass carried over to the next; a pass that ended early did not
     // look at every file, and what it did not see is kept.
     void keepLooks(bool passCompleted);

@@ -74,9 +74,9 @@ protected:
     // Copies source through a staged copy, as a move does, into folder.
     fs::AccessCopy stagedCopy(const QString& from, const QString& folder) {
         fs::StagedCopy copy;
-        EXPECT_EQ(copy.begin(from, folder), 0);
-        EXPECT_EQ(copy.copy(copy.sourceSize()), 0);
-        EXPECT_EQ(copy.commit(from.section('/', -1)), 0);
+        EXPECT_TRUE(copy.begin(from, folder).ok());
+        EXPECT_TRUE(copy.copy(copy.sourceSize()).ok());
+        EXPECT_TRUE(copy.commit(from.section('/', -1)).ok());
         return copy.access();
     }
 

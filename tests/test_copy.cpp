@@ -1,6 +1,5 @@
 #include "platform/fs.h"
 #include "scan/bincopy.h"
-#include "scan/failure.h"
 #include "tests/support/scanrig.h"
 
 #include <gtest/gtest.h>
@@ -14,15 +13,15 @@ namespace {
 
 class BinCopyTest : public ::testing::Test, public ScanRig {
 protected:
-    int copy(const QString& name) {
-        return BinCopy(desktop, in(name), destination, true, "Neue Datei kopieren");
+    fs::CopyProblem copy(const QString& name) {
+        return BinCopy(desktop, in(name), destination, true, "Neue Datei kopieren").problem;
     }
 };
 
 TEST_F(BinCopyTest, CopiesChunkByChunkWithAProgressValueAfterEachAndNeverReplaces) {
     const QByteArray bytes = patternBytes(2'500'000);
     writeBytes(in("a.bin"), bytes);
-    ASSERT_EQ(copy("a.bin"), kCopied);
+    ASSERT_EQ(copy("a.bin"), fs::CopyProblem::None);
     EXPECT_EQ(readBytes(out("a.bin")), bytes);
     EXPECT_EQ(readBytes(in("a.bin")), bytes) << "the source is left to the caller";
     EXPECT_EQ(desktop.progress.back().values,
@@ -30,7 +29,7 @@ TEST_F(BinCopyTest, CopiesChunkByChunkWithAProgressValueAfterEachAndNeverReplace
     EXPECT_EQ(entriesOf(destination), QStringList{"a.bin"}) << "no temporary file stays behind";
 
     writeBytes(in("a.bin"), "new");
-    EXPECT_EQ(copy("a.bin"), kDestinationExists);
+    EXPECT_EQ(copy("a.bin"), fs::CopyProblem::NameTaken);
     EXPECT_EQ(readBytes(out("a.bin")), bytes);
 }
 
@@ -44,7 +43,7 @@ TEST_F(BinCopyTest, ASourceReplacedDuringTheCopyFailsAndLeavesNoCopy) {
         fs::renameNoReplace(in("next"), in("replaced.bin"));
     });
 
-    EXPECT_EQ(copy("replaced.bin"), kSourceChanged);
+    EXPECT_EQ(copy("replaced.bin"), fs::CopyProblem::SourceChanged);
     EXPECT_TRUE(entriesOf(destination).isEmpty());
     EXPECT_EQ(readBytes(in("replaced.bin")), "the finished download");
 }

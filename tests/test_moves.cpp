@@ -12,7 +12,9 @@
 #include <QTemporaryFile>
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <optional>
@@ -39,6 +41,37 @@ void saveOver(const QString& path, const QByteArray& bytes) {
     ::rename(encodeLocal(path + ".new").constData(), encodeLocal(path).constData());
 }
 
+// What happens to the files of one folder, as a watch of the test's own sees it: which files
+// were opened, and whether the folder was read (listed).
+class FolderActivity {
+public:
+    explicit FolderActivity(const QString& folder)
+        : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        ::inotify_add_watch(m_fd, encodeLocal(folder).constData(), IN_OPEN | IN_ACCESS);
+    }
+    ~FolderActivity() { ::close(m_fd); }
+    // The names opened since the last call, and whether the folder itself was listed.
+    std::pair<std::set<QByteArray>, bool> take() {
+        std::set<QByteArray> opened;
+        bool listed = false;
+        alignas(inotify_event) char buffer[64 * 1024];
+        ssize_t length;
+        while ((length = ::read(m_fd, buffer, sizeof buffer)) > 0)
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0 && (event->mask & IN_OPEN))
+                    opened.insert(QByteArray(event->name));
+                if (event->len == 0 && (event->mask & IN_ACCESS))
+                    listed = true;
+                at += ssize_t(sizeof(inotify_event)) + event->len;
+            }
+        return {opened, listed};
+    }
+
+private:
+    int m_fd;
+};
+
 class Moves : public ::testing::Test, public ScanRig {
 protected:
     // Gives the file to another user and lowers CAP_LEASE: no lease can be had on it.
@@ -61,6 +94,40 @@ protected:
 
 TEST_F(Moves, ADownloadStillBeingWrittenWaitsAndMovesWholeOnceClosed) {
     waitsForItsWriter(400);
+}
+
+// A file that stays for as long as nothing happens to it is not opened again every tick, and a
+// folder holding only such files is not even listed; the writer's close is news all the same.
+TEST_F(Moves, FilesThatStayAreNotOpenedAgainAndAQuietFolderIsNotListedUntilSomethingHappens) {
+    data.BlockedExtensions = QStringList{"part"};
+    writeBytes(in("blocked.part"), "bytes");
+    std::optional<Writer> writer(std::in_place, in("download.bin"), 2, 10, 60'000);
+    ASSERT_TRUE(writer->waitOpened());
+    FolderActivity activity(source);
+    const QString waiting =
+        "Waiting for '" + in("download.bin") + "': a program has it open for writing";
+    EXPECT_EQ(tick(), QStringList{waiting});
+    const auto [openedFirst, listedFirst] = activity.take();
+    EXPECT_TRUE(listedFirst);
+    EXPECT_EQ(openedFirst, std::set<QByteArray>{"download.bin"});
+
+    EXPECT_EQ(tick(), QStringList());
+    EXPECT_EQ(tick(), QStringList());
+    const auto [openedIdle, listedIdle] = activity.take();
+    EXPECT_FALSE(listedIdle) << "nothing happened in the folder";
+    EXPECT_TRUE(openedIdle.empty());
+
+    // A new file makes the folder worth listing; the file held open is looked at, not opened.
+    writeBytes(in("more.part"), "bytes");
+    activity.take();
+    EXPECT_EQ(tick(), QStringList());
+    const auto [openedAfterNews, listedAfterNews] = activity.take();
+    EXPECT_TRUE(listedAfterNews);
+    EXPECT_TRUE(openedAfterNews.empty());
+
+    // The writer ends: its close names the file, which is decided again and moves.
+    writer.reset();
+    EXPECT_EQ(tick(), QStringList{moveLine("download.bin")});
 }
 
 TEST_F(Moves, WithoutALeaseAFileMovesOnlyAfterHoldingStillForATickAndTwoSeconds) {

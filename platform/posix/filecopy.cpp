@@ -25,7 +25,11 @@ constexpr qint64 kCompareChunk = 1'024'000;
 constexpr size_t kBufferSize = 256 * 1024;
 constexpr qint64 kWriteOutEarly = 512 * 1024;
 
-int copyThroughBuffer(qint64 count, int sourceFd, int destinationFd) {
+CopyResult failed(int error) {
+    return CopyResult::ofError(error);
+}
+
+CopyResult copyThroughBuffer(qint64 count, int sourceFd, int destinationFd) {
     const size_t size = size_t(std::min<qint64>(count, qint64(kBufferSize)));
     std::unique_ptr<char[]> buffer(new char[size]);
     while (count > 0) {
@@ -34,15 +38,15 @@ int copyThroughBuffer(qint64 count, int sourceFd, int destinationFd) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return errno;
+            return failed(errno);
         }
         if (n == 0)
-            return kCopySourceChanged;
+            return {CopyProblem::SourceChanged};
         if (const int error = writeAll(destinationFd, buffer.get(), n))
-            return error;
+            return failed(error);
         count -= n;
     }
-    return 0;
+    return {};
 }
 
 // Reads up to count bytes from offset on; fewer only at the end of the file.
@@ -74,6 +78,12 @@ QByteArray randomPartialName() {
 
 }  // namespace
 
+CopyResult CopyResult::ofError(int error) {
+    if (error == 0)
+        return {};
+    return {error == EEXIST ? CopyProblem::NameTaken : CopyProblem::System, error};
+}
+
 void setPartialMark(const QByteArray& mark) {
     partialMark() = mark;
 }
@@ -83,7 +93,7 @@ QByteArray partialPrefix() {
     return mark.isEmpty() ? QByteArray(kPartialPrefix) : kPartialPrefix + mark + '-';
 }
 
-int CopyBytes(qint64 count, int sourceFd, int destinationFd) {
+CopyResult CopyBytes(qint64 count, int sourceFd, int destinationFd) {
     while (count > 0) {
         const ssize_t n =
             ::copy_file_range(sourceFd, nullptr, destinationFd, nullptr, size_t(count), 0);
@@ -92,58 +102,58 @@ int CopyBytes(qint64 count, int sourceFd, int destinationFd) {
             continue;
         }
         if (n == 0)
-            return kCopySourceChanged;
+            return {CopyProblem::SourceChanged};
         if (errno == EINTR)
             continue;
         // Across file systems, or where the kernel cannot copy in place, move the rest through
         // a buffer; both file positions stand where the kernel left them.
         if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
             return copyThroughBuffer(count, sourceFd, destinationFd);
-        return errno;
+        return failed(errno);
     }
-    return 0;
+    return {};
 }
 
 StagedCopy::~StagedCopy() {
     discard();
 }
 
-int StagedCopy::begin(const QString& source, const QString& folder) {
+CopyResult StagedCopy::begin(const QString& source, const QString& folder) {
     switch (m_ownSource.open(source)) {
         case Hold::Leased:
         case Hold::Unleased:
         case Hold::OpenForWriting:
             return begin(m_ownSource, folder);
         case Hold::Gone:
-            return m_ownSource.error() ? m_ownSource.error() : EISDIR;
+            return failed(m_ownSource.error() ? m_ownSource.error() : EISDIR);
         case Hold::Failed:
-            return m_ownSource.error();
+            return failed(m_ownSource.error());
     }
-    return EBADF;
+    return failed(EBADF);
 }
 
-int StagedCopy::begin(const HeldSource& source, const QString& folder) {
+CopyResult StagedCopy::begin(const HeldSource& source, const QString& folder) {
     const QByteArray path = encodeLocal(folder);
     Fd folderFd(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folderFd.valid())
-        return errno;
+        return failed(errno);
     return beginIn(source, std::move(folderFd), path);
 }
 
-int StagedCopy::begin(const HeldSource& source, const HeldFolder& folder) {
+CopyResult StagedCopy::begin(const HeldSource& source, const HeldFolder& folder) {
     Fd folderFd(::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0));
     if (!folderFd.valid())
-        return errno;
+        return failed(errno);
     return beginIn(source, std::move(folderFd), encodeLocal(folder.path()));
 }
 
-int StagedCopy::beginIn(const HeldSource& source, Fd folder, const QByteArray& folderPath) {
+CopyResult StagedCopy::beginIn(const HeldSource& source, Fd folder, const QByteArray& folderPath) {
     m_source = &source;
     m_folder = folderPath;
     m_folderFd = std::move(folder);
     // The copy reads from the start whatever was read through the held file before.
     if (::lseek(source.fd(), 0, SEEK_SET) != 0)
-        return errno;
+        return failed(errno);
     ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     for (int attempt = 0; attempt < 8 && !m_partial.valid(); ++attempt) {
@@ -153,34 +163,34 @@ int StagedCopy::beginIn(const HeldSource& source, Fd folder, const QByteArray& f
         m_partial = Fd(::openat(m_folderFd.get(), m_partialName.constData(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (!m_partial.valid() && errno != EEXIST)
-            return errno;
+            return failed(errno);
     }
     if (!m_partial.valid())
-        return EEXIST;
+        return failed(EEXIST);
     m_partialExists = true;
-    return 0;
+    return {};
 }
 
-int StagedCopy::sourceState() const {
+CopyResult StagedCopy::sourceState() const {
     switch (m_source->check()) {
         case NameResult::Done:
-            return 0;
+            return {};
         case NameResult::OpenedForWriting:
-            return kCopySourceOpenedForWriting;
+            return {CopyProblem::SourceOpenedForWriting};
         default:
-            return kCopySourceChanged;
+            return {CopyProblem::SourceChanged};
     }
 }
 
-int StagedCopy::copy(qint64 count) {
+CopyResult StagedCopy::copy(qint64 count) {
     if (!m_partial.valid())
-        return EBADF;
+        return failed(EBADF);
     // Checked before every chunk, so a program that opens the source for writing waits for
     // one chunk at most before the copy gives the file back.
-    if (const int state = sourceState())
+    if (const CopyResult state = sourceState(); !state.ok())
         return state;
-    const int result = CopyBytes(count, m_source->fd(), m_partial.get());
-    if (result != 0)
+    const CopyResult result = CopyBytes(count, m_source->fd(), m_partial.get());
+    if (!result.ok())
         return result;
     // Start writing a large chunk out now, so the flush before the rename finds little left to
     // do and the disk works while the next chunk is copied. Small files are left to the one flush
@@ -188,24 +198,24 @@ int StagedCopy::copy(qint64 count) {
     if (count >= kWriteOutEarly)
         ::sync_file_range(m_partial.get(), m_copied, count, SYNC_FILE_RANGE_WRITE);
     m_copied += count;
-    return 0;
+    return {};
 }
 
-int StagedCopy::commit(const QString& name) {
-    if (const int error = complete())
-        return error;
+CopyResult StagedCopy::commit(const QString& name) {
+    if (const CopyResult completed = complete(); !completed.ok())
+        return completed;
     return publish(name, nullptr);
 }
 
-int StagedCopy::complete() {
+CopyResult StagedCopy::complete() {
     if (!m_partial.valid())
-        return EBADF;
+        return failed(EBADF);
     const Snapshot& source = m_source->snapshot();
     struct stat written {};
     if (::fstat(m_partial.get(), &written) != 0)
-        return errno;
+        return failed(errno);
     if (written.st_size != m_copied)
-        return EIO;
+        return failed(EIO);
     // The source's owner where this user may give a file away (root; anyone else keeps the copy
     // as their own), then its permission bits without set-user, set-group and sticky bits, which
     // must not pass to a file that someone else may own; times last, as every step before
@@ -216,31 +226,31 @@ int StagedCopy::complete() {
     int accessError = 0;
     m_access = copyAccess(m_source->fd(), m_partial.get(), source.mode & 0777, &accessError);
     if (m_access == AccessCopy::Failed)
-        return accessError;
+        return failed(accessError);
     const struct timespec times[2] = {
         {time_t(source.accessedNs / 1'000'000'000), long(source.accessedNs % 1'000'000'000)},
         {time_t(source.modifiedNs / 1'000'000'000), long(source.modifiedNs % 1'000'000'000)}};
     if (::futimens(m_partial.get(), times) != 0)
-        return errno;
+        return failed(errno);
     m_completed = true;
-    return 0;
+    return {};
 }
 
-int StagedCopy::publish(const QString& name, FolderFlushes* batch, bool durable) {
+CopyResult StagedCopy::publish(const QString& name, FolderFlushes* batch, bool durable) {
     if (!m_partial.valid() || !m_completed)
-        return EBADF;
+        return failed(EBADF);
     // The source must be the very file that was opened, complete, and not written to since (size,
     // modification and change time), or deleting it after the copy would lose what was written.
-    if (const int state = sourceState())
+    if (const CopyResult state = sourceState(); !state.ok())
         return state;
     if (m_copied != m_source->snapshot().size || !m_source->stillNamed())
-        return kCopySourceChanged;
+        return {CopyProblem::SourceChanged};
     // Flush data, mode and times before the rename, or a power cut could leave the name without
     // its data.
     if (!durable && ::fsync(m_partial.get()) != 0)
-        return errno;
+        return failed(errno);
     if (::close(m_partial.release()) != 0)
-        return errno;
+        return failed(errno);
 
     // A folder its path no longer reaches (its file system unmounted meanwhile) would take the
     // copy with it, and the source must stay.
@@ -249,30 +259,30 @@ int StagedCopy::publish(const QString& name, FolderFlushes* batch, bool durable)
     if (::fstat(m_folderFd.get(), &folderNow) != 0 ||
         ::stat(m_folder.constData(), &folderByPath) != 0 ||
         folderNow.st_dev != folderByPath.st_dev || folderNow.st_ino != folderByPath.st_ino)
-        return ENOENT;
+        return failed(ENOENT);
 
     const QByteArray target = encodeLocal(name);
     if (const int error = renameWithoutReplacing(m_folderFd.get(), m_partialName.constData(),
                                                  m_folderFd.get(), target.constData()))
-        return error;
+        return failed(error);
     m_partialExists = false;
     // The new name must be on disk before the caller deletes the source: when the folder cannot
     // be flushed (a stick pulled this moment) the source stays.
     if (batch) {
         batch->add(m_folderFd.get());
-        return 0;
+        return {};
     }
-    return flushFolder(m_folderFd.get());
+    return failed(flushFolder(m_folderFd.get()));
 }
 
-int StagedCopy::discard() {
+bool StagedCopy::discard() {
     m_partial = Fd();
     if (!m_partialExists)
-        return 0;
+        return true;
     if (::unlinkat(m_folderFd.get(), m_partialName.constData(), 0) != 0 && errno != ENOENT)
-        return errno;
+        return false;
     m_partialExists = false;
-    return 0;
+    return true;
 }
 
 QString StagedCopy::partialPath() const {
@@ -283,36 +293,44 @@ QString StagedCopy::partialPath() const {
 
 Comparison compareContents(const HeldSource& source, const HeldFolder& folder,
                            const QString& otherName, const std::function<bool()>& afterChunk) {
+    using Verdict = Comparison::Verdict;
+    const auto unknown = [](CopyResult problem) { return Comparison{Verdict::Unknown, problem}; };
     // Never following a link: a link to the source would make the source its own twin.
     Fd b(::openat(folder.fd(), encodeLocal(otherName).constData(),
                   O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (!b.valid())
-        return errno == ELOOP ? Comparison::Different : Comparison::Failed;
+        return errno == ELOOP ? Comparison{Verdict::Different} : unknown(failed(errno));
     struct stat sb {};
     if (::fstat(b.get(), &sb) != 0)
-        return Comparison::Failed;
+        return unknown(failed(errno));
     if (!S_ISREG(sb.st_mode))
-        return Comparison::Different;
+        return {Verdict::Different};
     // A file is never its own twin: deleting "the source" would delete the only copy.
     if (sb.st_dev == source.snapshot().device && sb.st_ino == source.snapshot().inode)
-        return Comparison::SameFile;
+        return {Verdict::SameFile};
     if (sb.st_size != source.snapshot().size)
-        return Comparison::Different;
+        return {Verdict::Different};
     std::unique_ptr<char[]> bufferA(new char[kCompareChunk]);
     std::unique_ptr<char[]> bufferB(new char[kCompareChunk]);
     for (qint64 offset = 0;; offset += kCompareChunk) {
         const ssize_t na = readFully(source.fd(), offset, bufferA.get(), kCompareChunk);
         const ssize_t nb = readFully(b.get(), offset, bufferB.get(), kCompareChunk);
         if (na < 0 || nb < 0)
-            return Comparison::Failed;
+            return unknown(failed(errno));
         if (na != nb || std::memcmp(bufferA.get(), bufferB.get(), size_t(na)) != 0)
-            return Comparison::Different;
-        if (!source.undisturbed())
-            return Comparison::SourceChanged;
+            return {Verdict::Different};
+        switch (source.check()) {
+            case NameResult::Done:
+                break;
+            case NameResult::OpenedForWriting:
+                return unknown({CopyProblem::SourceOpenedForWriting});
+            default:
+                return unknown({CopyProblem::SourceChanged});
+        }
         if (na < kCompareChunk)
-            return Comparison::Equal;
+            return {Verdict::Equal};
         if (afterChunk && !afterChunk())
-            return Comparison::Interrupted;
+            return unknown({CopyProblem::Interrupted});
     }
 }
 

@@ -52,9 +52,9 @@ int leaseBreakSignal() {
     return signalNumber;
 }
 
-bool lookAt(int fd, Snapshot* snapshot, QDateTime* created) {
+bool lookAt(int fd, const char* name, int flags, Snapshot* snapshot, QDateTime* created) {
     struct statx st {};
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
+    if (::statx(fd, name, flags, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
         return false;
     snapshot->device = (quint64(st.stx_dev_major) << 32) | st.stx_dev_minor;
     snapshot->inode = st.stx_ino;
@@ -62,6 +62,7 @@ bool lookAt(int fd, Snapshot* snapshot, QDateTime* created) {
     snapshot->mode = st.stx_mode;
     snapshot->owner = st.stx_uid;
     snapshot->group = st.stx_gid;
+    snapshot->links = st.stx_nlink;
     snapshot->accessedNs = nanosecondsOf(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
     snapshot->modifiedNs = nanosecondsOf(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
     snapshot->changedNs = nanosecondsOf(st.stx_ctime.tv_sec, st.stx_ctime.tv_nsec);
@@ -74,6 +75,10 @@ bool lookAt(int fd, Snapshot* snapshot, QDateTime* created) {
 }
 
 // Device and inode of the entry name in folder, link not followed.
+bool lookAt(int fd, Snapshot* snapshot, QDateTime* created) {
+    return lookAt(fd, "", AT_EMPTY_PATH, snapshot, created);
+}
+
 bool identityOf(int folderFd, const QByteArray& name, quint64* device, quint64* inode) {
     struct statx st {};
     if (::statx(folderFd, name.constData(), AT_SYMLINK_NOFOLLOW, STATX_INO, &st) != 0)
@@ -84,6 +89,15 @@ bool identityOf(int folderFd, const QByteArray& name, quint64* device, quint64* 
 }
 
 }  // namespace
+
+std::optional<Snapshot> lookAt(const HeldFolder& folder, const QString& name) {
+    Snapshot look;
+    if (!lookAt(folder.fd(), encodeLocal(name).constData(), AT_SYMLINK_NOFOLLOW, &look, nullptr) ||
+        !S_ISREG(look.mode))
+        return std::nullopt;
+    look.mode &= 07777;
+    return look;
+}
 
 Hold HeldSource::open(const QString& path) {
     const PathName whole(path);

@@ -1,5 +1,6 @@
 #include "platform/folderwatch.h"
 
+#include "platform/heldfolder.h"
 #include "platform/posix/fd.h"
 #include "platform/textcodec.h"
 
@@ -8,21 +9,31 @@
 #include <sys/inotify.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace kw {
 namespace {
 
 // A file closed after writing or put here by a rename; the queue overflowing means "anything".
 constexpr uint32_t kArrivalEvents = IN_CLOSE_WRITE | IN_MOVED_TO;
+// Changes that may alter what becomes of a file that stays, or that bring a file nobody closed.
+constexpr uint32_t kChangeEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_ATTRIB;
 constexpr uint32_t kWatchGone = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
+// More names than this between two looks are no cheaper to check one by one than all at once.
+constexpr qsizetype kNamesKept = 4096;
 
 }  // namespace
 
 struct FolderWatch::Watch {
     Fd inotify;
     int descriptor = -1;
-    QString folder;
+    quint64 device = 0;
+    quint64 inode = 0;
+    // Made through the held folder's descriptor, so it is on that very folder.
+    bool exact = false;
     std::unique_ptr<QSocketNotifier> notifier;
+    // A new watch knows nothing of what happened before it.
+    Changes changes{true, {}};
 
     // Reads every pending event; true when one of them may mean a file to move.
     bool readEvents() {
@@ -34,6 +45,10 @@ struct FolderWatch::Watch {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
                 if (event->mask & (kArrivalEvents | IN_Q_OVERFLOW))
                     arrived = true;
+                if (event->len > 0 && changes.names.size() < kNamesKept)
+                    changes.names.insert(QByteArray(event->name));
+                else
+                    changes.everything = true;
                 // The folder went away: the next watch() sets up a new watch.
                 if (event->mask & kWatchGone)
                     descriptor = -1;
@@ -54,22 +69,38 @@ bool FolderWatch::watching() const {
     return m_watch && m_watch->descriptor >= 0;
 }
 
-bool FolderWatch::watch(const QString& folder) {
-    if (watching() && m_watch->folder == folder)
+bool FolderWatch::watches(const fs::HeldFolder& folder) const {
+    return watching() && m_watch->exact && folder.isOpen() && m_watch->device == folder.device() &&
+           m_watch->inode == folder.inode();
+}
+
+void FolderWatch::stop() {
+    m_watch.reset();
+}
+
+bool FolderWatch::watch(const fs::HeldFolder& folder) {
+    if (watching() && m_watch->device == folder.device() && m_watch->inode == folder.inode())
         return true;
     m_watch.reset();
-    if (folder.isEmpty())
+    if (!folder.isOpen())
         return false;
     auto watch = std::make_unique<Watch>();
     watch->inotify = Fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (!watch->inotify.valid())
         return false;
     // IN_ONLYDIR: a folder replaced by a file or a link to elsewhere is not watched by mistake.
-    watch->descriptor = ::inotify_add_watch(watch->inotify.get(), encodeLocal(folder).constData(),
-                                            kArrivalEvents | IN_ONLYDIR | IN_EXCL_UNLINK);
+    constexpr uint32_t mask = kArrivalEvents | kChangeEvents | IN_ONLYDIR | IN_EXCL_UNLINK;
+    const QByteArray held = "/proc/self/fd/" + QByteArray::number(folder.fd());
+    watch->descriptor = ::inotify_add_watch(watch->inotify.get(), held.constData(), mask);
+    watch->exact = watch->descriptor >= 0;
+    // Without /proc the path is watched, which may lead elsewhere by now: good for arrivals only.
+    if (!watch->exact)
+        watch->descriptor =
+            ::inotify_add_watch(watch->inotify.get(), encodeLocal(folder.path()).constData(), mask);
     if (watch->descriptor < 0)
         return false;
-    watch->folder = folder;
+    watch->device = folder.device();
+    watch->inode = folder.inode();
     watch->notifier =
         std::make_unique<QSocketNotifier>(watch->inotify.get(), QSocketNotifier::Read);
     Watch* raw = watch.get();
@@ -80,6 +111,13 @@ bool FolderWatch::watch(const QString& folder) {
                      });
     m_watch = std::move(watch);
     return true;
+}
+
+FolderWatch::Changes FolderWatch::takeChanges() {
+    if (!watching())
+        return {true, {}};
+    m_watch->readEvents();
+    return std::exchange(m_watch->changes, {});
 }
 
 }  // namespace kw

@@ -73,6 +73,7 @@ FileSystemTraits traitsOf(int fd) {
     const auto type = static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFul;
     traits.network = isNetwork(type);
     traits.leasesProve = !traits.network && type != kFuse;
+    traits.watchSeesEveryWriter = traits.leasesProve;
     // FAT keeps modification times in steps of 2 s; exFAT, NTFS and FUSE file systems get the
     // same margin, as do file systems this list does not know.
     traits.stillSeconds = finelyTimed(type) ? 0 : 2;
