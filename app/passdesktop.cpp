@@ -1,5 +1,6 @@
 #include "app/passdesktop.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <memory>
@@ -7,26 +8,49 @@
 namespace kw {
 namespace {
 
-// A progress window fed from the pass thread: the real one lives on the windows' thread and is
-// made there with the first call.
+// A progress window fed from the pass thread. Nothing reaches the windows' thread until the copy
+// has run for a moment: a burst of small files makes no window and costs the windows nothing.
+// Then the real window is made there, told all it missed, and fed from then on.
 class RelayedProgress : public CopyProgress {
 public:
     RelayedProgress(QObject* windowsThread, Desktop& windows)
         : m_context(windowsThread), m_window(std::make_shared<Held>()), m_windows(windows) {}
     ~RelayedProgress() override {
-        relay([](Held& held) { held.progress.reset(); });
+        if (m_relaying)
+            relay([](Held& held) { held.progress.reset(); });
     }
 
     void SetOption(qint64 minimum, qint64 maximum, const QString& caption, bool showBar) override {
-        relay([minimum, maximum, caption, showBar](Held& held) {
-            held.progress->SetOption(minimum, maximum, caption, showBar);
-        });
+        m_minimum = minimum;
+        m_maximum = maximum;
+        m_caption = caption;
+        m_showBar = showBar;
+        m_running.start();
+        if (m_relaying)
+            relay([minimum, maximum, caption, showBar](Held& held) {
+                held.progress->SetOption(minimum, maximum, caption, showBar);
+            });
     }
     void SetValue(qint64 value) override {
+        if (!m_relaying) {
+            // A copy that is done has nothing left to show; a window now would only flash.
+            if (!m_running.isValid() || m_running.elapsed() < kProgressWindowDelayMs ||
+                value >= m_maximum)
+                return;
+            m_relaying = true;
+            relay([minimum = m_minimum, maximum = m_maximum, caption = m_caption,
+                   showBar = m_showBar, message = m_message](Held& held) {
+                held.progress->SetOption(minimum, maximum, caption, showBar);
+                if (!message.isNull())
+                    held.progress->SetMessage(message);
+            });
+        }
         relay([value](Held& held) { held.progress->SetValue(value); });
     }
     void SetMessage(const QString& message) override {
-        relay([message](Held& held) { held.progress->SetMessage(message); });
+        m_message = message;
+        if (m_relaying)
+            relay([message](Held& held) { held.progress->SetMessage(message); });
     }
 
 private:
@@ -49,6 +73,13 @@ private:
     QObject* m_context;
     std::shared_ptr<Held> m_window;
     Desktop& m_windows;
+    bool m_relaying = false;
+    QElapsedTimer m_running;
+    qint64 m_minimum = 0;
+    qint64 m_maximum = 0;
+    QString m_caption;
+    bool m_showBar = true;
+    QString m_message;
 };
 
 }  // namespace

@@ -8,10 +8,14 @@
 
 namespace kw {
 
+// How long a copy runs before its progress window appears.
+inline constexpr int kProgressWindowDelayMs = 300;
+
 // The desktop as the pass thread sees it: each call is carried out on the thread of the windows.
 // A message waits for the user's answer; everything else is handed over without waiting, so a
-// copy never waits for the windows, and the copy's progress window is made, fed and closed in
-// the order the copy asks for it.
+// copy never waits for the windows. A copy's progress window appears only once the copy has run
+// for kProgressWindowDelayMs, as desktop file managers do; it is made, fed and closed in the
+// order the copy asks for it.
 class PassDesktop : public QObject, public Desktop {
     Q_OBJECT
 

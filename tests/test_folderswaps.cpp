@@ -12,6 +12,7 @@
 #include "tests/support/qtapp.h"
 #include "tests/support/scanrig.h"
 #include "tests/support/teardown.h"
+#include "tests/support/tracedcalls.h"
 
 #include <gtest/gtest.h>
 
@@ -54,7 +55,14 @@ TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndThe
         chooseInNextFileDialog(withoutTrailingSlash(destination));
         rig.control<QPushButton>("ButBrowse(0)")->click();
     };
-    rig.start();
+    // Each chunk's write-back waits, so that the copy runs long enough to show its window.
+    std::unique_ptr<TracedCalls> slowChunks;
+    rig.start(false, [&] {
+        slowChunks = std::make_unique<TracedCalls>(
+            "sync_file_range", QStringList{"sync_file_range:delay_enter=200000"});
+    });
+    if (!slowChunks->why().isEmpty())
+        KW_CANNOT_RUN(("strace: " + slowChunks->why()).toStdString());
     ASSERT_TRUE(chosen) << "no copy ran";
     // The pass goes on, and the following ones too, with the folders it had.
     EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(source)->isEmpty(); }, 15'000));

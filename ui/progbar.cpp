@@ -162,39 +162,4 @@ void ProgBar::DrawBar(int value, int minimum, int maximum) {
     m_percent->repaint();
 }
 
-DelayedProgBar::DelayedProgBar(int showAfterMs) : m_showAfterMs(showAfterMs) {}
-
-DelayedProgBar::~DelayedProgBar() = default;
-
-void DelayedProgBar::SetOption(qint64 minimum, qint64 maximum, const QString& caption,
-                               bool showBar) {
-    m_minimum = minimum;
-    m_maximum = maximum;
-    m_caption = caption;
-    m_showBar = showBar;
-    m_running.start();
-    if (m_window)
-        m_window->SetOption(minimum, maximum, caption, showBar);
-}
-
-void DelayedProgBar::SetValue(qint64 value) {
-    if (!m_window) {
-        // A copy that is done has nothing left to show; a window now would only flash.
-        if (!m_running.isValid() || m_running.elapsed() < m_showAfterMs || value >= m_maximum)
-            return;
-        m_window = std::make_unique<ProgBar>();
-        m_window->SetOption(m_minimum, m_maximum, m_caption, m_showBar);
-        if (m_hasMessage)
-            m_window->SetMessage(m_message);
-    }
-    m_window->SetValue(value);
-}
-
-void DelayedProgBar::SetMessage(const QString& message) {
-    m_message = message;
-    m_hasMessage = true;
-    if (m_window)
-        m_window->SetMessage(message);
-}
-
 }  // namespace kw

@@ -2,10 +2,7 @@
 
 #include "core/desktop.h"
 
-#include <QElapsedTimer>
 #include <QWidget>
-
-#include <memory>
 
 class QGroupBox;
 class QLabel;
@@ -43,37 +40,6 @@ private:
     QLabel* m_percent = nullptr;
     QLabel* m_message = nullptr;
     QScrollBar* m_scroll = nullptr;
-};
-
-// How long a copy runs before its progress window appears.
-inline constexpr int kProgressWindowDelayMs = 300;
-
-// The progress window as the desktop shows it: a copy that ends within showAfterMs shows no
-// window at all, so a burst of small files does not flash hundreds of windows and costs no widget;
-// a longer copy gets its ProgBar at the first chunk boundary after that time, filled with
-// everything it was told so far.
-class DelayedProgBar : public CopyProgress {
-public:
-    explicit DelayedProgBar(int showAfterMs = kProgressWindowDelayMs);
-    ~DelayedProgBar() override;
-
-    void SetOption(qint64 minimum, qint64 maximum, const QString& caption, bool showBar) override;
-    void SetValue(qint64 value) override;
-    void SetMessage(const QString& message) override;
-
-    // The window once it is due, else null.
-    ProgBar* window() const { return m_window.get(); }
-
-private:
-    int m_showAfterMs;
-    QElapsedTimer m_running;
-    qint64 m_minimum = 0;
-    qint64 m_maximum = 0;
-    QString m_caption;
-    bool m_showBar = true;
-    QString m_message;
-    bool m_hasMessage = false;
-    std::unique_ptr<ProgBar> m_window;
 };
 
 }  // namespace kw

@@ -78,7 +78,7 @@ void WidgetDesktop::OpenTextFile(const QString& path) {
 }
 
 std::unique_ptr<CopyProgress> WidgetDesktop::CreateProgressWindow() {
-    return std::make_unique<DelayedProgBar>();
+    return std::make_unique<ProgBar>();
 }
 
 }  // namespace kw

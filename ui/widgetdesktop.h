@@ -20,7 +20,6 @@ public:
     void ShellOpen(const QString& file, const QString& parameters) override;
     void OpenDocument(const QString& path) override;
     void OpenTextFile(const QString& path) override;
-    // Shown only once the copy has run for a moment (DelayedProgBar).
     std::unique_ptr<CopyProgress> CreateProgressWindow() override;
 
     void setOwner(QWidget* owner) { m_owner = owner; }
