@@ -56,13 +56,10 @@ TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndThe
         rig.control<QPushButton>("ButBrowse(0)")->click();
     };
     // Each chunk's write-back waits, so that the copy runs long enough to show its window.
-    std::unique_ptr<TracedCalls> slowChunks;
-    rig.start(false, [&] {
-        slowChunks = std::make_unique<TracedCalls>(
-            "sync_file_range", QStringList{"sync_file_range:delay_enter=200000"});
-    });
-    if (!slowChunks->why().isEmpty())
-        KW_CANNOT_RUN(("strace: " + slowChunks->why()).toStdString());
+    std::unique_ptr<TracedCalls> slowed;
+    rig.start(false, [&] { slowed = slowChunks(200); });
+    if (!slowed->why().isEmpty())
+        KW_CANNOT_RUN(("strace: " + slowed->why()).toStdString());
     ASSERT_TRUE(chosen) << "no copy ran";
     // The pass goes on, and the following ones too, with the folders it had.
     EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(source)->isEmpty(); }, 15'000));

@@ -61,13 +61,10 @@ TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     };
     // Each chunk's write-back waits a moment, so that the copy is still running when the signal
     // has made its way to the window's thread.
-    std::unique_ptr<TracedCalls> slowChunks;
-    rig.start(false, [&] {
-        slowChunks = std::make_unique<TracedCalls>(
-            "sync_file_range", QStringList{"sync_file_range:delay_enter=300000"});
-    });
-    if (!slowChunks->why().isEmpty())
-        KW_CANNOT_RUN(("strace: " + slowChunks->why()).toStdString());
+    std::unique_ptr<TracedCalls> slowed;
+    rig.start(false, [&] { slowed = slowChunks(300); });
+    if (!slowed->why().isEmpty())
+        KW_CANNOT_RUN(("strace: " + slowed->why()).toStdString());
     ASSERT_TRUE(waitUntil([&] { return rig.ended != 0; }, 60000));
     EXPECT_TRUE(raised);
     EXPECT_EQ(rig.ended, 1);

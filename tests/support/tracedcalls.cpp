@@ -101,6 +101,12 @@ pid_t holdOpenForWriting(const QString& path) {
     return -1;
 }
 
+std::unique_ptr<TracedCalls> slowChunks(int delayMs) {
+    return std::make_unique<TracedCalls>(
+        QStringLiteral("sync_file_range"),
+        QStringList{QStringLiteral("sync_file_range:delay_enter=%1").arg(delayMs * 1000)});
+}
+
 int runToEnd(const QStringList& argv) {
     const pid_t pid = spawn(argv, -1);
     if (pid < 0)

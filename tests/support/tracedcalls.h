@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -54,6 +55,10 @@ private:
     QStringList m_calls;
     std::thread m_reader;
 };
+
+// Holds back the write-back the copy starts after each chunk for delayMs, so that a copy runs long
+// enough for what a test does meanwhile; why() says when it cannot.
+std::unique_ptr<TracedCalls> slowChunks(int delayMs);
 
 // Runs a program to its end, from any thread; its exit status, or -1 when it could not start.
 int runToEnd(const QStringList& argv);
