@@ -106,7 +106,6 @@ EventLog::EventLog(Clock clock) : m_clock(std::move(clock)) {
 }
 
 EventLog::~EventLog() {
-    collectLines();
     flush();
 }
 
@@ -151,6 +150,8 @@ void EventLog::releaseFileLines() {
 void EventLog::flush() {
     if (!onOwnThread())
         return handOver([this] { flush(); });
+    // Lines other threads wrote before belong to what is flushed now.
+    collectLines();
     m_flushTimer.stop();
     if (m_heldLines.isEmpty())
         return;

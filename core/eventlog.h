@@ -69,7 +69,7 @@ public:
     // thousands of lines then costs a few rewrites of the capped file, not one per line.
     void holdFileLines();
     void releaseFileLines();
-    // Writes the held lines now.
+    // Writes the held lines now, with those other threads have written so far.
     void flush();
     // Handles now the lines other threads have written so far.
     void collectLines();

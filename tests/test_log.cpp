@@ -2,11 +2,14 @@
 #include "core/logactions.h"
 #include "core/settings.h"
 #include "platform/fs.h"
+#include "tests/support/qtapp.h"
 #include "tests/support/recording.h"
 
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+
+#include <thread>
 
 using namespace kw;
 
@@ -41,20 +44,26 @@ TEST_F(LogTest, LogFileIsCutToItsCapFromTheOldestEndNeverSplittingACharacter) {
     }
 }
 
-// Both outputs are stamped, each in its own form. Lines a running tick still holds belong to the
-// old log, so the new one starts with the deletion, also then.
+// Both outputs are stamped, each in its own form. Lines a running tick still holds, and those its
+// file work wrote in its own thread, belong to the old log, so the new one starts with the
+// deletion, also then.
 TEST_F(LogTest, DeleteLogsStartsAFreshLogAndTellsTheUser) {
+    test::ensureApplication();
     test::RecordingDesktop desktop;
     m_log.WriteLog("old line");
     m_log.holdFileLines();
     m_log.WriteLog("held line");
+    std::thread([this] { m_log.WriteLog("line of the file work"); }).join();
     ASSERT_EQ(fs::append(m_my.CopyListFile, "key\r\n"), 0);
     DeleteLogs(m_log, m_my, desktop);
     m_log.releaseFileLines();
     EXPECT_EQ(logBytes(), "06.12.2026/14:03:05 -> Deleted " + m_my.Log.toUtf8() +
                               "\r\n06.12.2026/14:03:05 -> Deleted " + m_my.CopyListFile.toUtf8() +
                               "\r\n\r\n");
-    EXPECT_EQ(m_window.lines.last(), "06.12.2026 / 14:03:05 ~~> Deleted " + m_my.CopyListFile);
+    EXPECT_EQ(m_window.lines.mid(2),
+              (QStringList{"06.12.2026 / 14:03:05 ~~> line of the file work",
+                           "06.12.2026 / 14:03:05 ~~> Deleted " + m_my.Log,
+                           "06.12.2026 / 14:03:05 ~~> Deleted " + m_my.CopyListFile}));
     EXPECT_FALSE(fs::facts(m_my.CopyListFile));
     EXPECT_EQ(desktop.messages.size(), 1u);
 }
