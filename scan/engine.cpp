@@ -76,11 +76,11 @@ void ScanEngine::Timer_Timer() {
     m_tickBegan = settings.my;
     m_signOfLife = monotonicMs();
     m_answerCheck.start();
-    m_workRunning = true;
+    ++m_workPending;
     QMetaObject::invokeMethod(m_worker, [this, settings] {
         m_worker->takeSettings(settings);
         const TickOutcome outcome = m_worker->runTick();
-        m_workRunning = false;
+        --m_workPending;
         QMetaObject::invokeMethod(this, [this, outcome] { finishTick(outcome); });
     });
 }
@@ -127,9 +127,12 @@ void ScanEngine::applyFoldersGivenUp(const FoldersGivenUp& givenUp, const Settin
 }
 
 void ScanEngine::betweenTicks(std::function<void()> work, std::function<void()> then) {
+    m_signOfLife = monotonicMs();
+    ++m_workPending;
     QMetaObject::invokeMethod(m_worker, [this, settings = currentSettings(), work, then] {
         m_worker->takeSettings(settings);
         work();
+        --m_workPending;
         QMetaObject::invokeMethod(this, [this, then] {
             m_log.collectLines();
             then();
@@ -221,9 +224,9 @@ void ScanEngine::Abandon() {
     // The file work sees the flag at its next step. Its end is waited for here, not through
     // this thread's events: this may run inside the handling of one.
     const QDeadlineTimer deadline(kShutdownWaitMs);
-    while (m_workRunning && !deadline.hasExpired())
+    while (m_workPending > 0 && !deadline.hasExpired())
         QThread::msleep(5);
-    if (m_workRunning && !m_leftBehind) {
+    if (m_workPending > 0 && !m_leftBehind) {
         m_leftBehind = true;
         m_log.WriteLog(QLatin1String("The file work has taken no step for ") +
                        QString::number((monotonicMs() - m_signOfLife) / 1000) +

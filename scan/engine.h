@@ -106,7 +106,7 @@ private:
     Desktop& m_desktop;
     std::atomic_bool m_abandoned = false;
     std::atomic<qint64> m_signOfLife = 0;
-    std::atomic_bool m_workRunning = false;  // a tick's file work has begun and not ended
+    std::atomic_int m_workPending = 0;  // jobs handed to the file work and not ended yet
     QThread* m_thread;
     PassWorker* m_worker;
     bool m_leftBehind = false;
