@@ -171,6 +171,11 @@ struct WaylandTest : ::testing::Test {
 TEST_F(WaylandTest, ActivationTogglesTheWindowAndTheExportedMenuEndsTheProgram) {
     QProcess& program = startProgram();
     ASSERT_TRUE(waitUntil([&] { return findItem(); })) << "no StatusNotifierItem registered";
+    // The start-up goes on after the icon is there: it ends with the window in the tray.
+    ASSERT_TRUE(waitUntil([&] {
+        return logLines(m_folder + QLatin1String("Kopierwart.Log"))
+            .contains(QStringLiteral("Starting P2Pfinder....."));
+    }));
     EXPECT_FALSE(windowShown());
     for (const bool shown : {true, false}) {
         activate();
