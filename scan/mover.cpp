@@ -45,6 +45,9 @@ Step Mover::moveNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> held, const 
     fs::HeldSource& source = *held;
     const QString sourcePath = source.path();
     const QString destinationPath = pass.destination.path() + name;
+    // Between two file systems a rename cannot be made; its checks would only cost the copy time.
+    if (pass.source.device() != pass.destination.device())
+        return copyNewFile(pass, std::move(held), name);
     const fs::NameResult result = source.moveTo(pass.destination, name, &m_renamed);
     switch (result) {
         case fs::NameResult::Done:
