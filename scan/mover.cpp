@@ -18,7 +18,7 @@ namespace {
 
 // A group of copies is named when it has this many files or bytes, or when its first copy has
 // waited this long.
-constexpr size_t kCopiesPerGroup = 100;
+constexpr size_t kCopiesPerGroup = 500;
 constexpr qint64 kBytesPerGroup = 64 * 1024 * 1024;
 constexpr int kGroupWaitMs = 1000;
 // Each waiting copy holds three descriptors; this many stay free for the rest of the program
