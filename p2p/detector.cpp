@@ -2,7 +2,6 @@
 
 #include "core/settings.h"
 #include "core/textarray.h"
-#include "platform/processes.h"
 
 #include <algorithm>
 
@@ -15,9 +14,9 @@ bool sortsBefore(const QString& a, const QString& b) {
 }
 
 // The executable names of the user's processes, case-folded; none when /proc cannot be read.
-QSet<QString> runningProcessNames() {
+QSet<QString> runningProcessNames(UserProcessLister& lister) {
     QSet<QString> names;
-    if (const auto processes = ListUserProcesses()) {
+    if (const auto processes = lister.List()) {
         for (const UserProcess& process : *processes)
             names.insert(process.name.toCaseFolded());
     }
@@ -42,7 +41,7 @@ P2PDetector::P2PDetector(const AppData& data, WindowSearch& search)
 void P2PDetector::Timer_CheckP2P() {
     const QStringList before = m_LBp2p;
     const std::vector<TopWindow> windows = m_search.ListTopWindows();
-    const QSet<QString> processNames = runningProcessNames();
+    const QSet<QString> processNames = runningProcessNames(m_processes);
     for (const P2PEntry& entry : BuiltInP2PEntries())
         check(entry, windows, processNames);
     if (m_data.UserP2PList) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "p2p/entries.h"
+#include "platform/processes.h"
 #include "platform/windowsearch.h"
 
 #include <QObject>
@@ -42,6 +43,7 @@ private:
 
     const AppData& m_data;
     WindowSearch& m_search;
+    UserProcessLister m_processes;
     QStringList m_LBp2p;
 };
 

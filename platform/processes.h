@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QStringList>
 
@@ -26,5 +27,22 @@ struct UserProcess {
 // The current user's processes, kernel threads and ended ones left out; nothing when the
 // process table cannot be read.
 std::optional<std::vector<UserProcess>> ListUserProcesses();
+
+// ListUserProcesses for a caller that asks every second: the kernel threads, most of a system's
+// processes, are recognised once and then passed over, as a kernel thread never turns into a
+// program. Every other process is looked at anew in every call, so a program that replaced
+// itself (exec) or changed its user is seen as it is now.
+class UserProcessLister {
+public:
+    std::optional<std::vector<UserProcess>> List();
+
+private:
+    struct Seen {
+        quint64 inode = 0;  // of its folder in /proc: a new process under an old id has another
+        bool kernelThread = false;
+    };
+    // The processes of the last call by id.
+    QHash<qint64, Seen> m_seen;
+};
 
 }  // namespace kw

@@ -64,7 +64,8 @@ TEST_F(Detection, ListsEachProgramWhileAWindowOfItsClassExistsInAlphabeticalOrde
 }
 
 // A program is also found by its process: the executable's name, longer than the kernel's short
-// name of a process, in any letter case; with or without an X display to search.
+// name of a process, in any letter case; with or without an X display to search. A detector
+// that has already looked at the processes finds one started after that look.
 TEST_F(Detection, FindsAUsersProgramByItsExecutableNameWithAndWithoutADisplay) {
     QTemporaryDir dir;
     AppData data;
@@ -81,6 +82,8 @@ TEST_F(Detection, FindsAUsersProgramByItsExecutableNameWithAndWithoutADisplay) {
     ASSERT_TRUE(x11 && x11->HasDisplay());
     P2PDetector withoutDisplay(data, *none);
     P2PDetector withDisplay(data, *x11);
+    for (P2PDetector* detector : {&withoutDisplay, &withDisplay})
+        detector->Timer_CheckP2P();
 
     test::NamedProgram program(dir.path(), "eseltauschprogramm");
     ASSERT_TRUE(program.waitRunning());

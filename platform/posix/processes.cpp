@@ -93,53 +93,99 @@ bool isProcessId(const char* name) {
     return true;
 }
 
-}  // namespace
-
-bool EnumRunningProcesses(QStringList& names, QList<qint64>& ids) {
-    names.clear();
-    ids.clear();
+// Calls visit(id, inode of its folder, its folder) for every process; false when /proc cannot
+// be read.
+template <typename Visit>
+bool forEachProcess(Visit visit) {
     DIR* proc = ::opendir("/proc");
     if (!proc)
         return false;
     while (const dirent* entry = ::readdir(proc)) {
-        if (!isProcessId(entry->d_name))
-            continue;
-        const qint64 id = QByteArray(entry->d_name).toLongLong();
-        for (const QByteArray& name : namesOf(QByteArray("/proc/") + entry->d_name)) {
-            names.append(decodeLocal(name));
-            ids.append(id);
-        }
+        if (isProcessId(entry->d_name))
+            visit(QByteArray(entry->d_name).toLongLong(), quint64(entry->d_ino),
+                  QByteArray("/proc/") + entry->d_name);
     }
     ::closedir(proc);
     return true;
 }
 
-std::optional<std::vector<UserProcess>> ListUserProcesses() {
-    DIR* proc = ::opendir("/proc");
-    if (!proc)
+// One of the user's programs; nothing for another user's process, a kernel thread or one that
+// has ended.
+std::optional<UserProcess> userProcessOf(qint64 id, const QByteArray& folder, uid_t user) {
+    struct stat st {};
+    if (::stat(folder.constData(), &st) != 0 || st.st_uid != user)
         return std::nullopt;
+    const QByteArray executable = executableOf(folder);
+    QByteArray name = fileNameOf(executable);
+    if (name.isEmpty()) {
+        // Kernel threads and ended processes have no arguments; everything else does.
+        if (readSmallFile(folder + "/cmdline").isEmpty())
+            return std::nullopt;
+        name = readSmallFile(folder + "/comm").trimmed();
+    }
+    if (name.isEmpty())
+        return std::nullopt;
+    return UserProcess{id, decodeLocal(name), decodeLocal(executable)};
+}
+
+// Whether the flags in /proc/PID/stat mark a kernel thread (PF_KTHREAD); false when the process
+// has ended. A program the kernel starts itself (init, a helper) has no mark since Linux 6.0;
+// before, it lost the mark as it started, and ran as root, never as the user.
+bool isKernelThread(const QByteArray& processFolder) {
+    constexpr qulonglong kKernelThread = 0x00200000;
+    const QByteArray stat = readSmallFile(processFolder + "/stat");
+    // The short name in brackets may hold blanks and brackets itself; it ends at the last ")".
+    const qsizetype nameEnd = stat.lastIndexOf(')');
+    if (nameEnd < 0)
+        return false;
+    // State, parent, group, session, terminal, its group, then the flags.
+    const QList<QByteArray> fields = stat.mid(nameEnd + 2).split(' ');
+    return fields.size() > 6 && (fields[6].toULongLong() & kKernelThread) != 0;
+}
+
+}  // namespace
+
+bool EnumRunningProcesses(QStringList& names, QList<qint64>& ids) {
+    names.clear();
+    ids.clear();
+    return forEachProcess([&](qint64 id, quint64, const QByteArray& folder) {
+        for (const QByteArray& name : namesOf(folder)) {
+            names.append(decodeLocal(name));
+            ids.append(id);
+        }
+    });
+}
+
+std::optional<std::vector<UserProcess>> ListUserProcesses() {
     const uid_t user = ::getuid();
     std::vector<UserProcess> processes;
-    while (const dirent* entry = ::readdir(proc)) {
-        if (!isProcessId(entry->d_name))
-            continue;
-        const QByteArray folder = QByteArray("/proc/") + entry->d_name;
-        struct stat st {};
-        if (::stat(folder.constData(), &st) != 0 || st.st_uid != user)
-            continue;
-        const QByteArray executable = executableOf(folder);
-        QByteArray name = fileNameOf(executable);
-        if (name.isEmpty()) {
-            // Kernel threads and ended processes have no arguments; everything else does.
-            if (readSmallFile(folder + "/cmdline").isEmpty())
-                continue;
-            name = readSmallFile(folder + "/comm").trimmed();
-        }
-        if (!name.isEmpty())
-            processes.push_back({QByteArray(entry->d_name).toLongLong(), decodeLocal(name),
-                                 decodeLocal(executable)});
-    }
-    ::closedir(proc);
+    const bool listed = forEachProcess([&](qint64 id, quint64, const QByteArray& folder) {
+        if (std::optional<UserProcess> process = userProcessOf(id, folder, user))
+            processes.push_back(std::move(*process));
+    });
+    return listed ? std::optional(std::move(processes)) : std::nullopt;
+}
+
+std::optional<std::vector<UserProcess>> UserProcessLister::List() {
+    const uid_t user = ::getuid();
+    std::vector<UserProcess> processes;
+    QHash<qint64, Seen> seen;
+    seen.reserve(m_seen.size());
+    const bool listed = forEachProcess([&](qint64 id, quint64 inode, const QByteArray& folder) {
+        // Inode 1 is the one /proc gives when it could not make a folder's own.
+        const auto known = m_seen.constFind(id);
+        const bool same = inode > 1 && known != m_seen.cend() && known->inode == inode;
+        const bool kernelThread = same ? known->kernelThread : isKernelThread(folder);
+        if (inode > 1)
+            seen.insert(id, {inode, kernelThread});
+        if (kernelThread)
+            return;
+        if (std::optional<UserProcess> process = userProcessOf(id, folder, user))
+            processes.push_back(std::move(*process));
+    });
+    if (!listed)
+        return std::nullopt;
+    m_seen = std::move(seen);
     return processes;
 }
 
