@@ -185,11 +185,18 @@ void Program::finishStart() {
     if (m_trayAvailable)
         m_window->showMinimized();
     m_started = true;
+    if (m_showWhenStarted)
+        showMainWindow();
 }
 
 void Program::showMainWindow() {
     if (m_closing)
         return;
+    // The start-up ends by putting the window into the tray; a wish to see it comes after that.
+    if (!m_started) {
+        m_showWhenStarted = true;
+        return;
+    }
     m_window->showNormal();
     m_window->raise();
     m_window->activateWindow();

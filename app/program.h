@@ -59,7 +59,8 @@ public:
     // ends once the first scan has, while the window's events go on.
     void Form_Load();
 
-    // Brings the main window out of the tray: shown, raised and active. Not while closing.
+    // Brings the main window out of the tray: shown, raised and active; during the start-up, once
+    // it has ended. Not while closing.
     void showMainWindow();
 
     // The shutdown sequence for the given cause; runs once, later requests are ignored.
@@ -120,6 +121,7 @@ private:
     bool m_closing = false;
     bool m_trayAvailable = false;
     bool m_started = false;
+    bool m_showWhenStarted = false;
 };
 
 }  // namespace kw

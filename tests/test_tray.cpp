@@ -60,3 +60,12 @@ TEST_F(TrayTest, IconShowsAndHidesTheWindowAndItsMenuEndsTheProgramOnce) {
     EXPECT_TRUE(waitUntil([&] { return rig.ended != 0; }));
     EXPECT_EQ(rig.ended, 1);
 }
+
+// A second start while the first is still starting: its window comes out of the tray once the
+// start-up has put it there, not before (where the start-up would hide it again).
+TEST_F(TrayTest, AWishToSeeTheWindowDuringStartUpIsKeptForItsEnd) {
+    ProgramRig rig;
+    Program& program = rig.start(false, [&] { rig.program->showMainWindow(); });
+    ASSERT_TRUE(program.started());
+    EXPECT_TRUE(program.window().isVisible() && !program.window().isMinimized());
+}
