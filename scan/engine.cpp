@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <memory>
 
 namespace kw {
 namespace {
@@ -72,21 +73,14 @@ void ScanEngine::Timer_Timer() {
         return;
     m_scanBusy = true;
     m_log.holdFileLines();
-    const TickSettings settings = currentSettings();
-    m_tickBegan = settings.my;
-    m_signOfLife = monotonicMs();
+    m_tickBegan = m_data.My;
     m_answerCheck.start();
-    ++m_workPending;
-    QMetaObject::invokeMethod(m_worker, [this, settings] {
-        m_worker->takeSettings(settings);
-        const TickOutcome outcome = m_worker->runTick();
-        --m_workPending;
-        QMetaObject::invokeMethod(this, [this, outcome] { finishTick(outcome); });
-    });
+    auto outcome = std::make_shared<TickOutcome>();
+    handToFileWork([this, outcome] { *outcome = m_worker->runTick(); },
+                   [this, outcome] { finishTick(*outcome); });
 }
 
 void ScanEngine::finishTick(const TickOutcome& outcome) {
-    m_log.collectLines();
     m_answerCheck.stop();
     setAnswering(true);
     applyFoldersGivenUp(outcome.givenUp, m_tickBegan);
@@ -126,7 +120,7 @@ void ScanEngine::applyFoldersGivenUp(const FoldersGivenUp& givenUp, const Settin
         Q_EMIT foldersCleared();
 }
 
-void ScanEngine::betweenTicks(std::function<void()> work, std::function<void()> then) {
+void ScanEngine::handToFileWork(std::function<void()> work, std::function<void()> then) {
     m_signOfLife = monotonicMs();
     ++m_workPending;
     QMetaObject::invokeMethod(m_worker, [this, settings = currentSettings(), work, then] {
@@ -146,7 +140,7 @@ void ScanEngine::ValidateDirectories(std::function<void(bool valid)> checked) {
         FoldersGivenUp givenUp;
     };
     auto outcome = std::make_shared<Outcome>();
-    betweenTicks(
+    handToFileWork(
         [this, outcome] {
             outcome->valid = m_worker->ValidateDirectories();
             outcome->givenUp = m_worker->takeFoldersGivenUp();
@@ -158,7 +152,7 @@ void ScanEngine::ValidateDirectories(std::function<void(bool valid)> checked) {
 }
 
 void ScanEngine::RemoveAbandonedCopies(std::function<void()> done) {
-    betweenTicks([this] { m_worker->RemoveAbandonedCopies(); }, std::move(done));
+    handToFileWork([this] { m_worker->RemoveAbandonedCopies(); }, std::move(done));
 }
 
 void ScanEngine::DestinationChosen() {

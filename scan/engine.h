@@ -82,8 +82,9 @@ Q_SIGNALS:
 
 private:
     TickSettings currentSettings() const;
-    // Runs work in the file work's thread with the settings of now, then then on this thread.
-    void betweenTicks(std::function<void()> work, std::function<void()> then);
+    // Runs work in the file work's thread with the settings of now, then, once the lines it
+    // wrote are in the log, then on this thread.
+    void handToFileWork(std::function<void()> work, std::function<void()> then);
     void finishTick(const TickOutcome& outcome);
     // What the scan-now button does once its tick has ended.
     void finishScanNow();
