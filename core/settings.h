@@ -9,6 +9,9 @@ namespace kw {
 
 inline constexpr char kProgramTitle[] = "Kopierwart";
 inline constexpr char kDirectoryPlaceholder[] = "Bitte Verzeichnis angeben !";
+// Long enough for a download that closes its file and opens it again to go on.
+inline constexpr qint32 kDefaultQuietSeconds = 5;
+inline constexpr qint32 kMaxQuietSeconds = 3600;
 
 // The settings record: paths of the file set, the two folders and the persisted settings.
 struct Settings {
@@ -27,6 +30,9 @@ struct Settings {
     QString TaskListFile;
     QString CopyListFile;
     qint32 ScanInterval = 0;  // seconds, 1 to 60
+    // Seconds a file written in the watched folder must be left alone by its writers before it
+    // moves, and that a file no writer of which can be seen must hold still.
+    qint32 QuietSeconds = kDefaultQuietSeconds;
     QString UserP2PListFile;
     // The destination folders used so far and the mark of this installation's temporary copies.
     QString UsedDestinationsFile;

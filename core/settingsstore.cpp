@@ -4,6 +4,7 @@
 #include "core/inifile.h"
 #include "platform/fs.h"
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -28,6 +29,9 @@ void SettingsStore::load() {
     m_my.ScanInterval = toInt32(read("Intervall")).value_or(0);
     m_my.SavedMegabytes = parseDecimal(read("MB")).value_or(0.0);
     m_my.SavedFileCount = parseInteger(read("Fl")).value_or(0);
+    // Set by hand only; a value out of range is no reason to move a file sooner.
+    const qint32 quiet = toInt32(read("Ruhezeit")).value_or(kDefaultQuietSeconds);
+    m_my.QuietSeconds = quiet < 1 ? kDefaultQuietSeconds : std::min(quiet, kMaxQuietSeconds);
 }
 
 QString SettingsStore::storedScanInterval() const {

@@ -106,6 +106,7 @@ public:
     int fd() const { return m_fd.get(); }
     const QString& path() const { return m_path; }
     const QString& name() const { return m_name; }
+    const QByteArray& nativeName() const { return m_native; }
     const HeldFolder& folder() const { return *m_folder; }
     // The look taken when the file was opened.
     const Snapshot& snapshot() const { return m_snapshot; }
@@ -123,6 +124,11 @@ public:
     // True when its name in its held folder still names this very file (same device and inode,
     // no link followed).
     bool stillNamed() const;
+    // Whether the file still holds space reserved for data not yet written (as a download that
+    // allocated its whole size first and fills it piece by piece does): Yes, No, or Unknown
+    // where the file system cannot tell. Plain holes are not reserved space.
+    enum class Reserved { No, Yes, Unknown };
+    Reserved reservedUnwritten() const;
     // Removes the name, but only while its folder is still where its path leads and the name
     // still names this very file, unchanged.
     NameResult removeName();

@@ -4,6 +4,8 @@
 #include "core/settings.h"
 #include "platform/filecopy.h"
 #include "platform/filemove.h"
+#include "platform/folderwatch.h"
+#include "platform/monotonic.h"
 #include "scan/folderguard.h"
 #include "scan/listing.h"
 #include "scan/mover.h"
@@ -89,26 +91,11 @@ Step FileDecision::decideFile(Pass& pass, const QString& name, Stay& stay) {
 }
 
 bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString& name, Stay& stay) {
-    switch (source.open(pass.source, name)) {
+    const fs::Hold hold = source.open(pass.source, name);
+    switch (hold) {
         case fs::Hold::Leased:
-            // Where writers elsewhere never break a lease, it proves nothing.
-            if (pass.leasesTellWriters)
-                return true;
-            [[fallthrough]];
         case fs::Hold::Unleased:
-            // What this machine's programs hold open for writing waits as a leased file would;
-            // writers elsewhere only the time the file holds still can tell.
-            if (!pass.writers)
-                pass.writers = fs::WritersSnapshot::take();
-            if (pass.writers->writtenAt(source.fd())) {
-                m_waiting.holdBack(source.path(), kOpenForWriting);
-                stay = {Stay::Reason::Writer, source.snapshot()};
-                return false;
-            }
-            if (m_waiting.settled(source.path(), source.snapshot(), pass.timeGranularityNs))
-                return true;
-            stay = {Stay::Reason::Settling, source.snapshot()};
-            return false;
+            break;
         case fs::Hold::OpenForWriting:
             m_waiting.holdBack(source.path(), kOpenForWriting);
             // Refused a lease: looked at. Refused the open by another's lease: not.
@@ -122,7 +109,72 @@ bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString&
                                                   fs::errorText(source.error()) + QLatin1Char(')'));
             return false;
     }
+    bool heardAll = false;
+    if (!writersDone(pass, source, stay, &heardAll))
+        return false;
+    // Where writers elsewhere never break a lease, it proves nothing.
+    if (hold == fs::Hold::Leased && pass.leasesTellWriters)
+        return true;
+    // What this machine's programs hold open for writing waits as a leased file would.
+    if (!pass.writers)
+        pass.writers = fs::WritersSnapshot::take();
+    if (pass.writers->writtenAt(source.fd())) {
+        m_waiting.holdBack(source.path(), kOpenForWriting);
+        stay = {Stay::Reason::Writer, source.snapshot()};
+        return false;
+    }
+    // Writers the watch cannot hear (on other machines, or before it was made) only the time
+    // the file holds still can tell.
+    if (heardAll || m_waiting.settled(source.path(), source.snapshot(), pass.stillForNs()))
+        return true;
+    stay = {Stay::Reason::Settling, source.snapshot()};
     return false;
+}
+
+bool FileDecision::writersDone(Pass& pass, const fs::HeldSource& source, Stay& stay,
+                               bool* heardAll) {
+    using State = FolderWatch::History::State;
+    FolderWatch::History history =
+        pass.watch ? pass.watch->historyOf(source.nativeName()) : FolderWatch::History();
+    // A name made here that brought its data without a write here, or a second name of a file,
+    // was made of a file written elsewhere.
+    if (history.createdOnly && (source.snapshot().size > 0 || source.snapshot().links > 1))
+        history.state = State::Unknown;
+    switch (history.state) {
+        case State::Open:
+            // Written since its last writer's close, by whoever: that writer still holds it.
+            m_waiting.holdBack(source.path(), kOpenForWriting);
+            stay = {Stay::Reason::Writer, source.snapshot()};
+            return false;
+        case State::Written:
+            // A download that closes its file and opens it again to go on is not finished at
+            // its first close.
+            if (const qint64 quietUntil = history.lastWrittenMs + pass.quietMs;
+                monotonicMs() < quietUntil) {
+                m_waiting.holdBack(source.path(),
+                                   QLatin1String("it was written here; it moves once nobody has "
+                                                 "written it for ") +
+                                       QString::number(pass.quietMs / 1000) + QLatin1String(" s"));
+                stay = {Stay::Reason::Quiet, source.snapshot(), quietUntil};
+                pass.wakeAt(quietUntil);
+                return false;
+            }
+            break;
+        case State::Unknown:
+        case State::Arrived:
+            break;
+    }
+    // Space taken for the whole file and not yet filled: a download that is not finished,
+    // whoever writes it and whenever it was last written.
+    if (source.reservedUnwritten() == fs::HeldSource::Reserved::Yes) {
+        m_waiting.holdBack(source.path(), QStringLiteral("it holds space reserved for data not "
+                                                         "written yet (an unfinished download)"));
+        stay = {Stay::Reason::Writer, source.snapshot()};
+        return false;
+    }
+    // A file the watch followed all along, where it hears every writer, needs no other sign.
+    *heardAll = pass.watchSeesEveryWriter && history.state != State::Unknown;
+    return true;
 }
 
 FileDecision::Twin FileDecision::compareWithDestination(Pass& pass, const fs::HeldSource& source,

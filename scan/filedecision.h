@@ -26,9 +26,12 @@ struct Stay {
         Writer,    // a program holds it open for writing
         Refused,   // a remembered failure holds it back
         Settling,  // nothing vouches for it but the time it has held still
+        Quiet,     // written here: it waits until its writers have left it alone for a while
     };
     Reason reason = Reason::None;
     fs::Snapshot look;
+    // Quiet: the monotonic milliseconds from which it may move.
+    qint64 untilMs = 0;
 };
 
 // Decides what becomes of one file of the watched folder: left alone (blocked, still written,
@@ -46,6 +49,9 @@ public:
 private:
     // Opens the source for the whole decision; false when it must wait for a later tick.
     bool holdSource(Pass& pass, fs::HeldSource& source, const QString& name, Stay& stay);
+    // What the folder's watch heard of the source's writers; false when it must wait for them.
+    // *heardAll: the watch knows the whole of its writers' story, so no other sign is needed.
+    bool writersDone(Pass& pass, const fs::HeldSource& source, Stay& stay, bool* heardAll);
     enum class Twin { Equal, Different, Unknown, Stop };
     Twin compareWithDestination(Pass& pass, const fs::HeldSource& source, const QString& name);
     Step deleteTwin(Pass& pass, fs::HeldSource& source);

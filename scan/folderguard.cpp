@@ -209,6 +209,7 @@ bool FolderGuard::holdFolders(Pass& pass) {
     pass.leasesTellWriters = traits.leasesProve;
     pass.timeGranularityNs = qint64(traits.stillSeconds) * 1'000'000'000;
     pass.watchSeesEveryWriter = traits.watchSeesEveryWriter;
+    pass.quietMs = qint64(my.QuietSeconds) * 1000;
     return true;
 }
 

@@ -7,9 +7,12 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <optional>
 
 namespace kw {
+
+class FolderWatch;
 
 // How the work on one file or one pass ends.
 enum class Step { Next, Restart, Stop };
@@ -28,6 +31,18 @@ struct Pass {
     qint64 timeGranularityNs = 0;
     // Whether a watch on the watched folder hears of every change to its files.
     bool watchSeesEveryWriter = false;
+    // The watch on this very watched folder, where there is one: what it heard of each file's
+    // writers. Null when it watches nothing or another folder.
+    FolderWatch* watch = nullptr;
+    // How long a file written here is left to its writers after their last write or close, and
+    // how long one no writer of which can be seen must hold still.
+    qint64 quietMs = 0;
+    // The monotonic milliseconds at which the first file that waits out its quiet time may move;
+    // 0 when none waits.
+    qint64 wakeAtMs = 0;
+    // How long a file that no writer of which can be seen must hold still before it moves.
+    qint64 stillForNs() const { return timeGranularityNs + quietMs * 1'000'000; }
+    void wakeAt(qint64 ms) { wakeAtMs = wakeAtMs == 0 ? ms : std::min(wakeAtMs, ms); }
     // The files programs hold open for writing, as /proc shows them: taken once, when the first
     // file no lease speaks for is looked at.
     std::optional<fs::WritersSnapshot> writers;

@@ -3,6 +3,11 @@
 #include "core/eventlog.h"
 #include "platform/textcodec.h"
 
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+
 namespace kw {
 namespace {
 
@@ -59,6 +64,8 @@ TickOutcome PassWorker::runTick() {
             m_waiting.keepLooks(step == Step::Next);
             if (step == Step::Stop)
                 outcome.watchdogDue = false;
+            if (pass.wakeAtMs != 0)
+                tickAt(pass.wakeAtMs);
         }
     }
     m_mover.flushRenames();
@@ -87,6 +94,7 @@ Step PassWorker::filePass(Pass& pass) {
 Step PassWorker::decideFiles(Pass& pass) {
     // Watched before it is listed, so that nothing that happens after the listing goes unheard.
     m_arrivals.watch(pass.source);
+    pass.watch = m_arrivals.watches(pass.source) ? &m_arrivals : nullptr;
     if (m_staying.beginPass(pass, m_arrivals))
         return Step::Next;
     int error = 0;
@@ -120,6 +128,15 @@ Step PassWorker::decideFiles(Pass& pass) {
     m_refusals.keepOnly(paths);
     m_staying.endPass();
     return Step::Next;
+}
+
+void PassWorker::tickAt(qint64 monotonicAtMs) {
+    if (!m_quietOver) {
+        m_quietOver = new QTimer(this);
+        m_quietOver->setSingleShot(true);
+        connect(m_quietOver, &QTimer::timeout, this, [this] { Q_EMIT fileArrived(); });
+    }
+    m_quietOver->start(int(std::clamp<qint64>(monotonicAtMs - monotonicMs() + 1, 0, INT_MAX)));
 }
 
 bool PassWorker::stillRunning() {

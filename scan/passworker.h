@@ -3,6 +3,7 @@
 #include "core/problems.h"
 #include "core/settings.h"
 #include "platform/folderwatch.h"
+#include "platform/monotonic.h"
 #include "scan/failure.h"
 #include "scan/filedecision.h"
 #include "scan/folderguard.h"
@@ -14,19 +15,12 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 #include <atomic>
-#include <chrono>
 #include <optional>
 
 namespace kw {
-
-// Milliseconds of a clock that no one sets, shared by the two threads of the cycle.
-inline qint64 monotonicMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The settings a tick works with, copied when it begins: the window may change its own at any
 // time, and a change takes effect with the next tick.
@@ -80,6 +74,9 @@ Q_SIGNALS:
 private:
     Step filePass(Pass& pass);
     Step decideFiles(Pass& pass);
+    // Asks for a tick at that monotonic time, when a file written here has been left alone long
+    // enough to move, so that it does not wait for the timer's next tick as well.
+    void tickAt(qint64 monotonicAtMs);
     // A step was taken; false when the program is ending and the pass is to stop.
     bool stillRunning();
     // Hands the moves recorded so far to the scheduler: a few times a second during a burst,
@@ -100,6 +97,7 @@ private:
     FileDecision m_decision;
     StayingFiles m_staying;
     FolderWatch m_arrivals;  // made and read on this object's thread
+    QTimer* m_quietOver = nullptr;  // made on this object's thread, when first wanted
     QElapsedTimer m_sinceRenamesFlushed;
     QStringList m_movedTo;
     QList<qint64> m_movedSizes;

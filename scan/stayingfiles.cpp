@@ -1,6 +1,7 @@
 #include "scan/stayingfiles.h"
 
 #include "platform/folderwatch.h"
+#include "platform/monotonic.h"
 #include "scan/refusals.h"
 #include "scan/waitingfiles.h"
 
@@ -20,7 +21,8 @@ StayingFiles::Context StayingFiles::contextOf(const Pass& pass) {
             pass.blockedExtensions,
             pass.leasesTellWriters,
             pass.watchSeesEveryWriter,
-            pass.timeGranularityNs};
+            pass.timeGranularityNs,
+            pass.quietMs};
 }
 
 bool StayingFiles::beginPass(const Pass& pass, FolderWatch& watch) {
@@ -55,7 +57,7 @@ bool StayingFiles::beginPass(const Pass& pass, FolderWatch& watch) {
     return false;
 }
 
-bool StayingFiles::stays(const Pass& pass, const QByteArray& native, const QString& name) {
+bool StayingFiles::stays(Pass& pass, const QByteArray& native, const QString& name) {
     const auto found = m_stays.constFind(native);
     if (found == m_stays.constEnd())
         return false;
@@ -77,8 +79,15 @@ bool StayingFiles::stays(const Pass& pass, const QByteArray& native, const QStri
                 return false;
             break;
         case Stay::Reason::Settling:
-            if (m_waiting.settled(path, *look, pass.timeGranularityNs))
+            if (m_waiting.settled(path, *look, pass.stillForNs()))
                 return false;
+            break;
+        case Stay::Reason::Quiet:
+            // A writer's close since was named by the watch, and a write shows in the look.
+            if (monotonicMs() >= stay.untilMs)
+                return false;
+            m_waiting.stillHeldBack(path);
+            pass.wakeAt(stay.untilMs);
             break;
         case Stay::Reason::None:
         case Stay::Reason::Blocked:
@@ -94,6 +103,7 @@ void StayingFiles::decided(const QByteArray& native, const Stay& stay) {
     switch (stay.reason) {
         case Stay::Reason::Refused:
         case Stay::Reason::Settling:
+        case Stay::Reason::Quiet:
             kept = true;
             break;
         case Stay::Reason::Writer:

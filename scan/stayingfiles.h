@@ -29,7 +29,7 @@ public:
     bool beginPass(const Pass& pass, FolderWatch& watch);
     // True when the file (native: its name's bytes) stays as it was decided before; one look at
     // its name, no open.
-    bool stays(const Pass& pass, const QByteArray& native, const QString& name);
+    bool stays(Pass& pass, const QByteArray& native, const QString& name);
     void decided(const QByteArray& native, const Stay& stay);
     void endPass();
 
@@ -46,6 +46,7 @@ private:
         bool leasesTellWriters = false;
         bool watchSeesEveryWriter = false;
         qint64 timeGranularityNs = 0;
+        qint64 quietMs = 0;
         bool operator==(const Context&) const = default;
     };
     static Context contextOf(const Pass& pass);

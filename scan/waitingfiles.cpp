@@ -16,9 +16,7 @@ void WaitingFiles::holdBack(const QString& path, const QString& reason) {
     m_heldBackNow.insert(path, reason);
 }
 
-bool WaitingFiles::settled(const QString& path, const fs::Snapshot& look,
-                           qint64 timeGranularityNs) {
-    constexpr qint64 kStillNs = 2'000'000'000;
+bool WaitingFiles::settled(const QString& path, const fs::Snapshot& look, qint64 stillForNs) {
     // The monotonic clock, never the file's times against the wall clock: a clock set forward
     // (a suspended laptop, a time server's step) would make a paused writer's file look old.
     const qint64 nowMs = m_clock.elapsed();
@@ -27,9 +25,14 @@ bool WaitingFiles::settled(const QString& path, const fs::Snapshot& look,
     const bool unchanged = seenBefore && previous->snapshot == look;
     const Look current = unchanged ? *previous : Look{look, nowMs};
     m_looksNow.insert(path, current);
-    if (unchanged && (nowMs - current.stillSinceMs) * 1'000'000 > timeGranularityNs + kStillNs)
+    if (unchanged && (nowMs - current.stillSinceMs) * 1'000'000 > stillForNs)
         return true;
-    if (seenBefore && !unchanged)
+    if (!seenBefore)
+        holdBack(path, QLatin1String("nothing here can tell whether a program still writes it; it "
+                                     "moves once it has held still for ") +
+                           QString::number((stillForNs + 999'999'999) / 1'000'000'000) +
+                           QLatin1String(" s"));
+    else if (!unchanged)
         holdBack(path, QStringLiteral("it is still being written"));
     else
         stillHeldBack(path);  // still waiting, already said why

@@ -19,11 +19,11 @@ public:
 
     // Logs why a file waits, once while it keeps waiting for that reason.
     void holdBack(const QString& path, const QString& reason);
-    // For a file no lease speaks for: true once it has held still (the same file, size,
-    // modification and change time) for longer than the file system's time granularity and two
-    // seconds more, as measured by this program's monotonic clock from when it first saw it so.
-    // A writer that pauses longer is not told apart from one that has finished.
-    bool settled(const QString& path, const fs::Snapshot& look, qint64 timeGranularityNs);
+    // For a file nothing else speaks for: true once it has held still (the same file, size,
+    // modification and change time) for longer than stillForNs, as measured by this program's
+    // monotonic clock from when it first saw it so. A writer that pauses longer is not told apart
+    // from one that has finished.
+    bool settled(const QString& path, const fs::Snapshot& look, qint64 stillForNs);
     // A file that waits for the same reason as before, without being looked at again: what was
     // said of it stays said.
     void stillHeldBack(const QString& path);

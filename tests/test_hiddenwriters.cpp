@@ -142,11 +142,14 @@ INSTANTIATE_TEST_SUITE_P(OnExfatAndOnAShare, HiddenWriter,
 // The real program with its wall clock set by the test through libfaketime (the machine's clock
 // and the program's monotonic clock stay as they are), run as an ordinary user of its own: a file
 // of another user gets no lease, and the writer (this test's child, run by root) does not show in
-// the /proc the program may read. Only the time the file holds still can tell it is finished.
+// the /proc the program may read. Only the folder's watch and the time the file is left alone can
+// tell it is finished.
 struct Jump {
     const char* name;
     QByteArray offset;  // written to the program's clock file once it runs
-    bool heldOpen;      // a writer holds the file open with long pauses, else it is finished
+    // A writer holds the file open with long pauses, or writes it in place closing it between
+    // pieces (the program hears it through the folder's watch only), else it is finished.
+    enum { Finished, HeldOpen, Reopened } writing;
 };
 
 class ClockJump : public ::testing::TestWithParam<Jump> {};
@@ -191,17 +194,29 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     constexpr int kPieces = 4;
     constexpr qint64 kPiece = 100'000;
     constexpr qint64 kWhole = kPieces * kPiece;
-    ASSERT_EQ(fs::replaceAtomically(staged, jump.heldOpen ? QByteArray() : QByteArray(kWhole, 'a')),
-              0);
-    ASSERT_TRUE(giveToAnotherUser(staged));
     std::unique_ptr<Writer> writer;
-    if (jump.heldOpen) {
-        writer = std::make_unique<Writer>(staged, kPieces, kPiece, QList<int>{1900});
-        ASSERT_TRUE(writer->waitOpened());
+    QProcess reopening;
+    if (jump.writing == Jump::Reopened) {
+        // Shorter pauses than the program's quiet time, the wall clock set forward in the first.
+        reopening.start("sh", {"-c",
+                               "for i in 1 2 3 4; do head -c 100000 /dev/zero | tr '\\0' a >>\"$0\"; "
+                               "[ $i = 4 ] || sleep 2; done",
+                               rig.source + "download.bin"});
+        ASSERT_TRUE(reopening.waitForStarted());
+    } else {
+        ASSERT_EQ(fs::replaceAtomically(staged, jump.writing == Jump::HeldOpen
+                                                    ? QByteArray()
+                                                    : QByteArray(kWhole, 'a')),
+                  0);
+        ASSERT_TRUE(giveToAnotherUser(staged));
+        if (jump.writing == Jump::HeldOpen) {
+            writer = std::make_unique<Writer>(staged, kPieces, kPiece, QList<int>{1900});
+            ASSERT_TRUE(writer->waitOpened());
+        }
+        ASSERT_EQ(::rename(encodeLocal(staged).constData(),
+                           encodeLocal(rig.source + "download.bin").constData()),
+                  0);
     }
-    ASSERT_EQ(::rename(encodeLocal(staged).constData(),
-                       encodeLocal(rig.source + "download.bin").constData()),
-              0);
     // The clock jumps once the program has looked at the file (a tick a second, and one on its
     // arrival): between two looks, where a rule by the wall clock would be fooled.
     waitUntil([] { return false; }, 400);
@@ -218,22 +233,25 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     QElapsedTimer since;
     since.start();
 
-    if (writer) {
-        while (writer->running()) {
+    const auto writing = [&] {
+        return writer ? writer->running() : reopening.state() != QProcess::NotRunning;
+    };
+    if (jump.writing != Jump::Finished) {
+        while (writing()) {
             const bool unfinished = FileLength(rig.source + "download.bin") < kWhole;
             const auto copy = fs::facts(rig.destination + "download.bin");
             ASSERT_TRUE(!copy || copy->size == kWhole)
                 << "a short copy in the destination: " << copy->size << " bytes";
-            if (unfinished && writer->running()) {
+            if (unfinished && writing()) {
                 ASSERT_TRUE(fs::facts(rig.source + "download.bin")) << "moved while being written";
             }
-            waitUntil([&] { return !writer->running(); }, 50);
+            waitUntil([&] { return !writing(); }, 50);
         }
-        ASSERT_TRUE(writer->waitClosed());
+        ASSERT_TRUE(writer ? writer->waitClosed() : reopening.exitCode() == 0);
         since.start();
     }
-    // Settled files move at the latest a tick and two seconds after their last write.
-    EXPECT_TRUE(waitUntil([&] { return !fs::facts(rig.source + "download.bin"); }, 8000))
+    // Finished files move at the latest a tick and the quiet time after their last write.
+    EXPECT_TRUE(waitUntil([&] { return !fs::facts(rig.source + "download.bin"); }, 9000))
         << "still waiting " << since.elapsed() << " ms after the last write";
     rig.stop();
     EXPECT_EQ(apptest::bytesOf(rig.destination + "download.bin"), QByteArray(kWhole, 'a'))
@@ -241,8 +259,12 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ForwardAndBack, ClockJump,
-                         ::testing::Values(Jump{"ForwardAnHourWhileHeldOpen", "+1h", true},
-                                           Jump{"BackAnHourWithAFinishedFile", "-1h", false}),
+                         ::testing::Values(Jump{"ForwardAnHourWhileHeldOpen", "+1h",
+                                                Jump::HeldOpen},
+                                           Jump{"ForwardAnHourBetweenACloseAndTheNextOpen", "+1h",
+                                                Jump::Reopened},
+                                           Jump{"BackAnHourWithAFinishedFile", "-1h",
+                                                Jump::Finished}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A writer of another user that wrote the file more than two seconds ago and stalls with the file

@@ -1,7 +1,9 @@
+#include "platform/fs.h"
 #include "platform/textcodec.h"
 #include "platform/writers.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/qtapp.h"
+#include "tests/support/scanrig.h"
 #include "tests/support/writers.h"
 
 #include <gtest/gtest.h>
@@ -9,16 +11,19 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 using namespace kw;
@@ -117,5 +122,121 @@ TEST_F(Writers, RootSeesEveryProcessAndAnOrdinaryUserOnlyItsOwn) {
     EXPECT_EQ(WEXITSTATUS(status), 0)
         << "1: claims to have seen every process, 2: saw root's writer";
 }
+
+// Writers as downloads behave, each a real second process (a shell script) writing into the
+// watched folder while the engine ticks every 200 ms: as this user (whose leases and /proc the
+// engine can use) or as another user (whose writes only the folder's watch hears: the engine's
+// CAP_LEASE and CAP_SYS_PTRACE are lowered, as an ordinary user has neither). Whatever the
+// writer does, the file never moves while it is at work, and arrives once and whole in the
+// state it was left in. A file that arrives whole by a rename moves at the first tick that sees
+// it, however a reader uses it.
+struct InPlaceCase {
+    const char* name;
+    // Run by sh with $0 the file's path and $1 a folder beside the watched one; put N L writes N
+    // bytes of the letter L to its standard output.
+    const char* script;
+    bool otherUser;
+    bool copies;     // the destination lies on another file system
+    bool onExt4;     // the watched folder lies on ext4, whose extent map shows reserved space
+    qint64 size;     // what must arrive: size bytes of letter
+    char letter;
+    bool movesWhileRunning;  // a reader: the file moves at the first tick that meets it
+};
+
+void PrintTo(const InPlaceCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class InPlaceWriter : public ::testing::TestWithParam<InPlaceCase> {};
+
+TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
+    const InPlaceCase& row = GetParam();
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("mounts and a writer of another user need root");
+    ScanRig rig;
+    rig.data.My.QuietSeconds = 2;
+    std::unique_ptr<ScratchFileSystem> ext4;
+    QString why;
+    if (row.onExt4 &&
+        !(ext4 = ScratchFileSystem::make(ScratchFileSystem::Type::Ext4, rig.source, 64 << 20, &why)))
+        KW_CANNOT_RUN(why.toStdString());
+    if (row.copies && !rig.destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("the destination's own file system cannot be mounted");
+    const QString stage = rig.dir.path() + "/stage/";
+    fs::makePath(stage);
+    for (const QString& folder : {rig.dir.path(), rig.source, stage})
+        ::chmod(encodeLocal(folder).constData(), 0777);
+    const QString name = "download.bin";
+    // The watch is made by the first tick: from then on it hears the writer.
+    rig.tick();
+    std::optional<WithoutLeaseCapability> noLease;
+    const auto seeOthersAgain = qScopeGuard([&] {
+        if (noLease)
+            setCapability(CAP_SYS_PTRACE, true);
+    });
+    if (row.otherUser) {
+        noLease.emplace();
+        ASSERT_TRUE(noLease->active() && setCapability(CAP_SYS_PTRACE, false));
+    }
+    QStringList argv{"sh", "-c",
+                     QLatin1String("put() { head -c \"$1\" /dev/zero | tr '\\0' \"$2\"; }\n") +
+                         row.script,
+                     rig.in(name), stage};
+    if (row.otherUser)
+        argv = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + argv;
+    QProcess writer;
+    writer.setProcessChannelMode(QProcess::ForwardedChannels);
+    writer.start(argv.takeFirst(), argv);
+    ASSERT_TRUE(writer.waitForStarted());
+
+    QStringList log;
+    int ticksMet = 0;  // ticks that began with the file in the watched folder
+    while (writer.state() != QProcess::NotRunning || fs::facts(rig.in(name))) {
+        const bool working = writer.state() != QProcess::NotRunning;
+        const bool there = fs::facts(rig.in(name)).has_value();
+        log += rig.tick();
+        ticksMet += there ? 1 : 0;
+        if (row.movesWhileRunning) {
+            ASSERT_FALSE(there && fs::facts(rig.in(name)))
+                << "met by a tick and not moved\n" << log.join('\n').toStdString();
+        } else if (working && there) {
+            ASSERT_TRUE(fs::facts(rig.in(name)))
+                << "moved while its writer was at work\n" << log.join('\n').toStdString();
+        }
+        ASSERT_LT(ticksMet, 100) << log.join('\n').toStdString();
+        waitUntil([] { return false; }, 200);
+    }
+    EXPECT_EQ(entriesOf(rig.destination), QStringList{name}) << log.join('\n').toStdString();
+    EXPECT_EQ(readBytes(rig.out(name)), QByteArray(row.size, row.letter))
+        << log.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Downloads, InPlaceWriter,
+    ::testing::Values(
+        InPlaceCase{"AnotherUsersDownloadThatPausesWhileOpen",
+                    "exec 3>>\"$0\"; for i in 1 2 3; do put 100000 a >&3; sleep 2.5; done; "
+                    "put 100000 a >&3",
+                    true, false, false, 400'000, 'a', false},
+        InPlaceCase{"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk",
+                    "exec 3>>\"$0\"; for i in 1 2 3; do put 100000 a >&3; sleep 2.5; done; "
+                    "put 100000 a >&3",
+                    true, true, false, 400'000, 'a', false},
+        InPlaceCase{"ClosedAndOpenedAgainASecondLater",
+                    "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"",
+                    false, false, false, 400'000, 'a', false},
+        InPlaceCase{"RewrittenTwentyTimesInARow",
+                    "for l in a b c d e f g h i j k l m n o p q r s t; do put 50000 $l >\"$0\"; "
+                    "sleep 0.1; done",
+                    false, true, false, 50'000, 't', false},
+        InPlaceCase{"PreallocatedAndFilledPieceByPieceByOpeningItAgain",
+                    "fallocate -l 400000 \"$0\"; for i in 0 1 2 3; do sleep 2.5; put 100000 a | "
+                    "dd of=\"$0\" bs=100000 seek=$i conv=notrunc iflag=fullblock status=none; done",
+                    false, false, true, 400'000, 'a', false},
+        InPlaceCase{"RenamedInWholeWhileAnotherUsersReaderKeepsReadingIt",
+                    "put 100000 a >\"$1/f\"; mv \"$1/f\" \"$0\"; "
+                    "while cat \"$0\" >/dev/null 2>&1; do sleep 0.1; done",
+                    true, false, false, 100'000, 'a', true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

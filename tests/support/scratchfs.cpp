@@ -34,8 +34,9 @@ std::unique_ptr<ScratchFileSystem> ScratchFileSystem::make(Type type, const QStr
             folder + QStringLiteral(".%1.img").arg(QRandomGenerator::global()->generate(), 0, 16);
         *why = runProgram("truncate", {"-s", QString::number(bytes), image});
         if (why->isEmpty())
-            *why = type == Type::Exfat ? runProgram("mkfs.exfat", {image})
-                                       : runProgram("mkntfs", {"-F", "-Q", "-q", image});
+            *why = type == Type::Exfat  ? runProgram("mkfs.exfat", {image})
+                   : type == Type::Ext4 ? runProgram("mkfs.ext4", {"-q", "-F", image})
+                                        : runProgram("mkntfs", {"-F", "-Q", "-q", image});
         if (!why->isEmpty()) {
             fs::removeFile(image);
             return nullptr;
@@ -62,9 +63,11 @@ QString ScratchFileSystem::mountNow() {
                                    m_mountPoint})
         : m_type == Type::Ramfs
             ? runProgram("mount", {"-t", "ramfs", "ramfs", m_mountPoint})
-            : runProgram("mount",
-                         {"-o", "loop", "-t", m_type == Type::Exfat ? "exfat-fuse" : "ntfs-3g",
-                          m_image, m_mountPoint});
+            : runProgram("mount", {"-o", "loop", "-t",
+                                   m_type == Type::Exfat  ? "exfat-fuse"
+                                   : m_type == Type::Ext4 ? "ext4"
+                                                          : "ntfs-3g",
+                                   m_image, m_mountPoint});
     m_mounted = why.isEmpty();
     return why;
 }

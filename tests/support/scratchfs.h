@@ -9,13 +9,13 @@
 namespace kw::test {
 
 // A file system made by a test and mounted on a folder of the test's own: a tmpfs of a given
-// size, a ramfs (which keeps modes but no extended attributes, so no access lists), or an exFAT
-// (through exfat-fuse) or NTFS (through ntfs-3g) image on a loop device. It is unmounted and its
+// size, a ramfs (which keeps modes but no extended attributes, so no access lists), or an ext4,
+// exFAT (through exfat-fuse) or NTFS (through ntfs-3g) image on a loop device. It is unmounted and its
 // loop device detached when the object goes, also when the test fails; a watcher process does the
 // same when the test process is killed. Needs root.
 class ScratchFileSystem {
 public:
-    enum class Type { Tmpfs, Exfat, Ntfs, Ramfs };
+    enum class Type { Tmpfs, Exfat, Ntfs, Ramfs, Ext4 };
 
     // Makes the file system and mounts it at mountPoint (created when missing). nullptr when
     // that cannot be done here, with the reason in *why when why is given.
