@@ -46,6 +46,8 @@ ScanEngine::ScanEngine(AppData& data, EventLog& log, Desktop& desktop, Desktop* 
     m_arrivalDelay.setSingleShot(true);
     m_arrivalDelay.setInterval(kArrivalDelayMs);
     connect(&m_arrivalDelay, &QTimer::timeout, this, &ScanEngine::runArrivalTick);
+    m_quietOver.setSingleShot(true);
+    connect(&m_quietOver, &QTimer::timeout, this, &ScanEngine::fileArrived);
     m_answerCheck.setInterval(1000);
     connect(&m_answerCheck, &QTimer::timeout, this, &ScanEngine::checkAnswering);
 }
@@ -84,6 +86,10 @@ void ScanEngine::finishTick(const TickOutcome& outcome) {
     m_answerCheck.stop();
     setAnswering(true);
     applyFoldersGivenUp(outcome.givenUp, m_tickBegan);
+    // A file that waits out its quiet time moves when it ends, not at the timer's next tick.
+    if (outcome.quietEndsAtMs != 0)
+        m_quietOver.start(int(std::clamp<qint64>(outcome.quietEndsAtMs - monotonicMs() + 1, 0,
+                                                 kMaxQuietSeconds * 1000)));
     std::optional<Failure> failure = outcome.failure;
     if (outcome.watchdogDue && !m_abandoned) {
         if (const int code = TaskWatchdogPass(m_data, m_log, m_desktop, m_LBtask))

@@ -113,6 +113,7 @@ private:
     bool m_leftBehind = false;
     QTimer m_timer;
     QTimer m_arrivalDelay;
+    QTimer m_quietOver;  // a file written here may move once its quiet time is over
     bool m_arrivalTickWanted = false;
     bool m_scanBusy = false;
     bool m_scanNow = false;  // the running tick was asked for with the scan-now button

@@ -172,8 +172,10 @@ bool FileDecision::writersDone(Pass& pass, const fs::HeldSource& source, Stay& s
         stay = {Stay::Reason::Writer, source.snapshot()};
         return false;
     }
-    // A file the watch followed all along, where it hears every writer, needs no other sign.
-    *heardAll = pass.watchSeesEveryWriter && history.state != State::Unknown;
+    // Written here and left alone since, where the watch hears every writer: no other sign is
+    // needed. A file renamed in may still be held open by a writer of another user, who wrote it
+    // before it came; only the time it holds still can tell of that one.
+    *heardAll = pass.watchSeesEveryWriter && history.state == State::Written;
     return true;
 }
 

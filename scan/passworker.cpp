@@ -3,11 +3,6 @@
 #include "core/eventlog.h"
 #include "platform/textcodec.h"
 
-#include <QTimer>
-
-#include <algorithm>
-#include <climits>
-
 namespace kw {
 namespace {
 
@@ -64,8 +59,7 @@ TickOutcome PassWorker::runTick() {
             m_waiting.keepLooks(step == Step::Next);
             if (step == Step::Stop)
                 outcome.watchdogDue = false;
-            if (pass.wakeAtMs != 0)
-                tickAt(pass.wakeAtMs);
+            outcome.quietEndsAtMs = pass.wakeAtMs;
         }
     }
     m_mover.flushRenames();
@@ -128,15 +122,6 @@ Step PassWorker::decideFiles(Pass& pass) {
     m_refusals.keepOnly(paths);
     m_staying.endPass();
     return Step::Next;
-}
-
-void PassWorker::tickAt(qint64 monotonicAtMs) {
-    if (!m_quietOver) {
-        m_quietOver = new QTimer(this);
-        m_quietOver->setSingleShot(true);
-        connect(m_quietOver, &QTimer::timeout, this, [this] { Q_EMIT fileArrived(); });
-    }
-    m_quietOver->start(int(std::clamp<qint64>(monotonicAtMs - monotonicMs() + 1, 0, INT_MAX)));
 }
 
 bool PassWorker::stillRunning() {

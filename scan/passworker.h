@@ -15,7 +15,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 
 #include <atomic>
 #include <optional>
@@ -35,6 +34,9 @@ struct TickOutcome {
     std::optional<Failure> failure;
     FoldersGivenUp givenUp;
     Problems problems;
+    // The monotonic milliseconds at which the first file written here that waits out its quiet
+    // time may move; 0 when none waits.
+    qint64 quietEndsAtMs = 0;
 };
 
 // The file work of the watch-and-copy cycle, on a thread of its own so that a file system that
@@ -74,9 +76,6 @@ Q_SIGNALS:
 private:
     Step filePass(Pass& pass);
     Step decideFiles(Pass& pass);
-    // Asks for a tick at that monotonic time, when a file written here has been left alone long
-    // enough to move, so that it does not wait for the timer's next tick as well.
-    void tickAt(qint64 monotonicAtMs);
     // A step was taken; false when the program is ending and the pass is to stop.
     bool stillRunning();
     // Hands the moves recorded so far to the scheduler: a few times a second during a burst,
@@ -97,7 +96,6 @@ private:
     FileDecision m_decision;
     StayingFiles m_staying;
     FolderWatch m_arrivals;  // made and read on this object's thread
-    QTimer* m_quietOver = nullptr;  // made on this object's thread, when first wanted
     QElapsedTimer m_sinceRenamesFlushed;
     QStringList m_movedTo;
     QList<qint64> m_movedSizes;

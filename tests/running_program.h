@@ -24,6 +24,9 @@ struct RunningProgram {
         setting(QStringLiteral("Source"), source);
         setting(QStringLiteral("Destination"), destination);
         setting(QStringLiteral("Intervall"), QStringLiteral("1"));
+        // The least quiet time: files no writer of which can be seen wait as long as they did
+        // before there was one.
+        setting(QStringLiteral("Ruhezeit"), QStringLiteral("2"));
     }
     ~RunningProgram() { stop(); }
 

@@ -134,7 +134,7 @@ TEST_F(Destinations, AnExfatStickTakesCopiesWithoutReplacingAndRefusedNamesAreTr
     EXPECT_EQ(entriesOf(source), QStringList{"q?.bin"});
     EXPECT_TRUE(tick().isEmpty()) << "a refused name is not copied again every tick";
     // A changed file is tried again.
-    fs::append(in("q?.bin"), " again");
+    writeBytes(in("q?.bin"), "refused again");
     EXPECT_EQ(tick().count(notMovedLine("q?.bin", refused)), 1);
 
     // A file put under the name while the copy runs stays, on a file system that cannot refuse

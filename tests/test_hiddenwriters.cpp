@@ -161,6 +161,7 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     if (::geteuid() != 0)
         KW_CANNOT_RUN("a file of another user needs root");
     RunningProgram rig;
+    rig.setting("Ruhezeit", "5");
     const QString stage = rig.folder("stage");
     const QString clock = rig.dir.path() + "/clock";
     ASSERT_EQ(fs::replaceAtomically(clock, "+0\n"), 0);
@@ -200,7 +201,7 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         // Shorter pauses than the program's quiet time, the wall clock set forward in the first.
         reopening.start("sh", {"-c",
                                "for i in 1 2 3 4; do head -c 100000 /dev/zero | tr '\\0' a >>\"$0\"; "
-                               "[ $i = 4 ] || sleep 2; done",
+                               "[ $i = 4 ] || sleep 2.5; done",
                                rig.source + "download.bin"});
         ASSERT_TRUE(reopening.waitForStarted());
     } else {

@@ -80,13 +80,16 @@ protected:
         return giveToAnotherUser(in(name)) && m_noLease->active();
     }
     // A second program writes "download.bin" in five pieces, pauseMs apart: the file waits, said
-    // once, until its writer has closed it, and then moves whole.
+    // once, until its writer has closed it and left it alone for the quiet time, and then moves
+    // whole.
     void waitsForItsWriter(int pauseMs) {
         Writer writer(in("download.bin"), 5, 200'000, pauseMs);
         ASSERT_TRUE(writer.waitOpened());
         EXPECT_EQ(tickWhileWritten(writer, "download.bin", 1'000'000, 150),
                   (QStringList{
                       "Waiting for '" + in("download.bin") + "': a program has it open for writing",
+                      "Waiting for '" + in("download.bin") +
+                          "': it was written here; it moves once nobody has written it for 2 s",
                       moveLine("download.bin")}));
     }
     std::optional<WithoutLeaseCapability> m_noLease;
@@ -125,9 +128,12 @@ TEST_F(Moves, FilesThatStayAreNotOpenedAgainAndAQuietFolderIsNotListedUntilSomet
     EXPECT_TRUE(listedAfterNews);
     EXPECT_TRUE(openedAfterNews.empty());
 
-    // The writer ends: its close names the file, which is decided again and moves.
+    // The writer ends: its close names the file, which is decided again and waits out the quiet
+    // time.
     writer.reset();
-    EXPECT_EQ(tick(), QStringList{moveLine("download.bin")});
+    EXPECT_EQ(tick(), QStringList{"Waiting for '" + in("download.bin") +
+                                  "': it was written here; it moves once nobody has written it "
+                                  "for 2 s"});
 }
 
 TEST_F(Moves, WithoutALeaseAFileMovesOnlyAfterHoldingStillForATickAndTwoSeconds) {

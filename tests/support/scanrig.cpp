@@ -1,5 +1,6 @@
 #include "tests/support/scanrig.h"
 
+#include "platform/textcodec.h"
 #include "scan/listing.h"
 #include "tests/support/writers.h"
 
@@ -7,6 +8,8 @@
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+
+#include <cstdio>
 
 namespace kw::test {
 
@@ -32,6 +35,19 @@ QByteArray ownBytes(int i, qint64 size) {
     return bytes;
 }
 
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')));
+    const QString staged =
+        folder.left(folder.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral(".staged");
+    fs::removeFile(staged);
+    if (fs::append(staged, bytes) == 0 &&
+        ::rename(encodeLocal(staged).constData(), encodeLocal(path).constData()) == 0)
+        return;
+    fs::removeFile(staged);
+    fs::removeFile(path);
+    fs::append(path, bytes);
+}
+
 ScanRig::ScanRig() : engine(data, log, desktop) {
     registerFileWorkThread(engine.findChild<QThread*>());
     const QString dataFolder = dir.path() + QStringLiteral("/data/");
@@ -40,6 +56,9 @@ ScanRig::ScanRig() : engine(data, log, desktop) {
     data.My = fileSetFor(dataFolder, QStringLiteral("Kopierwart"));
     data.My.Source = source;
     data.My.Destination = destination;
+    // The least quiet time: files no writer of which can be seen wait as long as they did before
+    // there was one.
+    data.My.QuietSeconds = 2;
     data.BlockedExtensions = data.TaskList = QStringList();
     data.CopiedFiles = CopyRegister(QStringList());
     log.setLogFile(data.My.Log);

@@ -17,10 +17,9 @@ class Writer;
 inline QByteArray readBytes(const QString& path) {
     return fs::readAll(path).value_or(QByteArray());
 }
-inline void writeBytes(const QString& path, const QByteArray& bytes) {
-    fs::removeFile(path);
-    fs::append(path, bytes);
-}
+// Made beside the file's folder and renamed in, as a finished download arrives: a file written in
+// a watched folder waits out the quiet time. Written in place where no rename can bring it.
+void writeBytes(const QString& path, const QByteArray& bytes);
 // Every entry of folder, hidden ones included, sorted.
 QStringList entriesOf(const QString& folder);
 // count bytes without a repeating pattern, so that a misplaced chunk shows.
