@@ -8,7 +8,6 @@
 namespace kw {
 
 inline constexpr char kProgramTitle[] = "Kopierwart";
-inline constexpr char kDirectoryPlaceholder[] = "Bitte Verzeichnis angeben !";
 
 // The settings record: paths of the file set, the two folders and the persisted settings.
 struct Settings {
