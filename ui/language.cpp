@@ -18,12 +18,13 @@ bool speaksGerman(const QStringList& uiLanguages) {
     return false;
 }
 
-Language::Language(const QStringList& uiLanguages) : m_german(speaksGerman(uiLanguages)) {
+Language::Language(const QStringList& uiLanguages) {
+    const bool german = speaksGerman(uiLanguages);
     // The German texts are the ones in the code; English is built into the program.
-    if (!m_german && m_program.load(QStringLiteral(":/kopierwart/i18n/kopierwart_en.qm")))
+    if (!german && m_program.load(QStringLiteral(":/kopierwart/i18n/kopierwart_en.qm")))
         QCoreApplication::installTranslator(&m_program);
     // Qt speaks English by itself.
-    if (m_german &&
+    if (german &&
         m_qt.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&m_qt);
 }

@@ -6,8 +6,8 @@
 
 namespace kw {
 
-// Whether those languages ask for the German texts the program is written in: German before
-// English, or the C and POSIX locales. Every other desktop reads English.
+// Whether the desktop's languages, best first, ask for the German texts the program is written
+// in: German before English, or the C and POSIX locales. Every other desktop reads English.
 bool speaksGerman(const QStringList& uiLanguages);
 
 // The program's texts, and Qt's own dialogs and buttons, in the language the desktop asks for,
@@ -21,10 +21,7 @@ public:
     Language(const Language&) = delete;
     Language& operator=(const Language&) = delete;
 
-    bool german() const { return m_german; }
-
 private:
-    bool m_german;
     QTranslator m_program;
     QTranslator m_qt;
 };
