@@ -7,12 +7,11 @@
 #include "platform/qtboundary.h"
 #include "platform/signals.h"
 #include "platform/sound.h"
+#include "ui/language.h"
 #include "ui/tray.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QStandardPaths>
-#include <QTranslator>
 
 #include <cstdlib>
 
@@ -28,11 +27,8 @@ int main(int argc, char** argv) {
     // The program lives in the tray; a hidden main window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(kw::programIcon());
-    // The program speaks German, so Qt's own dialogs and buttons do too.
-    QTranslator qtTranslations;
-    if (qtTranslations.load(QStringLiteral("qtbase_de"),
-                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslations);
+    // German as always on German desktops and under the C locale, English on all others.
+    const kw::Language language;
 
     // Paths with their bytes: the data folder, the lock and the log must name the real files.
     const QString executablePath = kw::programFilePath();

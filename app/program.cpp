@@ -222,23 +222,24 @@ void Program::reportUnreadableFiles() {
         m_log.WriteLog(QLatin1String("Cannot read '") + path + QLatin1String("': ") +
                        fs::errorText(error) +
                        QLatin1String(" - running without it, and it is not written in this run"));
-        const QString reason = fs::problemOf(error) == fs::Problem::NoPermission
-                                   ? QStringLiteral("keine Leseberechtigung")
-                                   : fs::errorText(error);
+        const QString reason =
+            fs::problemOf(error) == fs::Problem::NoPermission
+                ? QCoreApplication::translate("kw::Program", "keine Leseberechtigung")
+                : fs::errorText(error);
         listed += path + QLatin1String(" (") + reason + QLatin1Char(')') + QLatin1String(kCrLf);
     }
     // Told on the desktop too, as long as the run goes on without them.
     m_problems->setProblems(QStringLiteral("start"), problems);
     const bool one = files.size() == 1;
     m_desktop.ShowMessage(
-        QStringLiteral("Fehler"),
-        (one ? QStringLiteral("Diese Datei ist vorhanden, kann aber nicht gelesen werden:")
-             : QStringLiteral("Diese Dateien sind vorhanden, können aber nicht gelesen werden:")) +
+        tr("Fehler"),
+        (one ? tr("Diese Datei ist vorhanden, kann aber nicht gelesen werden:")
+             : tr("Diese Dateien sind vorhanden, können aber nicht gelesen werden:")) +
             QLatin1String(kCrLf) + QLatin1String(kCrLf) + listed + QLatin1String(kCrLf) +
-            (one ? QStringLiteral("Kopierwart arbeitet ohne ihren Inhalt weiter und schreibt in "
-                                  "diesem Lauf nichts in diese Datei.")
-                 : QStringLiteral("Kopierwart arbeitet ohne ihren Inhalt weiter und schreibt in "
-                                  "diesem Lauf nichts in diese Dateien.")),
+            (one ? tr("Kopierwart arbeitet ohne ihren Inhalt weiter und schreibt in "
+                      "diesem Lauf nichts in diese Datei.")
+                 : tr("Kopierwart arbeitet ohne ihren Inhalt weiter und schreibt in "
+                      "diesem Lauf nichts in diese Dateien.")),
         MB_ICONERROR);
 }
 

@@ -76,7 +76,8 @@ std::optional<QByteArray> autostartEntry(const QString& executablePath) {
                               "[Desktop Entry]\n"
                               "Type=Application\n"
                               "Name=Kopierwart\n"
-                              "Comment=Hält das Upload-Verzeichnis leer\n"
+                              "Comment=Keeps the upload folder empty\n"
+                              "Comment[de]=Hält das Upload-Verzeichnis leer\n"
                               "Icon=kopierwart\n"
                               "Exec=") +
                           *exec + QLatin1String("\nTryExec=") + *tryExec +

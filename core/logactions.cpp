@@ -5,6 +5,8 @@
 #include "core/files.h"
 #include "core/settings.h"
 
+#include <QCoreApplication>
+
 namespace kw {
 namespace {
 
@@ -27,9 +29,10 @@ void DeleteLogs(EventLog& log, const Settings& my, Desktop& desktop) {
     log.flush();
     deleteAndLog(log, my.Log);
     deleteAndLog(log, my.CopyListFile);
-    desktop.ShowMessage(QStringLiteral("Logs Deleted"),
-                        QStringLiteral("Programm-Logdateien wurden gelöscht !"),
-                        MB_ICONINFORMATION);
+    desktop.ShowMessage(
+        QCoreApplication::translate("kw::LogActions", "Logs Deleted"),
+        QCoreApplication::translate("kw::LogActions", "Programm-Logdateien wurden gelöscht !"),
+        MB_ICONINFORMATION);
 }
 
 void ShowLog(const Settings& my, Desktop& desktop) {

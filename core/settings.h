@@ -8,7 +8,6 @@
 namespace kw {
 
 inline constexpr char kProgramTitle[] = "Kopierwart";
-inline constexpr char kDirectoryPlaceholder[] = "Bitte Verzeichnis angeben !";
 // Long enough for a download that closes its file and opens it again to go on.
 inline constexpr qint32 kDefaultQuietSeconds = 5;
 inline constexpr qint32 kMaxQuietSeconds = 3600;

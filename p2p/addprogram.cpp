@@ -6,6 +6,8 @@
 #include "core/textarray.h"
 #include "p2p/entries.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 namespace kw {
@@ -17,10 +19,13 @@ bool refusedAsDuplicate(const QString& name, const AppData& data, Desktop& deskt
         return false;
     for (const QString& text : *data.UserP2PList) {
         if (text.left(text.indexOf(QChar(0))).compare(name, Qt::CaseInsensitive) == 0) {
-            desktop.ShowMessage(QStringLiteral("Fehler"),
-                                QLatin1String("Das Programm '") + name +
-                                    QLatin1String("' befindet sich bereits in deiner Liste !"),
-                                MB_ICONERROR);
+            desktop.ShowMessage(
+                QCoreApplication::translate("kw::AddProgram", "Fehler"),
+                QCoreApplication::translate("kw::AddProgram",
+                                            "Das Programm '%1' befindet sich bereits in deiner "
+                                            "Liste !")
+                    .arg(name),
+                MB_ICONERROR);
             return true;
         }
     }
@@ -28,10 +33,13 @@ bool refusedAsDuplicate(const QString& name, const AppData& data, Desktop& deskt
 }
 
 AddOutcome reportVanished(const QString& name, Desktop& desktop) {
-    desktop.ShowMessage(QStringLiteral("Fehler"),
-                        QLatin1Char('\'') + name + QLatin1String("' wurde nicht gefunden (?\?\?)") +
-                            kCrLfText + QStringLiteral("Bitte ein anderes Programm wählen."),
-                        MB_ICONERROR);
+    desktop.ShowMessage(
+        QCoreApplication::translate("kw::AddProgram", "Fehler"),
+        QCoreApplication::translate("kw::AddProgram", "'%1' wurde nicht gefunden (?\?\?)")
+                .arg(name) +
+            kCrLfText +
+            QCoreApplication::translate("kw::AddProgram", "Bitte ein anderes Programm wählen."),
+        MB_ICONERROR);
     return AddOutcome::Vanished;
 }
 
@@ -39,11 +47,14 @@ AddOutcome reportVanished(const QString& name, Desktop& desktop) {
 AddOutcome confirmAndAdd(const P2PEntry& entry, const QString& details, AppData& data,
                          EventLog& log, Desktop& desktop) {
     const QString crLf = kCrLfText;
-    const QString question = QLatin1String("Soll das Programm") + crLf + crLf +
-                             QLatin1String("Name: ") + entry.DisplayName + crLf + details + crLf +
-                             crLf + QStringLiteral("als P2P-Programm eingetragen werden ?") + crLf;
-    const int answer = desktop.ShowMessage(QStringLiteral("Hinzufügen"), question,
-                                           MB_YESNOCANCEL | MB_ICONQUESTION);
+    const QString question =
+        QCoreApplication::translate("kw::AddProgram", "Soll das Programm") + crLf + crLf +
+        QLatin1String("Name: ") + entry.DisplayName + crLf + details + crLf + crLf +
+        QCoreApplication::translate("kw::AddProgram", "als P2P-Programm eingetragen werden ?") +
+        crLf;
+    const int answer =
+        desktop.ShowMessage(QCoreApplication::translate("kw::AddProgram", "Hinzufügen"), question,
+                            MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer != IDYES)
         return AddOutcome::Declined;
     AddArray(data.UserP2PList, UserP2PEntryText(entry));
@@ -108,8 +119,9 @@ AddOutcome AddP2PProgram(const UserProcess& line, AppData& data, EventLog& log, 
     if (!running)
         return reportVanished(line.name, desktop);
     return confirmAndAdd({line.name, line.name},
-                         QLatin1String("Programm : ") + line.executable + kCrLfText +
-                             QLatin1String("PID: ") + QString::number(line.id),
+                         QCoreApplication::translate("kw::AddProgram", "Programm : ") +
+                             line.executable + kCrLfText + QLatin1String("PID: ") +
+                             QString::number(line.id),
                          data, log, desktop);
 }
 

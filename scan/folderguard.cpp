@@ -12,6 +12,8 @@
 #include "scan/listing.h"
 #include "scan/pass.h"
 
+#include <QCoreApplication>
+
 #include <utility>
 
 namespace kw {
@@ -64,10 +66,14 @@ bool FolderGuard::ValidateDirectories() {
     SettingsStore settings(my);
     if (!my.Source.isEmpty() &&
         !ensureFolder(my.Source, QLatin1String("Source"),
-                      QStringLiteral("Das zu überwachende Verzeichnis %1 ist nicht vorhanden und "
-                                     "kann nicht angelegt werden !"),
-                      QStringLiteral("Bitte geben Sie ein neues Verzeichnis an, welches überwacht "
-                                     "werden soll."))) {
+                      QCoreApplication::translate("kw::FolderGuard",
+                                                  "Das zu überwachende Verzeichnis %1 ist nicht "
+                                                  "vorhanden und kann nicht "
+                                                  "angelegt werden !"),
+                      QCoreApplication::translate("kw::FolderGuard",
+                                                  "Bitte geben Sie ein neues Verzeichnis an, "
+                                                  "welches überwacht werden "
+                                                  "soll."))) {
         settings.forgetSource();
         m_givenUp.source = true;
     }
@@ -77,9 +83,12 @@ bool FolderGuard::ValidateDirectories() {
     const bool away =
         !my.Destination.isEmpty() && checkDestinationAway(my.Destination, &mountPoint);
     if (!my.Destination.isEmpty() && !away) {
-        if (ensureFolder(my.Destination, QLatin1String("Destination"),
-                         QStringLiteral("Das Zielverzeichnis %1 kann nicht angelegt werden."),
-                         QStringLiteral("Bitte geben Sie ein neues Zielverzeichnis an.")))
+        if (ensureFolder(
+                my.Destination, QLatin1String("Destination"),
+                QCoreApplication::translate("kw::FolderGuard",
+                                            "Das Zielverzeichnis %1 kann nicht angelegt werden."),
+                QCoreApplication::translate("kw::FolderGuard",
+                                            "Bitte geben Sie ein neues Zielverzeichnis an.")))
             usedDestinations().record(my.Destination, mountPoint);
         else {
             settings.forgetDestination();
@@ -100,7 +109,7 @@ bool FolderGuard::ensureFolder(const QString& folder, QLatin1String setting, con
         return true;
     m_log.WriteLog(QLatin1String("Error creating Directory My.") + setting + QLatin1Char(' ') +
                    quoted(folder));
-    m_desktop.ShowMessage(QStringLiteral("Fehler"),
+    m_desktop.ShowMessage(QCoreApplication::translate("kw::FolderGuard", "Fehler"),
                           problem.arg(quoted(folder)) + kCrLfText + kCrLfText + request + kCrLfText,
                           MB_ICONERROR);
     return false;
@@ -149,11 +158,15 @@ void FolderGuard::refuseOverlap(const QString& destination) {
     m_log.WriteLog(QLatin1String("Error same Directory for My.Source and My.Destination ") +
                    quoted(folder));
     m_desktop.ShowMessage(
-        QStringLiteral("Fehler"),
-        QStringLiteral("Das zu überwachende Verzeichnis und das Zielverzeichnis sind dasselbe "
-                       "Verzeichnis ") +
-            quoted(folder) + QLatin1String(" !") + kCrLfText + kCrLfText +
-            QLatin1String("Bitte geben Sie ein anderes Zielverzeichnis an.") + kCrLfText,
+        QCoreApplication::translate("kw::FolderGuard", "Fehler"),
+        QCoreApplication::translate("kw::FolderGuard",
+                                    "Das zu überwachende Verzeichnis und das Zielverzeichnis sind "
+                                    "dasselbe Verzeichnis %1 !")
+                .arg(quoted(folder)) +
+            kCrLfText + kCrLfText +
+            QCoreApplication::translate("kw::FolderGuard",
+                                        "Bitte geben Sie ein anderes Zielverzeichnis an.") +
+            kCrLfText,
         MB_ICONERROR);
 }
 

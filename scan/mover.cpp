@@ -10,10 +10,17 @@
 #include "scan/register.h"
 #include "scan/waitingfiles.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <utility>
 
 namespace kw {
+
+QString CopyCaption() {
+    return QCoreApplication::translate("kw::Mover", "Neue Datei kopieren");
+}
+
 namespace {
 
 // A group of copies is named when it has this many files or bytes, or when its first copy has
@@ -88,9 +95,8 @@ Step Mover::copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, cons
     CopyReport report;
     auto copy = std::make_unique<fs::StagedCopy>();
     const HeldCopy held{*source, pass.destination, *copy};
-    const fs::CopyResult result =
-        BinCopy(m_desktop, sourcePath, pass.destination.path(), true,
-                QStringLiteral("Neue Datei kopieren"), &report, m_stillRunning, &held);
+    const fs::CopyResult result = BinCopy(m_desktop, sourcePath, pass.destination.path(), true,
+                                          CopyCaption(), &report, m_stillRunning, &held);
     if (!m_stillRunning())
         return Step::Stop;
     if (!result.ok()) {

@@ -22,6 +22,9 @@ class FolderGuard;
 class Record;
 class Refusals;
 class WaitingFiles;
+
+// The caption of a new file's progress window.
+QString CopyCaption();
 struct CopyReport;
 
 // Moves a file that the decision found new into the destination: by a rename where both folders

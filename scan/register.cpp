@@ -7,6 +7,8 @@
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 
+#include <QCoreApplication>
+
 namespace kw {
 namespace {
 
@@ -93,9 +95,15 @@ fs::NameResult DeleteSource(EventLog& log, fs::HeldSource& source, bool alreadyC
 }
 
 QString StatisticsCaption(qint64 savedFileCount, double savedMegabytes) {
-    const QString word = savedFileCount == 1 ? QStringLiteral("Datei") : QStringLiteral("Dateien");
-    return QString::number(savedFileCount) + QLatin1String(" Gesicherte ") + word +
-           QLatin1String(" (") + decimalText(savedMegabytes) + QLatin1String(" MB)");
+    // The megabytes carry the decimal sign of the language shown; the German one is the comma
+    // decimalText writes.
+    QString megabytes = decimalText(savedMegabytes);
+    megabytes.replace(QLatin1Char(','),
+                      QCoreApplication::translate("kw::Statistics", ",", "decimal sign"));
+    return (savedFileCount == 1
+                ? QCoreApplication::translate("kw::Statistics", "%1 Gesicherte Datei (%2 MB)")
+                : QCoreApplication::translate("kw::Statistics", "%1 Gesicherte Dateien (%2 MB)"))
+        .arg(QString::number(savedFileCount), megabytes);
 }
 
 }  // namespace kw

@@ -10,6 +10,8 @@ packages=(
     libxcb1-dev
     xvfb xauth trayer x11-utils xdotool imagemagick fonts-dejavu-core
     qt6-svg-dev dpkg-dev file desktop-file-utils
+    # The English translation: Qt Linguist's CMake functions, lupdate and lrelease.
+    qt6-tools-dev qt6-l10n-tools
     # The package test: Debian's and AppStream's checkers, and repacking a kopierwart installed
     # before, to put it back afterwards.
     lintian appstream dpkg-repack

@@ -7,16 +7,18 @@
 #include "platform/qtboundary.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QSignalBlocker>
 
 namespace kw {
 
 QCheckBox* makeAutostartBox(QWidget* parent, const QRect& geometry, EventLog& log,
                             Desktop& desktop) {
-    auto* box = new QCheckBox(QStringLiteral("Autostart"), parent);
+    auto* box = new QCheckBox(QCoreApplication::translate("kw::Autostart", "Autostart"), parent);
     box->setObjectName(QStringLiteral("ChkAutostart"));
     box->setGeometry(geometry);
-    box->setToolTip(QStringLiteral("Kopierwart bei jeder Anmeldung starten"));
+    box->setToolTip(
+        QCoreApplication::translate("kw::Autostart", "Kopierwart bei jeder Anmeldung starten"));
     box->setCursor(Qt::PointingHandCursor);
     box->setFocusPolicy(Qt::TabFocus);
     QPalette palette = box->palette();
@@ -44,11 +46,14 @@ QCheckBox* makeAutostartBox(QWidget* parent, const QRect& geometry, EventLog& lo
             const QSignalBlocker blocker(box);
             box->setChecked(entry.enabled());
         }
-        desktop.ShowMessage(QStringLiteral("Fehler"),
-                            QLatin1String("Der Autostart-Eintrag '") + entry.entryPath() +
-                                (on ? QLatin1String("' kann nicht angelegt werden.")
-                                    : QLatin1String("' kann nicht entfernt werden.")),
-                            MB_ICONERROR);
+        desktop.ShowMessage(
+            QCoreApplication::translate("kw::Autostart", "Fehler"),
+            (on ? QCoreApplication::translate(
+                      "kw::Autostart", "Der Autostart-Eintrag '%1' kann nicht angelegt werden.")
+                : QCoreApplication::translate(
+                      "kw::Autostart", "Der Autostart-Eintrag '%1' kann nicht entfernt werden."))
+                .arg(entry.entryPath()),
+            MB_ICONERROR);
     });
     return box;
 }

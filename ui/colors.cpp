@@ -3,6 +3,7 @@
 #include "core/eventlog.h"
 
 #include <QColorDialog>
+#include <QCoreApplication>
 #include <QRandomGenerator>
 #include <QWidget>
 
@@ -61,7 +62,8 @@ QString ColorToHtml(qint32 color) {
 }
 
 qint32 PickColor(QWidget* owner) {
-    const QColor chosen = QColorDialog::getColor(Qt::black, owner, QStringLiteral("Farbe"));
+    const QColor chosen = QColorDialog::getColor(
+        Qt::black, owner, QCoreApplication::translate("kw::Colors", "Farbe"));
     return chosen.isValid() ? fromQColor(chosen) : -1;
 }
 

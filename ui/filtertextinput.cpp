@@ -3,14 +3,15 @@
 #include "core/desktop.h"
 #include "core/files.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 
 namespace kw {
 namespace {
 
-constexpr char kOnlyAlphanumeric[] =
-    "In diesem Eingabefeld sind nur Alphanumerische Eingaben zulässig.";
+constexpr char kOnlyAlphanumeric[] = QT_TRANSLATE_NOOP(
+    "kw::FilterTextInput", "In diesem Eingabefeld sind nur Alphanumerische Eingaben zulässig.");
 
 QString allowedCharacters(const FilterOptions& options) {
     QString allowed;
@@ -25,12 +26,17 @@ QString allowedCharacters(const FilterOptions& options) {
 
 void showHelp(const QString& allowed, bool allowBlank, Desktop& desktop) {
     const QString crLf = kCrLfText;
-    QString text = QString::fromUtf8(kOnlyAlphanumeric) + crLf + crLf +
-                   QLatin1String("Folgende Zeichen sind erlaubt:") + crLf + crLf + allowed + crLf;
+    QString text =
+        QCoreApplication::translate("kw::FilterTextInput", kOnlyAlphanumeric) + crLf + crLf +
+        QCoreApplication::translate("kw::FilterTextInput", "Folgende Zeichen sind erlaubt:") +
+        crLf + crLf + allowed + crLf;
     if (allowBlank)
-        text += QLatin1String("Sowie Freizeichen") + crLf;
-    text += crLf + QStringLiteral("ESC löscht das Eingabefeld.") + crLf;
-    desktop.ShowMessage(QStringLiteral("Eingabefeld Hilfe"), text, MB_ICONINFORMATION);
+        text += QCoreApplication::translate("kw::FilterTextInput", "Sowie Freizeichen") + crLf;
+    text += crLf +
+            QCoreApplication::translate("kw::FilterTextInput", "ESC löscht das Eingabefeld.") +
+            crLf;
+    desktop.ShowMessage(QCoreApplication::translate("kw::FilterTextInput", "Eingabefeld Hilfe"),
+                        text, MB_ICONINFORMATION);
 }
 
 }  // namespace
@@ -40,8 +46,10 @@ bool FilterTextInput(QLineEdit* field, FilterMode mode, int& keyCode, const Filt
     if (!field)
         return false;
     if (options.setTooltip) {
-        field->setToolTip(QString::fromUtf8(kOnlyAlphanumeric) +
-                          (options.helpOnF1 ? QStringLiteral(" (F1 für Hilfe)") : QString()));
+        field->setToolTip(QCoreApplication::translate("kw::FilterTextInput", kOnlyAlphanumeric) +
+                          (options.helpOnF1 ? QCoreApplication::translate("kw::FilterTextInput",
+                                                                          " (F1 für Hilfe)")
+                                            : QString()));
     }
     const QString allowed = allowedCharacters(options);
     if (mode == FilterMode::Key) {

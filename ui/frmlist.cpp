@@ -25,7 +25,7 @@ constexpr qint32 kYellow = 0x0000FFFF;
 FrmList::FrmList(AppData& data, EventLog& log, Desktop& desktop)
     : m_data(data), m_log(log), m_desktop(desktop) {
     setObjectName(QStringLiteral("frmList"));
-    setWindowTitle(QStringLiteral("Kopierte Dateien"));
+    setWindowTitle(tr("Kopierte Dateien"));
     setFixedSize(560, 320);
     m_lb = new QListWidget(this);
     m_lb->setObjectName(QStringLiteral("LB"));
@@ -64,10 +64,9 @@ void FrmList::LB_DblClick() {
     m_log.WriteLog(QLatin1String("Launching ") + target);
     // The desktop's opener may fail without a word; a file that is gone gets its own message.
     if (!FileExists(target)) {
-        m_desktop.ShowMessage(QStringLiteral("Fehler"),
-                              QLatin1String("Die Datei") + QLatin1String(kCrLf) + target +
-                                  QLatin1String(kCrLf) +
-                                  QStringLiteral("liegt nicht mehr im Zielverzeichnis."),
+        m_desktop.ShowMessage(tr("Fehler"),
+                              tr("Die Datei") + QLatin1String(kCrLf) + target +
+                                  QLatin1String(kCrLf) + tr("liegt nicht mehr im Zielverzeichnis."),
                               MB_ICONERROR);
         return;
     }

@@ -34,7 +34,7 @@ FrmP2Pnew::FrmP2Pnew(AppData& data, EventLog& log, Desktop& desktop, WindowSearc
                      QWidget* parent)
     : QDialog(parent), m_data(data), m_log(log), m_desktop(desktop), m_search(search) {
     setObjectName(QStringLiteral("frmP2Pnew"));
-    setWindowTitle(QStringLiteral("Neues P2P-Programm"));
+    setWindowTitle(tr("Neues P2P-Programm"));
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(440, 340);
     createControls();
@@ -42,16 +42,15 @@ FrmP2Pnew::FrmP2Pnew(AppData& data, EventLog& log, Desktop& desktop, WindowSearc
 }
 
 void FrmP2Pnew::createControls() {
-    m_frame1 = new QGroupBox(QStringLiteral("Anwendung hinzufügen"), this);
+    m_frame1 = new QGroupBox(tr("Anwendung hinzufügen"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
     m_frame1->setGeometry(8, 4, 424, 294);
     setTextColor(m_frame1, kWhite);
     makeLabel(m_frame1, "Label1",
-              QStringLiteral("Bitte wähle die Anwendung aus, die den P2P-Programmen hinzugefügt "
-                             "werden soll "),
+              tr("Bitte wähle die Anwendung aus, die den P2P-Programmen hinzugefügt "
+                 "werden soll "),
               {10, 20, 404, 34});
-    makeLabel(m_frame1, "Label2",
-              QStringLiteral("[und klicke disese mit der rechten Maustaste an]"),
+    makeLabel(m_frame1, "Label2", tr("[und klicke disese mit der rechten Maustaste an]"),
               {10, 54, 404, 18});
     m_lbTask = new QListWidget(m_frame1);
     m_lbTask->setObjectName(QStringLiteral("LBtask"));
@@ -62,20 +61,20 @@ void FrmP2Pnew::createControls() {
     EnableListHover(m_lbTask);
     m_lbTask->viewport()->installEventFilter(this);
 
-    QPushButton* refresh = makeButton(this, QStringLiteral("BurRefresh"), QStringLiteral("Refresh"),
-                                      {8, 306, 100, 26});
+    QPushButton* refresh =
+        makeButton(this, QStringLiteral("BurRefresh"), tr("Refresh"), {8, 306, 100, 26});
     connect(refresh, &QPushButton::clicked, this, &FrmP2Pnew::RefreshWindowList);
-    QPushButton* cancel = makeButton(this, QStringLiteral("ButCancel"), QStringLiteral("Abbrechen"),
-                                     {332, 306, 100, 26});
+    QPushButton* cancel =
+        makeButton(this, QStringLiteral("ButCancel"), tr("Abbrechen"), {332, 306, 100, 26});
     connect(cancel, &QPushButton::clicked, this, &QWidget::close);
 
     m_mnu = new QMenu(this);
     m_mnu->setObjectName(QStringLiteral("mnu"));
-    QAction* add = m_mnu->addAction(QStringLiteral("Programm hinzufügen"));
+    QAction* add = m_mnu->addAction(tr("Programm hinzufügen"));
     add->setObjectName(QStringLiteral("mnuAdd"));
     m_mnu->addSeparator()->setObjectName(QStringLiteral("mnuSep"));
     // Choosing it only closes the menu.
-    m_mnu->addAction(QStringLiteral("Menu schließen"))->setObjectName(QStringLiteral("mnuClose"));
+    m_mnu->addAction(tr("Menu schließen"))->setObjectName(QStringLiteral("mnuClose"));
     connect(add, &QAction::triggered, this, &FrmP2Pnew::mnuAdd_Click);
 }
 

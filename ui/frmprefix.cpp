@@ -30,11 +30,11 @@ FrmPrefix::FrmPrefix(AppData& data, EventLog& log, Desktop& desktop, QWidget* ma
                        {&AppData::BlockedExtensions, &Settings::BlockedExtensionsFile,
                         QStringLiteral("Writing Prefixes...")}) {
     setObjectName(QStringLiteral("frmPrefix"));
-    setWindowTitle(QStringLiteral(" Gesperrte Endungen"));
+    setWindowTitle(tr(" Gesperrte Endungen"));
     setFixedSize(330, 340);
 
-    auto* label = new QLabel(QStringLiteral("Dateien, die eine gesperrte Endung enthalten, werden "
-                                            "übergangen und nicht kopiert."),
+    auto* label = new QLabel(tr("Dateien, die eine gesperrte Endung enthalten, werden "
+                                "übergangen und nicht kopiert."),
                              this);
     label->setObjectName(QStringLiteral("Label1"));
     label->setWordWrap(true);
@@ -48,8 +48,7 @@ FrmPrefix::FrmPrefix(AppData& data, EventLog& log, Desktop& desktop, QWidget* ma
     m_textInput->setObjectName(QStringLiteral("TextInput"));
     m_textInput->setGeometry(10, 12, 186, 26);
     m_textInput->installEventFilter(this);
-    m_butAdd = makeButton(frame, QStringLiteral("ButAdd"), QStringLiteral("Hinzufügen"),
-                          {202, 12, 98, 26});
+    m_butAdd = makeButton(frame, QStringLiteral("ButAdd"), tr("Hinzufügen"), {202, 12, 98, 26});
     m_butAdd->setEnabled(false);
     connect(m_butAdd, &QPushButton::clicked, this, &FrmPrefix::ButAdd_Click);
     connect(m_textInput, &QLineEdit::textChanged, this, &FrmPrefix::TextInput_Change);
@@ -59,8 +58,8 @@ FrmPrefix::FrmPrefix(AppData& data, EventLog& log, Desktop& desktop, QWidget* ma
             ButAdd_Click();
     });
 
-    createCommonControls(frame, kRed, QStringLiteral("mnuPrefix"), QStringLiteral("Endung"),
-                         QStringLiteral("Eintrag entfernen"));
+    createCommonControls(frame, kRed, QStringLiteral("mnuPrefix"), tr("Endung"),
+                         tr("Eintrag entfernen"));
     m_lbt->setGeometry(10, 46, 290, 184);
     m_butOK->setGeometry(10, 296, 150, 32);
     m_butCancel->setGeometry(170, 296, 150, 32);

@@ -60,8 +60,8 @@ void ListEditorWindow::createCommonControls(QWidget* listParent, qint32 listText
     EnableListHover(m_lbt);
     m_lbt->viewport()->installEventFilter(this);
 
-    m_butOK = makeButton(this, QStringLiteral("ButOK"), QStringLiteral("Übernehmen"), {});
-    m_butCancel = makeButton(this, QStringLiteral("ButCancel"), QStringLiteral("Abbrechen"), {});
+    m_butOK = makeButton(this, QStringLiteral("ButOK"), tr("Übernehmen"), {});
+    m_butCancel = makeButton(this, QStringLiteral("ButCancel"), tr("Abbrechen"), {});
     connect(m_butOK, &QPushButton::clicked, this, &ListEditorWindow::ButOK_Click);
     connect(m_butCancel, &QPushButton::clicked, this, &ListEditorWindow::ButCancel_Click);
 

@@ -179,11 +179,11 @@ FrmMain::FrmMain(AppData& data, EventLog& log, Desktop& desktop, ScanEngine& eng
 }
 
 void FrmMain::showDestinationState() {
-    QString title = QStringLiteral("Zielverzeichnis");
+    QString title = tr("Zielverzeichnis");
     if (m_notAnswering)
-        title += QStringLiteral(" – antwortet nicht, Kopierwart wartet");
+        title += tr(" – antwortet nicht, Kopierwart wartet");
     else if (!m_missingMedium.isEmpty())
-        title += QStringLiteral(" – Datenträger fehlt, warte auf ") + m_missingMedium;
+        title += tr(" – Datenträger fehlt, warte auf ") + m_missingMedium;
     m_frame2->setTitle(title);
 }
 
@@ -191,24 +191,22 @@ FrmMain::~FrmMain() = default;
 
 void FrmMain::createControls() {
     // Left column: the two folders, the interval, the sound file and the window's buttons.
-    m_frame1 = makeFrame(this, "Frame1", QStringLiteral("Zu überwachendes Verzeichnis"), kRed,
-                         {6, 2, 394, 50});
-    m_frame2 = makeFrame(this, "Frame2", QStringLiteral("Zielverzeichnis"), kRed, {6, 54, 394, 50});
+    m_frame1 = makeFrame(this, "Frame1", tr("Zu überwachendes Verzeichnis"), kRed, {6, 2, 394, 50});
+    m_frame2 = makeFrame(this, "Frame2", tr("Zielverzeichnis"), kRed, {6, 54, 394, 50});
     QGroupBox* folderFrames[2] = {m_frame1, m_frame2};
     for (int i = 0; i < 2; ++i) {
         m_text[i] = makeTextBox(folderFrames[i], indexed("Text", i), {8, 20, 234, 22});
-        m_butOpenDir[i] = makeButton(folderFrames[i], indexed("ButOpenDir", i),
-                                     QStringLiteral("Öffnen"), {248, 20, 66, 22});
+        m_butOpenDir[i] =
+            makeButton(folderFrames[i], indexed("ButOpenDir", i), tr("Öffnen"), {248, 20, 66, 22});
         m_butOpenDir[i]->setEnabled(false);
-        m_butBrowse[i] = makeButton(folderFrames[i], indexed("ButBrowse", i),
-                                    QStringLiteral("Suchen"), {318, 20, 66, 22});
+        m_butBrowse[i] =
+            makeButton(folderFrames[i], indexed("ButBrowse", i), tr("Suchen"), {318, 20, 66, 22});
         connect(m_text[i], &QLineEdit::textChanged, this, [this, i] { Text_Change(i); });
         connect(m_butOpenDir[i], &QPushButton::clicked, this, [this, i] { ButOpenDir_Click(i); });
         connect(m_butBrowse[i], &QPushButton::clicked, this, [this, i] { ButBrowse_Click(i); });
     }
 
-    m_labelScroll =
-        makeLabel(this, "LabelScroll", QStringLiteral("TimerIntervall (x Sec)"), {8, 108, 300, 16});
+    m_labelScroll = makeLabel(this, "LabelScroll", tr("TimerIntervall (x Sec)"), {8, 108, 300, 16});
     m_hScroll = new QScrollBar(Qt::Horizontal, this);
     m_hScroll->setObjectName(QStringLiteral("HScroll"));
     m_hScroll->setGeometry(8, 126, 350, 18);
@@ -219,43 +217,42 @@ void FrmMain::createControls() {
     m_hScroll->setTracking(false);
     connect(m_hScroll, &QScrollBar::valueChanged, this, &FrmMain::HScroll_Change);
     QPushButton* goTimer = makePlayButton(this, "butGoTimer", {366, 122, 30, 24});
-    describe(goTimer, QStringLiteral("Überwachtes Verzeichnis jetzt prüfen"));
+    describe(goTimer, tr("Überwachtes Verzeichnis jetzt prüfen"));
     connect(goTimer, &QPushButton::clicked, &m_engine, &ScanEngine::butGoTimer_Click);
 
-    m_label1 = makeLabel(this, "Label1",
-                         QStringLiteral("Bei Kopiervorgang folgende Sounddatei wiedergeben"),
+    m_label1 = makeLabel(this, "Label1", tr("Bei Kopiervorgang folgende Sounddatei wiedergeben"),
                          {8, 152, 390, 16});
     m_textSound = makeTextBox(this, QStringLiteral("TextSound"), {8, 170, 250, 22});
-    QPushButton* browseSound = makeButton(this, QStringLiteral("ButBrowseSound"),
-                                          QStringLiteral("Suchen"), {264, 170, 66, 22});
+    QPushButton* browseSound =
+        makeButton(this, QStringLiteral("ButBrowseSound"), tr("Suchen"), {264, 170, 66, 22});
     connect(browseSound, &QPushButton::clicked, this, &FrmMain::ButBrowseSound_Click);
     QPushButton* play = makePlayButton(this, "ButPlay", {366, 169, 30, 24});
-    describe(play, QStringLiteral("Klangdatei abspielen"));
+    describe(play, tr("Klangdatei abspielen"));
     connect(play, &QPushButton::clicked, this, &FrmMain::ButPlay_Click);
 
-    QPushButton* prefix = makeButton(this, QStringLiteral("ButPrefix"),
-                                     QStringLiteral("Gesperrte Endungen"), {8, 200, 140, 24});
+    QPushButton* prefix =
+        makeButton(this, QStringLiteral("ButPrefix"), tr("Gesperrte Endungen"), {8, 200, 140, 24});
     connect(prefix, &QPushButton::clicked, this, &FrmMain::ButPrefix_Click);
-    QPushButton* tasklist = makeButton(this, QStringLiteral("ButTasklist"),
-                                       QStringLiteral("Tasklist"), {152, 200, 76, 24});
+    QPushButton* tasklist =
+        makeButton(this, QStringLiteral("ButTasklist"), tr("Tasklist"), {152, 200, 76, 24});
     connect(tasklist, &QPushButton::clicked, this, &FrmMain::ButTasklist_Click);
     QPushButton* list =
         makeButton(this, QStringLiteral("ButList"), QStringLiteral("L"), {232, 200, 28, 24});
-    describe(list, QStringLiteral("Liste der kopierten Dateien"));
+    describe(list, tr("Liste der kopierten Dateien"));
     connect(list, &QPushButton::clicked, this, &FrmMain::ButList_Click);
     QPushButton* color =
-        makeButton(this, QStringLiteral("ButColor"), QStringLiteral("Farbe"), {264, 200, 94, 24});
+        makeButton(this, QStringLiteral("ButColor"), tr("Farbe"), {264, 200, 94, 24});
     connect(color, &QPushButton::clicked, this, &FrmMain::ButColor_Click);
     QPushButton* about =
         makeButton(this, QStringLiteral("ButAbout"), QStringLiteral("?"), {366, 200, 30, 24});
-    describe(about, QStringLiteral("Über Kopierwart"));
+    describe(about, tr("Über Kopierwart"));
     connect(about, &QPushButton::clicked, this, &FrmMain::ButAbout_Click);
 
     // Right column: the statistics with the copied files, and the two links.
-    m_frame3 = makeFrame(this, "Frame3", QStringLiteral("Statistik"), kGreen, {406, 2, 386, 178});
+    m_frame3 = makeFrame(this, "Frame3", tr("Statistik"), kGreen, {406, 2, 386, 178});
     QPushButton* deleteLog = makeButton(m_frame3, QStringLiteral("ButDeleteLog"),
                                         QStringLiteral("D"), {352, 16, 26, 24});
-    describe(deleteLog, QStringLiteral("Protokoll und Liste der kopierten Dateien löschen"));
+    describe(deleteLog, tr("Protokoll und Liste der kopierten Dateien löschen"));
     connect(deleteLog, &QPushButton::clicked, this,
             [this] { DeleteLogs(m_log, m_data.My, m_desktop); });
     m_frame = makeFrame(m_frame3, "Frame", StatisticsCaption(0, 0), kGreen, {6, 16, 340, 130});
@@ -280,7 +277,7 @@ void FrmMain::createControls() {
     makeAutostartBox(this, {690, 184, 100, 18}, m_log, m_desktop);
 
     // Bottom: the debug window across the whole width.
-    m_frame5 = makeFrame(this, "Frame5", QStringLiteral("DebugWindow"), kWhite, {6, 226, 750, 86});
+    m_frame5 = makeFrame(this, "Frame5", tr("DebugWindow"), kWhite, {6, 226, 750, 86});
     m_lbDebug = new QListWidget(m_frame5);
     m_lbDebug->setObjectName(QStringLiteral("LBdebug"));
     m_lbDebug->setGeometry(8, 18, 734, 62);
@@ -289,24 +286,24 @@ void FrmMain::createControls() {
     EnableListHover(m_lbDebug);
     QPushButton* showLog =
         makeButton(this, QStringLiteral("butShowLog"), QStringLiteral("L"), {762, 236, 30, 24});
-    describe(showLog, QStringLiteral("Protokolldatei anzeigen"));
+    describe(showLog, tr("Protokolldatei anzeigen"));
     connect(showLog, &QPushButton::clicked, this, [this] { ShowLog(m_data.My, m_desktop); });
     QPushButton* clear =
         makeButton(this, QStringLiteral("ButLBclear"), QStringLiteral("C"), {762, 266, 30, 24});
-    describe(clear, QStringLiteral("Debug-Fenster leeren"));
+    describe(clear, tr("Debug-Fenster leeren"));
     connect(clear, &QPushButton::clicked, this, [this] { ClearDebugWindow(m_log, *this); });
 }
 
 void FrmMain::createMenu() {
     m_mnu = new QMenu(this);
     m_mnu->setObjectName(QStringLiteral("mnu"));
-    QAction* execute = m_mnu->addAction(QStringLiteral("Datei ausführen"));
+    QAction* execute = m_mnu->addAction(tr("Datei ausführen"));
     execute->setObjectName(QStringLiteral("mnuExecute"));
     m_mnu->addSeparator()->setObjectName(QStringLiteral("Sep"));
-    QAction* remove = m_mnu->addAction(QStringLiteral("Datei löschen"));
+    QAction* remove = m_mnu->addAction(tr("Datei löschen"));
     remove->setObjectName(QStringLiteral("mnuDelete"));
     m_mnu->addSeparator()->setObjectName(QStringLiteral("Sep1"));
-    QAction* forget = m_mnu->addAction(QStringLiteral("Datei aus der Liste entfernen"));
+    QAction* forget = m_mnu->addAction(tr("Datei aus der Liste entfernen"));
     forget->setObjectName(QStringLiteral("mnuRemove"));
     connect(execute, &QAction::triggered, this, &FrmMain::mnuExecute_Click);
     connect(remove, &QAction::triggered, this, &FrmMain::mnuDelete_Click);
@@ -316,8 +313,8 @@ void FrmMain::createMenu() {
 void FrmMain::createP2PControls() {
     // Below the copied files: the running P2P programs, and the dialog that adds one.
     m_labelP2P = makeLabel(m_frame3, "LabelP2P", QString(), {10, 152, 256, 20});
-    m_butP2P = makeButton(m_frame3, QStringLiteral("ButP2P"), QStringLiteral("P2P hinzufügen"),
-                          {270, 150, 108, 24});
+    m_butP2P =
+        makeButton(m_frame3, QStringLiteral("ButP2P"), tr("P2P hinzufügen"), {270, 150, 108, 24});
     m_butP2P->setEnabled(false);
     connect(m_butP2P, &QPushButton::clicked, this, &FrmMain::ButP2P_Click);
     showDetectedPrograms({});
@@ -332,8 +329,8 @@ void FrmMain::attachP2P(P2PDetector& detector, WindowSearch& search) {
 
 void FrmMain::showDetectedPrograms(const QStringList& names) {
     const QString text =
-        QLatin1String("P2P: ") + (names.isEmpty() ? QStringLiteral("keine laufenden Programme")
-                                                  : names.join(QLatin1String(", ")));
+        QLatin1String("P2P: ") +
+        (names.isEmpty() ? tr("keine laufenden Programme") : names.join(QLatin1String(", ")));
     m_labelP2P->setText(
         m_labelP2P->fontMetrics().elidedText(text, Qt::ElideRight, m_labelP2P->width()));
     // The names are window titles of other programs: the tip shows them as plain text.
@@ -353,9 +350,13 @@ void FrmMain::ButP2P_Click() {
 }
 
 void FrmMain::SetText() {
-    const QString prompt = QLatin1String(kDirectoryPlaceholder);
+    const QString prompt = directoryPlaceholder();
     m_text[0]->setText(m_data.My.Source.isEmpty() ? prompt : m_data.My.Source);
     m_text[1]->setText(m_data.My.Destination.isEmpty() ? prompt : m_data.My.Destination);
+}
+
+QString FrmMain::directoryPlaceholder() {
+    return tr("Bitte Verzeichnis angeben !");
 }
 
 void FrmMain::applyInterval(int seconds) {
@@ -425,13 +426,13 @@ void FrmMain::clearLines() {
 
 void FrmMain::Text_Change(int index) {
     const QString text = m_text[index]->text();
-    if (!text.isEmpty() && text != QLatin1String(kDirectoryPlaceholder))
+    if (!text.isEmpty() && text != directoryPlaceholder())
         m_butOpenDir[index]->setEnabled(true);
 }
 
 void FrmMain::Blink_Timer() {
     for (QLineEdit* box : m_text) {
-        if (box->text() == QLatin1String(kDirectoryPlaceholder))
+        if (box->text() == directoryPlaceholder())
             setTextColor(box, textColor(box) == kBlack ? kWhite : kBlack);
         else if (textColor(box) == kBlack)
             setTextColor(box, kWhite);
@@ -439,8 +440,8 @@ void FrmMain::Blink_Timer() {
 }
 
 void FrmMain::ButBrowse_Click(int index) {
-    const QString title = index == 0 ? QStringLiteral("Zu überwachendes Verzeichnis suchen")
-                                     : QStringLiteral("Zielverzeichnis suchen");
+    const QString title =
+        index == 0 ? tr("Zu überwachendes Verzeichnis suchen") : tr("Zielverzeichnis suchen");
     const QString chosen = BrowseForFolder(this, title);
     if (chosen.isEmpty())
         return;
@@ -453,12 +454,12 @@ void FrmMain::ButBrowse_Click(int index) {
         m_log.WriteLog(QLatin1String("Refused My.") + key + QLatin1String(" = ") + folder +
                        QLatin1String(": it is the other folder, or one lies inside the other"));
         m_desktop.ShowMessage(
-            QStringLiteral("Fehler"),
-            QLatin1String("Das zu überwachende Verzeichnis und das Zielverzeichnis wären dasselbe "
-                          "Verzeichnis, oder eines läge im anderen:") +
+            tr("Fehler"),
+            tr("Das zu überwachende Verzeichnis und das Zielverzeichnis wären dasselbe "
+               "Verzeichnis, oder eines läge im anderen:") +
                 kCrLfText + kCrLfText + folder + kCrLfText + kCrLfText +
-                QLatin1String("Die Einstellung bleibt, wie sie war. Bitte wählen Sie ein "
-                              "anderes Verzeichnis.") +
+                tr("Die Einstellung bleibt, wie sie war. Bitte wählen Sie ein "
+                   "anderes Verzeichnis.") +
                 kCrLfText,
             MB_ICONERROR);
         return;
@@ -483,7 +484,7 @@ void FrmMain::ButOpenDir_Click(int index) {
 void FrmMain::HScroll_Change() {
     const int seconds = m_hScroll->value();
     SettingsStore(m_data.My).setScanInterval(seconds);
-    m_labelScroll->setText(QStringLiteral("TimerIntervall (%1 Sec)").arg(seconds));
+    m_labelScroll->setText(tr("TimerIntervall (%1 Sec)").arg(seconds));
     m_log.WriteLog(QStringLiteral("Set Timerintervall to %1s").arg(seconds));
     m_engine.setInterval(seconds);
 }
@@ -521,11 +522,11 @@ void FrmMain::mnuDelete_Click() {
     if (path.isEmpty())
         return;
     hide();
-    const int answer = m_desktop.ShowMessage(
-        QStringLiteral("Datei löschen"),
-        QLatin1String("Wollen Sie die Datei") + QLatin1String(kCrLfText) + path +
-            QLatin1String(kCrLfText) + QStringLiteral("wirklich löschen ?"),
-        MB_YESNOCANCEL | MB_ICONQUESTION);
+    const int answer =
+        m_desktop.ShowMessage(tr("Datei löschen"),
+                              tr("Wollen Sie die Datei") + QLatin1String(kCrLfText) + path +
+                                  QLatin1String(kCrLfText) + tr("wirklich löschen ?"),
+                              MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer == IDYES) {
         const int result = DeleteCopiedFile(path);
         // Only a name that is free now loses its line; whatever still stands there keeps it.
@@ -547,13 +548,12 @@ void FrmMain::ButAbout_Click() {
     m_log.WriteLog(QStringLiteral("Showing About"));
     const QString crLf = QLatin1String(kCrLfText);
     const QString& title = m_data.My.ProgramTitle;
-    const QString text =
-        title + QLatin1Char(' ') + m_data.My.ProgramVersion + crLf +
-        QLatin1String("     Kontakt: ") + contactMailAddress() + crLf + crLf +
-        QLatin1String("Genial ist der ") + title + QStringLiteral(" für P2P-Programme .)") + crLf +
-        QLatin1String("Keine Dateien im Upload-Verzeichnis = KEIN UPLOAD") + crLf + crLf;
+    const QString text = title + QLatin1Char(' ') + m_data.My.ProgramVersion + crLf +
+                         tr("     Kontakt: ") + contactMailAddress() + crLf + crLf +
+                         tr("Genial ist der %1 für P2P-Programme .)").arg(title) + crLf +
+                         tr("Keine Dateien im Upload-Verzeichnis = KEIN UPLOAD") + crLf + crLf;
     hide();
-    m_desktop.ShowMessage(QStringLiteral("About"), text, MB_OK);
+    m_desktop.ShowMessage(tr("About"), text, MB_OK);
     show();
 }
 
@@ -569,9 +569,8 @@ void FrmMain::ButBrowseSound_Click() {
     if (file.isEmpty())
         return;
     if (!CanPlaySoundFile(file)) {
-        m_desktop.ShowMessage(QStringLiteral("Fehler"),
-                              QStringLiteral("Die angegebene Datei kann nicht wiedergegeben "
-                                             "werden !"),
+        m_desktop.ShowMessage(tr("Fehler"),
+                              tr("Die angegebene Datei kann nicht wiedergegeben werden !"),
                               MB_ICONERROR);
         return;
     }

@@ -52,6 +52,7 @@ public:
 
     // Text(0) and Text(1) show the folders, or the prompt for a folder that is not set.
     void SetText();
+    static QString directoryPlaceholder();
     // The interval as the scroll bar's change handler applies it: position, caption, settings
     // file, log line and a scan timer restarted for a full interval.
     void applyInterval(int seconds);

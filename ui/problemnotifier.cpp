@@ -3,6 +3,7 @@
 #include "core/eventlog.h"
 #include "platform/notifications.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 namespace kw {
@@ -38,13 +39,15 @@ QString filesNamed(const Problems& problems) {
     const qsizetype more = problems.size() - 1;
     if (more == 0)
         return first;
-    return first + QStringLiteral(" und ") + QString::number(more) +
-           (more == 1 ? QStringLiteral(" weitere Datei") : QStringLiteral(" weitere Dateien"));
+    return (more == 1 ? QCoreApplication::translate("kw::Problems", "%1 und %2 weitere Datei")
+                      : QCoreApplication::translate("kw::Problems", "%1 und %2 weitere Dateien"))
+        .arg(first, QString::number(more));
 }
 
 // As the subject of a sentence: "Die Datei 'a'", or "'a' und 2 weitere Dateien".
 QString filesSubject(const Problems& problems) {
-    return problems.size() == 1 ? QStringLiteral("Die Datei ") + filesNamed(problems)
+    return problems.size() == 1 ? QCoreApplication::translate("kw::Problems", "Die Datei %1")
+                                      .arg(filesNamed(problems))
                                 : filesNamed(problems);
 }
 
@@ -52,22 +55,28 @@ QString folderNamed(const Problems& problems) {
     return problems.isEmpty() ? QString() : quoted(problems.first().subject);
 }
 
+// One sentence of two forms, for one file and for more, with the files or the folder put in.
+QString sentence(bool one, const char* single, const char* plural, const QString& named) {
+    return QCoreApplication::translate("kw::Problems", one ? single : plural).arg(named);
+}
+
 }  // namespace
 
 QString ProblemTitle(ProblemKind kind) {
     switch (kind) {
         case ProblemKind::DestinationGone:
-            return QStringLiteral("Zielverzeichnis nicht erreichbar");
+            return QCoreApplication::translate("kw::Problems", "Zielverzeichnis nicht erreichbar");
         case ProblemKind::DestinationNotAnswering:
-            return QStringLiteral("Zielverzeichnis antwortet nicht");
+            return QCoreApplication::translate("kw::Problems", "Zielverzeichnis antwortet nicht");
         case ProblemKind::NoSpace:
-            return QStringLiteral("Zielverzeichnis voll");
+            return QCoreApplication::translate("kw::Problems", "Zielverzeichnis voll");
         case ProblemKind::NoPermission:
-            return QStringLiteral("Keine Schreibrechte im Zielverzeichnis");
+            return QCoreApplication::translate("kw::Problems",
+                                               "Keine Schreibrechte im Zielverzeichnis");
         case ProblemKind::NameRefused:
-            return QStringLiteral("Zielverzeichnis lehnt Dateien ab");
+            return QCoreApplication::translate("kw::Problems", "Zielverzeichnis lehnt Dateien ab");
         case ProblemKind::SettingsUnreadable:
-            return QStringLiteral("Einstellungen nicht lesbar");
+            return QCoreApplication::translate("kw::Problems", "Einstellungen nicht lesbar");
     }
     return QString();
 }
@@ -76,34 +85,57 @@ QString ProblemStartText(ProblemKind kind, const Problems& problems) {
     const bool one = problems.size() == 1;
     switch (kind) {
         case ProblemKind::DestinationGone:
-            return QStringLiteral("Das Zielverzeichnis ") + folderNamed(problems) +
-                   QStringLiteral(
-                       " ist nicht eingehängt. Die Dateien warten, bis es wieder da ist.");
+            return QCoreApplication::translate(
+                       "kw::Problems",
+                       "Das Zielverzeichnis %1 ist nicht eingehängt. Die Dateien warten, bis es "
+                       "wieder da ist.")
+                .arg(folderNamed(problems));
         case ProblemKind::DestinationNotAnswering:
-            return QStringLiteral("Das Zielverzeichnis ") + folderNamed(problems) +
-                   QStringLiteral(" antwortet nicht. Die Dateien warten.");
+            return QCoreApplication::translate(
+                       "kw::Problems",
+                       "Das Zielverzeichnis %1 antwortet nicht. Die Dateien warten.")
+                .arg(folderNamed(problems));
         case ProblemKind::NoSpace:
-            return QStringLiteral("Für ") + filesNamed(problems) +
-                   QStringLiteral(" ist im Zielverzeichnis nicht genug Platz. ") +
-                   (one ? QStringLiteral("Sie bleibt") : QStringLiteral("Sie bleiben")) +
-                   QStringLiteral(" im überwachten Verzeichnis, bis Platz frei wird.");
+            return sentence(
+                one,
+                QT_TRANSLATE_NOOP("kw::Problems",
+                                  "Für %1 ist im Zielverzeichnis nicht genug Platz. Sie "
+                                  "bleibt im überwachten Verzeichnis, bis Platz frei "
+                                  "wird."),
+                QT_TRANSLATE_NOOP("kw::Problems",
+                                  "Für %1 ist im Zielverzeichnis nicht genug Platz. Sie "
+                                  "bleiben im überwachten Verzeichnis, bis Platz frei "
+                                  "wird."),
+                filesNamed(problems));
         case ProblemKind::NoPermission:
-            return filesSubject(problems) +
-                   (one ? QStringLiteral(" darf") : QStringLiteral(" dürfen")) +
-                   QStringLiteral(
-                       " nicht ins Zielverzeichnis geschrieben werden. Bitte prüfen "
-                       "Sie dessen Rechte.");
+            return sentence(one,
+                            QT_TRANSLATE_NOOP("kw::Problems",
+                                              "%1 darf nicht ins Zielverzeichnis geschrieben "
+                                              "werden. Bitte prüfen Sie dessen Rechte."),
+                            QT_TRANSLATE_NOOP("kw::Problems",
+                                              "%1 dürfen nicht ins Zielverzeichnis geschrieben "
+                                              "werden. Bitte prüfen Sie dessen Rechte."),
+                            filesSubject(problems));
         case ProblemKind::NameRefused:
-            return QStringLiteral("Das Zielverzeichnis nimmt ") + filesNamed(problems) +
-                   QStringLiteral(" nicht an (Name, Namenslänge oder Größe). ") +
-                   (one ? QStringLiteral("Sie bleibt") : QStringLiteral("Sie bleiben")) +
-                   QStringLiteral(" im überwachten Verzeichnis.");
+            return sentence(one,
+                            QT_TRANSLATE_NOOP("kw::Problems",
+                                              "Das Zielverzeichnis nimmt %1 nicht an (Name, "
+                                              "Namenslänge oder Größe). Sie bleibt im überwachten "
+                                              "Verzeichnis."),
+                            QT_TRANSLATE_NOOP("kw::Problems",
+                                              "Das Zielverzeichnis nimmt %1 nicht an (Name, "
+                                              "Namenslänge oder Größe). Sie bleiben im "
+                                              "überwachten Verzeichnis."),
+                            filesNamed(problems));
         case ProblemKind::SettingsUnreadable:
-            return filesSubject(problems) +
-                   (one ? QStringLiteral(" kann") : QStringLiteral(" können")) +
-                   QStringLiteral(
-                       " nicht gelesen werden. Kopierwart arbeitet ohne diese "
-                       "Einstellungen.");
+            return sentence(one,
+                            QT_TRANSLATE_NOOP("kw::Problems",
+                                              "%1 kann nicht gelesen werden. Kopierwart arbeitet "
+                                              "ohne diese Einstellungen."),
+                            QT_TRANSLATE_NOOP("kw::Problems",
+                                              "%1 können nicht gelesen werden. Kopierwart "
+                                              "arbeitet ohne diese Einstellungen."),
+                            filesSubject(problems));
     }
     return QString();
 }
@@ -111,17 +143,17 @@ QString ProblemStartText(ProblemKind kind, const Problems& problems) {
 QString ProblemEndTitle(ProblemKind kind) {
     switch (kind) {
         case ProblemKind::DestinationGone:
-            return QStringLiteral("Zielverzeichnis wieder erreichbar");
+            return QCoreApplication::translate("kw::Problems", "Zielverzeichnis wieder erreichbar");
         case ProblemKind::DestinationNotAnswering:
-            return QStringLiteral("Zielverzeichnis antwortet wieder");
+            return QCoreApplication::translate("kw::Problems", "Zielverzeichnis antwortet wieder");
         case ProblemKind::NoSpace:
-            return QStringLiteral("Zielverzeichnis hat wieder Platz");
+            return QCoreApplication::translate("kw::Problems", "Zielverzeichnis hat wieder Platz");
         case ProblemKind::NoPermission:
-            return QStringLiteral("Schreibrechte wieder da");
+            return QCoreApplication::translate("kw::Problems", "Schreibrechte wieder da");
         case ProblemKind::NameRefused:
-            return QStringLiteral("Keine abgelehnte Datei mehr");
+            return QCoreApplication::translate("kw::Problems", "Keine abgelehnte Datei mehr");
         case ProblemKind::SettingsUnreadable:
-            return QStringLiteral("Einstellungen wieder lesbar");
+            return QCoreApplication::translate("kw::Problems", "Einstellungen wieder lesbar");
     }
     return QString();
 }
@@ -129,21 +161,27 @@ QString ProblemEndTitle(ProblemKind kind) {
 QString ProblemEndText(ProblemKind kind, const Problems& problems) {
     switch (kind) {
         case ProblemKind::DestinationGone:
-            return QStringLiteral("Das Zielverzeichnis ") + folderNamed(problems) +
-                   QStringLiteral(" ist wieder da.");
+            return QCoreApplication::translate("kw::Problems",
+                                               "Das Zielverzeichnis %1 ist wieder da.")
+                .arg(folderNamed(problems));
         case ProblemKind::DestinationNotAnswering:
-            return QStringLiteral("Das Zielverzeichnis ") + folderNamed(problems) +
-                   QStringLiteral(" antwortet wieder.");
+            return QCoreApplication::translate("kw::Problems",
+                                               "Das Zielverzeichnis %1 antwortet wieder.")
+                .arg(folderNamed(problems));
         case ProblemKind::NoSpace:
-            return QStringLiteral("Keine Datei wartet mehr auf Platz im Zielverzeichnis.");
+            return QCoreApplication::translate(
+                "kw::Problems", "Keine Datei wartet mehr auf Platz im Zielverzeichnis.");
         case ProblemKind::NoPermission:
-            return QStringLiteral("Keine Datei wartet mehr auf Schreibrechte im Zielverzeichnis.");
+            return QCoreApplication::translate(
+                "kw::Problems", "Keine Datei wartet mehr auf Schreibrechte im Zielverzeichnis.");
         case ProblemKind::NameRefused:
-            return QStringLiteral("Keine Datei wartet mehr, weil das Zielverzeichnis sie ablehnt.");
+            return QCoreApplication::translate(
+                "kw::Problems", "Keine Datei wartet mehr, weil das Zielverzeichnis sie ablehnt.");
         case ProblemKind::SettingsUnreadable:
-            return filesSubject(problems) +
-                   (problems.size() == 1 ? QStringLiteral(" kann") : QStringLiteral(" können")) +
-                   QStringLiteral(" wieder gelesen werden.");
+            return sentence(problems.size() == 1,
+                            QT_TRANSLATE_NOOP("kw::Problems", "%1 kann wieder gelesen werden."),
+                            QT_TRANSLATE_NOOP("kw::Problems", "%1 können wieder gelesen werden."),
+                            filesSubject(problems));
     }
     return QString();
 }

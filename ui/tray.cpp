@@ -64,10 +64,10 @@ Tray::Tray(QWidget& mainWindow, const QString& programTitle, QObject* parent)
     title->setObjectName(QStringLiteral("mnuVWcapction"));
     title->setEnabled(false);
     m_mnuTray->addSeparator()->setObjectName(QStringLiteral("Sep2"));
-    m_mnuShow = m_mnuTray->addAction(QStringLiteral("Anzeigen"));
+    m_mnuShow = m_mnuTray->addAction(tr("Anzeigen"));
     m_mnuShow->setObjectName(QStringLiteral("mnuShow"));
     m_mnuTray->addSeparator()->setObjectName(QStringLiteral("Sep3"));
-    QAction* close = m_mnuTray->addAction(QStringLiteral("Beenden"));
+    QAction* close = m_mnuTray->addAction(tr("Beenden"));
     close->setObjectName(QStringLiteral("mnuSClose"));
     connect(m_mnuShow, &QAction::triggered, this, &Tray::mnuShow_Click);
     connect(close, &QAction::triggered, this, &Tray::mnuSClose_Click);
@@ -110,7 +110,7 @@ void Tray::noteWindowState() {
     // Minimised counts as hidden: whether a minimised window stays mapped is the window
     // manager's choice, and the user does not see it either way.
     m_windowWasVisible = m_window.isVisible() && !m_window.isMinimized();
-    m_mnuShow->setText(m_windowWasVisible ? QStringLiteral("Verbergen") : QStringLiteral("Zeigen"));
+    m_mnuShow->setText(m_windowWasVisible ? tr("Verbergen") : tr("Zeigen"));
 }
 
 void Tray::pichook(QSystemTrayIcon::ActivationReason reason) {
@@ -155,8 +155,8 @@ void Tray::showState() {
     if (!m_statistics.isEmpty())
         lines.append(m_statistics);
     lines.append(m_p2pPrograms.isEmpty()
-                     ? QStringLiteral("Kein P2P-Programm läuft")
-                     : QLatin1String("P2P-Programme: ") + m_p2pPrograms.join(QLatin1String(", ")));
+                     ? tr("Kein P2P-Programm läuft")
+                     : tr("P2P-Programme: ") + m_p2pPrograms.join(QLatin1String(", ")));
     QList<ProblemKind> named;
     for (const Problem& problem : std::as_const(m_problems)) {
         if (named.contains(problem.kind))

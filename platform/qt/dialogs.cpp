@@ -4,6 +4,7 @@
 #include "platform/qtboundary.h"
 #include "platform/shell.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -79,19 +80,20 @@ QString BrowseForFolder(QWidget* owner, const QString& title) {
 
 QString BrowseForFile(QWidget* owner, const QString& filter) {
     const bool program = filter.compare(QLatin1String("*.exe"), Qt::CaseInsensitive) == 0;
-    ByteExactFileDialog dialog(owner, QStringLiteral("Öffnen"));
+    ByteExactFileDialog dialog(owner, QCoreApplication::translate("kw::Dialogs", "Öffnen"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (program) {
         // Programs have no extension here: list executable files only, which the
         // desktop's own dialog cannot be told to do.
         dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setNameFilter(QStringLiteral("Programme (*)"));
+        dialog.setNameFilter(QCoreApplication::translate("kw::Dialogs", "Programme (*)"));
         dialog.setProxyModel(new ProgramFilter(&dialog));
     } else if (filter.compare(QLatin1String("*.wav"), Qt::CaseInsensitive) == 0) {
-        dialog.setNameFilter(QStringLiteral("Wave-Dateien (*.wav)"));
+        dialog.setNameFilter(QCoreApplication::translate("kw::Dialogs", "Wave-Dateien (*.wav)"));
     } else if (!filter.isEmpty()) {
-        dialog.setNameFilter(QStringLiteral("Dateien (%1)").arg(filter));
+        dialog.setNameFilter(
+            QCoreApplication::translate("kw::Dialogs", "Dateien (%1)").arg(filter));
     }
     if (dialog.exec() != QDialog::Accepted)
         return {};
