@@ -104,9 +104,14 @@ QString WaylandDesktop::start(const QString& folder) {
         return QStringLiteral("sway (needed) did not start on its headless backend");
 
     // The mouse comes before the notification area, which then has a pointer from its start.
-    m_pointer =
-        &startAsUser(QStringLiteral(KW_TEST_POINTER),
-                     {QString::number(kWidth), QString::number(kHeight)}, folder, environment());
+    // Copied into the session's folder: the build folder may lie where the user cannot enter.
+    const QString pointer = folder + QLatin1String("/pointer");
+    QFile::remove(pointer);
+    if (!QFile::copy(QStringLiteral(KW_TEST_POINTER), pointer) ||
+        ::chmod(QFile::encodeName(pointer), 0755) != 0)
+        return QStringLiteral("cannot copy the virtual pointer into ") + folder;
+    m_pointer = &startAsUser(pointer, {QString::number(kWidth), QString::number(kHeight)}, folder,
+                             environment());
     if (!waitUntil([this] { return m_pointer->canReadLine(); }, kStartMs) ||
         m_pointer->readLine() != "ready\n")
         return QStringLiteral("the virtual pointer (needed) did not start");
