@@ -126,9 +126,11 @@ public:
     bool stillNamed() const;
     // Whether the file still holds space reserved for data not yet written (as a download that
     // allocated its whole size first and fills it piece by piece does): Yes, No, or Unknown
-    // where the file system cannot tell. Plain holes are not reserved space.
+    // where the file system cannot tell. Plain holes are not reserved space. A file system may
+    // show reserved space as unwritten until the data written into it reaches the disk: with
+    // confirmed, a Yes is asked again after that.
     enum class Reserved { No, Yes, Unknown };
-    Reserved reservedUnwritten() const;
+    Reserved reservedUnwritten(bool confirmed) const;
     // Removes the name, but only while its folder is still where its path leads and the name
     // still names this very file, unchanged.
     NameResult removeName();

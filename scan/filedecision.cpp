@@ -140,6 +140,18 @@ bool FileDecision::writersDone(Pass& pass, const fs::HeldSource& source, Stay& s
     // was made of a file written elsewhere.
     if (history.createdOnly && (source.snapshot().size > 0 || source.snapshot().links > 1))
         history.state = State::Unknown;
+    // Space taken for the whole file and not yet filled: a download that is not finished,
+    // whoever writes it and whenever it was last written. Checked first, so that a download
+    // filled piece by piece is said to wait for that once, not again at every piece. While it is
+    // written, what the file system shows is reason enough; after, it is asked again once the
+    // written data is on disk.
+    const bool beingWritten = history.state == State::Open;
+    if (source.reservedUnwritten(!beingWritten) == fs::HeldSource::Reserved::Yes) {
+        m_waiting.holdBack(source.path(), QStringLiteral("it holds space reserved for data not "
+                                                         "written yet (an unfinished download)"));
+        stay = {Stay::Reason::Writer, source.snapshot()};
+        return false;
+    }
     switch (history.state) {
         case State::Open:
             // Written since its last writer's close, by whoever: that writer still holds it.
@@ -163,14 +175,6 @@ bool FileDecision::writersDone(Pass& pass, const fs::HeldSource& source, Stay& s
         case State::Unknown:
         case State::Arrived:
             break;
-    }
-    // Space taken for the whole file and not yet filled: a download that is not finished,
-    // whoever writes it and whenever it was last written.
-    if (source.reservedUnwritten() == fs::HeldSource::Reserved::Yes) {
-        m_waiting.holdBack(source.path(), QStringLiteral("it holds space reserved for data not "
-                                                         "written yet (an unfinished download)"));
-        stay = {Stay::Reason::Writer, source.snapshot()};
-        return false;
     }
     // Written here and left alone since, where the watch hears every writer: no other sign is
     // needed. A file renamed in may still be held open by a writer of another user, who wrote it

@@ -152,6 +152,10 @@ struct Jump {
     enum { Finished, HeldOpen, Reopened } writing;
 };
 
+void PrintTo(const Jump& jump, std::ostream* out) {
+    *out << jump.name;
+}
+
 class ClockJump : public ::testing::TestWithParam<Jump> {};
 
 TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {

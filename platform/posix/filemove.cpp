@@ -214,11 +214,11 @@ bool HeldSource::stillNamed() const {
            inode == m_snapshot.inode;
 }
 
-HeldSource::Reserved HeldSource::reservedUnwritten() const {
+HeldSource::Reserved HeldSource::reservedUnwritten(bool confirmed) const {
     // Most files hold none, and the look without putting data on disk costs next to nothing;
     // only a file that seems to is asked again after its written data reached the disk.
     const Reserved quick = unwrittenExtents(m_fd.get(), false);
-    return quick == Reserved::Yes ? unwrittenExtents(m_fd.get(), true) : quick;
+    return quick == Reserved::Yes && confirmed ? unwrittenExtents(m_fd.get(), true) : quick;
 }
 
 NameResult HeldSource::removeName() {
