@@ -42,17 +42,20 @@ struct FolderWatch::Watch {
     // A new watch knows nothing of what happened before it.
     Changes changes{true, {}};
     QHash<QByteArray, History> histories;
-    // The history of a file renamed away, until its name inside the folder turns up (same cookie).
-    QHash<uint32_t, History> renamedAway;
+    // The history of the file renamed away last: the kernel queues a rename's two halves one
+    // after the other, so a new name in the folder with its cookie is that file's.
+    uint32_t renamedAwayCookie = 0;
+    History renamedAway;
 
     void follow(const inotify_event& event, const QByteArray& name, qint64 nowMs) {
         if (event.mask & IN_ISDIR)
             return;
         if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
             const History gone = histories.take(name);
-            if ((event.mask & IN_MOVED_FROM) && gone.state != History::State::Unknown &&
-                renamedAway.size() < kNamesKept)
-                renamedAway.insert(event.cookie, gone);
+            if (event.mask & IN_MOVED_FROM) {
+                renamedAwayCookie = event.cookie;
+                renamedAway = gone;
+            }
             return;
         }
         const auto found = histories.find(name);
@@ -62,9 +65,10 @@ struct FolderWatch::Watch {
         if (event.mask & IN_MOVED_TO) {
             // A rename inside the folder keeps what was heard of the file; one from outside
             // brings a file whole.
-            history = renamedAway.take(event.cookie);
-            if (history.state == History::State::Unknown)
-                history = {History::State::Arrived, false, 0};
+            const bool inside = event.cookie == renamedAwayCookie &&
+                                renamedAway.state != History::State::Unknown;
+            history = inside ? renamedAway : History{History::State::Arrived, false, 0};
+            renamedAway = {};
         } else if (event.mask & IN_CREATE) {
             history = {History::State::Open, true, nowMs};
         } else if (event.mask & kWriteEvents) {
@@ -90,7 +94,7 @@ struct FolderWatch::Watch {
                 // Events were lost: what the watch knew of each file's writers may be stale.
                 if (event->mask & IN_Q_OVERFLOW) {
                     histories.clear();
-                    renamedAway.clear();
+                    renamedAway = {};
                 }
                 // The folder went away: the next watch() sets up a new watch.
                 if (event->mask & kWatchGone)
