@@ -45,6 +45,8 @@ Program::Program(StartOptions options, Desktop* desktop, std::function<void()> e
       m_notifications(CreateSessionNotifications()),
       m_problems(std::make_unique<ProblemNotifier>(*m_notifications, m_log)),
       m_endProcess(endProcess ? std::move(endProcess) : [] { QCoreApplication::exit(0); }) {
+    m_passDesktop->onWaitingForUser(
+        [engine = m_engine.get()](bool waiting) { engine->fileWorkWaitsForUser(waiting); });
     if (m_ownDesktop)
         m_ownDesktop->setOwner(m_window.get());
     m_log.setDebugWindow(m_window.get());
@@ -147,12 +149,13 @@ void Program::continueStart(bool foldersValid) {
         return;
     m_log.WriteLog(foldersValid ? QStringLiteral("Found valid Source- & Copy-Directory")
                                 : QStringLiteral("Please set Source- & Copy-Directory"));
-    m_engine->RemoveAbandonedCopies([this] { showWindowAndScan(); });
+    showWindow();
+    // A destination used before may lie on a file system that does not answer: the window and
+    // the tray are there meanwhile, and the first scan waits behind the sweep in the file work.
+    m_engine->RemoveAbandonedCopies([this] { scanFirst(); });
 }
 
-void Program::showWindowAndScan() {
-    if (m_closing)
-        return;
+void Program::showWindow() {
     m_log.WriteLog(QStringLiteral("Initalizing Mainform"));
     m_window->applyColorScheme();
     m_window->SetText();
@@ -163,7 +166,11 @@ void Program::showWindowAndScan() {
     m_tray->AddTrayIcon();
     PlaceForm(m_window.get());
     m_window->show();
+}
 
+void Program::scanFirst() {
+    if (m_closing)
+        return;
     m_log.WriteLog(QStringLiteral("Start Scanning..."));
     connect(m_engine.get(), &ScanEngine::tickFinished, this, &Program::finishStart,
             Qt::SingleShotConnection);
@@ -206,12 +213,25 @@ bool Program::fileWorkLeftBehind() const {
     return m_engine->fileWorkLeftBehind();
 }
 
-const QStringList& Program::unreadableFiles() const {
+void Program::endAbruptly() {
+    if (m_closing)
+        return;
+    m_closing = true;
+    // The windows may be beyond reach: the lines go to the file alone.
+    m_log.setDebugWindow(nullptr);
+    m_passDesktop->close();
+    m_engine->AbandonAtExit();
+    m_log.WriteLog(QStringLiteral("The program ends without a shutdown: the connection to the "
+                                  "display is lost"));
+    m_log.flush();
+}
+
+QStringList Program::unreadableFiles() const {
     return UnreadableDataFiles();
 }
 
 void Program::reportUnreadableFiles() {
-    const QStringList& files = UnreadableDataFiles();
+    const QStringList files = UnreadableDataFiles();
     if (files.isEmpty())
         return;
     QString listed;
