@@ -87,7 +87,6 @@ private:
 
 PassDesktop::PassDesktop(Desktop& windows) : m_windows(windows) {}
 
-
 void PassDesktop::close() {
     const std::lock_guard lock(m_answers->lock);
     m_answers->closed = true;

@@ -221,8 +221,9 @@ void Program::endAbruptly() {
     m_log.setDebugWindow(nullptr);
     m_passDesktop->close();
     m_engine->AbandonAtExit();
-    m_log.WriteLog(QStringLiteral("The program ends without a shutdown: the connection to the "
-                                  "display is lost"));
+    m_log.WriteLog(
+        QStringLiteral("The program ends without a shutdown: the connection to the "
+                       "display is lost"));
     m_log.flush();
 }
 

@@ -188,12 +188,13 @@ TEST(SessionBus, AStoppedBusHoldsUpNeitherTheWindowNorTheMoves) {
     QString why;
     if (!rig.destinationOnTmpfs(1 << 20, &why))
         KW_CANNOT_RUN(why.toStdString());
-    const auto bus = test::startHelper(
-        "dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    const auto bus =
+        test::startHelper("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
     if (!test::waitUntil([&] { return bus->canReadLine(); }))
         KW_CANNOT_RUN("dbus-daemon (needed) did not start a session bus");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromLocal8Bit(bus->readLine().trimmed()));
+    environment.insert("DBUS_SESSION_BUS_ADDRESS",
+                       QString::fromLocal8Bit(bus->readLine().trimmed()));
     rig.start({}, environment);
     ASSERT_TRUE(rig.waitStarted());
     const test::AtTestEnd resume("kill -CONT " + QString::number(bus->processId()));
@@ -201,12 +202,12 @@ TEST(SessionBus, AStoppedBusHoldsUpNeitherTheWindowNorTheMoves) {
 
     // Too big for the destination: the problem "no space" starts and is to be notified.
     ASSERT_EQ(fs::replaceAtomically(rig.source + "big.bin", QByteArray(2 << 20, 'b')), 0);
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return !rig.lines().filter("not enough free space").isEmpty(); }));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return !rig.lines().filter("not enough free space").isEmpty(); }));
     ASSERT_EQ(fs::replaceAtomically(rig.source + "small.bin", "moves on"), 0);
     // Well within the bus's own timeout of 25 s, which a blocking call would wait out.
-    EXPECT_TRUE(test::waitUntil([&] { return fs::facts(rig.destination + "small.bin").has_value(); },
-                                10'000));
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return fs::facts(rig.destination + "small.bin").has_value(); }, 10'000));
     EXPECT_TRUE(rig.terminate(10'000));
     bus->kill();
     bus->waitForFinished();

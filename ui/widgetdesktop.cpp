@@ -78,10 +78,9 @@ void WidgetDesktop::AskMessage(const QString& caption, const QString& text, int 
     prepare(*box, caption, text, style);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    QObject::connect(box, &QMessageBox::finished, box,
-                     [box, style, answered = std::move(answered)] {
-                         answered(answerOf(*box, style));
-                     });
+    QObject::connect(
+        box, &QMessageBox::finished, box,
+        [box, style, answered = std::move(answered)] { answered(answerOf(*box, style)); });
     box->show();
 }
 

@@ -75,24 +75,24 @@ public:
                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
             owner << kService;
-            whenAnswered(bus.asyncCall(owner), [summary, body, reportFailure](
-                                                   const QDBusPendingCallWatcher& ownerReply) {
-                const QDBusPendingReply<bool> running = ownerReply;
-                // Without a service the user has chosen to see no notifications.
-                if (running.isError() || !running.value())
-                    return;
-                QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService,
-                                                                   QStringLiteral("Notify"));
-                call << QStringLiteral("Kopierwart") << 0u << QStringLiteral("kopierwart")
-                     << summary << body << QStringList() << QVariantMap()
-                     << kServerDecidesTimeout;
-                whenAnswered(QDBusConnection::sessionBus().asyncCall(call),
-                             [reportFailure](const QDBusPendingCallWatcher& sent) {
-                                 const QDBusPendingReply<uint> reply = sent;
-                                 if (reply.isError())
-                                     reportFailure(reply.error().message());
-                             });
-            });
+            whenAnswered(bus.asyncCall(owner),
+                         [summary, body, reportFailure](const QDBusPendingCallWatcher& ownerReply) {
+                             const QDBusPendingReply<bool> running = ownerReply;
+                             // Without a service the user has chosen to see no notifications.
+                             if (running.isError() || !running.value())
+                                 return;
+                             QDBusMessage call = QDBusMessage::createMethodCall(
+                                 kService, kPath, kService, QStringLiteral("Notify"));
+                             call << QStringLiteral("Kopierwart") << 0u
+                                  << QStringLiteral("kopierwart") << summary << body
+                                  << QStringList() << QVariantMap() << kServerDecidesTimeout;
+                             whenAnswered(QDBusConnection::sessionBus().asyncCall(call),
+                                          [reportFailure](const QDBusPendingCallWatcher& sent) {
+                                              const QDBusPendingReply<uint> reply = sent;
+                                              if (reply.isError())
+                                                  reportFailure(reply.error().message());
+                                          });
+                         });
         });
     }
 
