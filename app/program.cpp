@@ -139,8 +139,8 @@ void Program::Form_Load() {
     m_log.WriteLog(QLatin1String("Set My.SoundFile = ") + my.SoundFile);
 
     // The folders are looked at in the file work's thread, as one that does not answer must not
-    // hold up the program. Its messages wait for the user, and a close request may be handled
-    // meanwhile.
+    // hold up the program. Its messages are questions the window asks while its events go on; a
+    // close request answers them.
     m_engine->ValidateDirectories([this](bool valid) { continueStart(valid); });
 }
 
@@ -251,7 +251,8 @@ void Program::reportUnreadableFiles() {
     // Told on the desktop too, as long as the run goes on without them.
     m_problems->setProblems(QStringLiteral("start"), problems);
     const bool one = files.size() == 1;
-    m_desktop.ShowMessage(
+    // Shown while the start-up goes on: nothing here depends on the answer.
+    m_desktop.AskMessage(
         QStringLiteral("Fehler"),
         (one ? QStringLiteral("Diese Datei ist vorhanden, kann aber nicht gelesen werden:")
              : QStringLiteral("Diese Dateien sind vorhanden, können aber nicht gelesen werden:")) +
@@ -260,7 +261,7 @@ void Program::reportUnreadableFiles() {
                                   "diesem Lauf nichts in diese Datei.")
                  : QStringLiteral("Kopierwart arbeitet ohne ihren Inhalt weiter und schreibt in "
                                   "diesem Lauf nichts in diese Dateien.")),
-        MB_ICONERROR);
+        MB_ICONERROR, [](int) {});
 }
 
 void Program::takeFirstStartSettings() {

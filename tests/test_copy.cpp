@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QTimer>
+#include <utility>
 
 using namespace kw;
 using namespace kw::test;
@@ -37,11 +37,14 @@ TEST_F(BinCopyTest, CopiesChunkByChunkWithAProgressValueAfterEachAndNeverReplace
 // old file must not count, or the new file would be deleted unseen.
 TEST_F(BinCopyTest, ASourceReplacedDuringTheCopyFailsAndLeavesNoCopy) {
     writeBytes(in("replaced.bin"), patternBytes(3'000'000));
-    QTimer::singleShot(0, [&] {
+    bool replaced = false;
+    desktop.onCopyProgress = [&] {
+        if (std::exchange(replaced, true))
+            return;
         writeBytes(in("next"), "the finished download");
         fs::removeFile(in("replaced.bin"));
         fs::renameNoReplace(in("next"), in("replaced.bin"));
-    });
+    };
 
     EXPECT_EQ(copy("replaced.bin"), fs::CopyProblem::SourceChanged);
     EXPECT_TRUE(entriesOf(destination).isEmpty());
