@@ -222,8 +222,8 @@ void Program::endAbruptly() {
     m_passDesktop->close();
     m_engine->AbandonAtExit();
     m_log.WriteLog(
-        QStringLiteral("The program ends without a shutdown: the connection to the "
-                       "display is lost"));
+        QStringLiteral("The program ends without its shutdown (the connection to the display "
+                       "broke, or a library ended the process)"));
     m_log.flush();
 }
 
