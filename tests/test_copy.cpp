@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
-
 using namespace kw;
 using namespace kw::test;
 
@@ -37,14 +35,11 @@ TEST_F(BinCopyTest, CopiesChunkByChunkWithAProgressValueAfterEachAndNeverReplace
 // old file must not count, or the new file would be deleted unseen.
 TEST_F(BinCopyTest, ASourceReplacedDuringTheCopyFailsAndLeavesNoCopy) {
     writeBytes(in("replaced.bin"), patternBytes(3'000'000));
-    bool replaced = false;
-    desktop.onCopyProgress = [&] {
-        if (std::exchange(replaced, true))
-            return;
+    duringNextCopy([&] {
         writeBytes(in("next"), "the finished download");
         fs::removeFile(in("replaced.bin"));
         fs::renameNoReplace(in("next"), in("replaced.bin"));
-    };
+    });
 
     EXPECT_EQ(copy("replaced.bin"), fs::CopyProblem::SourceChanged);
     EXPECT_TRUE(entriesOf(destination).isEmpty());

@@ -89,7 +89,7 @@ TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
         KW_CANNOT_RUN("/dev/shm is no file system of its own here");
     rig.setting("Source", source);
     rig.setting("Destination", destination);
-    // Several chunks, so the copy yields before it could finish.
+    // Several chunks, so the signal comes before the copy could finish.
     const QByteArray content(3 * kCopyChunk + 7, 'k');
     ASSERT_EQ(fs::replaceAtomically(source + "big.bin", content), 0);
 
