@@ -19,6 +19,14 @@ namespace {
 
 constexpr int kSystemAsterisk = 12;
 
+// The running program, for the end of a process that its event loop does not see.
+kw::Program* g_running = nullptr;
+
+void endRunningProgram() {
+    if (g_running)
+        g_running->endAbruptly();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,15 +68,22 @@ int main(int argc, char** argv) {
         [&program](int) { program.Close(kw::vbAppTaskManager); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &program,
                      [&program] { program.Close(kw::vbAppWindows); });
+    // The toolkit ends the process with exit() when the display's connection breaks, as when the
+    // X server dies with the session: the deletions of the moment still get their log lines.
+    g_running = &program;
+    std::atexit(endRunningProgram);
     program.Form_Load();
-    if (program.closing())
+    if (program.closing()) {
+        g_running = nullptr;
         return 0;
+    }
     kw::SecondStartListener secondStarts([&program] { program.showMainWindow(); });
     const QString notListening = secondStarts.listen(channel);
     if (!notListening.isEmpty())
         program.log().WriteLog(QLatin1String("A second start cannot show this window: ") +
                                notListening);
     const int result = app.exec();
+    g_running = nullptr;
     // A thread hanging in a call into a file system cannot be joined, nor its objects destroyed
     // under it; the log and the settings are written by now.
     if (program.fileWorkLeftBehind())

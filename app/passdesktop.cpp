@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <memory>
+#include <optional>
 
 namespace kw {
 namespace {
@@ -86,20 +87,46 @@ private:
 
 PassDesktop::PassDesktop(Desktop& windows) : m_windows(windows) {}
 
+void PassDesktop::close() {
+    const std::lock_guard lock(m_answers->lock);
+    m_answers->closed = true;
+    m_answers->given.notify_all();
+}
+
 int PassDesktop::ShowMessage(const QString& caption, const QString& text, int style) {
-    if (m_closed)
-        return IDCANCEL;
-    if (QThread::currentThread() == thread())
+    if (QThread::currentThread() == thread()) {
+        {
+            const std::lock_guard lock(m_answers->lock);
+            if (m_answers->closed)
+                return IDCANCEL;
+        }
         return m_windows.ShowMessage(caption, text, style);
-    int answer = IDCANCEL;
-    QMetaObject::invokeMethod(
-        this,
-        [&] {
-            if (!m_closed)
-                answer = m_windows.ShowMessage(caption, text, style);
-        },
-        Qt::BlockingQueuedConnection);
-    return answer;
+    }
+    auto answer = std::make_shared<std::optional<int>>();
+    {
+        const std::lock_guard lock(m_answers->lock);
+        if (m_answers->closed)
+            return IDCANCEL;
+    }
+    QMetaObject::invokeMethod(this, [this, caption, text, style, answer] {
+        m_windows.AskMessage(caption, text, style, [answers = m_answers, answer](int given) {
+            const std::lock_guard lock(answers->lock);
+            *answer = given;
+            answers->given.notify_all();
+        });
+    });
+    if (m_waitingForUser)
+        m_waitingForUser(true);
+    int result = IDCANCEL;
+    {
+        std::unique_lock lock(m_answers->lock);
+        m_answers->given.wait(lock, [&] { return answer->has_value() || m_answers->closed; });
+        if (!m_answers->closed)
+            result = **answer;
+    }
+    if (m_waitingForUser)
+        m_waitingForUser(false);
+    return result;
 }
 
 bool PassDesktop::PlaySoundFile(int code, const QString& file) {

@@ -4,7 +4,10 @@
 
 #include <QObject>
 
-#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
 
 namespace kw {
 
@@ -12,8 +15,9 @@ namespace kw {
 inline constexpr int kProgressWindowDelayMs = 300;
 
 // The desktop as the pass thread sees it: each call is carried out on the thread of the windows.
-// A message waits for the user's answer; everything else is handed over without waiting, so a
-// copy never waits for the windows. A copy's progress window appears only once the copy has run
+// A message is a question the windows ask without stopping their own events; only the pass thread
+// waits for the answer. Everything else is handed over without waiting, so a copy never waits for
+// the windows. A copy's progress window appears only once the copy has run
 // for kProgressWindowDelayMs, as desktop file managers do; it is made, fed and closed in the
 // order the copy asks for it.
 class PassDesktop : public QObject, public Desktop {
@@ -23,8 +27,13 @@ public:
     // windows: the real desktop; this object must be made on its thread.
     explicit PassDesktop(Desktop& windows);
 
-    // Shutdown: messages are answered with IDCANCEL at once instead of being shown.
-    void close() { m_closed = true; }
+    // Shutdown: messages are answered with IDCANCEL at once instead of being shown, and one that
+    // waits for the user now is answered so.
+    void close();
+    // Told on the pass thread when it begins (true) and ends (false) to wait for the user.
+    void onWaitingForUser(std::function<void(bool waiting)> waiting) {
+        m_waitingForUser = std::move(waiting);
+    }
 
     int ShowMessage(const QString& caption, const QString& text, int style) override;
     bool PlaySoundFile(int code, const QString& file) override;
@@ -34,8 +43,16 @@ public:
     std::unique_ptr<CopyProgress> CreateProgressWindow() override;
 
 private:
+    // Shared with the questions on the windows' thread, which may be answered after this is gone.
+    struct Answers {
+        std::mutex lock;
+        std::condition_variable given;
+        bool closed = false;
+    };
+
     Desktop& m_windows;
-    std::atomic_bool m_closed = false;
+    std::shared_ptr<Answers> m_answers = std::make_shared<Answers>();
+    std::function<void(bool waiting)> m_waitingForUser;
 };
 
 }  // namespace kw

@@ -45,6 +45,8 @@ Program::Program(StartOptions options, Desktop* desktop, std::function<void()> e
       m_notifications(CreateSessionNotifications()),
       m_problems(std::make_unique<ProblemNotifier>(*m_notifications, m_log)),
       m_endProcess(endProcess ? std::move(endProcess) : [] { QCoreApplication::exit(0); }) {
+    m_passDesktop->onWaitingForUser(
+        [engine = m_engine.get()](bool waiting) { engine->fileWorkWaitsForUser(waiting); });
     if (m_ownDesktop)
         m_ownDesktop->setOwner(m_window.get());
     m_log.setDebugWindow(m_window.get());
@@ -137,8 +139,8 @@ void Program::Form_Load() {
     m_log.WriteLog(QLatin1String("Set My.SoundFile = ") + my.SoundFile);
 
     // The folders are looked at in the file work's thread, as one that does not answer must not
-    // hold up the program. Its messages wait for the user, and a close request may be handled
-    // meanwhile.
+    // hold up the program. Its messages are questions the window asks while its events go on; a
+    // close request answers them.
     m_engine->ValidateDirectories([this](bool valid) { continueStart(valid); });
 }
 
@@ -147,12 +149,13 @@ void Program::continueStart(bool foldersValid) {
         return;
     m_log.WriteLog(foldersValid ? QStringLiteral("Found valid Source- & Copy-Directory")
                                 : QStringLiteral("Please set Source- & Copy-Directory"));
-    m_engine->RemoveAbandonedCopies([this] { showWindowAndScan(); });
+    showWindow();
+    // A destination used before may lie on a file system that does not answer: the window and
+    // the tray are there meanwhile, and the first scan waits behind the sweep in the file work.
+    m_engine->RemoveAbandonedCopies([this] { scanFirst(); });
 }
 
-void Program::showWindowAndScan() {
-    if (m_closing)
-        return;
+void Program::showWindow() {
     m_log.WriteLog(QStringLiteral("Initalizing Mainform"));
     m_window->applyColorScheme();
     m_window->SetText();
@@ -163,7 +166,11 @@ void Program::showWindowAndScan() {
     m_tray->AddTrayIcon();
     PlaceForm(m_window.get());
     m_window->show();
+}
 
+void Program::scanFirst() {
+    if (m_closing)
+        return;
     m_log.WriteLog(QStringLiteral("Start Scanning..."));
     connect(m_engine.get(), &ScanEngine::tickFinished, this, &Program::finishStart,
             Qt::SingleShotConnection);
@@ -206,12 +213,26 @@ bool Program::fileWorkLeftBehind() const {
     return m_engine->fileWorkLeftBehind();
 }
 
-const QStringList& Program::unreadableFiles() const {
+void Program::endAbruptly() {
+    if (m_closing)
+        return;
+    m_closing = true;
+    // The windows may be beyond reach: the lines go to the file alone.
+    m_log.setDebugWindow(nullptr);
+    m_passDesktop->close();
+    m_engine->AbandonAtExit();
+    m_log.WriteLog(
+        QStringLiteral("The program ends without its shutdown (the connection to the display "
+                       "broke, or a library ended the process)"));
+    m_log.flush();
+}
+
+QStringList Program::unreadableFiles() const {
     return UnreadableDataFiles();
 }
 
 void Program::reportUnreadableFiles() {
-    const QStringList& files = UnreadableDataFiles();
+    const QStringList files = UnreadableDataFiles();
     if (files.isEmpty())
         return;
     QString listed;
@@ -231,7 +252,8 @@ void Program::reportUnreadableFiles() {
     // Told on the desktop too, as long as the run goes on without them.
     m_problems->setProblems(QStringLiteral("start"), problems);
     const bool one = files.size() == 1;
-    m_desktop.ShowMessage(
+    // Shown while the start-up goes on: nothing here depends on the answer.
+    m_desktop.AskMessage(
         tr("Fehler"),
         (one ? tr("Diese Datei ist vorhanden, kann aber nicht gelesen werden:")
              : tr("Diese Dateien sind vorhanden, können aber nicht gelesen werden:")) +
@@ -240,7 +262,7 @@ void Program::reportUnreadableFiles() {
                       "diesem Lauf nichts in diese Datei.")
                  : tr("Kopierwart arbeitet ohne ihren Inhalt weiter und schreibt in "
                       "diesem Lauf nichts in diese Dateien.")),
-        MB_ICONERROR);
+        MB_ICONERROR, [](int) {});
 }
 
 void Program::takeFirstStartSettings() {

@@ -69,6 +69,10 @@ public:
     // The file work hung in a call into a file system at shutdown: the process is to end without
     // waiting for it.
     bool fileWorkLeftBehind() const;
+    // The process ends from under the event loop (the display's connection broke, and the
+    // toolkit ends the process from its own handler): no more deletions, and every line the log
+    // holds written to its file. Uses no events and no windows.
+    void endAbruptly();
 
     AppData& data() { return m_data; }
     EventLog& log() { return m_log; }
@@ -82,7 +86,7 @@ public:
     bool started() const { return m_started; }
     // The data files (settings, lists, register) that exist but could not be read in this run;
     // none of them is written until the next start.
-    const QStringList& unreadableFiles() const;
+    QStringList unreadableFiles() const;
 
 private:
     // The first start's settings; stored unless the settings file exists but cannot be read,
@@ -95,7 +99,8 @@ private:
     // The start-up sequence once the folders are checked, once abandoned copies are gone, and
     // after the first scan.
     void continueStart(bool foldersValid);
-    void showWindowAndScan();
+    void showWindow();
+    void scanFirst();
     void finishStart();
     void Form_QueryUnload(int mode);
     void Form_Unload();

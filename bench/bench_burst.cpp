@@ -1,6 +1,7 @@
 // Bursts: 10,000 files of 10 KB that arrive at once leave the watched folder through the running
 // engine, beside mv (same file system) and cp + sync + rm (across file systems) of the same files;
-// and the time from a file's arrival to its move with a 60 s scan interval.
+// the time from a file's arrival to its move with a 60 s scan interval; and how late a ping of the
+// window's thread every 250 ms comes during a burst.
 // KW_BENCH_DIR picks the file system of both folders (default /tmp); the cross-file-system cases
 // put the destination on a tmpfs they mount (root) or in KW_BENCH_OTHER_DIR.
 #include "bench/silentdesktop.h"
@@ -21,7 +22,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -34,6 +37,7 @@ namespace {
 
 constexpr int kBurstFiles = 10'000;
 constexpr int kBurstFileSize = 10'000;
+constexpr int kPingEveryMs = 250;
 
 QString envFolder(const char* name, const QString& fallback) {
     const QByteArray folder = qgetenv(name);
@@ -208,6 +212,45 @@ void ArrivalToMove(benchmark::State& state) {
     }
 }
 
+// The window's thread during a burst across file systems, pinged by a timer every 250 ms: how late
+// the pings come (worst and mean, in milliseconds) while the file work runs beside it.
+void WindowPingDuringBurst(benchmark::State& state) {
+    for (auto _ : state) {
+        OtherFileSystem other;
+        if (other.path().isEmpty()) {
+            state.SkipWithError("no second file system (run as root or set KW_BENCH_OTHER_DIR)");
+            break;
+        }
+        Run r(other.path());
+        r.makeBurst();
+        QElapsedTimer sincePing;
+        qint64 worst = 0;
+        qint64 total = 0;
+        int pings = 0;
+        QTimer ping;
+        ping.setTimerType(Qt::PreciseTimer);
+        ping.setInterval(kPingEveryMs);
+        QObject::connect(&ping, &QTimer::timeout, [&] {
+            const qint64 late = std::max<qint64>(0, sincePing.restart() - kPingEveryMs);
+            worst = std::max(worst, late);
+            total += late;
+            ++pings;
+        });
+        QElapsedTimer timer;
+        timer.start();
+        sincePing.start();
+        ping.start();
+        const bool moved = moveThroughEngine(r);
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        state.counters["worst_late_ms"] = double(worst);
+        state.counters["mean_late_ms"] = pings ? double(total) / pings : 0.0;
+        if (!moved) {
+            state.SkipWithError("files were left behind");
+            break;
+        }
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BurstSameFileSystemThroughEngine)
@@ -223,4 +266,5 @@ BENCHMARK(BurstAcrossFileSystemsWithCpSyncRm)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(WindowPingDuringBurst)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(ArrivalToMove)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace kw {
@@ -33,6 +34,12 @@ public:
     virtual ~Desktop() = default;
     // A modal message box owned by the main window; answers the button pressed.
     virtual int ShowMessage(const QString& caption, const QString& text, int style) = 0;
+    // The same message as a question that does not hold up the caller: answered later receives
+    // the button pressed. Meanwhile the tray and the other windows go on.
+    virtual void AskMessage(const QString& caption, const QString& text, int style,
+                            std::function<void(int answer)> answered) {
+        answered(ShowMessage(caption, text, style));
+    }
     // code 0 stop, 1 play, 2 pause, 3 play; true when the player took the command.
     virtual bool PlaySoundFile(int code, const QString& file) = 0;
     // Runs a program or opens a file, folder or address with the desktop's default handler.

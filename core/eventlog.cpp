@@ -223,7 +223,7 @@ void EventLog::write(const QDateTime& now, const QString& rawText) {
         m_flushTimer.start();
     }
     m_heldLines.append({now, text});
-    // A pass that does not yield to the event loop still writes its lines every second.
+    // Lines collected in one long handling of events are still written every second.
     if (m_heldSince.elapsed() >= kHeldLinesMaximumAgeMs)
         flush();
 }

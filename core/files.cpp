@@ -6,6 +6,8 @@
 
 #include <QHash>
 
+#include <mutex>
+
 namespace kw {
 namespace {
 
@@ -13,6 +15,9 @@ struct UnreadableFiles {
     QStringList paths;
     QHash<QString, int> errors;
 };
+
+// Noted and asked for by the file work's thread and the window's alike.
+std::mutex unreadableLock;
 
 UnreadableFiles& unreadable() {
     static UnreadableFiles files;
@@ -22,6 +27,7 @@ UnreadableFiles& unreadable() {
 }  // namespace
 
 void NoteUnreadableDataFile(const QString& path, int error) {
+    const std::lock_guard lock(unreadableLock);
     UnreadableFiles& files = unreadable();
     if (error == 0 || files.errors.contains(path))
         return;
@@ -30,14 +36,17 @@ void NoteUnreadableDataFile(const QString& path, int error) {
 }
 
 int UnreadableDataFileError(const QString& path) {
+    const std::lock_guard lock(unreadableLock);
     return unreadable().errors.value(path, 0);
 }
 
-const QStringList& UnreadableDataFiles() {
+QStringList UnreadableDataFiles() {
+    const std::lock_guard lock(unreadableLock);
     return unreadable().paths;
 }
 
 void ForgetUnreadableDataFiles() {
+    const std::lock_guard lock(unreadableLock);
     unreadable() = {};
 }
 

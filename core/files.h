@@ -26,8 +26,8 @@ QString ReadTextFile(const QString& path);
 void NoteUnreadableDataFile(const QString& path, int error);
 // The read failure of such a file, else 0.
 int UnreadableDataFileError(const QString& path);
-// In the order they were found.
-const QStringList& UnreadableDataFiles();
+// In the order they were found. These four may be called from any thread.
+QStringList UnreadableDataFiles();
 // A new run starts with none.
 void ForgetUnreadableDataFiles();
 // Writes content + CR LF, replacing the file atomically. Leaves an existing file alone when

@@ -7,8 +7,6 @@
 #include "platform/heldfolder.h"
 #include "scan/listing.h"
 
-#include <QCoreApplication>
-
 #include <memory>
 
 namespace kw {
@@ -67,7 +65,6 @@ fs::CopyResult BinCopy(Desktop& desktop, const QString& source, const QString& d
             break;
         if (progress)
             progress->SetValue(copy.copied());
-        QCoreApplication::processEvents();
         if (keepGoing && !keepGoing())
             result = {CopyProblem::Interrupted};
     }

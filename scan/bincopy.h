@@ -24,8 +24,9 @@ struct CopyReport {
 // source's own name. The bytes go into a hidden temporary file in that folder, which gets the
 // real name only when the whole, unchanged source is on disk; any failure removes it and
 // nothing else. With showProgress a progress window shows caption, the paths and the bytes
-// done; after every chunk the pending events run, and then keepGoing (when given) may stop the
-// copy. An existing destination file is left alone, also one that appears while the copy runs.
+// done; after every chunk keepGoing (when given) may stop the copy. No events run inside a copy:
+// jobs for the file work wait for the end of the pass. An existing destination file is left
+// alone, also one that appears while the copy runs.
 // The cycle's copy of a file it holds open (and leased where it could be) into the destination
 // folder it holds open: the copy reads from that very file and stands back, with
 // SourceOpenedForWriting, as soon as a program opens it for writing; it is made in that very

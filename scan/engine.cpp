@@ -56,6 +56,7 @@ ScanEngine::~ScanEngine() {
     if (!m_abandoned)
         Abandon();
     m_thread->quit();
+    // Every job handed over has ended by now, or the file work is left behind.
     if (m_leftBehind || !m_thread->wait(kShutdownWaitMs)) {
         // The thread hangs in a call into a file system and still uses the worker: both are left
         // to the end of the process.
@@ -76,15 +77,12 @@ void ScanEngine::Timer_Timer() {
     m_scanBusy = true;
     m_log.holdFileLines();
     m_tickBegan = m_data.My;
-    m_answerCheck.start();
     auto outcome = std::make_shared<TickOutcome>();
     handToFileWork([this, outcome] { *outcome = m_worker->runTick(); },
                    [this, outcome] { finishTick(*outcome); });
 }
 
 void ScanEngine::finishTick(const TickOutcome& outcome) {
-    m_answerCheck.stop();
-    setAnswering(true);
     applyFoldersGivenUp(outcome.givenUp, m_tickBegan);
     // A file that waits out its quiet time moves when it ends, not at the timer's next tick.
     if (outcome.quietEndsAtMs != 0)
@@ -127,16 +125,26 @@ void ScanEngine::applyFoldersGivenUp(const FoldersGivenUp& givenUp, const Settin
 }
 
 void ScanEngine::handToFileWork(std::function<void()> work, std::function<void()> then) {
-    m_signOfLife = monotonicMs();
+    if (m_workPending == 0) {
+        m_signOfLife = monotonicMs();
+        m_workBegan = m_data.My;
+    }
     ++m_workPending;
+    // Every job, the start-up's folder checks too, may hang in a file system.
+    if (!m_answerCheck.isActive() && !m_abandoned)
+        m_answerCheck.start();
     QMetaObject::invokeMethod(m_worker, [this, settings = currentSettings(), work, then] {
         m_worker->takeSettings(settings);
         work();
-        --m_workPending;
         QMetaObject::invokeMethod(this, [this, then] {
             m_log.collectLines();
+            if (m_workPending == 0) {
+                m_answerCheck.stop();
+                setAnswering(true);
+            }
             then();
         });
+        --m_workPending;
     });
 }
 
@@ -162,8 +170,10 @@ void ScanEngine::RemoveAbandonedCopies(std::function<void()> done) {
 }
 
 void ScanEngine::DestinationChosen() {
-    QMetaObject::invokeMethod(
-        m_worker, [this, folder = m_data.My.Destination] { m_worker->DestinationChosen(folder); });
+    if (m_abandoned)
+        return;
+    handToFileWork([this, folder = m_data.My.Destination] { m_worker->DestinationChosen(folder); },
+                   [] {});
 }
 
 void ScanEngine::fileArrived() {
@@ -220,13 +230,13 @@ void ScanEngine::Abandon() {
     m_timer.stop();
     m_arrivalDelay.stop();
     m_answerCheck.stop();
-    QMetaObject::invokeMethod(m_worker, [this] { m_worker->stopWatching(); });
-    // The file work sees the flag at its next step. Its end is waited for here, not through
-    // this thread's events: this may run inside the handling of one.
-    const QDeadlineTimer deadline(kShutdownWaitMs);
-    while (m_workPending > 0 && !deadline.hasExpired())
-        QThread::msleep(5);
-    if (m_workPending > 0 && !m_leftBehind) {
+    // Counted like every job, so that none runs after this object is gone.
+    ++m_workPending;
+    QMetaObject::invokeMethod(m_worker, [this] {
+        m_worker->stopWatching();
+        --m_workPending;
+    });
+    if (!fileWorkEnded() && !m_leftBehind) {
         m_leftBehind = true;
         m_log.WriteLog(QLatin1String("The file work has taken no step for ") +
                        QString::number((monotonicMs() - m_signOfLife) / 1000) +
@@ -236,6 +246,27 @@ void ScanEngine::Abandon() {
     QCoreApplication::sendPostedEvents();
     m_log.collectLines();
     storeStatistics();
+}
+
+bool ScanEngine::fileWorkEnded() {
+    // The file work sees the flag at its next step. Its end is waited for here, not through
+    // this thread's events: this may run inside the handling of one, or at the process's end.
+    const QDeadlineTimer deadline(kShutdownWaitMs);
+    while (m_workPending > 0 && !deadline.hasExpired())
+        QThread::msleep(5);
+    return m_workPending == 0;
+}
+
+void ScanEngine::AbandonAtExit() {
+    m_abandoned = true;
+    if (!m_leftBehind && !fileWorkEnded())
+        m_leftBehind = true;
+}
+
+void ScanEngine::fileWorkWaitsForUser(bool waiting) {
+    // The wait for the user ends as a step: the answer check counts from there again.
+    m_signOfLife = monotonicMs();
+    m_waitingForUser = waiting;
 }
 
 void ScanEngine::addToLBfiles(const QString& destinationPath) {
@@ -271,7 +302,9 @@ void ScanEngine::storeStatistics() {
 }
 
 void ScanEngine::checkAnswering() {
-    if (m_scanBusy && monotonicMs() - m_signOfLife >= kNoAnswerMs)
+    if (m_workPending == 0)
+        m_answerCheck.stop();
+    if (m_workPending > 0 && !m_waitingForUser && monotonicMs() - m_signOfLife >= kNoAnswerMs)
         setAnswering(false);
     else
         setAnswering(true);
@@ -286,8 +319,8 @@ void ScanEngine::setAnswering(bool answering) {
     else
         m_log.WriteLog(QLatin1String("No answer from the file system for ") +
                        QString::number(kNoAnswerMs / 1000) + QLatin1String(" s (watched folder '") +
-                       m_tickBegan.Source + QLatin1String("', destination '") +
-                       m_tickBegan.Destination +
+                       m_workBegan.Source + QLatin1String("', destination '") +
+                       m_workBegan.Destination +
                        QLatin1String("'): the file work waits for it, the window does not"));
     Q_EMIT fileSystemAnswering(answering);
     reportProblems();
@@ -296,7 +329,7 @@ void ScanEngine::setAnswering(bool answering) {
 void ScanEngine::reportProblems() {
     Problems now = m_tickProblems;
     if (!m_answering)
-        now.prepend({ProblemKind::DestinationNotAnswering, m_tickBegan.Destination});
+        now.prepend({ProblemKind::DestinationNotAnswering, m_workBegan.Destination});
     if (now == m_problems)
         return;
     m_problems = now;

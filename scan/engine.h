@@ -22,8 +22,9 @@ class EventLog;
 // The watch-and-copy cycle's scheduler, on the window's thread: the scan timer, ticks for files
 // that arrive, scan-now, and one tick's order — the file work (folders checked, the watched
 // folder listed, every file decided) on the pass thread, then on this thread the task watchdog,
-// the statistics and the problems. It notices when the file work hangs in a call and tells the
-// window, which stays live, and at shutdown leaves such a call behind.
+// the statistics and the problems. This thread never waits for the file work, except a moment at
+// shutdown. It notices when the file work hangs in a call into a file system (not when it waits
+// for the user) and tells the window, which stays live, and at shutdown leaves such a call behind.
 class ScanEngine : public QObject {
     Q_OBJECT
 
@@ -55,6 +56,13 @@ public:
     void Abandon();
     // The file work hung in a call at shutdown: the process must end without waiting for it.
     bool fileWorkLeftBehind() const { return m_leftBehind; }
+    // The process ends without a shutdown (its X connection broke): the file work stops at its
+    // next step, which is waited for a moment, so that no deletion comes after the log's last
+    // lines. Uses no events.
+    void AbandonAtExit();
+    // From the file work's thread: it begins (true) or ends (false) to wait for the user's answer
+    // to a message. That time is no hang in a file system.
+    void fileWorkWaitsForUser(bool waiting);
 
     QTimer& Timer() { return m_timer; }
     // A new interval from the user: the timer restarts and waits the full interval.
@@ -85,6 +93,8 @@ private:
     // Runs work in the file work's thread with the settings of now, then, once the lines it
     // wrote are in the log, then on this thread.
     void handToFileWork(std::function<void()> work, std::function<void()> then);
+    // Waits on this thread, up to the shutdown's wait, for the jobs handed to the file work to end.
+    bool fileWorkEnded();
     void finishTick(const TickOutcome& outcome);
     // What the scan-now button does once its tick has ended.
     void finishScanNow();
@@ -108,6 +118,7 @@ private:
     std::atomic_bool m_abandoned = false;
     std::atomic<qint64> m_signOfLife = 0;
     std::atomic_int m_workPending = 0;  // jobs handed to the file work and not ended yet
+    std::atomic_bool m_waitingForUser = false;
     QThread* m_thread;
     PassWorker* m_worker;
     bool m_leftBehind = false;
@@ -118,6 +129,7 @@ private:
     bool m_scanBusy = false;
     bool m_scanNow = false;  // the running tick was asked for with the scan-now button
     Settings m_tickBegan;
+    Settings m_workBegan;  // the folders when the file work last began to have jobs
     QTimer m_answerCheck;
     bool m_answering = true;
     bool m_statisticsUnwritten = false;

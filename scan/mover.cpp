@@ -88,7 +88,7 @@ Step Mover::moveNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> held, const 
 Step Mover::copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, const QString& name) {
     const QString sourcePath = source->path();
     const QString destinationPath = pass.destination.path() + name;
-    // A copy long enough to yield would keep the waiting ones from their names all that while.
+    // A copy of several chunks would keep the waiting ones from their names all that while.
     if (source->snapshot().size > kCopyChunk && nameCopies(pass) == Step::Stop)
         return Step::Stop;
     m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);

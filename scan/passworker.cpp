@@ -28,6 +28,10 @@ PassWorker::PassWorker(AppData& data, EventLog& log, Desktop& desktop,
                  [this] { return stillRunning(); }),
       m_staying(m_waiting, m_refusals),
       m_arrivals([this] { Q_EMIT fileArrived(); }) {
+    // Children, so that they move to the pass thread with this object: their signals and timers
+    // belong to the thread that uses them.
+    m_guard.setParent(this);
+    m_record.setParent(this);
     connect(&m_guard, &FolderGuard::destinationWaiting, this, &PassWorker::destinationWaiting);
     connect(&m_record, &Record::moveRecorded, this,
             [this](const QString& destinationPath, qint64 size) {

@@ -27,7 +27,7 @@ using namespace kw::test;
 
 namespace {
 
-constexpr qint64 kSize = 3'000'000;  // three chunks: a copy yields in between
+constexpr qint64 kSize = 3'000'000;  // three chunks: a case acts in between
 
 // One engine over one file "a.bin" with whatever the case needs around it.
 struct Case : ScanRig {

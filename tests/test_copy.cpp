@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTimer>
-
 using namespace kw;
 using namespace kw::test;
 
@@ -37,7 +35,7 @@ TEST_F(BinCopyTest, CopiesChunkByChunkWithAProgressValueAfterEachAndNeverReplace
 // old file must not count, or the new file would be deleted unseen.
 TEST_F(BinCopyTest, ASourceReplacedDuringTheCopyFailsAndLeavesNoCopy) {
     writeBytes(in("replaced.bin"), patternBytes(3'000'000));
-    QTimer::singleShot(0, [&] {
+    duringNextCopy([&] {
         writeBytes(in("next"), "the finished download");
         fs::removeFile(in("replaced.bin"));
         fs::renameNoReplace(in("next"), in("replaced.bin"));

@@ -90,7 +90,7 @@ TEST(MainWindow, ABurstOfCopiesEndsUpInTheListAsTheEngineHasIt) {
     const auto caseLess = [](const QString& a, const QString& b) {
         return a.compare(b, Qt::CaseInsensitive) < 0;
     };
-    // As the engine adds a copy, then the yield that follows every copy.
+    // As the engine adds a copy, then the window's events run.
     const auto copied = [&](const QString& path) {
         const auto at = std::lower_bound(engineList.begin(), engineList.end(), path, caseLess);
         const int row = int(at - engineList.begin());

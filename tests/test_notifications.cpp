@@ -3,7 +3,11 @@
 
 #include "core/eventlog.h"
 #include "platform/notifications.h"
+#include "tests/running_program.h"
+#include "tests/support/cannotrun.h"
 #include "tests/support/qtapp.h"
+#include "tests/support/teardown.h"
+#include "tests/support/xserver.h"
 #include "ui/problemnotifier.h"
 #include "ui/tray.h"
 
@@ -18,9 +22,10 @@ namespace {
 
 // A notification service that keeps what it is sent.
 struct RecordingNotifications : Notifications {
-    bool serviceRunning() override { return running; }
     void notify(const QString& summary, const QString& body,
                 std::function<void(const QString&)> failed) override {
+        if (!running)
+            return;
         sent.append(summary + QLatin1String(" | ") + body);
         if (refuse)
             failed(QStringLiteral("refused"));
@@ -174,4 +179,36 @@ TEST(TrayClicks, AClickTogglesTheWindowAndTheClicksOfADoubleClickToggleItOnce) {
         EXPECT_EQ(window.isVisible() && !window.isMinimized(), shown);
     }
     EXPECT_EQ(tray.icon().contextMenu(), &tray.mnuTray());
+}
+
+// The session bus stops (as a bus daemon under a debugger or swapped out does) just before a
+// problem is to be notified: the window's thread goes on, so the next file still moves.
+TEST(SessionBus, AStoppedBusHoldsUpNeitherTheWindowNorTheMoves) {
+    apptest::RunningProgram rig;
+    QString why;
+    if (!rig.destinationOnTmpfs(1 << 20, &why))
+        KW_CANNOT_RUN(why.toStdString());
+    const auto bus =
+        test::startHelper("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    if (!test::waitUntil([&] { return bus->canReadLine(); }))
+        KW_CANNOT_RUN("dbus-daemon (needed) did not start a session bus");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DBUS_SESSION_BUS_ADDRESS",
+                       QString::fromLocal8Bit(bus->readLine().trimmed()));
+    rig.start({}, environment);
+    ASSERT_TRUE(rig.waitStarted());
+    const test::AtTestEnd resume("kill -CONT " + QString::number(bus->processId()));
+    ASSERT_EQ(::kill(pid_t(bus->processId()), SIGSTOP), 0);
+
+    // Too big for the destination: the problem "no space" starts and is to be notified.
+    ASSERT_EQ(fs::replaceAtomically(rig.source + "big.bin", QByteArray(2 << 20, 'b')), 0);
+    ASSERT_TRUE(
+        test::waitUntil([&] { return !rig.lines().filter("not enough free space").isEmpty(); }));
+    ASSERT_EQ(fs::replaceAtomically(rig.source + "small.bin", "moves on"), 0);
+    // Well within the bus's own timeout of 25 s, which a blocking call would wait out.
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return fs::facts(rig.destination + "small.bin").has_value(); }, 10'000));
+    EXPECT_TRUE(rig.terminate(10'000));
+    bus->kill();
+    bus->waitForFinished();
 }

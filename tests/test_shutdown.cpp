@@ -2,6 +2,7 @@
 #include "platform/signals.h"
 #include "scan/bincopy.h"
 #include "tests/program_rig.h"
+#include "tests/running_program.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/scratchfs.h"
 #include "tests/support/tracedcalls.h"
@@ -37,6 +38,47 @@ TEST(Termination, EachSignalRunsTheNormalShutdownAndLogsTaskManager) {
     }
 }
 
+// The X server dies with the session while a burst moves (each deletion slowed by strace): the
+// toolkit ends the process from its own handler, and still every source that is gone has its
+// deletion line in the log.
+TEST(Termination, TheXServerDyingDuringABurstLeavesEveryDeletionInTheLog) {
+    XvfbServer x;
+    if (const QString failed = x.start(); !failed.isEmpty())
+        KW_CANNOT_RUN(failed.toStdString());
+    RunningProgram rig;
+    QString why;
+    if (!rig.destinationOnTmpfs(16 << 20, &why))
+        KW_CANNOT_RUN(why.toStdString());
+    if (!runProgram("strace", {"-o", "/dev/null", "true"}).isEmpty())
+        KW_CANNOT_RUN("strace cannot trace here");
+    // Few enough that the capped log holds every line of the burst.
+    QStringList names;
+    for (int i = 0; i < 100; ++i) {
+        names.append(QString("burst%1.bin").arg(i));
+        ASSERT_EQ(fs::replaceAtomically(rig.source + names.last(), names.last().toUtf8()), 0);
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", QString::fromLatin1(x.display));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    rig.start({"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=unlinkat", "-e",
+               "inject=unlinkat:delay_enter=20000"},
+              environment);
+    ASSERT_TRUE(waitUntil([&] { return !fs::facts(rig.source + names.first()); }, 30'000));
+    x.process->kill();
+    ASSERT_TRUE(rig.process.waitForFinished(15'000));
+
+    const QStringList lines = rig.lines();
+    int gone = 0;
+    for (const QString& name : names) {
+        if (fs::facts(rig.source + name))
+            continue;
+        ++gone;
+        EXPECT_FALSE(lines.filter("Delete '" + rig.source + name + "' .....Success").isEmpty())
+            << name.toStdString();
+    }
+    EXPECT_GT(gone, 0);
+}
+
 TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     ProgramRig rig;
     const QString source = rig.folder("watched");
@@ -47,7 +89,7 @@ TEST(Shutdown, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
         KW_CANNOT_RUN("/dev/shm is no file system of its own here");
     rig.setting("Source", source);
     rig.setting("Destination", destination);
-    // Several chunks, so the copy yields before it could finish.
+    // Several chunks, so the signal comes before the copy could finish.
     const QByteArray content(3 * kCopyChunk + 7, 'k');
     ASSERT_EQ(fs::replaceAtomically(source + "big.bin", content), 0);
 
@@ -163,16 +205,26 @@ TEST(Shutdown, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
     EXPECT_FALSE(fs::facts(stickFolder + "second.bin"));
     EXPECT_EQ(bytesOf(stickFolder + "first.bin"), "moved while it answers");
 
-    // Started while it does not answer: the folder check waits, the program does not.
-    AtTestEnd resumeAgain("kill -CONT " + QString::number(daemon));
-    ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
-    program.start(process);
-    ASSERT_TRUE(waitUntil(
-        [&] { return logLines(program.log()).contains("Set My.Destination = " + stickFolder); }));
-    waitUntil([] { return false; }, 1000);
-    ending.start();
-    ::kill(pid_t(process.processId()), SIGTERM);
-    ASSERT_TRUE(process.waitForFinished(10'000));
-    EXPECT_LT(ending.elapsed(), 5000);
-    EXPECT_EQ(bytesOf(source + "second.bin"), "stays while it does not");
+    // Started while it does not answer: the folder check of the destination, or the sweep of a
+    // destination used before, waits; the program does not, and in the second case the window and
+    // the tray are there meanwhile.
+    const QString local = root + "local/";
+    for (const auto& [destination, reached] :
+         {std::pair{stickFolder, "Set My.Destination = " + stickFolder},
+          {local, QString("Initalizing Mainform")}}) {
+        WriteIniValue(ini, "Destination", "Destination", destination);
+        AtTestEnd resumeAgain("kill -CONT " + QString::number(daemon));
+        ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+        const qsizetype before = logLines(program.log()).size();
+        program.start(process);
+        ASSERT_TRUE(waitUntil([&, &reached = reached] {
+            return logLines(program.log()).mid(before).contains(reached);
+        })) << reached.toStdString();
+        waitUntil([] { return false; }, 1000);
+        ending.start();
+        ::kill(pid_t(process.processId()), SIGTERM);
+        ASSERT_TRUE(process.waitForFinished(10'000));
+        EXPECT_LT(ending.elapsed(), 5000);
+        EXPECT_EQ(bytesOf(source + "second.bin"), "stays while it does not");
+    }
 }

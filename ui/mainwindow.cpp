@@ -160,8 +160,8 @@ FrmMain::FrmMain(AppData& data, EventLog& log, Desktop& desktop, ScanEngine& eng
 
     connect(&m_engine, &ScanEngine::statisticsChanged, this, &FrmMain::setStatisticsCaption);
     connect(&m_engine, &ScanEngine::copiedFileAdded, this, &FrmMain::insertCopiedFile);
-    // The cycle yields after every copy, so a zero timer would still lay the lists out per file;
-    // a few batches a second keep a burst cheap and the lists current to the eye.
+    // The moves of a burst arrive in many small batches, so a zero timer would still lay the lists
+    // out often; a few batches a second keep a burst cheap and the lists current to the eye.
     m_listBatch.setSingleShot(true);
     m_listBatch.setInterval(kListBatchMs);
     connect(&m_listBatch, &QTimer::timeout, this, &FrmMain::flushLists);

@@ -218,8 +218,6 @@ void ProblemNotifier::setProblems(const QString& source, const Problems& problem
 
 void ProblemNotifier::notify(const QString& summary, const QString& body) {
     // Without a service the tray shows the problem and the log has the details.
-    if (!m_notifications.serviceRunning())
-        return;
     m_notifications.notify(summary, body, [self = QPointer(this), summary](const QString& reason) {
         if (self)
             self->m_log.WriteLog(QStringLiteral("The notification '") + summary +

@@ -25,28 +25,22 @@ QMessageBox::Icon iconOf(int style) {
     }
 }
 
-}  // namespace
-
-WidgetDesktop::WidgetDesktop(QWidget* owner) : m_owner(owner) {}
-
-int WidgetDesktop::ShowMessage(const QString& caption, const QString& text, int style) {
-    // Centred over the main window when it is shown; in the tray it would place the box
-    // over a window the user cannot see.
-    QWidget* parent = m_owner && m_owner->isVisible() ? m_owner.data() : nullptr;
-    QMessageBox box(parent);
+// A box with the caption, the text, the icon and the buttons of style.
+void prepare(QMessageBox& box, const QString& caption, const QString& text, int style) {
     box.setWindowTitle(caption);
     box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setIcon(iconOf(style));
-    const bool yesNoCancel = (style & 0x0F) == MB_YESNOCANCEL;
-    if (yesNoCancel) {
+    if ((style & 0x0F) == MB_YESNOCANCEL) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::Cancel);
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
-    box.exec();
+}
+
+int answerOf(const QMessageBox& box, int style) {
     switch (box.standardButton(box.clickedButton())) {
         case QMessageBox::Yes:
             return IDYES;
@@ -57,8 +51,37 @@ int WidgetDesktop::ShowMessage(const QString& caption, const QString& text, int 
         case QMessageBox::Ok:
             return IDOK;
         default:
-            return yesNoCancel ? IDCANCEL : IDOK;
+            return (style & 0x0F) == MB_YESNOCANCEL ? IDCANCEL : IDOK;
     }
+}
+
+}  // namespace
+
+WidgetDesktop::WidgetDesktop(QWidget* owner) : m_owner(owner) {}
+
+QWidget* WidgetDesktop::boxParent() const {
+    // Centred over the main window when it is shown; in the tray it would place the box
+    // over a window the user cannot see.
+    return m_owner && m_owner->isVisible() ? m_owner.data() : nullptr;
+}
+
+int WidgetDesktop::ShowMessage(const QString& caption, const QString& text, int style) {
+    QMessageBox box(boxParent());
+    prepare(box, caption, text, style);
+    box.exec();
+    return answerOf(box, style);
+}
+
+void WidgetDesktop::AskMessage(const QString& caption, const QString& text, int style,
+                               std::function<void(int answer)> answered) {
+    auto* box = new QMessageBox(boxParent());
+    prepare(*box, caption, text, style);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    QObject::connect(
+        box, &QMessageBox::finished, box,
+        [box, style, answered = std::move(answered)] { answered(answerOf(*box, style)); });
+    box->show();
 }
 
 bool WidgetDesktop::PlaySoundFile(int code, const QString& file) {

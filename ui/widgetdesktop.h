@@ -16,6 +16,9 @@ public:
     // A modal box with the caption, the text as plain text, the icon of the style's icon bits
     // (16 error, 32 question, 48 warning, 64 information) and OK, or Yes/No/Cancel for style 3.
     int ShowMessage(const QString& caption, const QString& text, int style) override;
+    // The same box, modal to the main window alone, so the tray menu still opens.
+    void AskMessage(const QString& caption, const QString& text, int style,
+                    std::function<void(int answer)> answered) override;
     bool PlaySoundFile(int code, const QString& file) override;
     void ShellOpen(const QString& file, const QString& parameters) override;
     void OpenDocument(const QString& path) override;
@@ -25,6 +28,8 @@ public:
     void setOwner(QWidget* owner) { m_owner = owner; }
 
 private:
+    QWidget* boxParent() const;
+
     QPointer<QWidget> m_owner;
 };
 

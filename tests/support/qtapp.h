@@ -15,7 +15,7 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 namespace kw::test {
 
 // One application object for the whole test program, on the offscreen platform unless the test
-// chose another (tests of the cycle yield to its event loop, window tests need it).
+// chose another (the cycle's scheduler and the window tests need its event loop).
 void ensureApplication();
 // A base that makes sure of the application before the members it comes with, such as an engine,
 // whose thread needs it.

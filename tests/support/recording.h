@@ -76,7 +76,7 @@ public:
     int answer = IDOK;
     std::vector<ShownMessage> messages;
     std::function<void()> onPlaySound;  // runs inside PlaySoundFile, to act at that step
-    // Runs inside every progress update of a copy, after a chunk and before the copy's yield.
+    // Runs inside every progress update of a copy, after a chunk and before the next one.
     std::function<void()> onCopyProgress;
     QStringList opened;  // ShellOpen requests: file, or file + " " + parameters
     QStringList openedDocuments;

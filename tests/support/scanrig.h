@@ -60,8 +60,8 @@ public:
         }
         return made;
     }
-    // Runs action once, inside the next copy, right after its first chunk. A zero timer would
-    // fire at the engine's first yield, which under load may come before any copy.
+    // Runs action once, inside the next copy, right after its first chunk. A copy runs no events,
+    // so nothing else can act inside it.
     void duringNextCopy(std::function<void()> action) {
         auto pending = std::make_shared<std::function<void()>>(std::move(action));
         desktop.onCopyProgress = [pending] {
