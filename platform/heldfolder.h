@@ -52,8 +52,9 @@ public:
     // Renames an entry inside the folder without replacing anything. 0, or errno (EEXIST when to
     // is taken).
     int renameInside(const QString& from, const QString& to) const;
-    // As fs::roomFor, for this folder.
-    int roomFor(qint64 size) const;
+    // As fs::roomFor, for this folder; with data, the space needed is that of a file holding
+    // only data bytes (the rest holes), the largest file size still size.
+    int roomFor(qint64 size, qint64 data = -1) const;
     // True when a file could be made here now: the file system is mounted writable and this
     // process may write into the folder.
     bool writable() const;

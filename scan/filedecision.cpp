@@ -102,6 +102,10 @@ bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString&
             if (source.fd() >= 0)
                 stay = {Stay::Reason::Writer, source.snapshot()};
             return false;
+        case fs::Hold::Locked:
+            // Another Kopierwart moves it: left to that one, without a line.
+            source.release();
+            return false;
         case fs::Hold::Gone:
             return false;
         case fs::Hold::Failed:

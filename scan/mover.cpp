@@ -130,8 +130,10 @@ bool Mover::copiesDue() const {
 
 Step Mover::nameCopies(Pass& pass) {
     std::vector<UnnamedCopy> group = std::exchange(m_unnamedCopies, {});
-    if (group.empty())
+    if (group.empty()) {
+        flushDeletions(pass);
         return Step::Next;
+    }
     // A destination whose stick was pulled meanwhile takes none of them: one line, not one per
     // file, and the files wait in the watched folder.
     if (m_guard.checkDestinationAway(pass.destination.path())) {
@@ -140,7 +142,9 @@ Step Mover::nameCopies(Pass& pass) {
                        pass.source.path() + QLatin1Char('\''));
         return Step::Stop;
     }
-    if (!pass.destination.stillThere()) {
+    // A watched folder renamed or swapped meanwhile is as much a change as the destination: a
+    // copy named now would leave its source where the pass can no longer delete it, in two places.
+    if (!pass.destination.stillThere() || !pass.source.stillThere()) {
         m_guard.reportFolderChanged(pass);
         return Step::Stop;
     }
@@ -149,7 +153,14 @@ Step Mover::nameCopies(Pass& pass) {
     const bool durable = fs::flushFileSystemOf(pass.destination);
     fs::FolderFlushes named;
     std::vector<UnnamedCopy*> published;
+    bool sourceMoved = false;
     for (UnnamedCopy& unnamed : group) {
+        // Looked at again before each name, so that a folder renamed while the group is named
+        // leaves the rest of its copies unnamed.
+        if (!pass.source.stillThere()) {
+            sourceMoved = true;
+            break;
+        }
         const fs::CopyResult result = unnamed.copy->publish(unnamed.name, &named, durable);
         if (result.ok()) {
             published.push_back(&unnamed);
@@ -183,7 +194,23 @@ Step Mover::nameCopies(Pass& pass) {
         if (step == Step::Next)
             step = deleteSource(pass, source);
     }
+    flushDeletions(pass);
+    if (sourceMoved && step == Step::Next) {
+        m_guard.reportFolderChanged(pass);
+        step = Step::Stop;
+    }
     return step;
+}
+
+void Mover::flushDeletions(Pass& pass) {
+    if (!std::exchange(m_sourcesDeleted, false))
+        return;
+    // Once per group, as after renames: else a power cut could bring a moved file back into the
+    // watched folder, and it would arrive twice.
+    if (const int error = pass.source.flush())
+        m_log.WriteLog(QLatin1String("The watched folder '") + pass.source.path() +
+                       QLatin1String("' could not be flushed after its moved files were deleted (") +
+                       fs::errorText(error) + QLatin1Char(')'));
 }
 
 void Mover::reportAccess(const Pass& pass, const fs::HeldSource& source,
@@ -217,6 +244,9 @@ void Mover::confirmCopyOf(Pass& pass, fs::HeldSource& source) {
 
 Step Mover::deleteSource(Pass& pass, fs::HeldSource& source, bool alreadyCopied) {
     switch (DeleteSource(m_log, source, alreadyCopied)) {
+        case fs::NameResult::Done:
+            m_sourcesDeleted = true;
+            return Step::Next;
         case fs::NameResult::FolderChanged:
             m_guard.reportFolderChanged(pass);
             return Step::Stop;

@@ -42,6 +42,8 @@ public:
     bool copiesDue() const;
     // Flushes the folders of the renames of a burst. 0 or errno.
     int flushRenames() { return m_renamed.flush(); }
+    // Flushes the watched folder once when sources were deleted since the last time.
+    void flushDeletions(Pass& pass);
 
     // A copy whose name could not be made durable: the source it was made from, as it was, and
     // what its register line needs.
@@ -88,6 +90,7 @@ private:
     size_t m_groupLimit = 1;
     QHash<std::pair<quint64, quint64>, Unconfirmed> m_unconfirmed;
     QSet<DestinationPlace> m_accessReported;
+    bool m_sourcesDeleted = false;  // since the watched folder was last flushed
 };
 
 }  // namespace kw

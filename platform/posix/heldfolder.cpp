@@ -139,12 +139,12 @@ int HeldFolder::renameInside(const QString& from, const QString& to) const {
                                   encodeLocal(to).constData());
 }
 
-int HeldFolder::roomFor(qint64 size) const {
+int HeldFolder::roomFor(qint64 size, qint64 data) const {
     struct statfs st {};
     if (::fstatfs(m_fd.get(), &st) != 0)
         return errno;
     return roomOnFileSystem(st.f_type, qint64(st.f_frsize ? st.f_frsize : st.f_bsize),
-                            qint64(st.f_blocks), qint64(st.f_bavail), size);
+                            qint64(st.f_blocks), qint64(st.f_bavail), size, data);
 }
 
 bool HeldFolder::writable() const {
