@@ -62,6 +62,10 @@ QString ProblemTitle(ProblemKind kind) {
             return QStringLiteral("Zielverzeichnis antwortet nicht");
         case ProblemKind::NoSpace:
             return QStringLiteral("Zielverzeichnis voll");
+        case ProblemKind::NoQuota:
+            return QStringLiteral("Kontingent erschöpft");
+        case ProblemKind::NoEntries:
+            return QStringLiteral("Keine freien Dateieinträge");
         case ProblemKind::NoPermission:
             return QStringLiteral("Keine Schreibrechte im Zielverzeichnis");
         case ProblemKind::NameRefused:
@@ -87,6 +91,17 @@ QString ProblemStartText(ProblemKind kind, const Problems& problems) {
                    QStringLiteral(" ist im Zielverzeichnis nicht genug Platz. ") +
                    (one ? QStringLiteral("Sie bleibt") : QStringLiteral("Sie bleiben")) +
                    QStringLiteral(" im überwachten Verzeichnis, bis Platz frei wird.");
+        case ProblemKind::NoQuota:
+            return QStringLiteral("Ihr Speicherkontingent im Zielverzeichnis ist erschöpft. ") +
+                   filesNamed(problems) +
+                   (one ? QStringLiteral(" bleibt") : QStringLiteral(" bleiben")) +
+                   QStringLiteral(" im überwachten Verzeichnis, bis Platz frei wird.");
+        case ProblemKind::NoEntries:
+            return QStringLiteral("Das Dateisystem des Zielverzeichnisses hat keine freien "
+                                  "Dateieinträge mehr. ") +
+                   filesNamed(problems) +
+                   (one ? QStringLiteral(" bleibt") : QStringLiteral(" bleiben")) +
+                   QStringLiteral(" im überwachten Verzeichnis, bis Dateien gelöscht werden.");
         case ProblemKind::NoPermission:
             return filesSubject(problems) +
                    (one ? QStringLiteral(" darf") : QStringLiteral(" dürfen")) +
@@ -116,6 +131,10 @@ QString ProblemEndTitle(ProblemKind kind) {
             return QStringLiteral("Zielverzeichnis antwortet wieder");
         case ProblemKind::NoSpace:
             return QStringLiteral("Zielverzeichnis hat wieder Platz");
+        case ProblemKind::NoQuota:
+            return QStringLiteral("Kontingent wieder frei");
+        case ProblemKind::NoEntries:
+            return QStringLiteral("Wieder freie Dateieinträge");
         case ProblemKind::NoPermission:
             return QStringLiteral("Schreibrechte wieder da");
         case ProblemKind::NameRefused:
@@ -135,6 +154,8 @@ QString ProblemEndText(ProblemKind kind, const Problems& problems) {
             return QStringLiteral("Das Zielverzeichnis ") + folderNamed(problems) +
                    QStringLiteral(" antwortet wieder.");
         case ProblemKind::NoSpace:
+        case ProblemKind::NoQuota:
+        case ProblemKind::NoEntries:
             return QStringLiteral("Keine Datei wartet mehr auf Platz im Zielverzeichnis.");
         case ProblemKind::NoPermission:
             return QStringLiteral("Keine Datei wartet mehr auf Schreibrechte im Zielverzeichnis.");
