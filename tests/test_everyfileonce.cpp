@@ -7,6 +7,7 @@
 // no more bytes taken in the destination than the files' data.
 #include "core/problems.h"
 #include "platform/textcodec.h"
+#include "tests/running_program.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/scanrig.h"
 #include "tests/support/teardown.h"
@@ -55,6 +56,8 @@ int* quotaRefusals() {
 }
 
 class Rig;
+struct Row;
+void PrintTo(const Row& row, std::ostream* os);
 
 struct Row {
     const char* name;
@@ -67,6 +70,10 @@ struct Row {
     std::function<void(Rig&)> relieve = {};  // frees the destination; then every file moves
     std::function<void(Rig&)> judge = {};    // what only this row shows
 };
+
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class Rig : public ::testing::TestWithParam<Row>, public ScanRig {
 public:
@@ -192,7 +199,7 @@ const Row kRows[] = {
              *why = "the watched folder's file system keeps no holes";
          return made && why->isEmpty();
      },
-     1, "Copy "},
+     1, "Copy ", "", {}, [](Rig& r) { EXPECT_TRUE(r.allMoved()); }},
     {"AUserQuotaIsTriedAgainWhenTheDestinationChangesNotEveryTick",
      [](Rig& r, QString* why) {
          if (!quotaRefusals()) {
@@ -248,6 +255,7 @@ const Row kRows[] = {
      },
      2, "", "", {},
      [](Rig& r) {
+         EXPECT_TRUE(r.allMoved());
          const struct stat first = statOf(r.backup("first name.bin"));
          const struct stat second = statOf(r.backup("second name.bin"));
          EXPECT_NE(first.st_ino, 0u);
@@ -297,6 +305,7 @@ const Row kRows[] = {
                  flushed = true;
              }
          }
+         EXPECT_TRUE(r.allMoved());
          EXPECT_FALSE(folder.isEmpty()) << calls.join('\n').toStdString();
          EXPECT_TRUE(flushed) << calls.join('\n').toStdString();
      }},
@@ -304,5 +313,92 @@ const Row kRows[] = {
 
 INSTANTIATE_TEST_SUITE_P(EveryFileOnce, Rig, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Two programs of two users (by number, no accounts needed) on one group-writable folder, each
+// with a destination of its own on another file system: each file moves once, to one of them,
+// and a file the other program holds costs no line.
+TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles) {
+    constexpr int kFiles = 200;
+    constexpr int kGroup = 60000;
+    QTemporaryDir shared;
+    const QString watched = shared.path() + "/in/";
+    ASSERT_EQ(fs::makePath(watched), 0);
+    ::chmod(encodeLocal(shared.path()).constData(), 0755);
+    ASSERT_EQ(::chown(encodeLocal(watched).constData(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod(encodeLocal(watched).constData(), 02775), 0);
+
+    // All there before the programs start, so that both passes meet every file at once.
+    std::map<QString, QByteArray> files;
+    for (int i = 0; i < kFiles; ++i) {
+        const QString name = QString("geteilt %1.bin").arg(i);
+        files[name] = ownBytes(i, 200'000);
+        const QString staged = shared.path() + "/" + name;
+        ASSERT_EQ(fs::replaceAtomically(staged, files[name]), 0);
+        ::chmod(encodeLocal(staged).constData(), 0664);
+        ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(watched + name).constData()),
+                  0);
+    }
+    // A third holder of one file's lock, as a Kopierwart in the middle of moving it would be.
+    const QString held = watched + "geteilt 0.bin";
+    // One process, so that ending it ends the lock.
+    const pid_t holder =
+        startProgram({"sh", "-c", "exec 9<\"$0\" && flock -x 9 && exec sleep 600", held});
+    ASSERT_GT(holder, 0);
+    ASSERT_TRUE(waitUntil([&] { return runToEnd({"flock", "-n", "-x", held, "true"}) == 1; }));
+
+    apptest::RunningProgram programs[2];
+    QString why;
+    for (int i = 0; i < 2; ++i) {
+        apptest::RunningProgram& program = programs[i];
+        if (!program.destinationOnTmpfs(64 << 20, &why))
+            KW_CANNOT_RUN(why.toStdString());
+        program.setting("Source", watched);
+        const QString user = QString::number(60001 + i);
+        // The program's own folder is in a folder only root may enter: the user gets its own.
+        ::chmod(encodeLocal(program.dir.path()).constData(), 0755);
+        ASSERT_EQ(runProgram("chown", {"-R", user + ":" + QString::number(kGroup),
+                                       program.dir.path(), program.destination}),
+                  "");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", program.program.folder);
+        environment.remove("XDG_RUNTIME_DIR");
+        program.start({"setpriv", "--reuid=" + user, "--regid=" + QString::number(kGroup),
+                       "--clear-groups", "--inh-caps=-all", "--bounding-set=-all"},
+                      environment);
+    }
+    for (apptest::RunningProgram& program : programs)
+        ASSERT_TRUE(program.waitStarted()) << program.lines().join('\n').toStdString();
+
+    EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(watched)->size() == 1; }, 60'000));
+    // Ticks go by: the locked file is left where it is, and nothing is said of it.
+    waitUntil([] { return false; }, 3000);
+    EXPECT_TRUE(fs::facts(held));
+    for (apptest::RunningProgram& program : programs) {
+        const QStringList said = program.lines().filter("geteilt 0.bin");
+        EXPECT_LE(said.size(), 1) << said.join('\n').toStdString();
+    }
+    endProgram(holder);
+    EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(watched)->isEmpty(); }, 30'000));
+    for (apptest::RunningProgram& program : programs)
+        program.stop();
+
+    const QStringList lines = programs[0].lines() + programs[1].lines();
+    for (const auto& [name, bytes] : files) {
+        int whole = 0;
+        for (const QString& folder : {watched, programs[0].destination, programs[1].destination})
+            whole += fs::facts(folder + name) && readBytes(folder + name) == bytes;
+        EXPECT_EQ(whole, 1) << name.toStdString();
+        // Its copy and its deletion, by one program; each program may say once that it waits.
+        QStringList said = lines.filter(name);
+        said.removeIf([](const QString& line) { return line.contains("held still"); });
+        EXPECT_LE(said.size(), 2) << said.join('\n').toStdString();
+        EXPECT_LE(lines.filter(name).size() - said.size(), 2);
+    }
+    EXPECT_TRUE(lines.filter("Source dont't exist").isEmpty());
+    // Both took part: a lock that kept one out for good would prove nothing.
+    for (apptest::RunningProgram& program : programs)
+        EXPECT_GT(fs::regularFileNames(program.destination)->size(), 0)
+            << program.lines().join('\n').toStdString();
+}
 
 }  // namespace
