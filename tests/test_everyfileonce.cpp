@@ -1,6 +1,7 @@
 // Every file once and whole, every refusal said once: one rig over real file systems, whose rows
-// are a file with holes, a full user quota, a file system out of file entries, names of one file,
-// a watched folder renamed during a copy and the flush after a deletion. Each row sets up its
+// are a file with holes, a full user quota, a file system out of file entries, names of one file
+// (where links are kept and where not), a watched folder renamed during a copy and the flush after
+// a deletion. Each row sets up its
 // destination and files; the rig ticks while the refusal stands, frees the destination where the
 // row says how, and judges the same for every row: each file once and whole (in the destination,
 // or still waiting), the row's log line and notification said once, at most one copy error, and
@@ -262,6 +263,20 @@ const Row kRows[] = {
          EXPECT_EQ(first.st_ino, second.st_ino) << "two files where one had two names";
          EXPECT_EQ(first.st_nlink, 2u);
      }},
+    {"WhereTheDestinationKeepsNoLinksEachNameIsCopiedAndThatIsSaidOnce",
+     [](Rig& r, QString* why) {
+         if (!r.disk(Type::Exfat, 32 << 20, why))
+             return false;
+         r.put("first name.bin", patternBytes(3'000'000));
+         if (::link(encodeLocal(r.in("first name.bin")).constData(),
+                    encodeLocal(r.in("second name.bin")).constData()) != 0)
+             return false;
+         // Copied as a file of its own: its data counts.
+         r.noteWaiting("second name.bin");
+         return true;
+     },
+     2, "keeps no second names of a file", "", {},
+     [](Rig& r) { EXPECT_TRUE(r.allMoved()); }},
     {"AWatchedFolderRenamedDuringACopyKeepsEveryFileOnce",
      [](Rig& r, QString* why) {
          if (!r.disk(Type::Tmpfs, 32 << 20, why))
