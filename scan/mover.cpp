@@ -121,6 +121,13 @@ size_t Mover::groupLimit() const {
                               1, kCopiesPerGroup);
 }
 
+bool Mover::holdsFile(const fs::Snapshot& look) const {
+    return std::any_of(m_unnamedCopies.cbegin(), m_unnamedCopies.cend(),
+                       [&](const UnnamedCopy& unnamed) {
+                           return fileKey(unnamed.source->snapshot()) == fileKey(look);
+                       });
+}
+
 bool Mover::copiesDue() const {
     if (m_unnamedCopies.empty())
         return false;

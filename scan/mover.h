@@ -40,6 +40,8 @@ public:
     // Discards the waiting copies; their sources stay as they are.
     void discardCopies() { m_unnamedCopies.clear(); }
     bool copiesDue() const;
+    // True when a copy waiting for its name holds the file look shows (another name of it).
+    bool holdsFile(const fs::Snapshot& look) const;
     // Flushes the folders of the renames of a burst. 0 or errno.
     int flushRenames() { return m_renamed.flush(); }
     // Flushes the watched folder once when sources were deleted since the last time.

@@ -254,7 +254,7 @@ const Row kRows[] = {
          r.noteWaiting("second name.bin", "first name.bin");
          return true;
      },
-     2, "", "", {},
+     1, "", "", {},
      [](Rig& r) {
          EXPECT_TRUE(r.allMoved());
          const struct stat first = statOf(r.backup("first name.bin"));
@@ -275,7 +275,7 @@ const Row kRows[] = {
          r.noteWaiting("second name.bin");
          return true;
      },
-     2, "keeps no second names of a file", "", {},
+     1, "keeps no second names of a file", "", {},
      [](Rig& r) { EXPECT_TRUE(r.allMoved()); }},
     {"AWatchedFolderRenamedDuringACopyKeepsEveryFileOnce",
      [](Rig& r, QString* why) {
