@@ -220,9 +220,10 @@ void Mover::flushDeletions(Pass& pass) {
     // Once per group, as after renames: else a power cut could bring a moved file back into the
     // watched folder, and it would arrive twice.
     if (const int error = pass.source.flush())
-        m_log.WriteLog(QLatin1String("The watched folder '") + pass.source.path() +
-                       QLatin1String("' could not be flushed after its moved files were deleted (") +
-                       fs::errorText(error) + QLatin1Char(')'));
+        m_log.WriteLog(
+            QLatin1String("The watched folder '") + pass.source.path() +
+            QLatin1String("' could not be flushed after its moved files were deleted (") +
+            fs::errorText(error) + QLatin1Char(')'));
 }
 
 void Mover::rememberLinkedCopy(const Pass& pass, const fs::HeldSource& source,

@@ -50,8 +50,8 @@ void Refusals::movedInto(const Pass& pass) {
 }
 
 bool Refusals::remember(const Pass& pass, const fs::HeldSource& source, Refusal refusal) {
-    if (!m_failures.remember(source.path(), identityOf(source), pass.place, refusal,
-                             stateOf(pass), m_clock.elapsed()))
+    if (!m_failures.remember(source.path(), identityOf(source), pass.place, refusal, stateOf(pass),
+                             m_clock.elapsed()))
         return true;
     // A destination that refuses every file is said once, not once per waiting file.
     if (refusesEveryFile(refusal)) {
@@ -68,14 +68,13 @@ bool Refusals::remember(const Pass& pass, const fs::HeldSource& source, Refusal 
                                                pass.destination.path() + QLatin1Char('\'')});
         return true;
     }
-    m_log.WriteLog(QLatin1String("Not moved: '") + source.path() + QLatin1String("', ") +
-                   refusalText(refusal) +
-                   (refusesEveryFile(refusal)
-                        ? QLatin1String(", and so for the other files waiting for it")
-                        : QString()) +
-                   QLatin1String("; tried again when the file or the destination changes, or in ") +
-                   QString::number(RepeatFailures::kBackOffMs / 60'000) +
-                   QLatin1String(" minutes"));
+    m_log.WriteLog(
+        QLatin1String("Not moved: '") + source.path() + QLatin1String("', ") +
+        refusalText(refusal) +
+        (refusesEveryFile(refusal) ? QLatin1String(", and so for the other files waiting for it")
+                                   : QString()) +
+        QLatin1String("; tried again when the file or the destination changes, or in ") +
+        QString::number(RepeatFailures::kBackOffMs / 60'000) + QLatin1String(" minutes"));
     return true;
 }
 
@@ -84,8 +83,8 @@ bool Refusals::holdsBack(const Pass& pass, const fs::HeldSource& source) const {
 }
 
 bool Refusals::holdsBack(const Pass& pass, const QString& path, const fs::Snapshot& look) const {
-    return m_failures.holdsBack(path, identityOf(look), pass.place, pass.destination,
-                                stateOf(pass), m_clock.elapsed());
+    return m_failures.holdsBack(path, identityOf(look), pass.place, pass.destination, stateOf(pass),
+                                m_clock.elapsed());
 }
 
 }  // namespace kw

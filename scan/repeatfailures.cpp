@@ -40,8 +40,9 @@ QString refusalText(Refusal refusal) {
         case Refusal::NoQuota:
             return QStringLiteral("the disk quota on the destination is used up");
         case Refusal::NoEntries:
-            return QStringLiteral("the destination's file system has no free file entries "
-                                  "(inodes) left");
+            return QStringLiteral(
+                "the destination's file system has no free file entries "
+                "(inodes) left");
         case Refusal::NoPermission:
             return QStringLiteral("there is no permission to write there");
         case Refusal::NoFreeNumber:

@@ -65,9 +65,9 @@ struct Row {
     // Mounts the destination and puts the files in place; false, with why, where it cannot be
     // done here.
     std::function<bool(Rig&, QString* why)> setUp;
-    int ticks = 3;   // while the refusal stands
-    QString line;    // part of the one log line the row must say once
-    QString title;   // the notification that must start once
+    int ticks = 3;                           // while the refusal stands
+    QString line;                            // part of the one log line the row must say once
+    QString title;                           // the notification that must start once
     std::function<void(Rig&)> relieve = {};  // frees the destination; then every file moves
     std::function<void(Rig&)> judge = {};    // what only this row shows
 };
@@ -161,8 +161,9 @@ TEST_P(Rig, EveryFileEndsOnceAndWholeAndEachRefusalIsSaidOnce) {
             if (fs::facts(folder + name) && digestOf(folder + name) == file.digest)
                 whole.append(folder);
         }
-        EXPECT_EQ(whole.size(), 1) << name.toStdString() << " in " << whole.join(", ").toStdString()
-                                   << "\n" << all.toStdString();
+        EXPECT_EQ(whole.size(), 1)
+            << name.toStdString() << " in " << whole.join(", ").toStdString() << "\n"
+            << all.toStdString();
         if (file.sameAs.isEmpty())
             dataBytes += file.data;
         const struct stat copy = statOf(backup(name));
@@ -193,17 +194,21 @@ const Row kRows[] = {
          writeBytes(path, patternBytes(64 * 1024));
          const int fd = ::open(encodeLocal(path).constData(), O_WRONLY);
          const QByteArray middle = patternBytes(1 << 20);
-         const bool made = fd >= 0 &&
-                           ::pwrite(fd, middle.constData(), size_t(middle.size()), 100 << 20) ==
-                               middle.size() &&
-                           ::ftruncate(fd, 256 << 20) == 0;
+         const bool made =
+             fd >= 0 &&
+             ::pwrite(fd, middle.constData(), size_t(middle.size()), 100 << 20) == middle.size() &&
+             ::ftruncate(fd, 256 << 20) == 0;
          ::close(fd);
          r.noteWaiting("sparse.bin");
          if (made && r.files["sparse.bin"].data >= (8 << 20))
              *why = "the watched folder's file system keeps no holes";
          return made && why->isEmpty();
      },
-     1, "Copy ", "", {}, [](Rig& r) { EXPECT_TRUE(r.allMoved()); }},
+     1,
+     "Copy ",
+     "",
+     {},
+     [](Rig& r) { EXPECT_TRUE(r.allMoved()); }},
     {"AUserQuotaIsTriedAgainWhenTheDestinationChangesNotEveryTick",
      [](Rig& r, QString* why) {
          if (!quotaRefusals()) {
@@ -257,7 +262,10 @@ const Row kRows[] = {
          r.noteWaiting("second name.bin", "first name.bin");
          return true;
      },
-     1, "", "", {},
+     1,
+     "",
+     "",
+     {},
      [](Rig& r) {
          EXPECT_TRUE(r.allMoved());
          const struct stat first = statOf(r.backup("first name.bin"));
@@ -278,7 +286,10 @@ const Row kRows[] = {
          r.noteWaiting("second name.bin");
          return true;
      },
-     1, "keeps no second names of a file", "", {},
+     1,
+     "keeps no second names of a file",
+     "",
+     {},
      [](Rig& r) { EXPECT_TRUE(r.allMoved()); }},
     {"AWatchedFolderRenamedDuringACopyKeepsEveryFileOnce",
      [](Rig& r, QString* why) {
@@ -289,8 +300,7 @@ const Row kRows[] = {
          const QString moved = r.dir.path() + "/in-moved/";
          r.elsewhere = {moved};
          r.duringNextCopy([&r, moved] {
-             ASSERT_EQ(::rename(encodeLocal(r.source).constData(),
-                                encodeLocal(moved).constData()),
+             ASSERT_EQ(::rename(encodeLocal(r.source).constData(), encodeLocal(moved).constData()),
                        0);
              fs::makePath(r.source);
          });
@@ -306,7 +316,10 @@ const Row kRows[] = {
          *why = r.trace->why();
          return why->isEmpty();
      },
-     1, "", "", {},
+     1,
+     "",
+     "",
+     {},
      [](Rig& r) {
          // The deletion's folder, by its descriptor, is flushed after the deletion.
          const QStringList calls = r.trace->calls();
@@ -353,8 +366,8 @@ TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles
         const QString staged = shared.path() + "/" + name;
         ASSERT_EQ(fs::replaceAtomically(staged, files[name]), 0);
         ::chmod(encodeLocal(staged).constData(), 0664);
-        ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(watched + name).constData()),
-                  0);
+        ASSERT_EQ(
+            ::rename(encodeLocal(staged).constData(), encodeLocal(watched + name).constData()), 0);
     }
     // A third holder of one file's lock, as a Kopierwart in the middle of moving it would be.
     const QString held = watched + "geteilt 0.bin";

@@ -97,8 +97,9 @@ QString ProblemStartText(ProblemKind kind, const Problems& problems) {
                    (one ? QStringLiteral(" bleibt") : QStringLiteral(" bleiben")) +
                    QStringLiteral(" im überwachten Verzeichnis, bis Platz frei wird.");
         case ProblemKind::NoEntries:
-            return QStringLiteral("Das Dateisystem des Zielverzeichnisses hat keine freien "
-                                  "Dateieinträge mehr. ") +
+            return QStringLiteral(
+                       "Das Dateisystem des Zielverzeichnisses hat keine freien "
+                       "Dateieinträge mehr. ") +
                    filesNamed(problems) +
                    (one ? QStringLiteral(" bleibt") : QStringLiteral(" bleiben")) +
                    QStringLiteral(" im überwachten Verzeichnis, bis Dateien gelöscht werden.");

@@ -49,6 +49,6 @@ ssize_t copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size
     static ssize_t (*real)(int, off_t*, int, off_t*, size_t, unsigned);
     if (!real)
         real = (ssize_t(*)(int, off_t*, int, off_t*, size_t, unsigned))dlsym(RTLD_NEXT,
-                                                                            "copy_file_range");
+                                                                             "copy_file_range");
     return count > 0 && full(out) ? -1 : real(in, inOffset, out, outOffset, count, flags);
 }
