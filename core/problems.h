@@ -12,6 +12,8 @@ enum class ProblemKind {
     DestinationGone,          // the destination's file system is not mounted (a pulled stick)
     DestinationNotAnswering,  // a call into the destination has not returned for seconds
     NoSpace,                  // a file does not fit onto the destination
+    NoQuota,                  // the user's disk quota on the destination is used up
+    NoEntries,                // the destination's file system has no free file entries left
     NoPermission,             // the destination may not be written (permissions, read-only)
     NameRefused,              // the destination refuses a file's name (or its length, or size)
     SettingsUnreadable,       // a settings or list file exists but cannot be read

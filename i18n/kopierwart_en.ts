@@ -561,6 +561,38 @@
         <source>%1 können wieder gelesen werden.</source>
         <translation>%1 can be read again.</translation>
     </message>
+    <message>
+        <source>Kontingent erschöpft</source>
+        <translation>Disk quota used up</translation>
+    </message>
+    <message>
+        <source>Keine freien Dateieinträge</source>
+        <translation>No free file entries</translation>
+    </message>
+    <message>
+        <source>Ihr Speicherkontingent im Zielverzeichnis ist erschöpft. %1 bleibt im überwachten Verzeichnis, bis Platz frei wird.</source>
+        <translation>Your disk quota in the destination folder is used up. %1 stays in the watched folder until room is freed.</translation>
+    </message>
+    <message>
+        <source>Ihr Speicherkontingent im Zielverzeichnis ist erschöpft. %1 bleiben im überwachten Verzeichnis, bis Platz frei wird.</source>
+        <translation>Your disk quota in the destination folder is used up. %1 stay in the watched folder until room is freed.</translation>
+    </message>
+    <message>
+        <source>Das Dateisystem des Zielverzeichnisses hat keine freien Dateieinträge mehr. %1 bleibt im überwachten Verzeichnis, bis Dateien gelöscht werden.</source>
+        <translation>The destination folder&apos;s file system has no free file entries left. %1 stays in the watched folder until files are deleted.</translation>
+    </message>
+    <message>
+        <source>Das Dateisystem des Zielverzeichnisses hat keine freien Dateieinträge mehr. %1 bleiben im überwachten Verzeichnis, bis Dateien gelöscht werden.</source>
+        <translation>The destination folder&apos;s file system has no free file entries left. %1 stay in the watched folder until files are deleted.</translation>
+    </message>
+    <message>
+        <source>Kontingent wieder frei</source>
+        <translation>Disk quota free again</translation>
+    </message>
+    <message>
+        <source>Wieder freie Dateieinträge</source>
+        <translation>Free file entries again</translation>
+    </message>
 </context>
 <context>
     <name>kw::Program</name>

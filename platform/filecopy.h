@@ -69,9 +69,11 @@ public:
     CopyResult begin(const HeldSource& source, const HeldFolder& folder);
     // The source's size when it was opened.
     qint64 sourceSize() const { return m_source ? m_source->snapshot().size : 0; }
+    // The bytes of data the source holds, its holes not counted: the room its copy takes.
+    qint64 sourceData() const;
     qint64 copied() const { return m_copied; }
     // Copies count more bytes, unless the source was written to or opened for writing since it
-    // was opened.
+    // was opened. Holes of the source stay holes in the copy.
     CopyResult copy(qint64 count);
     // Proves the copy (every byte copied, the source unchanged and still under its name, the copy
     // as long as the source), gives it the source's permission bits and times, flushes it and

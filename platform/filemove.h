@@ -22,6 +22,8 @@ enum class Hold {
                      // that opens it for writing breaks the lease, which is given up at once
     Unleased,        // open, but no lease: not this user's file, or a file system without leases
     OpenForWriting,  // a program holds it open for writing; nothing may be done with it now
+    Locked,          // open, but another process holds its lock (another Kopierwart moving it):
+                     // the caller leaves it, unless that holder is itself
     Gone,            // no regular file of that name (vanished, a link, a folder)
     Failed,          // it cannot be opened (error() tells why)
 };
@@ -95,8 +97,9 @@ public:
     HeldSource& operator=(const HeldSource&) = delete;
 
     // Opens the file name in folder for reading, never following a link, and tries for a read
-    // lease. The file stays open for Leased, Unleased and OpenForWriting. The folder must outlive
-    // this file's use.
+    // lease. The file stays open for Leased, Unleased, OpenForWriting and Locked; for the first
+    // two it holds the file's exclusive advisory lock, so that no other process that asks for it
+    // moves the file at the same time. The folder must outlive this file's use.
     Hold open(const HeldFolder& folder, const QString& name);
     // The same for a path: its folder is held by this file.
     Hold open(const QString& path);

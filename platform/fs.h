@@ -20,7 +20,8 @@ enum class Problem {
     NameRefused,   // the file system does not take this name (characters it cannot store)
     NameTooLong,   // the name or path is longer than the file system takes
     TooLarge,      // the file system takes no file that large
-    NoSpace,       // no space left, or the user's quota is used up
+    NoSpace,       // no space left (or no free file entries: HeldFolder::freeRoom tells)
+    NoQuota,       // the user's disk quota is used up, whatever the file system has free
     NoPermission,  // not allowed, or a read-only file system
     Other,
 };

@@ -52,11 +52,23 @@ public:
     // Renames an entry inside the folder without replacing anything. 0, or errno (EEXIST when to
     // is taken).
     int renameInside(const QString& from, const QString& to) const;
-    // As fs::roomFor, for this folder.
-    int roomFor(qint64 size) const;
+    // Gives the file existing inside the folder a second name, name, without replacing anything.
+    // 0, or errno (EEXIST when name is taken; linksRefused() tells a file system without links).
+    int linkInside(const QString& existing, const QString& name) const;
+    // As fs::roomFor, for this folder; with data, the space needed is that of a file holding
+    // only data bytes (the rest holes), the largest file size still size.
+    int roomFor(qint64 size, qint64 data = -1) const;
     // True when a file could be made here now: the file system is mounted writable and this
     // process may write into the folder.
     bool writable() const;
+    // What the file system has free for this process: bytes, and file entries (inodes); -1 each
+    // where it cannot tell or keeps no count.
+    struct FreeRoom {
+        qint64 bytes = -1;
+        qint64 entries = -1;
+        bool operator==(const FreeRoom&) const = default;
+    };
+    FreeRoom freeRoom() const;
 
 private:
     Fd m_fd;
@@ -64,6 +76,10 @@ private:
     quint64 m_device = 0;
     quint64 m_inode = 0;
 };
+
+// True when a failure of linkInside means that the file system keeps no second names (or no more
+// of them for that file), so that each name must be a copy of its own.
+bool linksRefused(int error);
 
 // True when the two folders are the same or one lies inside the other; false also when either
 // cannot be opened.

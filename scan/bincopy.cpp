@@ -46,8 +46,8 @@ fs::CopyResult BinCopy(Desktop& desktop, const QString& source, const QString& d
     const qint64 size = copy.sourceSize();
     // A file that cannot fit is refused before a byte is written, not after filling the disk.
     if (result.ok())
-        result =
-            fs::CopyResult::ofError(held ? held->folder.roomFor(size) : fs::roomFor(folder, size));
+        result = fs::CopyResult::ofError(held ? held->folder.roomFor(size, copy.sourceData())
+                                              : fs::roomFor(folder, size));
     std::unique_ptr<CopyProgress> progress;
     if (result.ok() && showProgress) {
         progress = desktop.CreateProgressWindow();

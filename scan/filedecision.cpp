@@ -43,8 +43,16 @@ Step FileDecision::decideFile(Pass& pass, const QString& name, Stay& stay) {
     // stand back.
     auto held = std::make_unique<fs::HeldSource>();
     fs::HeldSource& source = *held;
-    if (!holdSource(pass, source, name, stay))
-        return Step::Next;
+    if (!holdSource(pass, source, name, stay)) {
+        // A further name of a file whose copy waits: the copies get their names first, which
+        // lets this name become a name of that copy in the same pass.
+        if (!std::exchange(m_lockedByOwnCopy, false))
+            return Step::Next;
+        if (m_mover.nameCopies(pass) == Step::Stop)
+            return Step::Stop;
+        if (!holdSource(pass, source, name, stay))
+            return Step::Next;
+    }
     // A failure that will repeat is not tried again until something has changed.
     if (m_refusals.holdsBack(pass, source)) {
         stay = {Stay::Reason::Refused, source.snapshot()};
@@ -101,6 +109,11 @@ bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString&
             // Refused a lease: looked at. Refused the open by another's lease: not.
             if (source.fd() >= 0)
                 stay = {Stay::Reason::Writer, source.snapshot()};
+            return false;
+        case fs::Hold::Locked:
+            // Another Kopierwart moves it: left to that one, without a line.
+            m_lockedByOwnCopy = m_mover.holdsFile(source.snapshot());
+            source.release();
             return false;
         case fs::Hold::Gone:
             return false;

@@ -64,6 +64,9 @@ private:
     Mover& m_mover;
     FolderGuard& m_guard;
     std::function<bool()> m_yield;
+    // The lock that kept the last source out is this pass's own (a further name of a file whose
+    // copy waits for its name).
+    bool m_lockedByOwnCopy = false;
 };
 
 }  // namespace kw

@@ -62,6 +62,7 @@ Step Mover::moveNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> held, const 
                            destinationPath);
             m_record.recordMove(pass.soundFile, sourcePath, destinationPath, source.snapshot().size,
                                 source.created());
+            m_refusals.movedInto(pass);
             return Step::Next;
         case fs::NameResult::NeedsCopy:
             return copyNewFile(pass, std::move(held), name);
@@ -91,6 +92,8 @@ Step Mover::copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, cons
     // A copy of several chunks would keep the waiting ones from their names all that while.
     if (source->snapshot().size > kCopyChunk && nameCopies(pass) == Step::Stop)
         return Step::Stop;
+    if (Step step = Step::Next; linkToCopy(pass, *source, name, &step))
+        return step;
     m_log.WriteLog(QLatin1String("Copy ") + sourcePath + QLatin1String(" -> ") + destinationPath);
     CopyReport report;
     auto copy = std::make_unique<fs::StagedCopy>();
@@ -124,6 +127,13 @@ size_t Mover::groupLimit() const {
                               1, kCopiesPerGroup);
 }
 
+bool Mover::holdsFile(const fs::Snapshot& look) const {
+    return std::any_of(m_unnamedCopies.cbegin(), m_unnamedCopies.cend(),
+                       [&](const UnnamedCopy& unnamed) {
+                           return fileKey(unnamed.source->snapshot()) == fileKey(look);
+                       });
+}
+
 bool Mover::copiesDue() const {
     if (m_unnamedCopies.empty())
         return false;
@@ -136,8 +146,10 @@ bool Mover::copiesDue() const {
 
 Step Mover::nameCopies(Pass& pass) {
     std::vector<UnnamedCopy> group = std::exchange(m_unnamedCopies, {});
-    if (group.empty())
+    if (group.empty()) {
+        flushDeletions(pass);
         return Step::Next;
+    }
     // A destination whose stick was pulled meanwhile takes none of them: one line, not one per
     // file, and the files wait in the watched folder.
     if (m_guard.checkDestinationAway(pass.destination.path())) {
@@ -146,7 +158,9 @@ Step Mover::nameCopies(Pass& pass) {
                        pass.source.path() + QLatin1Char('\''));
         return Step::Stop;
     }
-    if (!pass.destination.stillThere()) {
+    // A watched folder renamed or swapped meanwhile is as much a change as the destination: a
+    // copy named now would leave its source where the pass can no longer delete it, in two places.
+    if (!pass.destination.stillThere() || !pass.source.stillThere()) {
         m_guard.reportFolderChanged(pass);
         return Step::Stop;
     }
@@ -155,7 +169,14 @@ Step Mover::nameCopies(Pass& pass) {
     const bool durable = fs::flushFileSystemOf(pass.destination);
     fs::FolderFlushes named;
     std::vector<UnnamedCopy*> published;
+    bool sourceMoved = false;
     for (UnnamedCopy& unnamed : group) {
+        // Looked at again before each name, so that a folder renamed while the group is named
+        // leaves the rest of its copies unnamed.
+        if (!pass.source.stillThere()) {
+            sourceMoved = true;
+            break;
+        }
         const fs::CopyResult result = unnamed.copy->publish(unnamed.name, &named, durable);
         if (result.ok()) {
             published.push_back(&unnamed);
@@ -186,10 +207,97 @@ Step Mover::nameCopies(Pass& pass) {
         }
         m_record.recordMove(pass.soundFile, source.path(), destinationPath, unnamed->copy->copied(),
                             source.created());
+        m_refusals.movedInto(pass);
+        rememberLinkedCopy(pass, source, unnamed->name);
         if (step == Step::Next)
             step = deleteSource(pass, source);
     }
+    flushDeletions(pass);
+    if (sourceMoved && step == Step::Next) {
+        m_guard.reportFolderChanged(pass);
+        step = Step::Stop;
+    }
     return step;
+}
+
+void Mover::flushDeletions(Pass& pass) {
+    if (!std::exchange(m_sourcesDeleted, false))
+        return;
+    // Once per group, as after renames: else a power cut could bring a moved file back into the
+    // watched folder, and it would arrive twice.
+    if (const int error = pass.source.flush())
+        m_log.WriteLog(
+            QLatin1String("The watched folder '") + pass.source.path() +
+            QLatin1String("' could not be flushed after its moved files were deleted (") +
+            fs::errorText(error) + QLatin1Char(')'));
+}
+
+void Mover::rememberLinkedCopy(const Pass& pass, const fs::HeldSource& source,
+                               const QString& name) {
+    const fs::Snapshot& look = source.snapshot();
+    if (look.links < 2)
+        return;
+    const std::optional<fs::Snapshot> copy = fs::lookAt(pass.destination, name);
+    if (!copy)
+        return;
+    // Only the names of files this pass meets again matter; a bound keeps a long run small.
+    if (m_linkedCopies.size() >= 10'000)
+        m_linkedCopies.clear();
+    m_linkedCopies.insert(fileKey(look), {pass.place, name, *copy, look.size, look.modifiedNs});
+}
+
+bool Mover::linkToCopy(Pass& pass, fs::HeldSource& source, const QString& name, Step* step) {
+    const auto found = m_linkedCopies.constFind(fileKey(source.snapshot()));
+    if (found == m_linkedCopies.constEnd() || found->place != pass.place)
+        return false;
+    const LinkedCopy linked = *found;
+    // The copy must still be the one made of this very file, unchanged on both sides since;
+    // a new name changes only its change time.
+    const std::optional<fs::Snapshot> copy = fs::lookAt(pass.destination, linked.name);
+    if (!copy || copy->device != linked.copy.device || copy->inode != linked.copy.inode ||
+        copy->size != linked.copy.size || copy->modifiedNs != linked.copy.modifiedNs ||
+        source.snapshot().size != linked.sourceSize ||
+        source.snapshot().modifiedNs != linked.sourceModifiedNs) {
+        m_linkedCopies.remove(fileKey(source.snapshot()));
+        return false;
+    }
+    const QString destinationPath = pass.destination.path() + name;
+    const QString copyPath = pass.destination.path() + linked.name;
+    if (!pass.source.stillThere() || !pass.destination.stillThere()) {
+        m_guard.reportFolderChanged(pass);
+        *step = Step::Stop;
+        return true;
+    }
+    if (const int error = pass.destination.linkInside(linked.name, name)) {
+        if (fs::linksRefused(error)) {
+            if (!m_linksRefusedReported.contains(pass.place)) {
+                m_linksRefusedReported.insert(pass.place);
+                m_log.WriteLog(QLatin1String("The destination '") + pass.destination.path() +
+                               QLatin1String("' keeps no second names of a file: '") +
+                               source.path() + QLatin1String("' and '") + copyPath +
+                               QLatin1String("' were one file and are copied each (") +
+                               fs::errorText(error) + QLatin1Char(')'));
+            }
+            m_linkedCopies.remove(fileKey(source.snapshot()));
+        }
+        return false;
+    }
+    // The new name on disk before its source goes.
+    if (const int error = pass.destination.flush()) {
+        m_waiting.holdBack(source.path(), QLatin1String("its second name in the destination may "
+                                                        "not be on disk yet (") +
+                                              fs::errorText(error) + QLatin1Char(')'));
+        *step = Step::Next;
+        return true;
+    }
+    m_log.WriteLog(QLatin1String("Link ") + source.path() + QLatin1String(" -> ") +
+                   destinationPath + QLatin1String(" (one file with '") + copyPath +
+                   QLatin1String("')"));
+    m_record.recordMove(pass.soundFile, source.path(), destinationPath, source.snapshot().size,
+                        source.created());
+    m_refusals.movedInto(pass);
+    *step = deleteSource(pass, source);
+    return true;
 }
 
 void Mover::reportAccess(const Pass& pass, const fs::HeldSource& source,
@@ -218,11 +326,15 @@ void Mover::confirmCopyOf(Pass& pass, fs::HeldSource& source) {
     const Unconfirmed copy = m_unconfirmed.take(fileKey(source.snapshot()));
     m_record.recordMove(pass.soundFile, source.path(), copy.destinationPath, copy.size,
                         copy.created);
+    m_refusals.movedInto(pass);
     deleteSource(pass, source);
 }
 
 Step Mover::deleteSource(Pass& pass, fs::HeldSource& source, bool alreadyCopied) {
     switch (DeleteSource(m_log, source, alreadyCopied)) {
+        case fs::NameResult::Done:
+            m_sourcesDeleted = true;
+            return Step::Next;
         case fs::NameResult::FolderChanged:
             m_guard.reportFolderChanged(pass);
             return Step::Stop;
@@ -237,8 +349,12 @@ Step Mover::deleteSource(Pass& pass, fs::HeldSource& source, bool alreadyCopied)
 
 void Mover::reportCopyFailure(Pass& pass, const fs::HeldSource& source,
                               const fs::CopyResult& result, const CopyReport& report) {
-    WriteCopyError(m_log, result, report.partialRemoved, report.partialFile);
-    if (result.problem == fs::CopyProblem::System)
+    const bool system = result.problem == fs::CopyProblem::System;
+    // A refusal already said (this file's, or its destination's for every file) is not said
+    // again, its copy's error line neither: a full quota must not fill the log.
+    if (!system || !m_refusals.alreadySaid(pass, source, result.error) || !report.partialRemoved)
+        WriteCopyError(m_log, result, report.partialRemoved, report.partialFile);
+    if (system)
         m_refusals.rememberError(pass, source, result.error);
 }
 

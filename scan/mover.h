@@ -43,8 +43,12 @@ public:
     // Discards the waiting copies; their sources stay as they are.
     void discardCopies() { m_unnamedCopies.clear(); }
     bool copiesDue() const;
+    // True when a copy waiting for its name holds the file look shows (another name of it).
+    bool holdsFile(const fs::Snapshot& look) const;
     // Flushes the folders of the renames of a burst. 0 or errno.
     int flushRenames() { return m_renamed.flush(); }
+    // Flushes the watched folder once when sources were deleted since the last time.
+    void flushDeletions(Pass& pass);
 
     // A copy whose name could not be made durable: the source it was made from, as it was, and
     // what its register line needs.
@@ -65,6 +69,11 @@ public:
 
 private:
     Step copyNewFile(Pass& pass, std::unique_ptr<fs::HeldSource> source, const QString& name);
+    // A further name of a file whose copy stands in the destination becomes a further name of
+    // that copy. False when it cannot (the copy changed, links refused): the name is copied.
+    bool linkToCopy(Pass& pass, fs::HeldSource& source, const QString& name, Step* step);
+    // Remembers the copy of a source with more than one name, for its other names.
+    void rememberLinkedCopy(const Pass& pass, const fs::HeldSource& source, const QString& name);
     void reportCopyFailure(Pass& pass, const fs::HeldSource& source, const fs::CopyResult& result,
                            const CopyReport& report);
     size_t groupLimit() const;
@@ -91,6 +100,18 @@ private:
     size_t m_groupLimit = 1;
     QHash<std::pair<quint64, quint64>, Unconfirmed> m_unconfirmed;
     QSet<DestinationPlace> m_accessReported;
+    bool m_sourcesDeleted = false;  // since the watched folder was last flushed
+    // Copies of files with several names, by the source's device and inode: a later name of the
+    // same file is linked to its copy, as long as neither has changed.
+    struct LinkedCopy {
+        DestinationPlace place;
+        QString name;
+        fs::Snapshot copy;
+        qint64 sourceSize = 0;
+        qint64 sourceModifiedNs = 0;
+    };
+    QHash<std::pair<quint64, quint64>, LinkedCopy> m_linkedCopies;
+    QSet<DestinationPlace> m_linksRefusedReported;
 };
 
 }  // namespace kw

@@ -84,6 +84,7 @@ Step PassWorker::filePass(Pass& pass) {
     // name or is gone; shutdown, and a pass whose folders changed, leave the sources as they are.
     if (m_abandoned || step == Step::Stop) {
         m_mover.discardCopies();
+        m_mover.flushDeletions(pass);
         return Step::Stop;
     }
     return m_mover.nameCopies(pass) == Step::Stop ? Step::Stop : step;

@@ -18,6 +18,8 @@ std::optional<Refusal> refusalOf(int error) {
             return Refusal::TooLarge;
         case fs::Problem::NoSpace:
             return Refusal::NoSpace;
+        case fs::Problem::NoQuota:
+            return Refusal::NoQuota;
         case fs::Problem::NoPermission:
             return Refusal::NoPermission;
         default:
@@ -35,6 +37,12 @@ QString refusalText(Refusal refusal) {
             return QStringLiteral("the file is too large for the destination's file system");
         case Refusal::NoSpace:
             return QStringLiteral("there is not enough free space on the destination");
+        case Refusal::NoQuota:
+            return QStringLiteral("the disk quota on the destination is used up");
+        case Refusal::NoEntries:
+            return QStringLiteral(
+                "the destination's file system has no free file entries "
+                "(inodes) left");
         case Refusal::NoPermission:
             return QStringLiteral("there is no permission to write there");
         case Refusal::NoFreeNumber:
@@ -47,6 +55,24 @@ QString refusalText(Refusal refusal) {
     return QStringLiteral("it cannot be renamed");
 }
 
+bool refusesEveryFile(Refusal refusal) {
+    return refusal == Refusal::NoQuota || refusal == Refusal::NoEntries;
+}
+
+namespace {
+
+// Free bytes count as grown past what a removed temporary file gives back.
+constexpr qint64 kGrowthThatCounts = 1 << 20;
+
+bool grown(const DestinationState& then, const DestinationState& now) {
+    return now.movedInto != then.movedInto ||
+           (now.freeBytes >= 0 && then.freeBytes >= 0 &&
+            now.freeBytes - then.freeBytes >= kGrowthThatCounts) ||
+           (now.freeEntries >= 0 && then.freeEntries >= 0 && now.freeEntries > then.freeEntries);
+}
+
+}  // namespace
+
 FileIdentity identityOf(const fs::Snapshot& look) {
     return {look.device, look.inode, look.size, look.modifiedNs, look.changedNs};
 }
@@ -57,15 +83,18 @@ FileIdentity identityOf(const fs::HeldSource& source) {
 
 bool RepeatFailures::holdsBack(const QString& path, const FileIdentity& file,
                                const DestinationPlace& place, const fs::HeldFolder& destination,
-                               qint64 nowMs) const {
+                               const DestinationState& now, qint64 nowMs) const {
     const auto found = m_failures.constFind(path);
     if (found == m_failures.constEnd() || found->file != file || found->place != place ||
         nowMs - found->atMs >= kBackOffMs)
         return false;
-    // Space freed meanwhile, and a destination that may be written again, are changes too.
+    // Space or file entries freed meanwhile, another file moved there, and a destination that may
+    // be written again, are changes too.
     switch (found->refusal) {
         case Refusal::NoSpace:
-            return destination.roomFor(file.size) != 0;
+        case Refusal::NoQuota:
+        case Refusal::NoEntries:
+            return !grown(found->then, now);
         case Refusal::NoPermission:
             return !destination.writable();
         default:
@@ -74,11 +103,18 @@ bool RepeatFailures::holdsBack(const QString& path, const FileIdentity& file,
 }
 
 bool RepeatFailures::remember(const QString& path, const FileIdentity& file,
-                              const DestinationPlace& place, Refusal refusal, qint64 nowMs) {
-    Failure& failure = m_failures[path];
-    const bool news = failure.file != file || failure.place != place || failure.refusal != refusal;
-    failure = {file, place, refusal, nowMs};
+                              const DestinationPlace& place, Refusal refusal,
+                              const DestinationState& then, qint64 nowMs) {
+    const bool news = !known(path, file, place, refusal);
+    m_failures[path] = {file, place, refusal, then, nowMs};
     return news;
+}
+
+bool RepeatFailures::known(const QString& path, const FileIdentity& file,
+                           const DestinationPlace& place, Refusal refusal) const {
+    const auto found = m_failures.constFind(path);
+    return found != m_failures.constEnd() && found->file == file && found->place == place &&
+           found->refusal == refusal;
 }
 
 void RepeatFailures::keepOnly(const QStringList& paths) {
@@ -94,6 +130,12 @@ Problems RepeatFailures::problems() const {
         switch (it->refusal) {
             case Refusal::NoSpace:
                 problems.append({ProblemKind::NoSpace, it.key()});
+                break;
+            case Refusal::NoQuota:
+                problems.append({ProblemKind::NoQuota, it.key()});
+                break;
+            case Refusal::NoEntries:
+                problems.append({ProblemKind::NoEntries, it.key()});
                 break;
             case Refusal::NoPermission:
                 problems.append({ProblemKind::NoPermission, it.key()});

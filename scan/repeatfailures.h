@@ -26,6 +26,8 @@ enum class Refusal {
     NameTooLong,   // the name, or the name with its number, is longer than a name may be
     TooLarge,      // the destination's file system takes no file this large
     NoSpace,       // not enough free space on the destination
+    NoQuota,       // the user's disk quota there is used up, though the file system has room
+    NoEntries,     // the destination's file system has no free file entries (inodes) left
     NoPermission,  // no permission to write or rename there, or a read-only file system
     NoFreeNumber,  // rule R found no free number from 001 to 999
     CannotDelete,  // the source may not be deleted from the watched folder
@@ -61,21 +63,38 @@ inline size_t qHash(const DestinationPlace& place, size_t seed = 0) {
     return qHashMulti(seed, place.folder, place.device);
 }
 
+// True for refusals that concern the whole destination, not the one file: said once for all the
+// files they keep back.
+bool refusesEveryFile(Refusal refusal);
+
+// What a destination's refusals depend on: its free room, and how many files this program has
+// moved into it. A failure is tried again once either has grown.
+struct DestinationState {
+    qint64 freeBytes = -1;
+    qint64 freeEntries = -1;
+    quint64 movedInto = 0;
+};
+
 // Failures that will repeat, remembered per file, so that such a file is neither tried nor
-// logged every tick: it is tried again when it or the destination changes, when space has
-// been freed for it or the destination may be written again, or after a back-off of some
-// minutes.
+// logged every tick: it is tried again when it or the destination changes, when space or file
+// entries have been freed or another file was moved there, when the destination may be written
+// again, or after a back-off of some minutes.
 class RepeatFailures {
 public:
     static constexpr qint64 kBackOffMs = 10 * 60 * 1000;
 
     // True when the file failed before, nothing has changed since and the back-off runs.
     bool holdsBack(const QString& path, const FileIdentity& file, const DestinationPlace& place,
-                   const fs::HeldFolder& destination, qint64 nowMs) const;
-    // Remembers a failure. True when it is news, so worth a log line; false when this very file
-    // failed the same way at the same place before (a try after the back-off).
+                   const fs::HeldFolder& destination, const DestinationState& now,
+                   qint64 nowMs) const;
+    // Remembers a failure, with the destination's state after it. True when it is news, so worth
+    // a log line; false when this very file failed the same way at the same place before (a try
+    // after the back-off, or after the destination changed).
     bool remember(const QString& path, const FileIdentity& file, const DestinationPlace& place,
-                  Refusal refusal, qint64 nowMs);
+                  Refusal refusal, const DestinationState& then, qint64 nowMs);
+    // True when this file failed the same way at the same place before.
+    bool known(const QString& path, const FileIdentity& file, const DestinationPlace& place,
+               Refusal refusal) const;
     // Forgets files that are no longer in the watched folder.
     void keepOnly(const QStringList& paths);
     // The problems the remembered failures stand for, one per file.
@@ -86,6 +105,7 @@ private:
         FileIdentity file;
         DestinationPlace place;
         Refusal refusal = Refusal::Other;
+        DestinationState then;
         qint64 atMs = 0;
     };
     QHash<QString, Failure> m_failures;

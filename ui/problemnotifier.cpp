@@ -70,6 +70,10 @@ QString ProblemTitle(ProblemKind kind) {
             return QCoreApplication::translate("kw::Problems", "Zielverzeichnis antwortet nicht");
         case ProblemKind::NoSpace:
             return QCoreApplication::translate("kw::Problems", "Zielverzeichnis voll");
+        case ProblemKind::NoQuota:
+            return QCoreApplication::translate("kw::Problems", "Kontingent erschöpft");
+        case ProblemKind::NoEntries:
+            return QCoreApplication::translate("kw::Problems", "Keine freien Dateieinträge");
         case ProblemKind::NoPermission:
             return QCoreApplication::translate("kw::Problems",
                                                "Keine Schreibrechte im Zielverzeichnis");
@@ -107,6 +111,30 @@ QString ProblemStartText(ProblemKind kind, const Problems& problems) {
                                   "bleiben im überwachten Verzeichnis, bis Platz frei "
                                   "wird."),
                 filesNamed(problems));
+        case ProblemKind::NoQuota:
+            return sentence(one,
+                            QT_TRANSLATE_NOOP("kw::Problems",
+                                              "Ihr Speicherkontingent im Zielverzeichnis ist "
+                                              "erschöpft. %1 bleibt im überwachten Verzeichnis, "
+                                              "bis Platz frei wird."),
+                            QT_TRANSLATE_NOOP("kw::Problems",
+                                              "Ihr Speicherkontingent im Zielverzeichnis ist "
+                                              "erschöpft. %1 bleiben im überwachten Verzeichnis, "
+                                              "bis Platz frei wird."),
+                            filesNamed(problems));
+        case ProblemKind::NoEntries:
+            return sentence(one,
+                            QT_TRANSLATE_NOOP("kw::Problems",
+                                              "Das Dateisystem des Zielverzeichnisses hat keine "
+                                              "freien Dateieinträge mehr. %1 bleibt im "
+                                              "überwachten Verzeichnis, bis Dateien gelöscht "
+                                              "werden."),
+                            QT_TRANSLATE_NOOP("kw::Problems",
+                                              "Das Dateisystem des Zielverzeichnisses hat keine "
+                                              "freien Dateieinträge mehr. %1 bleiben im "
+                                              "überwachten Verzeichnis, bis Dateien gelöscht "
+                                              "werden."),
+                            filesNamed(problems));
         case ProblemKind::NoPermission:
             return sentence(one,
                             QT_TRANSLATE_NOOP("kw::Problems",
@@ -148,6 +176,10 @@ QString ProblemEndTitle(ProblemKind kind) {
             return QCoreApplication::translate("kw::Problems", "Zielverzeichnis antwortet wieder");
         case ProblemKind::NoSpace:
             return QCoreApplication::translate("kw::Problems", "Zielverzeichnis hat wieder Platz");
+        case ProblemKind::NoQuota:
+            return QCoreApplication::translate("kw::Problems", "Kontingent wieder frei");
+        case ProblemKind::NoEntries:
+            return QCoreApplication::translate("kw::Problems", "Wieder freie Dateieinträge");
         case ProblemKind::NoPermission:
             return QCoreApplication::translate("kw::Problems", "Schreibrechte wieder da");
         case ProblemKind::NameRefused:
@@ -169,6 +201,8 @@ QString ProblemEndText(ProblemKind kind, const Problems& problems) {
                                                "Das Zielverzeichnis %1 antwortet wieder.")
                 .arg(folderNamed(problems));
         case ProblemKind::NoSpace:
+        case ProblemKind::NoQuota:
+        case ProblemKind::NoEntries:
             return QCoreApplication::translate(
                 "kw::Problems", "Keine Datei wartet mehr auf Platz im Zielverzeichnis.");
         case ProblemKind::NoPermission:

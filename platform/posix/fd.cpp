@@ -51,14 +51,17 @@ long long nanosecondsOf(long long seconds, long nanoseconds) {
     return seconds * 1'000'000'000 + nanoseconds;
 }
 
-int roomOnFileSystem(long type, qint64 blockSize, qint64 blocks, qint64 blocksFree, qint64 size) {
+int roomOnFileSystem(long type, qint64 blockSize, qint64 blocks, qint64 blocksFree, qint64 size,
+                     qint64 data) {
     // FAT keeps sizes in 32 bits; the other file systems take files far larger than any disk.
     constexpr qint64 kFatLargestFile = 0xFFFFFFFFLL;
     if (type == MSDOS_SUPER_MAGIC && size > kFatLargestFile)
         return EFBIG;
     // A small reserve stays free, so that a copy never fills the disk for the other programs.
     const qint64 reserve = std::min<qint64>(blocks * blockSize / 100, 64LL << 20);
-    const qint64 blocksNeeded = (size + reserve + blockSize - 1) / blockSize;
+    // A file with holes takes only the room of its data, as its copy keeps the holes.
+    const qint64 needed = data >= 0 ? std::min(data, size) : size;
+    const qint64 blocksNeeded = (needed + reserve + blockSize - 1) / blockSize;
     return blocksFree >= blocksNeeded ? 0 : ENOSPC;
 }
 

@@ -20,7 +20,8 @@ int writeAll(int fd, const char* data, long long count);
 
 // Whether a file of size bytes fits onto a file system of the given type and blocks: 0, EFBIG
 // or ENOSPC, as fs::roomFor.
-int roomOnFileSystem(long type, qint64 blockSize, qint64 blocks, qint64 blocksFree, qint64 size);
+int roomOnFileSystem(long type, qint64 blockSize, qint64 blocks, qint64 blocksFree, qint64 size,
+                     qint64 data = -1);
 
 // A time of the system as nanoseconds since the epoch.
 long long nanosecondsOf(long long seconds, long nanoseconds);

@@ -114,6 +114,64 @@ CopyResult CopyBytes(qint64 count, int sourceFd, int destinationFd) {
     return {};
 }
 
+namespace {
+
+// Copies count bytes from the source's position on, as CopyBytes, but leaves the source's holes
+// holes in the copy: only data is read and written, so a file of little data costs little room
+// and time. Both positions end count bytes further on.
+CopyResult copyKeepingHoles(qint64 count, int sourceFd, int destinationFd) {
+    const off_t start = ::lseek(sourceFd, 0, SEEK_CUR);
+    if (start < 0)
+        return failed(errno);
+    const off_t end = start + off_t(count);
+    for (off_t position = start; position < end;) {
+        off_t data = ::lseek(sourceFd, position, SEEK_DATA);
+        if (data < 0 && errno == ENXIO) {
+            // Only a hole from here to the end of the file, unless the file ends early.
+            struct stat now {};
+            if (::fstat(sourceFd, &now) != 0)
+                return failed(errno);
+            if (now.st_size < end)
+                return {CopyProblem::SourceChanged};
+            data = end;
+        } else if (data < 0) {
+            // A file system that cannot tell its holes: all of the rest is data.
+            data = position;
+        }
+        data = std::min(data, end);
+        off_t hole = data < end ? ::lseek(sourceFd, data, SEEK_HOLE) : end;
+        if (hole < 0)
+            hole = end;
+        hole = std::min(hole, end);
+        if (::lseek(sourceFd, data, SEEK_SET) < 0 || ::lseek(destinationFd, data, SEEK_SET) < 0)
+            return failed(errno);
+        if (hole > data) {
+            if (const CopyResult copied = CopyBytes(hole - data, sourceFd, destinationFd);
+                !copied.ok())
+                return copied;
+        }
+        position = std::max(hole, data);
+    }
+    if (::lseek(sourceFd, end, SEEK_SET) < 0 || ::lseek(destinationFd, end, SEEK_SET) < 0)
+        return failed(errno);
+    // A hole at the end of the chunk is written by no byte: the copy is made that long here.
+    struct stat written {};
+    if (::fstat(destinationFd, &written) != 0)
+        return failed(errno);
+    if (written.st_size < end && ::ftruncate(destinationFd, end) != 0)
+        return failed(errno);
+    return {};
+}
+
+}  // namespace
+
+qint64 StagedCopy::sourceData() const {
+    struct stat st {};
+    if (!m_source || ::fstat(m_source->fd(), &st) != 0)
+        return sourceSize();
+    return std::min<qint64>(sourceSize(), qint64(st.st_blocks) * 512);
+}
+
 StagedCopy::~StagedCopy() {
     discard();
 }
@@ -124,6 +182,8 @@ CopyResult StagedCopy::begin(const QString& source, const QString& folder) {
         case Hold::Unleased:
         case Hold::OpenForWriting:
             return begin(m_ownSource, folder);
+        case Hold::Locked:
+            return failed(EWOULDBLOCK);
         case Hold::Gone:
             return failed(m_ownSource.error() ? m_ownSource.error() : EISDIR);
         case Hold::Failed:
@@ -189,7 +249,7 @@ CopyResult StagedCopy::copy(qint64 count) {
     // one chunk at most before the copy gives the file back.
     if (const CopyResult state = sourceState(); !state.ok())
         return state;
-    const CopyResult result = CopyBytes(count, m_source->fd(), m_partial.get());
+    const CopyResult result = copyKeepingHoles(count, m_source->fd(), m_partial.get());
     if (!result.ok())
         return result;
     // Start writing a large chunk out now, so the flush before the rename finds little left to

@@ -8,6 +8,7 @@
 #include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -166,6 +167,16 @@ Hold HeldSource::open(const HeldFolder& folder, const QString& name) {
         return Hold::Failed;
     }
     if (!S_ISREG(m_snapshot.mode)) {
+        release();
+        return Hold::Gone;
+    }
+    m_snapshot.mode &= 07777;
+    // Another program of this kind (another user's, on a shared folder) that holds the file is
+    // moving it: it is left to that one, or both would copy it. The lock goes with the descriptor.
+    if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return Hold::Locked;
+    // The lock may have been won just after the other program deleted the name.
+    if (!lookAt(m_fd.get(), &m_snapshot, &m_created) || m_snapshot.links == 0 || !stillNamed()) {
         release();
         return Hold::Gone;
     }

@@ -377,8 +377,9 @@ Problem problemOf(int error) {
         case EFBIG:
             return Problem::TooLarge;
         case ENOSPC:
-        case EDQUOT:
             return Problem::NoSpace;
+        case EDQUOT:
+            return Problem::NoQuota;
         case EACCES:
         case EPERM:
         case EROFS:

@@ -139,12 +139,34 @@ int HeldFolder::renameInside(const QString& from, const QString& to) const {
                                   encodeLocal(to).constData());
 }
 
-int HeldFolder::roomFor(qint64 size) const {
+int HeldFolder::linkInside(const QString& existing, const QString& name) const {
+    // linkat never replaces a name, and never follows a link at existing.
+    if (::linkat(m_fd.get(), encodeLocal(existing).constData(), m_fd.get(),
+                 encodeLocal(name).constData(), 0) != 0)
+        return errno;
+    return 0;
+}
+
+bool linksRefused(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == EMLINK || error == EXDEV ||
+           error == ENOSYS;
+}
+
+int HeldFolder::roomFor(qint64 size, qint64 data) const {
     struct statfs st {};
     if (::fstatfs(m_fd.get(), &st) != 0)
         return errno;
     return roomOnFileSystem(st.f_type, qint64(st.f_frsize ? st.f_frsize : st.f_bsize),
-                            qint64(st.f_blocks), qint64(st.f_bavail), size);
+                            qint64(st.f_blocks), qint64(st.f_bavail), size, data);
+}
+
+HeldFolder::FreeRoom HeldFolder::freeRoom() const {
+    struct statfs st {};
+    if (::fstatfs(m_fd.get(), &st) != 0)
+        return {};
+    const qint64 blockSize = qint64(st.f_frsize ? st.f_frsize : st.f_bsize);
+    // A file system without a count of entries (FAT, many FUSE ones) shows none at all.
+    return {qint64(st.f_bavail) * blockSize, st.f_files == 0 ? -1 : qint64(st.f_ffree)};
 }
 
 bool HeldFolder::writable() const {
