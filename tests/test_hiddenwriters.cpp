@@ -203,16 +203,17 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     QProcess reopening;
     if (jump.writing == Jump::Reopened) {
         // Shorter pauses than the program's quiet time, the wall clock set forward in the first.
-        reopening.start("sh", {"-c",
-                               "for i in 1 2 3 4; do head -c 100000 /dev/zero | tr '\\0' a >>\"$0\"; "
-                               "[ $i = 4 ] || sleep 2.5; done",
-                               rig.source + "download.bin"});
+        reopening.start("sh",
+                        {"-c",
+                         "for i in 1 2 3 4; do head -c 100000 /dev/zero | tr '\\0' a >>\"$0\"; "
+                         "[ $i = 4 ] || sleep 2.5; done",
+                         rig.source + "download.bin"});
         ASSERT_TRUE(reopening.waitForStarted());
     } else {
-        ASSERT_EQ(fs::replaceAtomically(staged, jump.writing == Jump::HeldOpen
-                                                    ? QByteArray()
-                                                    : QByteArray(kWhole, 'a')),
-                  0);
+        ASSERT_EQ(
+            fs::replaceAtomically(
+                staged, jump.writing == Jump::HeldOpen ? QByteArray() : QByteArray(kWhole, 'a')),
+            0);
         ASSERT_TRUE(giveToAnotherUser(staged));
         if (jump.writing == Jump::HeldOpen) {
             writer = std::make_unique<Writer>(staged, kPieces, kPiece, QList<int>{1900});
@@ -263,14 +264,12 @@ TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         << rig.lines().join('\n').toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(ForwardAndBack, ClockJump,
-                         ::testing::Values(Jump{"ForwardAnHourWhileHeldOpen", "+1h",
-                                                Jump::HeldOpen},
-                                           Jump{"ForwardAnHourBetweenACloseAndTheNextOpen", "+1h",
-                                                Jump::Reopened},
-                                           Jump{"BackAnHourWithAFinishedFile", "-1h",
-                                                Jump::Finished}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    ForwardAndBack, ClockJump,
+    ::testing::Values(Jump{"ForwardAnHourWhileHeldOpen", "+1h", Jump::HeldOpen},
+                      Jump{"ForwardAnHourBetweenACloseAndTheNextOpen", "+1h", Jump::Reopened},
+                      Jump{"BackAnHourWithAFinishedFile", "-1h", Jump::Finished}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A writer of another user that wrote the file more than two seconds ago and stalls with the file
 // still open for writing, where neither a lease nor /proc can tell of it (the file is that

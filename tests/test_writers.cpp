@@ -136,9 +136,9 @@ struct InPlaceCase {
     // bytes of the letter L to its standard output.
     const char* script;
     bool otherUser;
-    bool copies;     // the destination lies on another file system
-    bool onExt4;     // the watched folder lies on ext4, whose extent map shows reserved space
-    qint64 size;     // what must arrive: size bytes of letter
+    bool copies;  // the destination lies on another file system
+    bool onExt4;  // the watched folder lies on ext4, whose extent map shows reserved space
+    qint64 size;  // what must arrive: size bytes of letter
     char letter;
     // A reader: the file moves while it reads, within this many ticks of the first that met it.
     int movesWithinTicks;
@@ -150,6 +150,14 @@ void PrintTo(const InPlaceCase& row, std::ostream* out) {
 
 class InPlaceWriter : public ::testing::TestWithParam<InPlaceCase> {};
 
+// A download that pauses three times with its file open; a file renamed in whole and then read
+// again and again, as a P2P program seeding it does, until it is gone.
+const char* const kPausesWhileOpen =
+    "exec 3>>\"$0\"; for i in 1 2 3; do put 100000 a >&3; sleep 2.5; done; put 100000 a >&3";
+const char* const kRenamedInAndReread =
+    "put 100000 a >\"$1/f\"; mv \"$1/f\" \"$0\"; while cat \"$0\" >/dev/null 2>&1; do sleep 0.1; "
+    "done";
+
 TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
     const InPlaceCase& row = GetParam();
     if (::geteuid() != 0)
@@ -158,8 +166,8 @@ TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
     rig.data.My.QuietSeconds = 2;
     std::unique_ptr<ScratchFileSystem> ext4;
     QString why;
-    if (row.onExt4 &&
-        !(ext4 = ScratchFileSystem::make(ScratchFileSystem::Type::Ext4, rig.source, 64 << 20, &why)))
+    if (row.onExt4 && !(ext4 = ScratchFileSystem::make(ScratchFileSystem::Type::Ext4, rig.source,
+                                                       64 << 20, &why)))
         KW_CANNOT_RUN(why.toStdString());
     if (row.copies && !rig.destinationOnOtherFileSystem())
         KW_CANNOT_RUN("the destination's own file system cannot be mounted");
@@ -179,10 +187,10 @@ TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
         noLease.emplace();
         ASSERT_TRUE(noLease->active() && setCapability(CAP_SYS_PTRACE, false));
     }
-    QStringList argv{"sh", "-c",
-                     QLatin1String("put() { head -c \"$1\" /dev/zero | tr '\\0' \"$2\"; }\n") +
-                         row.script,
-                     rig.in(name), stage};
+    QStringList argv{
+        "sh", "-c",
+        QLatin1String("put() { head -c \"$1\" /dev/zero | tr '\\0' \"$2\"; }\n") + row.script,
+        rig.in(name), stage};
     if (row.otherUser)
         argv = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + argv;
     QProcess writer;
@@ -198,11 +206,11 @@ TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
         log += rig.tick();
         ticksMet += there ? 1 : 0;
         if (row.movesWithinTicks > 0) {
-            ASSERT_LE(ticksMet, row.movesWithinTicks)
-                << "not moved while read\n" << log.join('\n').toStdString();
+            ASSERT_LE(ticksMet, row.movesWithinTicks) << "not moved while read\n"
+                                                      << log.join('\n').toStdString();
         } else if (working && there) {
-            ASSERT_TRUE(fs::facts(rig.in(name)))
-                << "moved while its writer was at work\n" << log.join('\n').toStdString();
+            ASSERT_TRUE(fs::facts(rig.in(name))) << "moved while its writer was at work\n"
+                                                 << log.join('\n').toStdString();
         }
         ASSERT_LT(ticksMet, 100) << log.join('\n').toStdString();
         waitUntil([] { return false; }, 200);
@@ -215,17 +223,14 @@ TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
 INSTANTIATE_TEST_SUITE_P(
     Downloads, InPlaceWriter,
     ::testing::Values(
-        InPlaceCase{"AnotherUsersDownloadThatPausesWhileOpen",
-                    "exec 3>>\"$0\"; for i in 1 2 3; do put 100000 a >&3; sleep 2.5; done; "
-                    "put 100000 a >&3",
-                    true, false, false, 400'000, 'a', 0},
-        InPlaceCase{"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk",
-                    "exec 3>>\"$0\"; for i in 1 2 3; do put 100000 a >&3; sleep 2.5; done; "
-                    "put 100000 a >&3",
+        InPlaceCase{"AnotherUsersDownloadThatPausesWhileOpen", kPausesWhileOpen, true, false, false,
+                    400'000, 'a', 0},
+        InPlaceCase{"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk", kPausesWhileOpen,
                     true, true, false, 400'000, 'a', 0},
-        InPlaceCase{"ClosedAndOpenedAgainASecondLater",
-                    "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"",
-                    false, false, false, 400'000, 'a', 0},
+        InPlaceCase{
+            "ClosedAndOpenedAgainASecondLater",
+            "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"", false,
+            false, false, 400'000, 'a', 0},
         InPlaceCase{"RewrittenTwentyTimesInARow",
                     "for l in a b c d e f g h i j k l m n o p q r s t; do put 50000 $l >\"$0\"; "
                     "sleep 0.1; done",
@@ -234,16 +239,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "fallocate -l 400000 \"$0\"; for i in 0 1 2 3; do sleep 2.5; put 100000 a | "
                     "dd of=\"$0\" bs=100000 seek=$i conv=notrunc iflag=fullblock status=none; done",
                     false, false, true, 400'000, 'a', 0},
-        InPlaceCase{"RenamedInWholeWhileAReaderKeepsReadingIt",
-                    "put 100000 a >\"$1/f\"; mv \"$1/f\" \"$0\"; "
-                    "while cat \"$0\" >/dev/null 2>&1; do sleep 0.1; done",
-                    false, false, false, 100'000, 'a', 1},
+        InPlaceCase{"RenamedInWholeWhileAReaderKeepsReadingIt", kRenamedInAndReread, false, false,
+                    false, 100'000, 'a', 1},
         // Another user's file may still be held by a writer that wrote it before it came: it
         // holds still for the quiet time first.
         InPlaceCase{"AnotherUsersFileRenamedInWholeWhileItsReaderKeepsReadingIt",
-                    "put 100000 a >\"$1/f\"; mv \"$1/f\" \"$0\"; "
-                    "while cat \"$0\" >/dev/null 2>&1; do sleep 0.1; done",
-                    true, false, false, 100'000, 'a', 20}),
+                    kRenamedInAndReread, true, false, false, 100'000, 'a', 20}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -65,8 +65,8 @@ struct FolderWatch::Watch {
         if (event.mask & IN_MOVED_TO) {
             // A rename inside the folder keeps what was heard of the file; one from outside
             // brings a file whole.
-            const bool inside = event.cookie == renamedAwayCookie &&
-                                renamedAway.state != History::State::Unknown;
+            const bool inside =
+                event.cookie == renamedAwayCookie && renamedAway.state != History::State::Unknown;
             history = inside ? renamedAway : History{History::State::Arrived, false, 0};
             renamedAway = {};
         } else if (event.mask & IN_CREATE) {

@@ -61,13 +61,12 @@ QString ScratchFileSystem::mountNow() {
         m_type == Type::Tmpfs
             ? runProgram("mount", {"-t", "tmpfs", "-o", "size=" + QString::number(m_bytes), "tmpfs",
                                    m_mountPoint})
-        : m_type == Type::Ramfs
-            ? runProgram("mount", {"-t", "ramfs", "ramfs", m_mountPoint})
-            : runProgram("mount", {"-o", "loop", "-t",
-                                   m_type == Type::Exfat  ? "exfat-fuse"
-                                   : m_type == Type::Ext4 ? "ext4"
-                                                          : "ntfs-3g",
-                                   m_image, m_mountPoint});
+        : m_type == Type::Ramfs ? runProgram("mount", {"-t", "ramfs", "ramfs", m_mountPoint})
+                                : runProgram("mount", {"-o", "loop", "-t",
+                                                       m_type == Type::Exfat  ? "exfat-fuse"
+                                                       : m_type == Type::Ext4 ? "ext4"
+                                                                              : "ntfs-3g",
+                                                       m_image, m_mountPoint});
     m_mounted = why.isEmpty();
     return why;
 }
