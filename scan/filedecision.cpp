@@ -131,11 +131,8 @@ bool FileDecision::holdSource(Pass& pass, fs::HeldSource& source, const QString&
     // What this machine's programs hold open for writing waits as a leased file would.
     if (!pass.writers)
         pass.writers = fs::WritersSnapshot::take();
-    if (pass.writers->writtenAt(source.fd())) {
-        m_waiting.holdBack(source.path(), kOpenForWriting);
-        stay = {Stay::Reason::Writer, source.snapshot()};
-        return false;
-    }
+    if (pass.writers->writtenAt(source.fd()))
+        return waitForWriter(source, stay, kOpenForWriting);
     // Writers the watch cannot hear (on other machines, or before it was made) only the time
     // the file holds still can tell.
     if (heardAll || m_waiting.settled(source.path(), source.snapshot(), pass.stillForNs()))
@@ -159,18 +156,14 @@ bool FileDecision::writersDone(Pass& pass, const fs::HeldSource& source, Stay& s
     // written, what the file system shows is reason enough; after, it is asked again once the
     // written data is on disk.
     const bool beingWritten = history.state == State::Open;
-    if (source.reservedUnwritten(!beingWritten) == fs::HeldSource::Reserved::Yes) {
-        m_waiting.holdBack(source.path(), QStringLiteral("it holds space reserved for data not "
-                                                         "written yet (an unfinished download)"));
-        stay = {Stay::Reason::Writer, source.snapshot()};
-        return false;
-    }
+    if (source.reservedUnwritten(!beingWritten) == fs::HeldSource::Reserved::Yes)
+        return waitForWriter(source, stay,
+                             QStringLiteral("it holds space reserved for data not written yet (an "
+                                            "unfinished download)"));
     switch (history.state) {
         case State::Open:
             // Written since its last writer's close, by whoever: that writer still holds it.
-            m_waiting.holdBack(source.path(), kOpenForWriting);
-            stay = {Stay::Reason::Writer, source.snapshot()};
-            return false;
+            return waitForWriter(source, stay, kOpenForWriting);
         case State::Written:
             // A download that closes its file and opens it again to go on is not finished at
             // its first close.
@@ -194,6 +187,12 @@ bool FileDecision::writersDone(Pass& pass, const fs::HeldSource& source, Stay& s
     // before it came; only the time it holds still can tell of that one.
     *heardAll = pass.watchSeesEveryWriter && history.state == State::Written;
     return true;
+}
+
+bool FileDecision::waitForWriter(const fs::HeldSource& source, Stay& stay, const QString& reason) {
+    m_waiting.holdBack(source.path(), reason);
+    stay = {Stay::Reason::Writer, source.snapshot()};
+    return false;
 }
 
 FileDecision::Twin FileDecision::compareWithDestination(Pass& pass, const fs::HeldSource& source,

@@ -52,6 +52,8 @@ private:
     // What the folder's watch heard of the source's writers; false when it must wait for them.
     // *heardAll: the watch knows the whole of its writers' story, so no other sign is needed.
     bool writersDone(Pass& pass, const fs::HeldSource& source, Stay& stay, bool* heardAll);
+    // The source waits, said once why, until a change of its own: answers false.
+    bool waitForWriter(const fs::HeldSource& source, Stay& stay, const QString& reason);
     enum class Twin { Equal, Different, Unknown, Stop };
     Twin compareWithDestination(Pass& pass, const fs::HeldSource& source, const QString& name);
     Step deleteTwin(Pass& pass, fs::HeldSource& source);

@@ -83,6 +83,15 @@ struct RunningProgram {
         m_tmpfs = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, bytes, why);
         return m_tmpfs != nullptr;
     }
+    // The same, for a program to be run under strace: false also where strace cannot trace.
+    bool destinationOnTmpfsTraced(qint64 bytes, QString* why) {
+        if (!destinationOnTmpfs(bytes, why))
+            return false;
+        if (runProgram("strace", {"-o", "/dev/null", "true"}).isEmpty())
+            return true;
+        *why = QStringLiteral("strace cannot trace here");
+        return false;
+    }
 
     QTemporaryDir dir;
     ProgramProcess program;

@@ -97,6 +97,10 @@ public:
         writeBytes(in(name), bytes);
         noteWaiting(name);
     }
+    // A second name of the file first in the watched folder.
+    bool link(const QString& first, const QString& second) {
+        return ::link(encodeLocal(in(first)).constData(), encodeLocal(in(second)).constData()) == 0;
+    }
     void noteWaiting(const QString& name, const QString& sameAs = {}) {
         const struct stat st = statOf(in(name));
         files[name] = {digestOf(in(name)), qint64(st.st_size),
@@ -256,8 +260,7 @@ const Row kRows[] = {
          if (!r.disk(Type::Tmpfs, 32 << 20, why))
              return false;
          r.put("first name.bin", patternBytes(3'000'000));
-         if (::link(encodeLocal(r.in("first name.bin")).constData(),
-                    encodeLocal(r.in("second name.bin")).constData()) != 0)
+         if (!r.link("first name.bin", "second name.bin"))
              return false;
          r.noteWaiting("second name.bin", "first name.bin");
          return true;
@@ -279,8 +282,7 @@ const Row kRows[] = {
          if (!r.disk(Type::Exfat, 32 << 20, why))
              return false;
          r.put("first name.bin", patternBytes(3'000'000));
-         if (::link(encodeLocal(r.in("first name.bin")).constData(),
-                    encodeLocal(r.in("second name.bin")).constData()) != 0)
+         if (!r.link("first name.bin", "second name.bin"))
              return false;
          // Copied as a file of its own: its data counts.
          r.noteWaiting("second name.bin");

@@ -38,10 +38,8 @@ void arrive(const QString& folder, const QString& name, const QByteArray& bytes)
 TEST(FailedFolderFlush, TheSourceStaysUntilItsCopysNameIsOnDiskAndThenGoesWithItsRecord) {
     RunningProgram rig;
     QString why;
-    if (!rig.destinationOnTmpfs(16 << 20, &why))
+    if (!rig.destinationOnTmpfsTraced(16 << 20, &why))
         KW_CANNOT_RUN(why.toStdString());
-    if (!runProgram("strace", {"-o", "/dev/null", "true"}).isEmpty())
-        KW_CANNOT_RUN("strace cannot trace here");
     rig.start({"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync,fdatasync", "-P",
                withoutTrailingSlash(rig.destination), "-e", "inject=fsync:error=EIO:when=1"});
     ASSERT_TRUE(rig.waitStarted());
