@@ -8,6 +8,7 @@
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 #include "scan/engine.h"
+#include "tests/support/files.h"
 #include "tests/support/qtapp.h"
 #include "tests/support/recording.h"
 #include "ui/mainwindow.h"
@@ -23,9 +24,6 @@ namespace kw::apptest {
 
 using namespace kw::test;
 
-inline QByteArray bytesOf(const QString& path) {
-    return fs::readAll(path).value_or(QByteArray());
-}
 
 // The folder name in dir, made with its parents; with a slash at its end, as the settings hold
 // folders.

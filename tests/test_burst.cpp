@@ -45,7 +45,7 @@ protected:
         EXPECT_TRUE(entriesOf(source).isEmpty());
         ASSERT_EQ(entriesOf(destination).size(), kBurstFiles);
         for (int i = 0; i < kBurstFiles; ++i)
-            ASSERT_EQ(readBytes(out(burstName(i))), burstBytes(i)) << i;
+            ASSERT_EQ(bytesOf(out(burstName(i))), burstBytes(i)) << i;
         const QStringList keys = LoadListFile(data.My.CopyListFile).value_or(QStringList());
         EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()).size(), keys.size()) << "a key twice";
     }
@@ -59,7 +59,7 @@ TEST_F(Burst, AFileClosedInTheWatchedFolderMovesLongBeforeTheInterval) {
     ASSERT_EQ(QProcess::execute("sh", {"-c", "printf 'angekommen' > \"$1\"", "sh", in("neu.txt")}),
               0);
     EXPECT_TRUE(waitUntil([&] { return !fs::facts(in("neu.txt")); }, 20'000));
-    EXPECT_EQ(readBytes(out("neu.txt")), "angekommen");
+    EXPECT_EQ(bytesOf(out("neu.txt")), "angekommen");
 }
 
 TEST_F(Burst, ABurstEndsWithEveryFileWholeAndExactRegisterAndStatistics) {
@@ -72,7 +72,7 @@ TEST_F(Burst, ABurstEndsWithEveryFileWholeAndExactRegisterAndStatistics) {
     EXPECT_EQ(LoadListFile(data.My.CopyListFile)->size(), kBurstFiles);
     EXPECT_EQ(ReadIniValue(data.My.INI, "Fl", "Fl"), QString::number(kBurstFiles));
     // The log file, written in batches, ends with the last line the tick wrote.
-    EXPECT_TRUE(readBytes(data.My.Log).endsWith(lines.last().toUtf8() + "\r\n\r\n"));
+    EXPECT_TRUE(bytesOf(data.My.Log).endsWith(lines.last().toUtf8() + "\r\n\r\n"));
 }
 
 // The child half of the killed-burst test: moves the burst in the folders the parent names, with
@@ -110,7 +110,7 @@ TEST_F(Burst, AWriterOpeningACopiedFileBeforeItsGroupIsNamedKeepsIt) {
     const QStringList lines = tick();
 
     EXPECT_TRUE(lines.contains(copyErrorLine(kSourceOpenedForWriting)));
-    EXPECT_EQ(readBytes(in(firstCopied)), firstCopied.toLatin1() + "aaaa");
+    EXPECT_EQ(bytesOf(in(firstCopied)), firstCopied.toLatin1() + "aaaa");
     EXPECT_EQ(entriesOf(source), QStringList{firstCopied});
     EXPECT_EQ(entriesOf(destination).size(), 2);
 }
@@ -137,7 +137,7 @@ TEST_P(KilledBurst, AProgramKilledInTheMiddleOfABurstLosesNothingAndFinishesWhen
         const QString name = burstName(i);
         ASSERT_TRUE(fs::facts(in(name)) || fs::facts(out(name))) << i;
         for (const QString& path : {in(name), out(name)})
-            ASSERT_TRUE(!fs::facts(path) || readBytes(path) == burstBytes(i)) << i;
+            ASSERT_TRUE(!fs::facts(path) || bytesOf(path) == burstBytes(i)) << i;
     }
 
     // Started again: it clears what the killed copy left behind and finishes the burst.

@@ -83,7 +83,7 @@ struct Case : ScanRig {
     bool wholeSomewhere(const QByteArray& bytes) const {
         for (const QString& folder : {source, destination}) {
             for (const QString& name : entriesOf(folder)) {
-                if (readBytes(folder + name) == bytes)
+                if (bytesOf(folder + name) == bytes)
                     return true;
             }
         }
@@ -105,7 +105,7 @@ struct Interference {
 
 // The file with its last bytes stays under its name in the watched folder.
 void stays(Case& c, const QByteArray& bytes, const QStringList& log) {
-    EXPECT_EQ(readBytes(c.in("a.bin")), bytes) << log.join('\n').toStdString();
+    EXPECT_EQ(bytesOf(c.in("a.bin")), bytes) << log.join('\n').toStdString();
     EXPECT_TRUE(log.filter(QRegularExpression("^Move ")).isEmpty()) << log.join('\n').toStdString();
 }
 
@@ -171,7 +171,7 @@ const std::vector<Interference>& interferences() {
          },
          [](Case& c, const QStringList& log) {
              EXPECT_TRUE(c.wholeSomewhere(c.original)) << log.join('\n').toStdString();
-             EXPECT_EQ(readBytes(c.out("a.bin")), c.original.left(kSize - 1'000'000));
+             EXPECT_EQ(bytesOf(c.out("a.bin")), c.original.left(kSize - 1'000'000));
          }},
         {"the destination's stick unmounted between the check that it is there and the copy's "
          "name",
@@ -184,11 +184,11 @@ const std::vector<Interference>& interferences() {
          Where::DestinationOnTmpfs, true,
          [](Case& c) {
              return c.atCall("unlink,unlinkat", 300'000, "\"a.bin\"",
-                             [&c] { c.registerAtDeletion = readBytes(c.data.My.CopyListFile); });
+                             [&c] { c.registerAtDeletion = bytesOf(c.data.My.CopyListFile); });
          },
          [](Case& c, const QStringList& log) {
              EXPECT_FALSE(fs::facts(c.in("a.bin"))) << log.join('\n').toStdString();
-             EXPECT_EQ(readBytes(c.out("a.bin")), c.original);
+             EXPECT_EQ(bytesOf(c.out("a.bin")), c.original);
              EXPECT_TRUE(c.registerAtDeletion.contains(encodeLocal(c.in("a.bin")) + '\0'))
                  << "the source was deleted before its register line was written";
          }},

@@ -51,9 +51,9 @@ QString numbered(int k, const QString& name) {
 }
 
 void heldFileUntouched(Rig& rig, const QStringList& log) {
-    EXPECT_EQ(readBytes(rig.in("001 a.bin")), kHeld) << log.join('\n').toStdString();
+    EXPECT_EQ(bytesOf(rig.in("001 a.bin")), kHeld) << log.join('\n').toStdString();
     // The file took the next number, whether it has moved on yet or not.
-    EXPECT_TRUE(readBytes(rig.in("002 a.bin")) == kFile || readBytes(rig.out("002 a.bin")) == kFile)
+    EXPECT_TRUE(bytesOf(rig.in("002 a.bin")) == kFile || bytesOf(rig.out("002 a.bin")) == kFile)
         << log.join('\n').toStdString();
 }
 
@@ -77,7 +77,7 @@ std::vector<Collision> collisions() {
              return QStringList{"999 a.bin"};
          },
          [](Rig& rig, const QStringList& log) {
-             EXPECT_EQ(readBytes(rig.out("999 a.bin")), kFile) << log.join('\n').toStdString();
+             EXPECT_EQ(bytesOf(rig.out("999 a.bin")), kFile) << log.join('\n').toStdString();
          }},
         {"all 999 numbers taken", false, "a.bin",
          [](Rig& rig) {
@@ -87,7 +87,7 @@ std::vector<Collision> collisions() {
              return QStringList{};
          },
          [](Rig& rig, const QStringList& log) {
-             EXPECT_EQ(readBytes(rig.in("a.bin")), kFile);
+             EXPECT_EQ(bytesOf(rig.in("a.bin")), kFile);
              EXPECT_FALSE(fs::facts(rig.in("1000 a.bin")) || fs::facts(rig.out("1000 a.bin")));
              EXPECT_EQ(log.filter("No free number from 001 to 999 for 'a.bin'").size(), 1)
                  << log.join('\n').toStdString();
@@ -102,8 +102,8 @@ std::vector<Collision> collisions() {
          },
          [](Rig& rig, const QStringList& log) {
              const QString name(252, QLatin1Char('n'));
-             EXPECT_EQ(readBytes(rig.in(name)), kFile);
-             EXPECT_EQ(readBytes(rig.out(name)), "other contents");
+             EXPECT_EQ(bytesOf(rig.in(name)), kFile);
+             EXPECT_EQ(bytesOf(rig.out(name)), "other contents");
              EXPECT_EQ(log.filter("Not moved: '" + rig.in(name) + "'").size(), 1)
                  << log.join('\n').toStdString();
              EXPECT_EQ(rig.tick(), QStringList()) << "said again";
@@ -136,7 +136,7 @@ TEST(Collisions, NumberedNamesNeverReplaceAFileAndStopAt999) {
             },
             row.onExfat ? 4 : 1);
         for (const QString& name : endsAs)
-            EXPECT_EQ(readBytes(rig.out(name)), kFile) << log.join('\n').toStdString();
+            EXPECT_EQ(bytesOf(rig.out(name)), kFile) << log.join('\n').toStdString();
         row.check(rig, log);
     }
 }
@@ -202,8 +202,8 @@ TEST(Collisions, WithoutNoReplaceAndHardLinksANameTakenMeanwhileIsNeverReplaced)
         ::close(fd);
         EXPECT_TRUE(taken) << "the moment was never reached";
         EXPECT_EQ(result, EEXIST);
-        EXPECT_TRUE(readBytes(folder + "taken.bin") == theirs)
+        EXPECT_TRUE(bytesOf(folder + "taken.bin") == theirs)
             << "the other program's file replaced";
-        EXPECT_TRUE(readBytes(folder + "from.bin") == ours) << "the file to be renamed lost";
+        EXPECT_TRUE(bytesOf(folder + "from.bin") == ours) << "the file to be renamed lost";
     }
 }

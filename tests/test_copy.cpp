@@ -20,15 +20,15 @@ TEST_F(BinCopyTest, CopiesChunkByChunkWithAProgressValueAfterEachAndNeverReplace
     const QByteArray bytes = patternBytes(2'500'000);
     writeBytes(in("a.bin"), bytes);
     ASSERT_EQ(copy("a.bin"), fs::CopyProblem::None);
-    EXPECT_EQ(readBytes(out("a.bin")), bytes);
-    EXPECT_EQ(readBytes(in("a.bin")), bytes) << "the source is left to the caller";
+    EXPECT_EQ(bytesOf(out("a.bin")), bytes);
+    EXPECT_EQ(bytesOf(in("a.bin")), bytes) << "the source is left to the caller";
     EXPECT_EQ(desktop.progress.back().values,
               (std::vector<qint64>{1'024'000, 2'048'000, 2'500'000}));
     EXPECT_EQ(entriesOf(destination), QStringList{"a.bin"}) << "no temporary file stays behind";
 
     writeBytes(in("a.bin"), "new");
     EXPECT_EQ(copy("a.bin"), fs::CopyProblem::NameTaken);
-    EXPECT_EQ(readBytes(out("a.bin")), bytes);
+    EXPECT_EQ(bytesOf(out("a.bin")), bytes);
 }
 
 // A download that finishes by renaming the complete file over the old name: the copy of the
@@ -43,7 +43,7 @@ TEST_F(BinCopyTest, ASourceReplacedDuringTheCopyFailsAndLeavesNoCopy) {
 
     EXPECT_EQ(copy("replaced.bin"), fs::CopyProblem::SourceChanged);
     EXPECT_TRUE(entriesOf(destination).isEmpty());
-    EXPECT_EQ(readBytes(in("replaced.bin")), "the finished download");
+    EXPECT_EQ(bytesOf(in("replaced.bin")), "the finished download");
 }
 
 }  // namespace

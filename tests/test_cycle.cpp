@@ -32,9 +32,9 @@ TEST_F(Cycle, NewFilesAreMovedWithTheirNamesUnchangedRecordedAndCounted) {
     EXPECT_EQ(tick().count(moveLine("movie.avi")), 1);
 
     EXPECT_TRUE(entriesOf(source).isEmpty());
-    EXPECT_EQ(readBytes(out("movie.avi")), bytes);
-    EXPECT_EQ(readBytes(out(latin1)), "caf\xe9.bin");
-    EXPECT_EQ(readBytes(out(shelly)), shelly.toUtf8());
+    EXPECT_EQ(bytesOf(out("movie.avi")), bytes);
+    EXPECT_EQ(bytesOf(out(latin1)), "caf\xe9.bin");
+    EXPECT_EQ(bytesOf(out(shelly)), shelly.toUtf8());
     ASSERT_EQ(data.CopiedFiles.keys(), LoadListFile(data.My.CopyListFile));
     EXPECT_EQ(data.CopiedFiles.keys()->filter(in("movie.avi") + QChar(u'\0') + "1048576").size(),
               1);
@@ -76,7 +76,7 @@ TEST_F(Cycle, ACollisionTakesTheNextFreeNumberAndRestartsThePass) {
     ASSERT_GE(renaming, 0);
     EXPECT_EQ(lines.value(renaming + 1), "Renaming " + in("a.avi") + " -> 003 a.avi");
     EXPECT_EQ(lines.count(moveLine("b.txt")), 1) << "the restarted pass does not move twice";
-    EXPECT_EQ(readBytes(out("003 a.avi")), "new video");
+    EXPECT_EQ(bytesOf(out("003 a.avi")), "new video");
     EXPECT_EQ(entriesOf(source), QStringList{"002 a.avi"});
 }
 
@@ -87,7 +87,7 @@ TEST_F(Cycle, ACopyErrorNeverDeletesADestinationFileItDidNotWrite) {
     duringNextCopy([&] { writeBytes(out("a.bin"), "written by someone else"); });
 
     EXPECT_EQ(tick(), (QStringList{copyLine("a.bin"), copyErrorLine(kDestinationExists)}));
-    EXPECT_EQ(readBytes(out("a.bin")), "written by someone else");
+    EXPECT_EQ(bytesOf(out("a.bin")), "written by someone else");
     EXPECT_EQ(fs::facts(in("a.bin"))->size, 2'000'000);
 }
 
@@ -117,7 +117,7 @@ TEST_F(Cycle, UnusableFolderSettingsAreRefusedAndCleared) {
                                      source + "'"});
     EXPECT_TRUE(data.My.Destination.isEmpty());
     EXPECT_TRUE(tick().isEmpty());
-    EXPECT_EQ(readBytes(in("precious.avi")), "only copy");
+    EXPECT_EQ(bytesOf(in("precious.avi")), "only copy");
 }
 
 }  // namespace

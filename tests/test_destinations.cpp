@@ -49,14 +49,14 @@ TEST_F(Destinations, APulledStickIsWaitedForAndNeverMadeOnTheDiskBeneath) {
     QSignalSpy waiting(&engine, &ScanEngine::destinationWaiting);
     writeBytes(in("first.bin"), "first");
     tick();
-    ASSERT_EQ(readBytes(backup + "first.bin"), "first");
+    ASSERT_EQ(bytesOf(backup + "first.bin"), "first");
 
     usb->unmount();
     writeBytes(in("second.bin"), "second");
     EXPECT_EQ(tick(), QStringList{goneLine(*usb)});
     EXPECT_TRUE(tick().isEmpty()) << "said once, not every tick";
     EXPECT_FALSE(fs::isDirectory(backup)) << "made again on the disk beneath the mount point";
-    EXPECT_EQ(readBytes(in("second.bin")), "second");
+    EXPECT_EQ(bytesOf(in("second.bin")), "second");
     EXPECT_TRUE(desktop.messages.empty()) << "a pulled stick is no wrong setting";
     ASSERT_EQ(waiting.size(), 1);
     EXPECT_EQ(waiting[0], (QVariantList{true, usb->mountPoint()}));
@@ -66,7 +66,7 @@ TEST_F(Destinations, APulledStickIsWaitedForAndNeverMadeOnTheDiskBeneath) {
     ASSERT_TRUE(usb->mountAgain());
     EXPECT_NE(fs::deviceOf(usb->mountPoint()), before);
     EXPECT_EQ(tick().value(0), "Destination back: '" + backup + "'");
-    EXPECT_EQ(readBytes(backup + "second.bin"), "second");
+    EXPECT_EQ(bytesOf(backup + "second.bin"), "second");
     EXPECT_EQ(fs::mountPointOf(backup), usb->mountPoint());
     EXPECT_EQ(waiting.size(), 2);
 }
@@ -84,8 +84,8 @@ TEST_F(Destinations, AStickPulledDuringACopyKeepsTheSource) {
 
     const QStringList lines = tick();
 
-    EXPECT_EQ(readBytes(in("a.bin")), bytes);
-    EXPECT_EQ(readBytes(in("b.bin")), "b");
+    EXPECT_EQ(bytesOf(in("a.bin")), bytes);
+    EXPECT_EQ(bytesOf(in("b.bin")), "b");
     EXPECT_FALSE(fs::isDirectory(data.My.Destination));
     EXPECT_TRUE(lines.contains(goneLine(*usb)));
     EXPECT_TRUE(lines.filter("CopyError").isEmpty());
@@ -128,8 +128,8 @@ TEST_F(Destinations, AnExfatStickTakesCopiesWithoutReplacingAndRefusedNamesAreTr
 
     QStringList lines = tick();
 
-    EXPECT_EQ(readBytes(backup + "001 taken.bin"), "mine");
-    EXPECT_EQ(readBytes(backup + "taken.bin"), "theirs, longer");
+    EXPECT_EQ(bytesOf(backup + "001 taken.bin"), "mine");
+    EXPECT_EQ(bytesOf(backup + "taken.bin"), "theirs, longer");
     EXPECT_EQ(lines.count(notMovedLine("q?.bin", refused)), 1);
     EXPECT_EQ(entriesOf(source), QStringList{"q?.bin"});
     EXPECT_TRUE(tick().isEmpty()) << "a refused name is not copied again every tick";
@@ -142,7 +142,7 @@ TEST_F(Destinations, AnExfatStickTakesCopiesWithoutReplacingAndRefusedNamesAreTr
     writeBytes(in("race.bin"), patternBytes(3'000'000));
     duringNextCopy([&] { writeBytes(backup + "race.bin", "came first"); });
     EXPECT_TRUE(tick().contains(copyErrorLine(kDestinationExists)));
-    EXPECT_EQ(readBytes(backup + "race.bin"), "came first");
+    EXPECT_EQ(bytesOf(backup + "race.bin"), "came first");
     EXPECT_EQ(fs::facts(in("race.bin"))->size, 3'000'000);
     EXPECT_TRUE(entriesOf(backup).filter(".Kopierwart-").isEmpty()) << "no temporary file left";
 }
@@ -157,7 +157,7 @@ TEST_F(Destinations, AnNtfsStickRefusesBytesThatAreNotUtf8OnceAndTakesTheOtherFi
     writeBytes(in(bom), "bom name");
 
     EXPECT_EQ(tick().count(notMovedLine(latin1, refused)), 1);
-    EXPECT_EQ(readBytes(data.My.Destination + bom), "bom name");
+    EXPECT_EQ(bytesOf(data.My.Destination + bom), "bom name");
     EXPECT_EQ(entriesOf(source), QStringList{latin1});
     EXPECT_TRUE(tick().isEmpty());
 }
@@ -186,13 +186,13 @@ TEST_F(Destinations, AFullDiskIsCheckedBeforeCopyingAndTriedAgainWhenSpaceIsFree
     EXPECT_EQ(
         lines.count(notMovedLine("big.bin", "there is not enough free space on the destination")),
         1);
-    EXPECT_EQ(readBytes(backup + "small.bin"), "small") << "the pass goes on";
+    EXPECT_EQ(bytesOf(backup + "small.bin"), "small") << "the pass goes on";
     EXPECT_GE(leastFree, freeBefore - (64 << 10)) << "the disk was never filled";
     EXPECT_TRUE(tick().isEmpty());
 
     fs::removeFile(backup + "other program's.bin");
     EXPECT_EQ(tick(), (QStringList{copyLine("big.bin"), deletedLine("big.bin")}));
-    EXPECT_EQ(readBytes(backup + "big.bin"), big);
+    EXPECT_EQ(bytesOf(backup + "big.bin"), big);
 }
 
 }  // namespace

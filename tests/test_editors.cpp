@@ -30,12 +30,6 @@ T* topLevel() {
     return nullptr;
 }
 
-// An executable file at path.
-void writeProgram(const QString& path) {
-    fs::replaceAtomically(path, "#!/bin/sh\n");
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
-}
-
 }  // namespace
 
 // Only lower-case letters are taken; the entry written by hand in upper case counts as the same

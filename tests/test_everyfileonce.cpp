@@ -44,13 +44,6 @@ QByteArray digestOf(const QString& path) {
     return hash.result();
 }
 
-struct stat statOf(const QString& path) {
-    struct stat st {};
-    if (::lstat(encodeLocal(path).constData(), &st) != 0)
-        st.st_ino = 0;
-    return st;
-}
-
 // The refusals the quota stand-in has made, when it is loaded.
 int* quotaRefusals() {
     return static_cast<int*>(::dlsym(RTLD_DEFAULT, "kw_quota_refusals"));
@@ -421,7 +414,7 @@ TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles
     for (const auto& [name, bytes] : files) {
         int whole = 0;
         for (const QString& folder : {watched, programs[0].destination, programs[1].destination})
-            whole += fs::facts(folder + name) && readBytes(folder + name) == bytes;
+            whole += fs::facts(folder + name) && bytesOf(folder + name) == bytes;
         EXPECT_EQ(whole, 1) << name.toStdString();
         // Its copy and its deletion, by one program; each program may say once that it waits.
         QStringList said = lines.filter(name);

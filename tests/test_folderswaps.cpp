@@ -144,8 +144,8 @@ TEST_P(SwappedDestination, NoFileBecomesItsOwnTwinAndEveryFileKeepsItsBytes) {
             << "written into the watched folder: " << name.toStdString();
     QStringList lost;
     for (int i = 0; i < kFiles; ++i) {
-        if (readBytes(in(names[i])) != ownBytes(i, kSize) &&
-            readBytes(real + names[i]) != ownBytes(i, kSize))
+        if (bytesOf(in(names[i])) != ownBytes(i, kSize) &&
+            bytesOf(real + names[i]) != ownBytes(i, kSize))
             lost.append(names[i]);
     }
     EXPECT_EQ(lost, QStringList());
@@ -191,7 +191,7 @@ TEST_F(PulledStick, DuringACopyNothingMovesIntoTheFolderOfTheSameNameBeneath) {
 
     EXPECT_EQ(entriesOf(beneath), QStringList()) << lines.join('\n').toStdString();
     for (int i = 0; i < kFiles; ++i)
-        EXPECT_TRUE(readBytes(in(names[i])) == ownBytes(i, kSize)) << names[i].toStdString();
+        EXPECT_TRUE(bytesOf(in(names[i])) == ownBytes(i, kSize)) << names[i].toStdString();
 
     // Plugged in again, the files go onto the stick.
     ASSERT_TRUE(usb->mountAgain());
@@ -199,7 +199,7 @@ TEST_F(PulledStick, DuringACopyNothingMovesIntoTheFolderOfTheSameNameBeneath) {
     tick();
     EXPECT_EQ(fs::mountPointOf(beneath), usb->mountPoint());
     for (int i = 0; i < kFiles; ++i)
-        EXPECT_TRUE(readBytes(beneath + names[i]) == ownBytes(i, kSize)) << names[i].toStdString();
+        EXPECT_TRUE(bytesOf(beneath + names[i]) == ownBytes(i, kSize)) << names[i].toStdString();
     EXPECT_TRUE(entriesOf(source).isEmpty());
     usb->unmount();
     EXPECT_EQ(entriesOf(beneath), QStringList()) << "moved beneath the mount point";

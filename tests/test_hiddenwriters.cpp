@@ -130,7 +130,7 @@ TEST_P(HiddenWriter, AFileHeldOpenWithLongPausesMovesOnlyWholeAfterItsWriterClos
     ASSERT_TRUE(writer.waitOpened());
 
     tickWhileWritten(writer, "download.bin", kWhole, 500, writtenAt);
-    EXPECT_EQ(readBytes(out("download.bin")), QByteArray(kWhole, 'a'));
+    EXPECT_EQ(bytesOf(out("download.bin")), QByteArray(kWhole, 'a'));
 }
 
 INSTANTIATE_TEST_SUITE_P(OnExfatAndOnAShare, HiddenWriter,
@@ -307,7 +307,7 @@ TEST(StalledHiddenWriter, AFileMetForTheFirstTimeIsNeverTakenAsHoldingStill) {
     endProgram(writer);
     EXPECT_TRUE(log.filter("open for writing").isEmpty())
         << "the writer was seen; the case needs one that is not: " << log.join('\n').toStdString();
-    EXPECT_EQ(readBytes(rig.in("stalled.bin")), "first piece") << log.join('\n').toStdString();
+    EXPECT_EQ(bytesOf(rig.in("stalled.bin")), "first piece") << log.join('\n').toStdString();
     EXPECT_FALSE(fs::facts(rig.out("stalled.bin")));
 }
 

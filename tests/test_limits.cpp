@@ -193,15 +193,15 @@ TEST_F(Undeletable, ASourceThatCannotBeDeletedIsLoggedOnceOverManyTicks) {
     for (int i = 0; i < 6; ++i)
         lines += tick();
 
-    EXPECT_EQ(readBytes(out("fest.bin")), bytes);
-    EXPECT_EQ(readBytes(in("fest.bin")), bytes);
+    EXPECT_EQ(bytesOf(out("fest.bin")), bytes);
+    EXPECT_EQ(bytesOf(in("fest.bin")), bytes);
     EXPECT_EQ(lines.filter("Delete '" + in("fest.bin") + "'").size(), 1)
         << lines.join('\n').toStdString();
 
     unbind.runNow();
     tick();
     EXPECT_FALSE(fs::facts(in("fest.bin")));
-    EXPECT_EQ(readBytes(out("fest.bin")), bytes);
+    EXPECT_EQ(bytesOf(out("fest.bin")), bytes);
 }
 
 // A destination that was read-only is tried again on the first tick after it became writable.
@@ -218,11 +218,11 @@ TEST_F(ReadOnlyForAWhile, ADestinationWritableAgainIsUsedOnTheNextTick) {
 
     tick();
     tick();
-    EXPECT_EQ(readBytes(in("a.bin")), "for later");
+    EXPECT_EQ(bytesOf(in("a.bin")), "for later");
 
     ASSERT_EQ(runProgram("mount", {"-o", "remount,rw", usb->mountPoint()}), "");
     const QStringList lines = tick();
-    EXPECT_EQ(readBytes(data.My.Destination + "a.bin"), "for later")
+    EXPECT_EQ(bytesOf(data.My.Destination + "a.bin"), "for later")
         << lines.join('\n').toStdString();
     EXPECT_FALSE(fs::facts(in("a.bin")));
 }

@@ -25,20 +25,8 @@ using namespace kw::test;
 
 namespace {
 
-struct stat statOf(const QString& path) {
-    struct stat st {};
-    ::stat(encodeLocal(path).constData(), &st);
-    return st;
-}
-
 qint64 ageMs(const struct timespec& t) {
     return QDateTime::currentMSecsSinceEpoch() - (qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000);
-}
-
-// Saves new contents under path as editors and downloaders do: a new file renamed over it.
-void saveOver(const QString& path, const QByteArray& bytes) {
-    writeBytes(path + ".new", bytes);
-    ::rename(encodeLocal(path + ".new").constData(), encodeLocal(path).constData());
 }
 
 // What happens to the files of one folder, as a watch of the test's own sees it: which files
@@ -155,8 +143,8 @@ TEST_F(Moves, AFileSavedUnderTheSourceNameAfterTheCopySurvivesTheDeletion) {
 
     EXPECT_EQ(tick(), (QStringList{copyLine("a.bin"), "Trying to Delete '" + in("a.bin") +
                                                           "' .....Source changed, kept."}));
-    EXPECT_EQ(readBytes(in("a.bin")), "second version");
-    EXPECT_EQ(readBytes(out("a.bin")), "first version");
+    EXPECT_EQ(bytesOf(in("a.bin")), "second version");
+    EXPECT_EQ(bytesOf(out("a.bin")), "first version");
 }
 
 // Under the name in the destination: a link to the source, a FIFO, and a file that differs only
@@ -175,10 +163,10 @@ TEST_F(Moves, OnlyARegularFileWithEqualContentsOverTheWholeFileIsATwin) {
     tick();
 
     EXPECT_TRUE(entriesOf(source).isEmpty());
-    EXPECT_EQ(readBytes(out("001 link.bin")), "link");
-    EXPECT_EQ(readBytes(out("001 fifo.bin")), "fifo");
-    EXPECT_EQ(readBytes(out("001 late.bin")), bytes);
-    EXPECT_EQ(readBytes(out("late.bin")), differentLate);
+    EXPECT_EQ(bytesOf(out("001 link.bin")), "link");
+    EXPECT_EQ(bytesOf(out("001 fifo.bin")), "fifo");
+    EXPECT_EQ(bytesOf(out("001 late.bin")), bytes);
+    EXPECT_EQ(bytesOf(out("late.bin")), differentLate);
 }
 
 TEST_F(Moves, ACopyKeepsModeAndTimesAndIsPrivateWhileItFills) {

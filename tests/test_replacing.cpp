@@ -38,7 +38,7 @@ TEST(Replacing, AtEveryWritingCallTheOldFileStandsWholeUnderItsName) {
         if (renamed)
             return;  // the new file has its name from here on
         ++checked;
-        if (readBytes(path) != old)
+        if (bytesOf(path) != old)
             seenHalf.append(call);
         renamed = call.contains("rename");
     });
@@ -47,7 +47,7 @@ TEST(Replacing, AtEveryWritingCallTheOldFileStandsWholeUnderItsName) {
     EXPECT_TRUE(renamed) << "no rename seen";
     EXPECT_GE(checked, 3);
     EXPECT_EQ(seenHalf, QStringList()) << "the file was not whole at these calls";
-    EXPECT_EQ(readBytes(path), fresh);
+    EXPECT_EQ(bytesOf(path), fresh);
 }
 
 }  // namespace

@@ -92,8 +92,8 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
 
         // Every file whole in the destination, once; nothing numbered, nothing partial.
         EXPECT_EQ(entriesOf(rig.destination), (QStringList{"a.bin", "b.bin"})) << log;
-        EXPECT_EQ(readBytes(rig.out("a.bin")), bytes) << log;
-        EXPECT_EQ(readBytes(rig.out("b.bin")), other) << log;
+        EXPECT_EQ(bytesOf(rig.out("a.bin")), bytes) << log;
+        EXPECT_EQ(bytesOf(rig.out("b.bin")), other) << log;
         for (const QString& name : {QString("a.bin"), QString("b.bin")}) {
             const QString line = rig.copyLine(name);
             EXPECT_EQ(first.count(line), 1) << log;
@@ -110,7 +110,7 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
                 EXPECT_FALSE(fs::facts(rig.in(name))) << "source not deleted\n" << log;
             } else {
                 // The source keeps its bytes; its failed deletion is said in the first tick only.
-                EXPECT_EQ(readBytes(rig.in(name)), name == "a.bin" ? bytes : other) << log;
+                EXPECT_EQ(bytesOf(rig.in(name)), name == "a.bin" ? bytes : other) << log;
                 EXPECT_EQ(first.filter("'" + rig.in(name) + "'").filter("Delete").size(), 1) << log;
             }
         }

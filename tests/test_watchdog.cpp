@@ -35,7 +35,7 @@ TEST_F(Watchdog, StartsOnlyTasksThatDoNotRunAndDropsVanishedOnes) {
     data.TaskList = QStringList{sleeper, missing, idle};
 
     EXPECT_EQ(tick(), (QStringList{"Taskpath not exist '" + missing + "'", "Writing Tasklist..."}));
-    EXPECT_EQ(readBytes(data.My.TaskListFile), (sleeper + "\r\n" + idle + "\r\n").toUtf8());
+    EXPECT_EQ(bytesOf(data.My.TaskListFile), (sleeper + "\r\n" + idle + "\r\n").toUtf8());
     EXPECT_EQ(tick(), QStringList{"Executing '" + idle + "'"});
     EXPECT_EQ(tick(), QStringList{"Executing '" + idle + "'"});
     EXPECT_EQ(desktop.opened, (QStringList{idle, idle}));

@@ -31,12 +31,6 @@ using namespace kw::test;
 
 namespace {
 
-struct stat statOf(const QString& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(encodeLocal(path).constData(), &st), 0) << path.toStdString();
-    return st;
-}
-
 bool writtenInSnapshot(const QString& path) {
     const struct stat st = statOf(path);
     return fs::WritersSnapshot::take().written(st.st_dev, st.st_ino);
@@ -216,7 +210,7 @@ TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
         waitUntil([] { return false; }, 200);
     }
     EXPECT_EQ(entriesOf(rig.destination), QStringList{name}) << log.join('\n').toStdString();
-    EXPECT_EQ(readBytes(rig.out(name)), QByteArray(row.size, row.letter))
+    EXPECT_EQ(bytesOf(rig.out(name)), QByteArray(row.size, row.letter))
         << log.join('\n').toStdString();
 }
 

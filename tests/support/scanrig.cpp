@@ -7,46 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 
 #include <cstdio>
 
 namespace kw::test {
-
-QStringList entriesOf(const QString& folder) {
-    QStringList names = fs::namesStartingWith(folder, QString());
-    names.removeIf([](const QString& name) { return name == "." || name == ".."; });
-    names.sort();
-    return names;
-}
-
-QByteArray patternBytes(qint64 count) {
-    QByteArray bytes(count, Qt::Uninitialized);
-    QRandomGenerator generator(1);
-    for (char& byte : bytes)
-        byte = char(generator.generate());
-    return bytes;
-}
-
-QByteArray ownBytes(int i, qint64 size) {
-    QByteArray bytes = patternBytes(size);
-    const QByteArray label = QByteArray::number(i).rightJustified(8, '#');
-    bytes.replace(0, label.size(), label);
-    return bytes;
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')));
-    const QString staged =
-        folder.left(folder.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral(".staged");
-    fs::removeFile(staged);
-    if (fs::append(staged, bytes) == 0 &&
-        ::rename(encodeLocal(staged).constData(), encodeLocal(path).constData()) == 0)
-        return;
-    fs::removeFile(staged);
-    fs::removeFile(path);
-    fs::append(path, bytes);
-}
 
 ScanRig::ScanRig() : engine(data, log, desktop) {
     registerFileWorkThread(engine.findChild<QThread*>());

@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "platform/fs.h"
 #include "scan/engine.h"
+#include "tests/support/files.h"
 #include "tests/support/qtapp.h"
 #include "tests/support/recording.h"
 #include "tests/support/scratchfs.h"
@@ -12,20 +13,6 @@
 namespace kw::test {
 
 class Writer;
-
-// Files by their byte names (Qt's file classes would mangle names that are not UTF-8).
-inline QByteArray readBytes(const QString& path) {
-    return fs::readAll(path).value_or(QByteArray());
-}
-// Made beside the file's folder and renamed in, as a finished download arrives: a file written in
-// a watched folder waits out the quiet time. Written in place where no rename can bring it.
-void writeBytes(const QString& path, const QByteArray& bytes);
-// Every entry of folder, hidden ones included, sorted.
-QStringList entriesOf(const QString& folder);
-// count bytes without a repeating pattern, so that a misplaced chunk shows.
-QByteArray patternBytes(qint64 count);
-// size bytes of file i: the pattern with i at its start, so a file that arrived as another's shows.
-QByteArray ownBytes(int i, qint64 size);
 
 // One tick of engine, from its start to its end; the test's own events run meanwhile.
 void runTick(ScanEngine& engine);
