@@ -12,7 +12,10 @@ scripts/fuzz.sh
 # The package holds the plain program, so only its test runs here; the sanitizer build below runs
 # every other test, a stricter run of the same code.
 cmake -S . -B build-tests -DCMAKE_BUILD_TYPE=Debug -DKOPIERWART_BUILD_BENCH=ON >/dev/null
-cmake --build build-tests -j"$jobs"
+benchmarks=$(find bench -maxdepth 1 -name 'bench_*.cpp' -printf '%f\n' | sed 's/\.cpp$//')
+# shellcheck disable=SC2086 # one word per target
+cmake --build build-tests -j"$jobs" --target Kopierwart kw_icon_pngs kw_manpage test_package \
+    $benchmarks
 ctest --test-dir build-tests --output-on-failure --timeout 600 -R '^test_package$'
 
 cmake -S . -B build-sanitizers -DCMAKE_BUILD_TYPE=Debug -DENABLE_SANITIZERS=ON \
