@@ -110,7 +110,7 @@ struct FoldersRig : ProgramRig {
         setting(QStringLiteral("Source"), source);
         setting(QStringLiteral("Destination"), destination);
         for (const QString& name : waiting)
-            fs::replaceAtomically(source + name, "content of " + name.toUtf8());
+            writeBytes(source + name, "content of " + name.toUtf8());
     }
     QString source = folder(QStringLiteral("watched"));
     QString destination = folder(QStringLiteral("moved"));
