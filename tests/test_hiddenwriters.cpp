@@ -109,96 +109,103 @@ INSTANTIATE_TEST_SUITE_P(OnExfatAndOnAShare, HiddenWriter,
 // The real program as an ordinary user of its own with its wall clock set by the test through
 // libfaketime (the machine's clock and the monotonic clock stay): a file of another user gets no
 // lease, and the writer (run by root) does not show in the /proc the program may read. Only the
-// folder's watch and the time the file is left alone can tell it is finished.
+// folder's watch and the time the file is left alone can tell it is finished. The rows run side by
+// side, a program each.
 struct Jump {
     const char* name;
     QByteArray offset;  // written to the program's clock file once it looked at the file
     // A writer holds the file open with long pauses, or appends in place closing the file between
     // pieces (heard through the folder's watch only); else the file comes finished.
     enum { Finished, HeldOpen, Reopened } writing;
+
+    RunningProgram rig{};
+    QProcessEnvironment environment{};
+    std::unique_ptr<Writer> writer{};
+    std::unique_ptr<QProcess> reopening{};
+    QString file() const { return rig.source + "download.bin"; }
+    bool writes() const {
+        return writer ? writer->running() : reopening && reopening->state() != QProcess::NotRunning;
+    }
 };
 
-void PrintTo(const Jump& jump, std::ostream* out) {
-    *out << jump.name;
-}
-
-class ClockJump : public ::testing::TestWithParam<Jump> {};
-
-TEST_P(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
+TEST(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     const char* library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1";
     if (!fs::facts(library))
         KW_CANNOT_RUN("libfaketime is not installed");
     const auto user = ::geteuid() == 0 ? Account::ensure("kwclock") : std::nullopt;
     if (!user)
         KW_CANNOT_RUN("a file of another user needs root");
-    RunningProgram rig;
-    rig.setting("Ruhezeit", "5");
-    const QString clock = rig.dir.path() + "/clock";
-    writeBytes(clock, "+0\n");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const auto& [key, value] : {std::pair{"FAKETIME_TIMESTAMP_FILE", clock}, {"FAKETIME_NO_CACHE", "1"},
-                                     {"DONT_FAKE_MONOTONIC", "1"}, {"FAKETIME_DONT_FAKE_MONOTONIC", "1"},
-                                     {"NO_FAKE_STAT", "1"}, {"LD_PRELOAD", library},
-                                     // A program built with the address sanitizer wants its runtime first.
-                                     {"ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0"}})
-        environment.insert(key, value);
-    ASSERT_EQ(runProgram("chown", {"-R", user->name + ":" + user->name, rig.dir.path()}), "");
-    ASSERT_TRUE(rig.program.start(rig.process, {.environment = environment, .user = user}));
-    ASSERT_TRUE(rig.waitStarted());
-
-    const Jump jump = GetParam();
-    const QString file = rig.source + "download.bin", staged = rig.folder("stage") + "download.bin";
+    Jump rows[] = {{"ForwardAnHourWhileHeldOpen", "+1h", Jump::HeldOpen},
+                   {"ForwardAnHourBetweenACloseAndTheNextOpen", "+1h", Jump::Reopened},
+                   {"BackAnHourWithAFinishedFile", "-1h", Jump::Finished}};
     constexpr qint64 kWhole = 400'000;
-    std::unique_ptr<Writer> writer;
-    QProcess reopening;
-    if (jump.writing == Jump::Reopened) {
-        // Pauses shorter than the quiet time; the wall clock set forward in the first.
-        ASSERT_TRUE(launch(reopening, {{"sh", "-c",
-                                        "for i in 1 2 3 4; do head -c 100000 /dev/zero | tr '\\0' a >>\"$0\"; "
-                                        "[ $i = 4 ] || sleep 2.5; done",
-                                        file}}));
-    } else {
-        // The file is another user's before it comes into the watched folder.
-        writeBytes(staged, jump.writing == Jump::HeldOpen ? QByteArray() : QByteArray(kWhole, 'a'));
-        ASSERT_TRUE(giveToAnotherUser(staged));
-        if (jump.writing == Jump::HeldOpen) {
-            writer = std::make_unique<Writer>(staged, 4, 100'000, 1900);
-            ASSERT_TRUE(writer->waitOpened());
-        }
-        ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(file).constData()), 0);
+    for (Jump& row : rows) {
+        row.rig.setting("Ruhezeit", "5");
+        const QString clock = row.rig.dir.path() + "/clock";
+        writeBytes(clock, "+0\n");
+        row.environment = QProcessEnvironment::systemEnvironment();
+        for (const auto& [key, value] :
+             {std::pair{"FAKETIME_TIMESTAMP_FILE", clock}, {"FAKETIME_NO_CACHE", "1"}, {"DONT_FAKE_MONOTONIC", "1"},
+              {"FAKETIME_DONT_FAKE_MONOTONIC", "1"}, {"NO_FAKE_STAT", "1"}, {"LD_PRELOAD", library},
+              // A program built with the address sanitizer wants its runtime first.
+              {"ASAN_OPTIONS", row.environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0"}})
+            row.environment.insert(key, value);
+        ASSERT_EQ(runProgram("chown", {"-R", user->name + ":" + user->name, row.rig.dir.path()}), "");
+        ASSERT_TRUE(row.rig.program.start(row.rig.process, {.environment = row.environment, .user = user}));
     }
-    // Between two looks of the program (a tick a second, and one on the file's arrival), where a
+    for (Jump& row : rows) {
+        ASSERT_TRUE(row.rig.waitStarted()) << row.name;
+        if (row.writing == Jump::Reopened) {
+            // Pauses shorter than the quiet time; the wall clock set forward in the first.
+            row.reopening = launched({{"sh", "-c",
+                                       "for i in 1 2 3 4; do head -c 100000 /dev/zero | tr '\\0' a >>\"$0\"; "
+                                       "[ $i = 4 ] || sleep 2.5; done",
+                                       row.file()}});
+            continue;
+        }
+        // The file is another user's before it comes into the watched folder.
+        const QString staged = row.rig.folder("stage") + "download.bin";
+        writeBytes(staged, row.writing == Jump::HeldOpen ? QByteArray() : QByteArray(kWhole, 'a'));
+        ASSERT_TRUE(giveToAnotherUser(staged));
+        if (row.writing == Jump::HeldOpen) {
+            row.writer = std::make_unique<Writer>(staged, 4, 100'000, 1900);
+            ASSERT_TRUE(row.writer->waitOpened());
+        }
+        ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(row.file()).constData()), 0);
+    }
+    // Between two looks of each program (a tick a second, and one on the file's arrival), where a
     // rule by the wall clock would be fooled; seen by a program run with the same environment.
     waitUntil([] { return false; }, 400);
-    writeBytes(clock, jump.offset + "\n");
-    QProcess date;
-    launch(date, {.command = {"date", "+%s"}, .environment = environment});
-    ASSERT_TRUE(date.waitForFinished(5000));
-    ASSERT_NEAR(double(date.readAllStandardOutput().trimmed().toLongLong() - QDateTime::currentSecsSinceEpoch()),
-                jump.offset.startsWith('+') ? 3600.0 : -3600.0, 30.0);
-
-    const auto writing = [&] { return writer ? writer->running() : reopening.state() != QProcess::NotRunning; };
-    while (jump.writing != Jump::Finished && writing()) {
-        const auto copy = fs::facts(rig.destination + "download.bin");
-        ASSERT_TRUE(!copy || copy->size == kWhole) << "a short copy in the destination: " << copy->size << " bytes";
-        if (FileLength(file) < kWhole && writing()) {
-            ASSERT_TRUE(fs::facts(file)) << "moved while being written";
-        }
-        waitUntil([&] { return !writing(); }, 50);
+    for (Jump& row : rows) {
+        writeBytes(row.rig.dir.path() + "/clock", row.offset + "\n");
+        QProcess date;
+        launch(date, {.command = {"date", "+%s"}, .environment = row.environment});
+        ASSERT_TRUE(date.waitForFinished(5000));
+        ASSERT_NEAR(double(date.readAllStandardOutput().trimmed().toLongLong() - QDateTime::currentSecsSinceEpoch()),
+                    row.offset.startsWith('+') ? 3600.0 : -3600.0, 30.0) << row.name;
     }
-    ASSERT_TRUE(jump.writing != Jump::HeldOpen || writer->waitClosed());
-    // Finished files move at the latest a tick and the quiet time after their last write.
-    EXPECT_TRUE(waitUntil([&] { return !fs::facts(file); }, 9000)) << "still waiting after the last write";
-    rig.stop();
-    EXPECT_EQ(bytesOf(rig.destination + "download.bin"), QByteArray(kWhole, 'a')) << rig.lines().join('\n').toStdString();
+    const auto writing = [&] { return std::any_of(std::begin(rows), std::end(rows), [](const Jump& row) { return row.writes(); }); };
+    while (writing()) {
+        for (Jump& row : rows) {
+            const auto copy = fs::facts(row.rig.destination + "download.bin");
+            EXPECT_TRUE(!copy || copy->size == kWhole) << row.name << ": a short copy of " << copy->size << " bytes";
+            if (FileLength(row.file()) < kWhole && row.writes()) {
+                EXPECT_TRUE(fs::facts(row.file())) << row.name << ": moved while being written";
+            }
+        }
+        if (::testing::Test::HasFailure())
+            return;
+        waitUntil([] { return false; }, 50);
+    }
+    for (Jump& row : rows) {
+        EXPECT_TRUE(!row.writer || row.writer->waitClosed()) << row.name;
+        // Finished files move at the latest a tick and the quiet time after their last write.
+        EXPECT_TRUE(waitUntil([&] { return !fs::facts(row.file()); }, 9000)) << row.name << ": still waiting";
+        row.rig.stop();
+        EXPECT_EQ(bytesOf(row.rig.destination + "download.bin"), QByteArray(kWhole, 'a'))
+            << row.name << "\n" << row.rig.lines().join('\n').toStdString();
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    ForwardAndBack, ClockJump,
-    ::testing::Values(Jump{"ForwardAnHourWhileHeldOpen", "+1h", Jump::HeldOpen},
-                      Jump{"ForwardAnHourBetweenACloseAndTheNextOpen", "+1h", Jump::Reopened},
-                      Jump{"BackAnHourWithAFinishedFile", "-1h", Jump::Finished}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // A writer of another user that wrote the file more than two seconds ago and stalls holding it
 // open, seen by neither a lease nor /proc (CAP_LEASE and CAP_SYS_PTRACE lowered, as an ordinary
