@@ -9,7 +9,6 @@
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
 #include <cstring>
 
 namespace kw::test {
@@ -145,6 +144,23 @@ unsigned long TestWindows::stopStorm() {
     return m_stormCount;
 }
 
+namespace {
+
+// Losing the connection would end us: the application goes before its X server, once every
+// suite has run.
+struct XSuiteEnd : ::testing::Environment {
+    void TearDown() override {
+        if (XSuite::s_toolkitOnDisplay)
+            delete QCoreApplication::instance();
+        XSuite::s_trayer.reset();
+        XSuite::s_xvfb.reset();
+    }
+};
+[[maybe_unused]] ::testing::Environment* const xSuiteEnd =
+    ::testing::AddGlobalTestEnvironment(new XSuiteEnd);
+
+}  // namespace
+
 void XSuite::SetUpTestSuite() {
     if (s_xvfb)
         return;
@@ -156,13 +172,6 @@ void XSuite::SetUpTestSuite() {
         s_toolkitOnDisplay = true;
     }
     ensureApplication();
-    // Losing the connection would end us: the application goes before its X server.
-    std::atexit([] {
-        if (s_toolkitOnDisplay)
-            delete QCoreApplication::instance();
-        s_trayer.reset();
-        s_xvfb.reset();
-    });
     if (!s_toolkitOnDisplay)
         return;
     s_trayer = launched({{"trayer", "--edge", "bottom", "--align", "right", "--height", "24"}});
