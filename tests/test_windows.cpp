@@ -537,10 +537,6 @@ TEST_F(QtBoundary, DialogsAnswerTheChosenFolderAndSoundWithTheirBytes) {
     EXPECT_EQ(encodeLocal(BrowseForFile(nullptr, "*.wav")), encodeLocal(sound));
 }
 
-}  // namespace
-
-namespace {
-
 // Records, decoded to bytes, the file URLs the desktop's default handler would have opened.
 class DesktopTest : public QObject, public ::testing::Test {
     Q_OBJECT
@@ -557,17 +553,11 @@ protected:
     }
     Q_INVOKABLE void open(const QUrl& u) { urls << QByteArray::fromPercentEncoding(u.toEncoded()); }
     QString path(const QString& name) const { return dir.filePath(name); }
-    void write(const QString& path, const QByteArray& bytes, mode_t mode = 0600) {
-        ASSERT_EQ(fs::replaceAtomically(path, bytes), 0);
-        ASSERT_EQ(::chmod(encodeLocal(path).constData(), mode), 0);
-    }
     // A program at path that writes its folder and its arguments, one a line, to path + ".arg"
     // (whole, through a rename).
-    QString writeProgram(const QString& path) {
-        write(path,
-              "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$0.tmp\"\n"
-              "/bin/mv \"$0.tmp\" \"$0.arg\"\n",
-              0700);
+    static QString argumentsWriter(const QString& path) {
+        test::writeProgram(path, "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > "
+                                 "\"$0.tmp\"\n/bin/mv \"$0.tmp\" \"$0.arg\"\n");
         return path + ".arg";
     }
 
@@ -578,7 +568,7 @@ protected:
 
 TEST_F(DesktopTest, OnlyWellFormedPcmWaveFilesArePlayableAndAPipeNeverBlocks) {
     const QString pcm = qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Copy.wav";
-    write(path("text.wav"), "Das ist kein Klang.\r\n");
+    test::makeFile(path("text.wav"), "Das ist kein Klang.\r\n");
     // Opening a pipe for reading would block until a writer comes.
     ASSERT_EQ(::mkfifo(encodeLocal(path("pipe.wav")).constData(), 0600), 0);
     EXPECT_TRUE(CanPlaySoundFile(pcm));
@@ -593,7 +583,7 @@ TEST_F(DesktopTest, NamesThatAreNotUtf8ReachTheDefaultHandlerAndTheOpenerWithThe
     const QByteArray folderBytes = encodeLocal(dir.path()) + "/Urlaub \xE9t\xE9";
     const QByteArray fileBytes = folderBytes + "/Bild \xFF.sh";
     ASSERT_EQ(fs::makePath(decodeLocal(folderBytes)), 0);
-    write(decodeLocal(fileBytes), "#!/bin/sh\ntouch \"$0.ran\"\n");
+    test::makeFile(decodeLocal(fileBytes), "#!/bin/sh\ntouch \"$0.ran\"\n", 0600);
     qputenv("PATH", encodeLocal(dir.path()));  // no opener yet: OpenDocument takes the handler
     ShellOpen(decodeLocal(fileBytes), "");
     OpenFolder(decodeLocal(folderBytes));
@@ -602,7 +592,7 @@ TEST_F(DesktopTest, NamesThatAreNotUtf8ReachTheDefaultHandlerAndTheOpenerWithThe
     const QByteArray url = "file://" + fileBytes;
     EXPECT_EQ(urls, QList<QByteArray>({url, "file://" + folderBytes, url, url}));
 
-    const QString opened = writeProgram(path("xdg-open"));
+    const QString opened = argumentsWriter(path("xdg-open"));
     OpenDocument(decodeLocal(fileBytes));
     ASSERT_TRUE(test::waitUntil([&] { return fs::isReadableFile(opened); }));
     EXPECT_EQ(fs::readAll(opened)->split('\n').value(1), fileBytes);
@@ -612,23 +602,12 @@ TEST_F(DesktopTest, NamesThatAreNotUtf8ReachTheDefaultHandlerAndTheOpenerWithThe
 TEST_F(DesktopTest, ProgramRunsInItsFolderWithItsBytesAndParametersAsSeparateArguments) {
     const QString folder = path(decodeLocal("Mein Ordner\xff; echo"));
     ASSERT_EQ(fs::makePath(folder), 0);
-    const QString marker = writeProgram(folder + "/zeige argumente");
+    const QString marker = argumentsWriter(folder + "/zeige argumente");
     ShellOpen(folder + "/zeige argumente", R"("zwei Wörter" a;touch\ b $HOME `id` "x|y>z")");
     ASSERT_TRUE(test::waitUntil([&] { return fs::isReadableFile(marker); }, 20000));
     EXPECT_EQ(decodeLocal(*fs::readAll(marker)).split('\n'),
               QStringList({folder, "zwei Wörter", "a;touch\\", "b", "$HOME", "`id`", "x|y>z", ""}));
 }
-
-}  // namespace
-
-// Starting with the session: the entry in the user's autostart folder and the main window's
-// check box that writes and removes it.
-
-
-
-
-
-namespace {
 
 // The program the entry's Exec line runs: its one quoted argument, unescaped twice (as a string
 // value, then as a quoted argument), with "%%" undone.
@@ -682,10 +661,6 @@ TEST(AutostartBox, TickingWritesTheEntryUntickingRemovesItAndAFailureIsShownAndU
 
 // Problems as the user sees them: one notification when a kind of problem starts and one when it
 // ends, and the tray's icon and tooltip while it lasts.
-
-
-
-
 
 namespace {
 
