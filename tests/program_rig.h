@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared by the tests of the running program: a program over a fresh temporary folder, the real
-// executable started as a process, and readers for the files they write.
+// The program in this process over a fresh temporary folder (ProgramRig), or the real executable
+// as a process of its own (ProgramCopy, RunningProgram), and readers for the files they write.
 
 #include "app/program.h"
 #include "core/inifile.h"
@@ -9,13 +9,17 @@
 #include "platform/textcodec.h"
 #include "scan/engine.h"
 #include "tests/support/files.h"
+#include "tests/support/launch.h"
 #include "tests/support/qtapp.h"
 #include "tests/support/recording.h"
+#include "tests/support/scratchfs.h"
 #include "ui/mainwindow.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <csignal>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,13 +35,6 @@ inline QString folderIn(const QTemporaryDir& dir, const QString& name) {
     const QString path = dir.path() + QLatin1Char('/') + name + QLatin1Char('/');
     fs::makePath(path);
     return path;
-}
-
-// The first child of a process, as a wrapper (strace) started it; -1 when it has none.
-inline pid_t childOf(qint64 process) {
-    const QByteArray children =
-        bytesOf(QStringLiteral("/proc/%1/task/%1/children").arg(process)).trimmed();
-    return children.isEmpty() ? -1 : pid_t(children.split(' ').first().toInt());
 }
 
 // The log file's lines without their stamps, up to the empty lines that end a session.
@@ -113,32 +110,103 @@ struct FoldersRig : ProgramRig {
         setting(QStringLiteral("Source"), source);
         setting(QStringLiteral("Destination"), destination);
         for (const QString& name : waiting)
-            fs::replaceAtomically(source + name, "content of " + name.toUtf8());
+            writeBytes(source + name, "content of " + name.toUtf8());
     }
     QString source = folder(QStringLiteral("watched"));
     QString destination = folder(QStringLiteral("moved"));
 };
 
+inline const QString kStartedLine = QStringLiteral("Starting P2Pfinder.....");
+
 // The built program copied into a folder of its own, which then is its data folder. The folder's
-// name may be one Qt cannot spell: the child goes there by its bytes and starts "./Kopierwart".
-struct ProgramProcess {
-    explicit ProgramProcess(const QString& folder) : folder(folder) {
-        fs::replaceAtomically(program(), bytesOf(qEnvironmentVariable("KW_TEST_BINARY_DIR") +
-                                                 QLatin1String("/app/Kopierwart")));
-        ::chmod(encodeLocal(program()).constData(), 0755);
-    }
+// name may be one Qt cannot spell: the child enters it by its bytes and starts "./Kopierwart".
+struct ProgramCopy {
+    explicit ProgramCopy(const QString& folder) : folder(folder) { copyProgram(folder); }
     QString program() const { return folder + QLatin1String("Kopierwart"); }
     QString log() const { return folder + QLatin1String("Kopierwart.Log"); }
-
-    void start(QProcess& process) const {
-        process.setChildProcessModifier([bytes = encodeLocal(folder)] {
-            if (::chdir(bytes.constData()) != 0)
-                ::_exit(127);
-        });
-        process.start(QStringLiteral("./Kopierwart"), {});
+    QString ini() const { return folder + QLatin1String("Kopierwart.ini"); }
+    void setting(const QString& key, const QString& to) const { WriteIniValue(ini(), key, key, to); }
+    bool start(QProcess& process, Launch how = {}) const {
+        how.command = QStringList{QStringLiteral("./Kopierwart")};
+        how.folder = folder;
+        return launch(process, how);
+    }
+    // Until the start-up has run through count times in all.
+    bool waitStarted(int count = 1, int timeoutMs = 20'000) const {
+        return waitUntil([&] { return logLines(log()).count(kStartedLine) >= count; }, timeoutMs);
     }
 
     const QString folder;
+};
+
+// The real program as a process of its own in a fresh folder, its two folders "in" and "out"
+// beside it, a tick a second, ended by SIGTERM when the test ends, whichever way.
+struct RunningProgram {
+    RunningProgram() : program(dir.path() + QLatin1Char('/')) {
+        ensureApplication();
+        setting(QStringLiteral("Source"), source);
+        setting(QStringLiteral("Destination"), destination);
+        setting(QStringLiteral("Intervall"), QStringLiteral("1"));
+        // The least quiet time: files no writer of which can be seen wait 2 s.
+        setting(QStringLiteral("Ruhezeit"), QStringLiteral("2"));
+    }
+    ~RunningProgram() { stop(); }
+
+    QString ini() const { return program.ini(); }
+    QString log() const { return program.log(); }
+    QString copyList() const { return program.folder + QLatin1String("Kopierwart.Copy"); }
+    QString folder(const QString& name) const { return folderIn(dir, name); }
+    void setting(const QString& key, const QString& to) { program.setting(key, to); }
+    QStringList lines() const { return logLines(log()); }
+
+    void start(const QStringList& wrapper = {},
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+        program.start(process, {.environment = environment, .wrapper = wrapper});
+    }
+    bool waitStarted(int timeoutMs = 20'000) { return program.waitStarted(1, timeoutMs); }
+    // The program's own process: the wrapper's child where the wrapper stays (strace).
+    pid_t pid() const {
+        const pid_t top = pid_t(process.processId());
+        const pid_t child = childOf(top);
+        const QByteArray comm = bytesOf(QStringLiteral("/proc/%1/comm").arg(top)).trimmed();
+        return comm == "strace" && child > 0 ? child : top;
+    }
+    // SIGTERM, as a session's end sends it; answers whether it ended within timeoutMs.
+    bool terminate(int timeoutMs) {
+        if (process.state() == QProcess::NotRunning)
+            return true;
+        ::kill(pid(), SIGTERM);
+        return process.waitForFinished(timeoutMs);
+    }
+    void stop() {
+        if (!terminate(10'000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    // A tmpfs over the destination, so that moves copy; false with the reason in why. Traced: also
+    // false where strace cannot trace.
+    bool destinationOnTmpfs(qint64 bytes, QString* why) {
+        m_tmpfs = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, bytes, why);
+        return m_tmpfs != nullptr;
+    }
+    bool destinationOnTmpfsTraced(qint64 bytes, QString* why) {
+        if (!destinationOnTmpfs(bytes, why))
+            return false;
+        if (runProgram("strace", {"-o", "/dev/null", "true"}).isEmpty())
+            return true;
+        *why = QStringLiteral("strace cannot trace here");
+        return false;
+    }
+
+    QTemporaryDir dir;
+    ProgramCopy program;
+    QProcess process;
+    const QString source = folder(QStringLiteral("in"));
+    const QString destination = folder(QStringLiteral("out"));
+
+private:
+    std::unique_ptr<ScratchFileSystem> m_tmpfs;
 };
 
 }  // namespace kw::apptest

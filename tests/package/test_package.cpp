@@ -7,6 +7,7 @@
 #include "platform/fs.h"
 #include "platform/sound.h"
 #include "tests/support/cannotrun.h"
+#include "tests/support/launch.h"
 #include "tests/support/qtapp.h"
 #include "tests/support/xserver.h"
 
@@ -131,12 +132,12 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     ASSERT_EQ(xvfb.start(), QString());
     const QStringList session = {"-i", "DISPLAY=" + xvfb.display, "HOME=" + home, "LANG=C.UTF-8",
                                  "PATH=/usr/local/bin:/usr/bin:/bin"};
-    const auto trayer = kw::test::startHelper(
-        "env", session + QStringList{"trayer", "--edge", "bottom", "--align", "right"});
+    const auto trayer =
+        kw::test::launched({QStringList{"env"} + session + QStringList{"trayer", "--edge", "bottom"}});
     // Changing the user clears the parent-death signal: set it again.
-    const auto program = kw::test::startHelper(
-        "env", session + QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup",
-                                     "--clear-groups", "--pdeathsig=TERM", "--", "Kopierwart"});
+    const auto program = kw::test::launched(
+        {QStringList{"env"} + session + QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup",
+                                                     "--clear-groups", "--pdeathsig=TERM", "--", "Kopierwart"}});
     const QString dataFolder = home + "/.config/Kopierwart/";
     const auto logged = [&](const char* line) {
         return fs::readAll(dataFolder + "Kopierwart.Log").value_or("").contains(line);

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QThread>
 
 namespace kw::test {
@@ -37,7 +38,16 @@ QStringList itemTexts(const QListWidget* list) {
 void chooseInNextFileDialog(const QString& name) {
     onNextModal<QFileDialog>([name](QFileDialog* dialog) {
         dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
+        // A dialog that refuses the name warns and stays: then the test answers "Abbrechen".
+        QTimer warning;
+        QObject::connect(&warning, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->reject();
+        });
+        warning.start(10);
         static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
+        if (dialog->isVisible())
+            dialog->reject();
     });
 }
 

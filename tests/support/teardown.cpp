@@ -1,7 +1,5 @@
 #include "tests/support/teardown.h"
 
-#include <QProcess>
-
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,20 +22,6 @@ void runShell(const QByteArray& command) {
 }
 
 }  // namespace
-
-QString runProgram(const QString& program, const QStringList& arguments, int timeoutMs) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return program + QLatin1String(" did not run: ") + process.errorString();
-    }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return program + QLatin1String(" failed: ") + QString::fromLocal8Bit(process.readAll());
-    return {};
-}
 
 QString shellQuoted(const QString& text) {
     QString quoted = text;

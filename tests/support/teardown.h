@@ -1,15 +1,13 @@
 #pragma once
 
+#include "tests/support/launch.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <sys/types.h>
 
 namespace kw::test {
-
-// Runs a program and waits for it; empty text when it ended with 0, else what went wrong and
-// what it printed.
-QString runProgram(const QString& program, const QStringList& arguments, int timeoutMs = 60'000);
 
 // A shell command that undoes what a test set up (an unmount, a stopped server): run when the
 // object goes, also when the test fails, and by a watcher process when the test process is

@@ -2,12 +2,10 @@
 
 #include "tests/support/qtapp.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,57 +62,10 @@ int tracerOf(pid_t thread) {
 
 }  // namespace
 
-pid_t startProgram(const QStringList& argv) {
-    return spawn(argv, -1);
-}
-
-void endProgram(pid_t pid) {
-    if (pid <= 0)
-        return;
-    ::kill(pid, SIGKILL);
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-}
-
-pid_t holdOpenForWriting(const QString& path) {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-        return -1;
-    // The line on its error output says the file is open.
-    const pid_t pid =
-        spawn({"sh", "-c", "exec 3>>\"$0\"; echo >&2; exec sleep 60 2>/dev/null", path}, ends[1]);
-    ::close(ends[1]);
-    // Signals (a lease being broken) may cut the wait short; it goes on until its deadline.
-    pollfd said{ends[0], POLLIN, 0};
-    char byte = 0;
-    bool opened = false;
-    for (const QDeadlineTimer deadline(10'000); pid > 0 && !deadline.hasExpired();) {
-        if (::poll(&said, 1, int(deadline.remainingTime())) == 1) {
-            opened = ::read(ends[0], &byte, 1) == 1;
-            break;
-        }
-    }
-    ::close(ends[0]);
-    if (opened)
-        return pid;
-    endProgram(pid);
-    return -1;
-}
-
 std::unique_ptr<TracedCalls> slowChunks(int delayMs) {
     return std::make_unique<TracedCalls>(
         QStringLiteral("sync_file_range"),
         QStringList{QStringLiteral("sync_file_range:delay_enter=%1").arg(delayMs * 1000)});
-}
-
-int runToEnd(const QStringList& argv) {
-    const pid_t pid = spawn(argv, -1);
-    if (pid < 0)
-        return -1;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TracedCalls::TracedCalls(const QString& trace, const QStringList& injections) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/launch.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -59,15 +61,5 @@ private:
 // Holds back the write-back the copy starts after each chunk for delayMs, so that a copy runs long
 // enough for what a test does meanwhile; why() says when it cannot.
 std::unique_ptr<TracedCalls> slowChunks(int delayMs);
-
-// Runs a program to its end, from any thread; its exit status, or -1 when it could not start.
-int runToEnd(const QStringList& argv);
-// Starts a program from any thread; its process id, or -1.
-pid_t startProgram(const QStringList& argv);
-// Ends a program startProgram started and waits for it.
-void endProgram(pid_t pid);
-// Starts a program that opens path for writing and holds it, writing nothing, until it is ended
-// with endProgram; from any thread. Its process id once it has the file open, or -1.
-pid_t holdOpenForWriting(const QString& path);
 
 }  // namespace kw::test

@@ -1,19 +1,19 @@
 #pragma once
 
+#include "tests/support/launch.h"
+
 #include <QProcess>
 #include <QString>
 
 #include <memory>
 #include <vector>
 
-#include <sys/types.h>
-
 namespace kw::test {
 
 // A Wayland desktop of its own for an ordinary user (sway refuses root): sway on its headless
 // backend, waybar as the notification area (a StatusNotifierItem host), mako for notifications,
-// all on a session bus of their own and a runtime folder of their own. Every process it starts
-// runs in a process group of its own, which the destructor kills, whatever the test's outcome.
+// all on a session bus and in a runtime folder of their own. Each process it starts runs in a
+// process group of its own, which the destructor ends, whatever the test's outcome.
 class WaylandDesktop {
 public:
     static constexpr const char* kUser = "kwdesktop";
@@ -38,28 +38,17 @@ public:
     bool nameHasOwner(const QString& name) const;
     // Hands path and everything below it to the user.
     void give(const QString& path) const;
-    // A click of the session's mouse at x y; false when it was not done.
-    enum class Button { Left, Right };
-    bool click(int x, int y, Button button);
-    // A screenshot of the whole output as PNG; false when grim failed.
-    bool screenshot(const QString& file) const;
-
-    uid_t uid() const { return m_uid; }
 
 private:
-    QProcess& startAsUser(const QString& program, const QStringList& arguments,
-                          const QString& workingFolder, const QProcessEnvironment& environment);
-    QString startBus();
+    QProcess& startAsUser(const QStringList& command, const QProcessEnvironment& environment,
+                          const QString& workingFolder = {});
 
-    uid_t m_uid = 0;
-    gid_t m_gid = 0;
-    QString m_home;
+    Account m_user;
     QString m_folder;
     QString m_runtimeDir;
     QString m_busAddress;
     QString m_waylandDisplay;
     QString m_swaySocket;
-    QProcess* m_pointer = nullptr;
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };
 

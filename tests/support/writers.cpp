@@ -1,10 +1,10 @@
 #include "tests/support/writers.h"
 
 #include "platform/processes.h"
+#include "tests/support/launch.h"
 #include "tests/support/qtapp.h"
 
 #include <linux/capability.h>
-#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -19,8 +19,7 @@ NamedProgram::NamedProgram(const QString& folder, const QString& name)
     : path(folder + QLatin1Char('/') + name) {
     QFile::copy(QStringLiteral("/bin/sleep"), path);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_process.start(path, {QStringLiteral("600")});
+    launch(m_process, {{path, QStringLiteral("600")}});
 }
 
 NamedProgram::~NamedProgram() {
@@ -87,17 +86,15 @@ bool setLeaseCapability(bool on) {
     return setCapability(CAP_LEASE, on);
 }
 
-Writer::Writer(const QString& path, int pieces, qint64 bytes, int pauseMs) {
-    m_process.start(KW_TEST_WRITER, {path, QString::number(pieces), QString::number(bytes),
-                                     QString::number(pauseMs)});
-}
+Writer::Writer(const QString& path, int pieces, qint64 bytes, int pauseMs)
+    : Writer(path, pieces, bytes, QList<int>{pauseMs}) {}
 
 Writer::Writer(const QString& path, int pieces, qint64 bytes, const QList<int>& pausesMs) {
     QStringList pauses;
     for (const int pause : pausesMs)
         pauses.append(QString::number(pause));
-    m_process.start(KW_TEST_WRITER, {path, QString::number(pieces), QString::number(bytes),
-                                     pauses.join(QLatin1Char(','))});
+    launch(m_process, {{KW_TEST_WRITER, path, QString::number(pieces), QString::number(bytes),
+                        pauses.join(QLatin1Char(','))}});
 }
 
 Writer::~Writer() {

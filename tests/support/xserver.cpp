@@ -1,6 +1,7 @@
 #include "tests/support/xserver.h"
 
 #include "tests/support/cannotrun.h"
+#include "tests/support/launch.h"
 #include "tests/support/qtapp.h"
 
 #include <QCoreApplication>
@@ -8,21 +9,9 @@
 
 #include <xcb/xcb.h>
 
-#include <sys/prctl.h>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 
 namespace kw::test {
-
-std::unique_ptr<QProcess> startHelper(const QString& program, const QStringList& arguments,
-                                      const QProcessEnvironment& environment) {
-    auto process = std::make_unique<QProcess>();
-    process->setProcessEnvironment(environment);
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process->start(program, arguments);
-    return process;
-}
 
 XvfbServer::~XvfbServer() {
     if (!process)
@@ -34,8 +23,8 @@ XvfbServer::~XvfbServer() {
 QString XvfbServer::start() {
     // Xvfb picks a free display and names it on its output once it accepts clients. Without
     // -noreset it would reset whenever its last client leaves, refusing clients meanwhile.
-    process = startHelper(
-        "Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
+    process = launched(
+        {{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}});
     // The number and its line end may arrive in two pieces.
     while (!process->canReadLine()) {
         if (!process->waitForReadyRead(15000))
@@ -155,28 +144,39 @@ unsigned long TestWindows::stopStorm() {
     return m_stormCount;
 }
 
-void XSuite::startSuite(Toolkit toolkit) {
+namespace {
+
+// Losing the connection would end us: the application goes before its X server, once every
+// suite has run.
+struct XSuiteEnd : ::testing::Environment {
+    void TearDown() override {
+        if (XSuite::s_toolkitOnDisplay)
+            delete QCoreApplication::instance();
+        XSuite::s_trayer.reset();
+        XSuite::s_xvfb.reset();
+    }
+};
+[[maybe_unused]] ::testing::Environment* const xSuiteEnd =
+    ::testing::AddGlobalTestEnvironment(new XSuiteEnd);
+
+}  // namespace
+
+void XSuite::SetUpTestSuite() {
+    if (s_xvfb)
+        return;
     s_xvfb = std::make_unique<XvfbServer>();
     s_whyNot = s_xvfb->start();
-    if (s_whyNot.isEmpty() && toolkit != Toolkit::Offscreen) {
+    if (s_whyNot.isEmpty()) {
         qputenv("DISPLAY", s_xvfb->display);
         qputenv("QT_QPA_PLATFORM", "xcb");
         s_toolkitOnDisplay = true;
     }
     ensureApplication();
-    if (!s_toolkitOnDisplay || toolkit != Toolkit::OnDisplayWithTray)
+    if (!s_toolkitOnDisplay)
         return;
-    s_trayer = startHelper("trayer", {"--edge", "bottom", "--align", "right", "--height", "24"});
+    s_trayer = launched({{"trayer", "--edge", "bottom", "--align", "right", "--height", "24"}});
     if (!waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
         s_whyNot = QStringLiteral("trayer (needed) did not become the notification area");
-}
-
-void XSuite::TearDownTestSuite() {
-    // The application goes before its X server, or losing the connection would end us.
-    if (s_toolkitOnDisplay)
-        delete QCoreApplication::instance();
-    s_trayer.reset();
-    s_xvfb.reset();
 }
 
 void XSuite::SetUp() {

@@ -13,11 +13,6 @@ struct xcb_connection_t;
 
 namespace kw::test {
 
-// A helper program that must not outlive a test run killed before its tear-down.
-std::unique_ptr<QProcess> startHelper(
-    const QString& program, const QStringList& arguments,
-    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
-
 // An X server of our own (Xvfb) on a display it picks itself.
 struct XvfbServer {
     ~XvfbServer();
@@ -55,13 +50,11 @@ struct TestWindows {
     unsigned long m_stormCount = 0;
 };
 
-// A suite on an Xvfb of its own, with test windows connected for each test. The toolkit stays
-// offscreen or runs on that display, there with trayer as notification area if asked.
+// Suites on one Xvfb for the whole test program, the toolkit on that display and trayer as its
+// notification area, with test windows connected for each test. Started by the first suite;
+// the application goes before the server when the program ends.
 struct XSuite : ::testing::Test {
-    enum class Toolkit { Offscreen, OnDisplay, OnDisplayWithTray };
-    // From SetUpTestSuite.
-    static void startSuite(Toolkit toolkit);
-    static void TearDownTestSuite();
+    static void SetUpTestSuite();
     // Derived fixtures return when it skipped: if (IsSkipped()) return;
     void SetUp() override;
     static QByteArray display() { return s_xvfb->display; }

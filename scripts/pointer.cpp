@@ -1,7 +1,8 @@
 // A mouse for a Wayland desktop without input devices, through the compositor's virtual pointer
 // protocol (wlr-virtual-pointer-unstable-v1). It stays for the whole session, as a real mouse
 // would: clients lose their pointer when the seat loses its last one.
-//   kw_test_pointer WIDTH HEIGHT
+// Built and run by scripts/wayland-screenshots.sh:
+//   pointer WIDTH HEIGHT
 // prints "ready", then reads lines "click X Y left|right" and answers each with "done" once the
 // compositor has handled it.
 

@@ -1,0 +1,63 @@
+#pragma once
+
+// Every process a test starts: the real program, writers, helpers and desktop services, as root
+// or as another user, under a wrapper (strace, setpriv) or not. Each dies with the test process.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+#include <sys/types.h>
+
+namespace kw::test {
+
+// An ordinary user of this machine; added (without a home unless asked) where it is missing.
+struct Account {
+    static std::optional<Account> ensure(const QString& name, bool withHome = false);
+    QString name;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    QString home;
+};
+
+struct Launch {
+    QStringList command;  // the program and its arguments
+    QString folder;       // the working folder, entered by its bytes; empty: this one
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // Run as this user. A program of the build is first copied into folder, which the user can
+    // reach; the build folder may lie where only root may enter.
+    std::optional<Account> user;
+    QStringList wrapper;    // put before the command, e.g. strace with its options
+    bool ownGroup = false;  // a process group of its own, so endGroup reaches all it starts
+};
+
+// Starts launch in process; false when it did not start.
+bool launch(QProcess& process, const Launch& launch);
+std::unique_ptr<QProcess> launched(const Launch& launch);
+// SIGTERM to the process's group, SIGKILL if it lingers.
+void endGroup(QProcess& process);
+// The first child of a process, as a wrapper (strace) started it; -1 when it has none.
+pid_t childOf(qint64 process);
+
+// Runs a program and waits for it; empty text when it ended with 0, else what went wrong and
+// what it printed.
+QString runProgram(const QString& program, const QStringList& arguments, int timeoutMs = 60'000);
+
+// From any thread (no Qt event loop needed):
+// Runs a program to its end; its exit status, or -1 when it could not start.
+int runToEnd(const QStringList& argv);
+// Starts a program; its process id, or -1.
+pid_t startProgram(const QStringList& argv);
+// Ends a program startProgram started and waits for it.
+void endProgram(pid_t pid);
+// Starts a program that opens path for writing and holds it, writing nothing, until it is ended
+// with endProgram. Its process id once it has the file open, or -1.
+pid_t holdOpenForWriting(const QString& path);
+
+// The built program copied into folder (its data folder then); the copy's path.
+QString copyProgram(const QString& folder);
+
+}  // namespace kw::test

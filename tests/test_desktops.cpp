@@ -1,0 +1,529 @@
+// The program on real desktops. X11: one Xvfb for the whole test program, the toolkit on it,
+// trayer as notification area (XEmbed), clicks by xdotool, other programs' windows made by a
+// client of the test's own. Wayland: sway on its headless backend, waybar as the notification
+// area, mako for notifications, all as an ordinary user on a session bus of their own.
+
+#include "core/files.h"
+#include "p2p/detector.h"
+#include "platform/none/nowindowsearch.h"
+#include "platform/x11/x11windowsearch.h"
+#include "tests/program_rig.h"
+#include "tests/support/cannotrun.h"
+#include "tests/support/teardown.h"
+#include "tests/support/wayland.h"
+#include "tests/support/writers.h"
+#include "tests/support/xserver.h"
+#include "ui/frmp2pnew.h"
+#include "ui/problemnotifier.h"
+#include "ui/tray.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTimer>
+
+using namespace kw;
+using namespace kw::apptest;
+
+namespace {
+
+struct TrayTest : test::XSuite {
+    // Real clicks on the icon once trayer at the bottom edge has embedded it; clicks of separate
+    // calls never make a double click together.
+    void clickIcon(Tray& tray, int clicks, int button = 1) {
+        const int bottom = QGuiApplication::primaryScreen()->geometry().bottom();
+        ASSERT_TRUE(waitUntil([&] { return tray.icon().geometry().bottom() >= bottom - 2; }));
+        waitUntil([this] { return m_sinceClicks.elapsed() > 600; }, 1000);
+        clickAt(tray.icon().geometry().center(), clicks, button);
+    }
+    void clickAt(QPoint at, int clicks = 1, int button = 1) {
+        QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()),
+                                      "click", "--repeat", QString::number(clicks), "--delay", "60",
+                                      QString::number(button)});
+        m_sinceClicks.start();
+    }
+    QElapsedTimer m_sinceClicks;
+};
+
+}  // namespace
+
+TEST_F(TrayTest, IconShowsAndHidesTheWindowAndItsMenuEndsTheProgramOnce) {
+    ProgramRig rig;
+    Program& program = rig.start();
+    m_sinceClicks.start();
+    // The first double click after start-up opens the window, and toggles it only once.
+    for (const auto& [clicks, shown] : {std::pair{2, true}, {1, false}, {1, true}, {2, false}}) {
+        clickIcon(program.tray(), clicks);
+        ASSERT_TRUE(waitUntil([&] {
+            return (program.window().isVisible() && !program.window().isMinimized()) == shown;
+        })) << clicks << " clicks do not leave the window " << (shown ? "shown" : "hidden");
+        // A second toggle would follow at once: give it the time to show.
+        QCoreApplication::processEvents();
+        EXPECT_EQ(program.window().isVisible() && !program.window().isMinimized(), shown);
+    }
+    program.tray().mnuTray().findChild<QAction*>("mnuSClose")->trigger();
+    program.Close(vbAppTaskManager);  // finds the shutdown done
+    EXPECT_TRUE(waitUntil([&] { return rig.ended != 0; }));
+    EXPECT_EQ(rig.ended, 1);
+}
+
+// A second start while the first is still starting: its window comes out of the tray once the
+// start-up has put it there, not before (where the start-up would hide it again).
+TEST_F(TrayTest, AWishToSeeTheWindowDuringStartUpIsKeptForItsEnd) {
+    ProgramRig rig;
+    Program& program = rig.start(false, [&] { rig.program->showMainWindow(); });
+    ASSERT_TRUE(program.started());
+    EXPECT_TRUE(program.window().isVisible() && !program.window().isMinimized());
+}
+
+// The file work waits for the user to answer a message: that is no hang of a file system, and the
+// tray menu's "Beenden" ends the program at once, the message answered "Abbrechen".
+TEST_F(TrayTest, AMessageTheFileWorkWaitsForIsNoHangAndBeendenStillEndsTheProgram) {
+    FoldersRig rig;
+    Program& program = rig.start(true);
+    ASSERT_TRUE(program.started());
+    // The watched folder cannot be made again: a file stands in its place.
+    const QString blocked = test::withoutTrailingSlash(rig.source);
+    ASSERT_EQ(::rmdir(encodeLocal(blocked).constData()), 0);
+    ASSERT_EQ(fs::replaceAtomically(blocked, "in the way"), 0);
+    // A box in a loop of its own would hold up this test: it is answered after a while.
+    QTimer::singleShot(30'000, [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(window))
+                box->reject();
+    });
+    ASSERT_TRUE(waitUntil([] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(window) && window->isVisible())
+                return true;
+        return false;
+    }));
+    waitUntil([] { return false; }, 8000);  // longer than a file system may take to answer
+    EXPECT_TRUE(logLines(rig.log()).filter("No answer from the file system").isEmpty());
+    for (const Problem& problem : program.problems().problems())
+        EXPECT_NE(problem.kind, ProblemKind::DestinationNotAnswering);
+
+    m_sinceClicks.start();
+    clickIcon(program.tray(), 1, 3);
+    QMenu& menu = program.tray().mnuTray();
+    ASSERT_TRUE(waitUntil([&] { return menu.isVisible(); }, 5000)) << "the tray menu is blocked";
+    clickAt(menu.mapToGlobal(menu.actionGeometry(menu.findChild<QAction*>("mnuSClose")).center()));
+    EXPECT_TRUE(waitUntil([&] { return rig.ended != 0; }, 1000));
+    EXPECT_TRUE(logLines(rig.log()).filter("left behind").isEmpty());
+}
+
+// A second start of the real program while the first runs in the tray: the first one's hidden
+// window shows, as another X client sees it, and no file of the data folder changes.
+TEST_F(TrayTest, ASecondStartShowsTheRunningProgramsWindowAndTouchesNoFile) {
+    QTemporaryDir dir;
+    const ProgramCopy program(folderIn(dir, "Programm"));
+    QProcess first, second;
+    program.start(first);
+    ASSERT_TRUE(program.waitStarted());
+    const auto search = CreateX11WindowSearch(display(), {});
+    ASSERT_TRUE(search);
+    WindowId window = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        for (const TopWindow& top : search->ListTopWindows())
+            if (search->GetWindowCaption(top.id) == "Kopierwart " KW_PROJECT_VERSION)
+                window = top.id;
+        return window && !search->IsWindowVisible(window);
+    })) << "the first start does not end in the tray";
+    const QStringList before = folderSnapshot(program.folder, true);
+
+    program.start(second);
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(waitUntil([&] { return search->IsWindowVisible(window); }));
+    EXPECT_EQ(folderSnapshot(program.folder, true), before);
+    first.terminate();
+    EXPECT_TRUE(first.waitForFinished(10000));
+}
+
+namespace {
+
+QString entry(const QString& name, const QString& windowClass) {
+    return name + QChar(0) + windowClass;
+}
+
+// The add-program dialog and the detector over the windows of other clients.
+struct Detection : test::XSuite {
+    Detection() {
+        data.My.UserP2PListFile = dir.filePath("Kopierwart.Tasklst");
+        data.UserP2PList = QStringList{};
+    }
+    void open() { (dialog = new FrmP2Pnew(data, log, desktop, *search))->show(); }
+    // The lines but trayer's.
+    QStringList lines() const {
+        QStringList texts = itemTexts(dialog->findChild<QListWidget*>("LBtask"));
+        texts.removeAll("panel");
+        return texts;
+    }
+    // Chooses the line as the pointer does, then the menu's "Programm hinzufügen".
+    void add(const QString& caption) {
+        auto* list = dialog->findChild<QListWidget*>("LBtask");
+        list->setCurrentItem(list->findItems(caption, Qt::MatchExactly).value(0));
+        dialog->mnuAdd_Click();
+    }
+    QStringList detected() {
+        P2PDetector detector(data, *search);
+        detector.Timer_CheckP2P();
+        return detector.LBp2p();
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<WindowSearch> search = CreateX11WindowSearch(display(), {});
+    AppData data;
+    EventLog log;
+    RecordingDesktop desktop;
+    QPointer<FrmP2Pnew> dialog;
+};
+
+QStringList xcbErrors;
+
+}  // namespace
+
+TEST_F(Detection, ListsEachProgramWhileAWindowOfItsClassExistsInAlphabeticalOrder) {
+    // A line without separator is no entry: with an empty class it would match any window.
+    static const char list[] =
+        "Zeta Tausch\0ZetaClass\r\nLose Zeile\r\nalpha Tausch\0alpha\r\nGerahmt\0Framed\r\n";
+    fs::append(dir.filePath("list"), QByteArray(list, sizeof list - 1));
+    data.UserP2PList = LoadListFile(dir.filePath("list"));
+    P2PDetector detector(data, *search);
+    QSignalSpy changed(&detector, &P2PDetector::LBp2pChanged);
+    const auto pass = [&detector] {
+        detector.Timer_CheckP2P();
+        return detector.LBp2p();
+    };
+    // Class and instance names count, without regard to case; hidden windows too, and a client
+    // inside a window manager's frame.
+    const WindowId overnet = windows.window("OVERNET", "main", true, "Overnet 0.5");
+    windows.window("Anything", "qwidget", false, "");
+    windows.window("ZetaClass", "zeta", true, "Zeta");
+    windows.window("Lose Zeile", "lose", true, "");
+    windows.window("Alpha", "alpha", true, "Alpha");
+    windows.framed("Framed", "Im Rahmen");
+    const QStringList all{"alpha Tausch", "eDonkey 2000 >= v1.0", "Gerahmt", "Overnet", "Zeta Tausch"};
+    EXPECT_EQ(pass(), all);
+    EXPECT_EQ(pass(), all);
+    EXPECT_EQ(changed.count(), 1);  // a pass that changes nothing tells nobody
+    windows.destroy(overnet);
+    EXPECT_EQ(pass(), QStringList({"alpha Tausch", "eDonkey 2000 >= v1.0", "Gerahmt", "Zeta Tausch"}));
+}
+
+// Found by its process too: the executable's name, longer than the kernel's short name of a
+// process, in any letter case; with and without a display; started after the first look.
+TEST_F(Detection, FindsAUsersProgramByItsExecutableNameWithAndWithoutADisplay) {
+    data.UserP2PList = QStringList{entry("Esel", "EselTauschProgramm")};
+    const auto none = CreateNoWindowSearch("no display", {});
+    P2PDetector withoutDisplay(data, *none);
+    P2PDetector withDisplay(data, *search);
+    for (P2PDetector* detector : {&withoutDisplay, &withDisplay})
+        detector->Timer_CheckP2P();
+    test::NamedProgram program(dir.path(), "eseltauschprogramm");
+    ASSERT_TRUE(program.waitRunning());
+    for (const QStringList& expected : {QStringList{"Esel"}, QStringList{}}) {
+        for (P2PDetector* detector : {&withoutDisplay, &withDisplay}) {
+            detector->Timer_CheckP2P();
+            EXPECT_EQ(detector->LBp2p(), expected);
+        }
+        program.end();
+    }
+}
+
+TEST_F(Detection, NoUnreachableOrLostDisplayEndsAnythingAndEachIsLoggedOnce) {
+    QStringList logged;
+    const auto log = [&logged](const QString& line) { logged.append(line); };
+    data.UserP2PList = QStringList{entry("Alles", "")};
+    const QByteArray ours = qgetenv("DISPLAY");
+    qunsetenv("DISPLAY");
+    const auto none = CreateWindowSearch(log);
+    qputenv("DISPLAY", ":4095");
+    const auto unreachable = CreateWindowSearch(log);
+    qputenv("DISPLAY", ours);
+    auto xvfb = std::make_unique<test::XvfbServer>();
+    if (const QString whyNot = xvfb->start(); !whyNot.isEmpty())
+        KW_CANNOT_RUN(whyNot.toStdString());
+    const auto lost = CreateX11WindowSearch(xvfb->display, log);
+    ASSERT_TRUE(lost);
+    xvfb.reset();  // the display goes away under the running search
+    for (WindowSearch* each : {none.get(), unreachable.get(), lost.get()}) {
+        P2PDetector detector(data, *each);
+        for (int twice = 0; twice < 2; ++twice)
+            detector.Timer_CheckP2P();
+        EXPECT_TRUE(detector.LBp2p().isEmpty());
+    }
+    // Without DISPLAY on an X11 desktop the display is '' and cannot be opened either.
+    EXPECT_EQ(logged,
+              QStringList({"P2P detection: cannot open the X display '', windows are not searched, "
+                           "processes are",
+                           "P2P detection: cannot open the X display ':4095', windows are not "
+                           "searched, processes are",
+                           "P2P detection: lost the X display, windows are not searched, "
+                           "processes are"}));
+}
+
+TEST_F(Detection, TheDialogListsOtherProgramsWindowsAndOnlyYesAppendsOneStillThereAsOneLine) {
+    QWidget own;
+    own.setWindowTitle("Eigenes Fenster");
+    own.show();
+    windows.window("Mule", "mule", true, "Mein\r\nProgramm\n");
+    const WindowId gone = windows.window("Alt", "alt", true, "", "Übersicht");
+    open();
+    EXPECT_EQ(lines(), QStringList({"Übersicht", "Mein  Programm "}));  // frontmost first
+    // A window closed since the list was filled is reported and the list renewed.
+    windows.destroy(gone);
+    desktop.answer = IDYES;
+    add("Übersicht");
+    EXPECT_TRUE(desktop.messages.back().text.contains("wurde nicht gefunden"));
+    EXPECT_EQ(lines(), QStringList({"Mein  Programm "}));
+    for (const int answer : {IDNO, IDCANCEL, IDYES}) {
+        EXPECT_EQ(bytesOf(data.My.UserP2PListFile), "");
+        desktop.answer = answer;
+        add("Mein  Programm ");
+    }
+    EXPECT_EQ(bytesOf(data.My.UserP2PListFile), QByteArrayLiteral("Mein  Programm \0Mule\r\n"));
+    EXPECT_TRUE(waitUntil([this] { return dialog.isNull(); }));
+    EXPECT_EQ(detected(), QStringList({"Mein  Programm "}));
+}
+
+TEST_F(Detection, AStormOfWindowsLeavesTheProgramAndTheToolkitsConnectionUnharmed) {
+    data.UserP2PList = QStringList{entry("Danach", "After")};
+    P2PDetector detector(data, *search);
+    open();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+            if (message.contains(QLatin1String("XCB error")))
+                xcbErrors.append(message);
+        });
+    windows.startStorm();
+    QElapsedTimer elapsed;
+    for (elapsed.start(); elapsed.elapsed() < 1500; QCoreApplication::processEvents()) {
+        detector.Timer_CheckP2P();
+        dialog->RefreshWindowList();
+        add(lines().value(0));  // a storm window, most likely gone already; the answer is no
+    }
+    EXPECT_GT(windows.stopStorm(), 0u);
+    windows.window("After", "after", true, "Danach");
+    detector.Timer_CheckP2P();
+    EXPECT_EQ(detector.LBp2p(), QStringList({"Danach"}));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(xcbErrors, QStringList());
+    dialog->close();
+}
+
+TEST_F(Detection, WithoutADisplayTheDialogListsTheUsersProgramsAndStoresTheExecutableName) {
+    search = CreateNoWindowSearch("no display", {});
+    test::NamedProgram program(dir.path(), "eseltauschprogramm");
+    ASSERT_TRUE(program.waitRunning());
+    open();
+    const QString line = "eseltauschprogramm (" + program.path + ")";
+    EXPECT_TRUE(lines().contains(line));
+    EXPECT_FALSE(lines().join('\n').contains(QCoreApplication::applicationFilePath()));
+    desktop.answer = IDYES;
+    add(line);
+    EXPECT_EQ(bytesOf(data.My.UserP2PListFile),
+              QByteArrayLiteral("eseltauschprogramm\0eseltauschprogramm\r\n"));
+    EXPECT_TRUE(waitUntil([this] { return dialog.isNull(); }));
+    EXPECT_EQ(detected(), QStringList({"eseltauschprogramm"}));
+}
+
+TEST_F(Detection, TheMainWindowShowsTheRunningProgramsFromItsFirstPass) {
+    windows.window("Overnet", "overnet", false, "");
+    ProgramRig rig;
+    rig.start();
+    EXPECT_EQ(rig.control<QLabel>("LabelP2P")->text(), "P2P: Overnet");
+}
+
+namespace {
+
+const QString kItem = QStringLiteral("org.kde.StatusNotifierItem");
+
+// Strings of a gdbus reply: 'text' with its escapes undone.
+QStringList quotedTexts(const QByteArray& reply) {
+    static const QRegularExpression quoted(QStringLiteral("'((?:[^'\\\\]|\\\\.)*)'"));
+    QStringList texts;
+    for (const auto& match : quoted.globalMatch(QString::fromUtf8(reply)))
+        texts.append(match.captured(1).replace(QLatin1String("\\n"), QLatin1String("\n")));
+    return texts;
+}
+
+bool hasWindowOf(const QJsonObject& node, qint64 pid) {
+    if (node.value("pid").toInteger() == pid && node.value("name").toString().startsWith("Kopierwart"))
+        return true;
+    for (const char* children : {"nodes", "floating_nodes"})
+        for (const QJsonValue child : node.value(QLatin1String(children)).toArray())
+            if (hasWindowOf(child.toObject(), pid))
+                return true;
+    return false;
+}
+
+struct WaylandTest : ::testing::Test {
+    static void SetUpTestSuite() {
+        ensureApplication();
+        s_dir = std::make_unique<QTemporaryDir>();
+        // The session's user must reach its folder inside.
+        QFile::setPermissions(s_dir->path(), QFile::permissions(s_dir->path()) | QFile::ExeOther);
+        s_desktop = std::make_unique<test::WaylandDesktop>();
+        s_whyNot = s_desktop->start(s_dir->path() + QLatin1String("/session"));
+    }
+    static void TearDownTestSuite() {
+        s_desktop.reset();
+        s_dir.reset();
+    }
+    void SetUp() override {
+        if (!s_whyNot.isEmpty())
+            KW_CANNOT_RUN(s_whyNot.toStdString());
+        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther);
+    }
+    test::WaylandDesktop& desktop() { return *s_desktop; }
+
+    // The program in a folder of the user's own, settings first; true once its item is there.
+    bool startProgram(const QList<std::pair<QString, QString>>& settings = {}) {
+        const ProgramCopy copy(folderIn(dir, "program"));
+        for (const auto& [key, value] : settings)
+            copy.setting(key, value);
+        desktop().give(dir.path());
+        m_log = copy.log();
+        m_program = &desktop().launch("./Kopierwart", {}, copy.folder);
+        return waitUntil([&] { return findItem(); });
+    }
+    // The program's StatusNotifierItem as the notification area knows it.
+    bool findItem() {
+        const QByteArray reply = desktop().call(
+            "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+            "org.freedesktop.DBus.Properties.Get",
+            {"org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems"});
+        for (const QString& item : quotedTexts(reply)) {
+            const qsizetype slash = item.indexOf(QLatin1Char('/'));
+            const QString service = slash < 0 ? item : item.left(slash);
+            const QByteArray pid = desktop().call(
+                "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                "org.freedesktop.DBus.GetConnectionUnixProcessID", {service}, true);
+            if (pid.contains(" " + QByteArray::number(m_program->processId()) + ",")) {
+                m_service = service;
+                m_itemPath = slash < 0 ? QStringLiteral("/StatusNotifierItem") : item.mid(slash);
+                return true;
+            }
+        }
+        return false;
+    }
+    QByteArray itemCall(const QString& method, const QStringList& arguments = {}) {
+        return desktop().call(m_service, m_itemPath, method, arguments);
+    }
+    QString toolTip() {
+        return quotedTexts(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "ToolTip"}))
+            .join(' ');
+    }
+    bool windowShown() {
+        const QByteArray tree = desktop().run("swaymsg", {"-t", "get_tree"});
+        return hasWindowOf(QJsonDocument::fromJson(tree).object(), m_program->processId());
+    }
+
+    QTemporaryDir dir;
+    QString m_log;
+    QProcess* m_program = nullptr;
+    QString m_service;
+    QString m_itemPath;
+    static inline std::unique_ptr<QTemporaryDir> s_dir;
+    static inline std::unique_ptr<test::WaylandDesktop> s_desktop;
+    static inline QString s_whyNot;
+};
+
+}  // namespace
+
+TEST_F(WaylandTest, ActivationTogglesTheWindowAndTheExportedMenuEndsTheProgram) {
+    ASSERT_TRUE(startProgram()) << "no StatusNotifierItem registered";
+    // The start-up goes on after the icon is there: it ends with the window in the tray.
+    ASSERT_TRUE(waitUntil([&] { return logLines(m_log).contains(kStartedLine); }));
+    EXPECT_TRUE(waitUntil([&] { return !windowShown(); })) << "the window stayed on the desktop";
+    for (const bool shown : {true, false}) {
+        // Two activations closer than the double-click interval would be one double click.
+        waitUntil([] { return false; }, 700);
+        itemCall(kItem + ".Activate", {"0", "0"});
+        ASSERT_TRUE(waitUntil([&] { return windowShown() == shown; }))
+            << "the window is not " << (shown ? "shown" : "hidden");
+    }
+    // The notification area shows the exported menu itself; a menu of ours would be a window.
+    EXPECT_TRUE(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "Menu"}).contains("/MenuBar"));
+    itemCall(kItem + ".ContextMenu", {"1013", "754"});
+    waitUntil([] { return false; }, 1000);
+    EXPECT_FALSE(windowShown()) << "the menu became a window";
+    const QString layout = QString::fromUtf8(desktop().call(
+        m_service, "/MenuBar", "com.canonical.dbusmenu.GetLayout", {"0", "-1", "[]"}));
+    static const QRegularExpression item(QStringLiteral("<\\((\\d+), \\{[^}]*'label': <'([^']*)'>"));
+    QMap<QString, QString> idByLabel;
+    for (const auto& match : item.globalMatch(layout))
+        idByLabel.insert(match.captured(2), match.captured(1));
+    EXPECT_EQ(idByLabel.keys(), (QStringList{"Beenden", "Kopierwart", "Zeigen"})) << layout.toStdString();
+
+    desktop().call(m_service, "/MenuBar", "com.canonical.dbusmenu.Event",
+                   {idByLabel.value("Beenden"), "clicked", "<0>", "0"});
+    ASSERT_TRUE(m_program->waitForFinished(10000)) << "the program did not end";
+    const QStringList lines = logLines(m_log);
+    EXPECT_TRUE(lines.contains("Form_QueryUnload(UnloadMode = vbFormCode (1)"));
+    EXPECT_TRUE(lines.contains("*** Closing Kopierwart ***"));
+}
+
+TEST_F(WaylandTest, AFullDestinationIsNotifiedOnceAndOnceWhenSpaceIsFreedButMovesAreNot) {
+    const QString source = folderIn(dir, "upload"), staging = folderIn(dir, "staging");
+    const QString destination = folderIn(dir, "stick");
+    QString why;
+    const auto stick = test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Tmpfs,
+                                                     destination, 1 << 20, &why);
+    if (!stick)
+        KW_CANNOT_RUN(why.toStdString());
+    QProcess& monitor = desktop().launch(
+        "dbus-monitor",
+        {"--session", "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"});
+    QByteArray sent;
+    const auto notified = [&] { return int((sent += monitor.readAllStandardOutput()).count("member=Notify")); };
+    // Watching once the bus says so (the NameLost of becoming a monitor).
+    ASSERT_TRUE(waitUntil([&] { return notified() == 0 && !sent.isEmpty(); }));
+    const auto makoShows = [&](const char* text) {
+        return desktop().run("makoctl", {"list"}).contains(text);
+    };
+    const auto arrive = [&](const QStringList& names, qint64 size) {
+        for (const QString& name : names)
+            test::makeFile(staging + name, QByteArray(size, 'k'));  // no holes: it takes room
+        desktop().give(staging);
+        for (const QString& name : names)
+            ASSERT_TRUE(QFile::rename(staging + name, source + name));
+    };
+
+    ASSERT_TRUE(startProgram({{"Source", source}, {"Destination", destination}, {"Intervall", "1"}}))
+        << "no StatusNotifierItem registered";
+    EXPECT_FALSE(toolTip().contains("Zielverzeichnis voll")) << toolTip().toStdString();
+    arrive({"film.avi"}, 3 << 20);
+    ASSERT_TRUE(waitUntil([&] { return toolTip().contains("Zielverzeichnis voll"); }));
+    EXPECT_TRUE(toolTip().contains(source + "film.avi")) << toolTip().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return notified() == 1; }));
+    // The text crosses the bus as UTF-8.
+    EXPECT_TRUE(sent.contains("Sie bleibt im überwachten Verzeichnis")) << sent.toStdString();
+    EXPECT_TRUE(waitUntil([&] { return makoShows("Zielverzeichnis voll"); }));
+
+    ASSERT_EQ(runProgram("mount", {"-o", "remount,size=16m", destination}), "");
+    ASSERT_TRUE(waitUntil([&] { return !toolTip().contains("Zielverzeichnis voll"); }));
+    ASSERT_TRUE(waitUntil([&] { return notified() == 2; }));
+
+    // A burst of moves is no news for the user.
+    QStringList burst;
+    for (int i = 0; i < 300; ++i)
+        burst.append(QStringLiteral("%1.part").arg(i));
+    arrive(burst, 100);
+    EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(destination)->size() == 301; }, 30000));
+    EXPECT_EQ(notified(), 2);
+    EXPECT_TRUE(makoShows("Zielverzeichnis hat wieder Platz"));
+}

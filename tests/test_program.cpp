@@ -1,0 +1,390 @@
+// The program from its start to its end: first and later starts, a second instance, the end by
+// each signal, during a copy, with a file system or a session bus that stopped answering or an X
+// server that died; its own files (unreadable, kept as links) and where they live.
+
+#include "app/datafolder.h"
+#include "app/installeddata.h"
+#include "core/files.h"
+#include "platform/signals.h"
+#include "platform/sound.h"
+#include "scan/bincopy.h"
+#include "tests/program_rig.h"
+#include "tests/support/cannotrun.h"
+#include "tests/support/teardown.h"
+#include "tests/support/tracedcalls.h"
+#include "tests/support/xserver.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QListWidget>
+#include <QMenu>
+#include <QScopeGuard>
+#include <QScrollBar>
+
+#include <sys/fsuid.h>
+
+using namespace kw;
+using namespace kw::apptest;
+
+TEST(Start, AFirstStartWritesDefaultsMakesTheDownloadsFolderAndStaysShownWithoutTray) {
+    ProgramRig rig;
+    Program& program = rig.start();
+    EXPECT_EQ(ReadIniValue(rig.ini(), "Destination", "Destination"), rig.downloads + "/");
+    EXPECT_TRUE(fs::isDirectory(rig.downloads));
+    EXPECT_TRUE(program.engine().Timer().isActive());
+    // The offscreen platform has no notification area: the window must stay reachable.
+    program.window().showMinimized();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(program.window().isVisible());
+}
+
+TEST(Start, ALaterStartReadsItsSettingsAndReportsAWatchedFolderItCannotMake) {
+    ProgramRig rig;
+    const QString impossible = rig.ini() + "/watched/";  // under a file
+    for (const auto& [key, value] : {std::pair{"Source", impossible}, {"Destination", rig.folder("moved")},
+                                     {"Intervall", "1"}, {"MB", "2,5"}, {"Fl", "2"}})
+        rig.setting(key, value);
+    Program& program = rig.start();
+    EXPECT_EQ(program.engine().Timer().interval(), 1000);
+    EXPECT_EQ(rig.control<QGroupBox>("Frame")->title(), "2 Gesicherte Dateien (2,5 MB)");
+    ASSERT_EQ(rig.desktop.messages.size(), 1u);
+    EXPECT_TRUE(rig.desktop.messages.front().text.contains(impossible));
+    EXPECT_TRUE(program.data().My.Source.isEmpty());
+    EXPECT_EQ(ReadIniValue(rig.ini(), "Source", "Source"), impossible);
+}
+
+// In a folder whose name is not UTF-8 the data and lock stay beside the program, under the
+// folder's own bytes; a second instance there ends without touching any file, and a killed
+// holder's lock never blocks the next start.
+TEST(Start, ASecondInstanceTouchesNoFileAndAKilledHoldersLockNeverBlocks) {
+    QTemporaryDir dir;
+    // QTemporaryDir cannot remove names that Qt cannot spell.
+    const auto removeAll = qScopeGuard([&dir] { QProcess::execute("rm", {"-rf", dir.path()}); });
+    const QByteArray folderBytes = encodeLocal(dir.path()) + "/Pr\xF6gramme/";
+    ASSERT_EQ(fs::makePath(decodeLocal(folderBytes)), 0);
+    const ProgramCopy program(decodeLocal(folderBytes));
+    QProcess first, second, third;
+    program.start(first);
+    ASSERT_TRUE(program.waitStarted());
+    EXPECT_TRUE(bytesOf(program.log()).contains(" -> " + folderBytes + "Kopierwart\r\n"));
+    EXPECT_TRUE(fs::facts(program.ini()));
+    EXPECT_TRUE(fs::facts(program.folder + "Kopierwart.lock"));
+    const QStringList before = folderSnapshot(program.folder, false);
+    program.start(second);
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(folderSnapshot(program.folder, false), before);
+    EXPECT_EQ(logLines(program.log()).count(kStartedLine), 1);
+
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(10000));
+    program.start(third);
+    EXPECT_TRUE(program.waitStarted(2));
+    third.terminate();
+    EXPECT_TRUE(third.waitForFinished(10000));
+}
+
+// Three programs side by side, one signal each.
+TEST(Termination, EachSignalRunsTheNormalShutdownAndLogsTaskManager) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    std::vector<std::unique_ptr<ProgramCopy>> programs;
+    QProcess processes[3];
+    for (int i = 0; i < 3; ++i) {
+        programs.push_back(std::make_unique<ProgramCopy>(folderIn(dir, QString::number(i))));
+        programs[i]->start(processes[i]);
+    }
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(programs[i]->waitStarted());
+        ::kill(pid_t(processes[i].processId()), signals[i]);
+    }
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(processes[i].waitForFinished(15000));
+        EXPECT_EQ(processes[i].exitCode(), 0) << signals[i];
+        const QStringList log = logLines(programs[i]->log());
+        EXPECT_EQ(log.mid(log.size() - 6),
+                  QStringList({"Form_QueryUnload(UnloadMode = vbAppTaskManager (3)",
+                               "Closing Timer...", "*** Closing Kopierwart ***", "", "", ""}))
+            << signals[i];
+    }
+}
+
+// The X server dies with the session while a burst moves (each deletion slowed by strace): the
+// toolkit ends the process from its own handler, and still every source that is gone has its
+// deletion line in the log.
+TEST(Termination, TheXServerDyingDuringABurstLeavesEveryDeletionInTheLog) {
+    test::XvfbServer x;
+    if (const QString failed = x.start(); !failed.isEmpty())
+        KW_CANNOT_RUN(failed.toStdString());
+    RunningProgram rig;
+    QString why;
+    if (!rig.destinationOnTmpfsTraced(16 << 20, &why))
+        KW_CANNOT_RUN(why.toStdString());
+    // Few enough that the capped log holds every line of the burst.
+    QStringList names;
+    for (int i = 0; i < 100; ++i) {
+        names.append(QString("burst%1.bin").arg(i));
+        writeBytes(rig.source + names.last(), names.last().toUtf8());
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", QString::fromLatin1(x.display));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    rig.start({"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=unlinkat", "-e",
+               "inject=unlinkat:delay_enter=20000"},
+              environment);
+    ASSERT_TRUE(waitUntil([&] { return !fs::facts(rig.source + names.first()); }, 30'000));
+    x.process->kill();
+    ASSERT_TRUE(rig.process.waitForFinished(15'000));
+    const QStringList lines = rig.lines();
+    int gone = 0;
+    for (const QString& name : names) {
+        if (fs::facts(rig.source + name))
+            continue;
+        ++gone;
+        EXPECT_FALSE(lines.filter("Delete '" + rig.source + name + "' .....Success").isEmpty())
+            << name.toStdString();
+    }
+    EXPECT_GT(gone, 0);
+}
+
+// The signal comes while the first chunk of a copy is on its way; each chunk's write-back is held
+// 300 ms so that the copy still runs when the signal has reached the window's thread.
+TEST(Termination, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
+    ProgramRig rig;
+    const QString source = rig.folder("watched");
+    QTemporaryDir otherFileSystem("/dev/shm/kw-test-XXXXXX");
+    const QString destination = otherFileSystem.path() + "/";
+    if (fs::deviceOf(source) == 0 || fs::deviceOf(source) == fs::deviceOf(destination))
+        KW_CANNOT_RUN("/dev/shm is no file system of its own here");
+    rig.setting("Source", source);
+    rig.setting("Destination", destination);
+    const QByteArray content = patternBytes(3 * kCopyChunk + 7);
+    writeBytes(source + "big.bin", content);
+    const TerminationSignals termination([&rig](int) { rig.program->Close(vbAppTaskManager); });
+    ASSERT_TRUE(termination.installed());
+    bool raised = false;
+    rig.desktop.onCopyProgress = [&raised] {
+        if (!std::exchange(raised, true))
+            ::raise(SIGTERM);
+    };
+    std::unique_ptr<TracedCalls> slowed;
+    rig.start(false, [&] { slowed = slowChunks(300); });
+    if (!slowed->why().isEmpty())
+        KW_CANNOT_RUN(("strace: " + slowed->why()).toStdString());
+    ASSERT_TRUE(waitUntil([&] { return rig.ended != 0; }, 60000));
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(rig.ended, 1);
+    EXPECT_EQ(fs::regularFileNames(destination).value_or(QStringList({"?"})), QStringList());
+    EXPECT_EQ(bytesOf(source + "big.bin"), content);
+    EXPECT_TRUE(logLines(rig.log()).contains("Form_QueryUnload(UnloadMode = vbAppTaskManager (3)"));
+}
+
+// The destination's file system stops answering (its FUSE process is stopped): only the file work
+// waits; the window's thread says so, a termination signal ends the program within seconds,
+// and nothing is deleted that was not proven. Started while it does not answer, as the current
+// destination or one used before, the program ends when asked; in the second case window and
+// tray are there meanwhile.
+TEST(Termination, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
+    RunningProgram rig;
+    QString why;
+    const auto stick =
+        test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Exfat, rig.destination, 64 << 20, &why);
+    if (!stick)
+        KW_CANNOT_RUN(why.toStdString());
+    pid_t daemon = -1;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs))
+        if (bytesOf("/proc/" + entry + "/cmdline").split('\0').contains(encodeLocal(test::withoutTrailingSlash(rig.destination))))
+            daemon = entry.toInt();
+    ASSERT_GT(daemon, 0);
+    // Goes before the stick does, so that it can be unmounted.
+    test::AtTestEnd resume("kill -CONT " + QString::number(daemon));
+    const auto endsWhenAsked = [&] {
+        ::kill(pid_t(rig.process.processId()), SIGTERM);
+        EXPECT_TRUE(rig.process.waitForFinished(5000)) << "still running 5 s after SIGTERM";
+        EXPECT_EQ(rig.process.exitCode(), 0);
+    };
+    rig.start();
+    ASSERT_TRUE(rig.waitStarted());
+    writeBytes(rig.source + "first.bin", "moved while it answers");
+    ASSERT_TRUE(waitUntil([&] { return fs::facts(rig.destination + "first.bin").has_value(); }));
+    ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+    writeBytes(rig.source + "second.bin", "stays while it does not");
+    ASSERT_TRUE(waitUntil([&] { return !rig.lines().filter("No answer from the file system").isEmpty(); }, 20'000))
+        << "the window's thread hangs too";
+    endsWhenAsked();
+    const QStringList log = rig.lines();
+    EXPECT_FALSE(log.filter(" and is left behind; it deletes nothing more").isEmpty());
+    EXPECT_EQ(log.mid(log.size() - 4), QStringList({"*** Closing Kopierwart ***", "", "", ""}));
+    resume.runNow();
+    EXPECT_EQ(bytesOf(rig.source + "second.bin"), "stays while it does not");
+    EXPECT_FALSE(fs::facts(rig.destination + "second.bin"));
+    EXPECT_EQ(bytesOf(rig.destination + "first.bin"), "moved while it answers");
+
+    for (const auto& [destination, reached] :
+         {std::pair{rig.destination, "Set My.Destination = " + rig.destination},
+          {rig.folder("local"), QString("Initalizing Mainform")}}) {
+        rig.setting("Destination", destination);
+        test::AtTestEnd resumeAgain("kill -CONT " + QString::number(daemon));
+        ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+        const qsizetype before = rig.lines().size();
+        rig.start();
+        ASSERT_TRUE(waitUntil([&, &reached = reached] { return rig.lines().mid(before).contains(reached); }))
+            << reached.toStdString();
+        waitUntil([] { return false; }, 1000);
+        endsWhenAsked();
+        EXPECT_EQ(bytesOf(rig.source + "second.bin"), "stays while it does not");
+    }
+}
+
+// The session bus stops (as a bus daemon under a debugger or swapped out does) just before a
+// problem is to be notified: the window's thread goes on, so the next file still moves.
+TEST(Termination, AStoppedSessionBusHoldsUpNeitherTheWindowNorTheMoves) {
+    RunningProgram rig;
+    QString why;
+    if (!rig.destinationOnTmpfs(1 << 20, &why))
+        KW_CANNOT_RUN(why.toStdString());
+    const auto bus = test::launched({{"dbus-daemon", "--session", "--nofork", "--print-address=1"}});
+    if (!waitUntil([&] { return bus->canReadLine(); }))
+        KW_CANNOT_RUN("dbus-daemon (needed) did not start a session bus");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromLocal8Bit(bus->readLine().trimmed()));
+    rig.start({}, environment);
+    ASSERT_TRUE(rig.waitStarted());
+    const test::AtTestEnd resume("kill -CONT " + QString::number(bus->processId()));
+    ASSERT_EQ(::kill(pid_t(bus->processId()), SIGSTOP), 0);
+    // Too big for the destination: the problem "no space" starts and is to be notified.
+    writeBytes(rig.source + "big.bin", QByteArray(2 << 20, 'b'));
+    ASSERT_TRUE(waitUntil([&] { return !rig.lines().filter("not enough free space").isEmpty(); }));
+    writeBytes(rig.source + "small.bin", "moves on");
+    // Well within the bus's own timeout of 25 s, which a blocking call would wait out.
+    EXPECT_TRUE(waitUntil([&] { return fs::facts(rig.destination + "small.bin").has_value(); }, 10'000));
+    EXPECT_TRUE(rig.terminate(10'000));
+}
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// This thread touches files as the user "nobody" while it lives: root's power to read everything
+// is gone with it, as the kernel drops it when the file-system user is no longer root.
+struct AsNobody {
+    AsNobody() {
+        ::setfsgid(kNobody);
+        ::setfsuid(kNobody);
+        active = ::setfsuid(uid_t(-1)) == kNobody;
+    }
+    ~AsNobody() {
+        ::setfsuid(0);
+        ::setfsgid(0);
+    }
+    bool active = false;
+};
+
+}  // namespace
+
+TEST(OwnFiles, SettingsAndListsThatCannotBeReadAreReportedAndNeverReplaced) {
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("needs root to leave files an ordinary user cannot read");
+    ProgramRig rig;  // its data folder nobody's, as an ordinary user's is
+    ::chmod(encodeLocal(rig.dir.path()).constData(), 0755);
+    ::chown(encodeLocal(rig.dataFolder).constData(), kNobody, kNobody);
+    const QByteArray settings = "[Source]\r\nSource=/srv/in/\r\n[Destination]\r\nDestination=/srv/out/\r\n";
+    const QString tasks = rig.dataFolder + "Kopierwart.task";
+    // Left by a run as root: the ordinary user cannot read them.
+    test::makeFile(rig.ini(), settings, 0600);
+    test::makeFile(tasks, "/usr/bin/true\r\n", 0600);
+    test::makeFile(rig.dataFolder + "Kopierwart.cfg", "avi\r\n");
+    ::chown(encodeLocal(rig.dataFolder + "Kopierwart.cfg").constData(), kNobody, kNobody);
+
+    AsNobody nobody;
+    if (!nobody.active)
+        KW_CANNOT_RUN("cannot act as the user nobody");
+    Program& program = rig.start();
+    // The settings are changed meanwhile, and an edited task list is stored.
+    rig.control<QScrollBar>("HScroll")->setValue(30);
+    EXPECT_NE(WriteTextFile(tasks, "/usr/bin/false", true), 0);
+    EXPECT_EQ(program.unreadableFiles(), (QStringList{rig.ini(), tasks}));
+    ASSERT_FALSE(rig.desktop.messages.empty());
+    const test::ShownMessage& message = rig.desktop.messages.front();
+    EXPECT_EQ(message.caption, "Fehler");
+    EXPECT_TRUE(message.text.contains(rig.ini() + " (keine Leseberechtigung)")) << message.text.toStdString();
+    EXPECT_TRUE(message.text.contains(tasks + " (keine Leseberechtigung)"));
+    EXPECT_TRUE(logLines(rig.log()).contains("Cannot read '" + rig.ini() +
+                                            "': Permission denied - running without it, and it is "
+                                            "not written in this run"));
+    // The readable list is used, the first start's settings are not stored.
+    EXPECT_EQ(program.data().BlockedExtensions, TextArray(QStringList{"avi"}));
+    ::setfsuid(0);
+    EXPECT_EQ(bytesOf(rig.ini()), settings);
+    EXPECT_EQ(bytesOf(tasks), "/usr/bin/true\r\n");
+    EXPECT_EQ(QFileInfo(rig.ini()).ownerId(), 0u);
+}
+
+// Data files kept in a dotfiles folder and linked into the data folder.
+TEST(OwnFiles, SettingsRegisterAndLogKeptAsLinksAreWrittenThroughThem) {
+    ProgramRig rig;
+    const QString dotfiles = rig.folder("dotfiles");
+    const QString source = rig.folder("watched");
+    const QStringList names = {"Kopierwart.ini", "Kopierwart.Copy", "Kopierwart.Log"};
+    for (const QString& name : names)
+        ASSERT_TRUE(QFile::link("../dotfiles/" + name, rig.dataFolder + name));
+    test::makeFile(dotfiles + "Kopierwart.ini", "", 0600);
+    rig.setting("Source", source);
+    rig.setting("Destination", rig.folder("moved"));
+    writeBytes(source + "a.bin", "a");
+    Program& program = rig.start();
+    ASSERT_TRUE(waitUntil([&] { return program.engine().LBfiles().size() == 1; }));
+    rig.control<QScrollBar>("HScroll")->setValue(42);
+    for (const QString& name : names)
+        EXPECT_EQ(QFileInfo(rig.dataFolder + name).symLinkTarget(), dotfiles + name) << name.toStdString();
+    EXPECT_EQ(ReadIniValue(dotfiles + "Kopierwart.ini", "Intervall", "Intervall"), "42");
+    EXPECT_EQ(test::statOf(dotfiles + "Kopierwart.ini").st_mode & 0777, 0600u) << "a private settings file stays private";
+    EXPECT_TRUE(bytesOf(dotfiles + "Kopierwart.Copy").startsWith(encodeLocal(source + "a.bin")));
+    EXPECT_TRUE(logLines(dotfiles + "Kopierwart.Log").contains("Scanning complete !"));
+    EXPECT_TRUE(QDir(dotfiles).entryList(QDir::Hidden | QDir::Files).filter(".new-").isEmpty());
+}
+
+// A download that is an executable program is opened as a document, never run.
+TEST(OwnFiles, DateiAusfuehrenOpensAMovedProgramAsADocument) {
+    FoldersRig rig;
+    test::writeProgram(rig.source + "setup.sh", "#!/bin/sh\ntouch \"$0.ran\"\n");
+    rig.start();
+    auto* list = rig.control<QListWidget>("LBfiles");
+    ASSERT_TRUE(waitUntil([&] { return list->count() == 1; }));
+    list->setCurrentRow(0);
+    list->currentItem()->setSelected(true);
+    rig.control<QMenu>("mnu")->findChild<QAction*>("mnuExecute")->trigger();
+    EXPECT_EQ(rig.desktop.openedDocuments, QStringList{rig.destination + "setup.sh"});
+    EXPECT_TRUE(rig.desktop.opened.isEmpty()) << rig.desktop.opened.join(' ').toStdString();
+}
+
+TEST(OwnFiles, TheDataFolderIsBesideAWritableExecutableUnlessInstalled) {
+    QTemporaryDir dir;
+    const QString executable = dir.path() + "/usr/bin/Kopierwart";
+    fs::makePath(dir.path() + "/usr/bin/");
+    EXPECT_EQ(prepareDataFolder(executable, QString(), "/nowhere").path, dir.path() + "/usr/bin/");
+    // Installed, it keeps out of usr/bin although that is writable, as /usr/bin is for root.
+    fs::makePath(dir.path() + "/usr/share/kopierwart/");
+    const DataFolder installed = prepareDataFolder(executable, dir.path() + "/xdg", "/nowhere");
+    EXPECT_EQ(installed.path, dir.path() + "/xdg/Kopierwart/");
+    EXPECT_TRUE(fs::isDirectory(installed.path));
+}
+
+TEST(OwnFiles, AFirstStartCopiesTheShippedSoundWithoutReplacingTheUsersOwn) {
+    const QString shipped = qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Copy.wav";
+    ASSERT_TRUE(CanPlaySoundFile(shipped)) << "build the Kopierwart target first";
+    ProgramRig first, own;
+    writeBytes(own.dataFolder + "Copy.wav", "mine");
+    for (ProgramRig* rig : {&first, &own}) {
+        rig->shippedSound = shipped;
+        rig->start();
+    }
+    EXPECT_EQ(ReadIniValue(first.ini(), "Sound", "Sound"), first.dataFolder + "Copy.wav");
+    EXPECT_EQ(bytesOf(first.dataFolder + "Copy.wav"), bytesOf(shipped));
+    EXPECT_EQ(bytesOf(own.dataFolder + "Copy.wav"), "mine");
+}
