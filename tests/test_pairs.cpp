@@ -1,0 +1,235 @@
+// Several watched folders, each with its own destination: every pair's files move once and whole
+// into their own destination, whatever the others' destinations do; a pair whose folders clash
+// with another's is refused and changes nothing; settings from before pairs stay one pair.
+#include "core/folderpairs.h"
+#include "platform/textcodec.h"
+#include "tests/program_rig.h"
+#include "tests/support/cannotrun.h"
+#include "tests/support/scanrig.h"
+#include "ui/frmpairs.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+
+using namespace kw;
+using namespace kw::test;
+
+namespace {
+
+// Where a further pair's files go.
+enum class Goes { OtherFolder, OtherDisk, Stick, FirstDestination, IntoFirstWatched };
+
+struct Burst {
+    const char* name;
+    QList<Goes> further;  // the destination of each pair beyond the main window's
+    bool pullStick;       // the stick is pulled after its pair's first tick, before the burst
+    QList<bool> moves;    // per pair, the main window's first: its burst moves
+};
+
+void PrintTo(const Burst& row, std::ostream* out) {
+    *out << row.name;
+}
+
+constexpr int kFiles = 30;
+constexpr qint64 kSize = 70'000;
+
+QString fileName(int pair, int i) {
+    return QStringLiteral("pair%1 file %2.bin").arg(pair).arg(i);
+}
+QByteArray fileBytes(int pair, int i) {
+    return ownBytes(pair * 1000 + i, kSize + i);
+}
+
+class PairBursts : public ::testing::TestWithParam<Burst> {
+protected:
+    void SetUp() override {
+        pairs.append({rig.source, rig.destination});
+        for (int p = 1; p <= GetParam().further.size(); ++p) {
+            const QString base = rig.dir.path() + QStringLiteral("/%1%2");
+            const QString watched = base.arg("in").arg(p) + '/';
+            fs::makePath(watched);
+            QString destination = base.arg("out").arg(p) + '/';
+            QString why;
+            switch (GetParam().further[p - 1]) {
+                case Goes::OtherFolder:
+                    break;
+                case Goes::OtherDisk:
+                case Goes::Stick: {
+                    const bool stick = GetParam().further[p - 1] == Goes::Stick;
+                    mounts.push_back(ScratchFileSystem::make(
+                        stick ? ScratchFileSystem::Type::Exfat : ScratchFileSystem::Type::Tmpfs,
+                        base.arg("disk").arg(p), 32 << 20, &why));
+                    if (!mounts.back())
+                        KW_CANNOT_RUN(why.toStdString());
+                    destination = base.arg("disk").arg(p) + "/Ziel/";
+                    if (stick)
+                        stickPair = p;
+                    break;
+                }
+                case Goes::FirstDestination:
+                    destination = rig.destination;
+                    break;
+                case Goes::IntoFirstWatched:
+                    destination = rig.source + "Unterordner/";
+                    break;
+            }
+            fs::makePath(destination);
+            pairs.append({watched, destination});
+            rig.data.Pairs.append(pairs.back());
+        }
+        QObject::connect(&rig.engine, &ScanEngine::problemsChanged,
+                         [this](const Problems& now) { problems = now; });
+    }
+
+    void dropBursts() {
+        for (int p = 0; p < pairs.size(); ++p) {
+            for (int i = 0; i < kFiles; ++i)
+                writeBytes(pairs[p].Source + fileName(p, i), fileBytes(p, i));
+        }
+    }
+    bool movingPairsDone() const {
+        for (int p = 0; p < pairs.size(); ++p) {
+            if (GetParam().moves[p] && !entriesOf(pairs[p].Source).filter(".bin").isEmpty())
+                return false;
+        }
+        return true;
+    }
+    // Each file once and whole: in its own destination when its pair moves, else where it was.
+    void expectEveryFileOnceAndWhere(const QList<bool>& moves) {
+        for (int p = 0; p < pairs.size(); ++p) {
+            for (int i = 0; i < kFiles; ++i) {
+                const QString name = fileName(p, i);
+                const QString there = (moves[p] ? pairs[p].Destination : pairs[p].Source) + name;
+                const QString notThere = (moves[p] ? pairs[p].Source : pairs[p].Destination) + name;
+                EXPECT_EQ(readBytes(there), fileBytes(p, i)) << there.toStdString();
+                EXPECT_FALSE(fs::facts(notThere)) << notThere.toStdString();
+            }
+            // Nothing else: no copy left behind, no file of another pair.
+            QStringList expected;
+            for (int q = 0; q < pairs.size(); ++q) {
+                for (int i = 0; i < kFiles && moves[q] && pairs[q].Destination == pairs[p].Destination; ++i)
+                    expected.append(fileName(q, i));
+            }
+            expected.sort();
+            if (pairs[p].Destination != rig.source + "Unterordner/")
+                EXPECT_EQ(entriesOf(pairs[p].Destination).filter(".bin"), expected) << p;
+        }
+    }
+
+    ScanRig rig;
+    std::vector<std::unique_ptr<ScratchFileSystem>> mounts;
+    QList<FolderPair> pairs;  // the main window's first
+    Problems problems;
+    int stickPair = -1;
+};
+
+TEST_P(PairBursts, EveryFileMovesOnceAndWholeIntoItsOwnPairsDestination) {
+    QStringList log = rig.tick();
+    if (GetParam().pullStick)
+        mounts.back()->unmount();
+    dropBursts();
+    log += rig.ticksUntil([this] { return movingPairsDone(); }, 8);
+    expectEveryFileOnceAndWhere(GetParam().moves);
+    for (int p = 1; p < pairs.size(); ++p) {
+        if (!GetParam().moves[p] && !GetParam().pullStick) {
+            EXPECT_GE(FirstClashingPair(pairs), 1);
+            EXPECT_TRUE(log.join('\n').contains("Pair refused: '" + pairs[p].Source)) << p;
+        }
+    }
+    if (!GetParam().pullStick)
+        return;
+    // The pulled stick is the trouble of its own pair alone, and its files go once it is back.
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_EQ(problems[0].kind, ProblemKind::DestinationGone);
+    EXPECT_EQ(problems[0].pair, pairs[stickPair].Source);
+    ASSERT_TRUE(mounts.back()->mountAgain());
+    rig.ticksUntil([this] { return entriesOf(pairs[stickPair].Source).isEmpty(); }, 8);
+    expectEveryFileOnceAndWhere(QList<bool>(pairs.size(), true));
+    EXPECT_TRUE(problems.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, PairBursts,
+    ::testing::Values(
+        Burst{"SameFileSystemOtherDiskAndStickAtOnce", {Goes::OtherDisk, Goes::Stick}, false,
+              {true, true, true}},
+        Burst{"PulledStickHoldsUpOnlyItsOwnPair", {Goes::OtherDisk, Goes::Stick}, true,
+              {true, true, false}},
+        Burst{"TwoPairsShareADestination", {Goes::FirstDestination, Goes::OtherFolder}, false,
+              {true, true, true}},
+        Burst{"DestinationInAnotherPairsWatchedFolderIsRefused", {Goes::IntoFirstWatched}, false,
+              {true, false}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The real program over a settings folder, its pair editor driven as clicks would.
+struct Editing {
+    const char* name;
+    const char* watched;      // the further pair the editor adds; none: the editor stays closed
+    const char* destination;  // "<first>" for a folder inside the main window's watched folder
+    bool cancel;
+    bool stored;  // the pair ends up in the list file and moves its file
+};
+
+void PrintTo(const Editing& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class PairEditor : public ::testing::TestWithParam<Editing> {};
+
+TEST_P(PairEditor, StoresAPairOnlyWhenItBreaksNoRuleAndOnlyThen) {
+    apptest::FoldersRig rig({"main.bin"});
+    const Editing& row = GetParam();
+    const QString pairFile = rig.dataFolder + "Kopierwart.Pairlst";
+    FolderPair added;
+    if (row.watched) {
+        added = {rig.folder(decodeLocal(row.watched)),
+                 qstrcmp(row.destination, "<first>") == 0
+                     ? rig.source + "Unterordner/"
+                     : rig.folder(decodeLocal(row.destination))};
+        fs::makePath(added.Destination);
+    }
+    rig.start();
+    ASSERT_TRUE(waitUntil([&] { return fs::facts(rig.destination + "main.bin").has_value(); }));
+    if (row.watched) {
+        rig.control<QPushButton>("ButPairs")->click();
+        FrmPairs* editor = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            editor = editor ? editor : qobject_cast<FrmPairs*>(window);
+        ASSERT_TRUE(editor && editor->isVisible());
+        const size_t messages = rig.desktop.messages.size();
+        EXPECT_EQ(editor->addPair(added), row.stored || row.cancel);
+        EXPECT_EQ(rig.desktop.messages.size(), messages + (row.stored || row.cancel ? 0 : 1));
+        row.cancel ? editor->ButCancel_Click() : editor->ButOK_Click();
+        EXPECT_TRUE(rig.program->window().isVisible());
+    }
+    if (!row.stored) {
+        // A settings folder from before pairs, or an edit that changed nothing, keeps one pair
+        // and no pair file.
+        EXPECT_FALSE(fs::facts(pairFile)) << "a pair file was written";
+        EXPECT_TRUE(rig.program->data().Pairs.isEmpty());
+        return;
+    }
+    EXPECT_EQ(readBytes(pairFile),
+              encodeLocal(added.Source) + '\0' + encodeLocal(added.Destination) + "\r\n");
+    fs::replaceAtomically(added.Source + "further.bin", "further");
+    rig.program->engine().butGoTimer_Click();
+    EXPECT_TRUE(waitUntil([&] { return readBytes(added.Destination + "further.bin") == "further"; }));
+    EXPECT_EQ(LoadFolderPairs(pairFile), QList<FolderPair>{added});
+    // Names Qt cannot spell are removed by their bytes.
+    fs::removeFile(added.Destination + "further.bin");
+    for (const QString& folder : {added.Source, added.Destination})
+        ::rmdir(encodeLocal(folder).constData());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, PairEditor,
+    ::testing::Values(
+        Editing{"SettingsFromBeforePairsStayOnePair", nullptr, nullptr, false, false},
+        Editing{"AddedPairWithNonUtf8NameIsStoredAndMoves", "Upload \xff", "Ziel \xfe", false, true},
+        Editing{"DestinationInTheMainWatchedFolderIsRefused", "Upload 2", "<first>", false, false},
+        Editing{"CancelKeepsThePairsAsTheyWere", "Upload 2", "Ziel 2", true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
