@@ -7,6 +7,7 @@
 // CTest takes a sample of the crash points (the first, middle and last call of each writing call
 // a move makes); KW_CRASH_SWEEP=all takes every one of them (bench/crash_sweep.sh).
 #include "core/files.h"
+#include "core/folderpairs.h"
 #include "core/inifile.h"
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
@@ -41,6 +42,7 @@ const QString kStartedLine = QStringLiteral("Starting P2Pfinder.....");
 struct MovedFile {
     QString name;
     int size;
+    bool inSecondPair = false;  // in the watched folder of a further pair, into the same destination
 };
 
 struct Move {
@@ -86,6 +88,7 @@ protected:
         if (!fs::facts(program->program()))
             KW_CANNOT_RUN("the program is not built");
         watched = folder(QStringLiteral("Upload"));
+        watched2 = folder(QStringLiteral("Upload 2"));
         if (GetParam().acrossFileSystems) {
             QString why;
             stick = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs,
@@ -100,15 +103,20 @@ protected:
 
     QString folder(const QString& name) const { return folderIn(dir, name); }
     QString data(const char* name) const { return program->folder + QLatin1String(name); }
+    QString watchedOf(const MovedFile& file) const { return file.inSecondPair ? watched2 : watched; }
 
     // A fresh start: the files in the watched folder, settings that name both folders, nothing
     // else beside the program.
     void prepare() {
         emptyFolder(program->folder, QStringLiteral("Kopierwart"));
         emptyFolder(watched);
+        emptyFolder(watched2);
         emptyFolder(destination);
-        for (const MovedFile& file : GetParam().files)
-            ASSERT_EQ(fs::replaceAtomically(watched + file.name, bytesFor(file)), 0);
+        for (const MovedFile& file : GetParam().files) {
+            ASSERT_EQ(fs::replaceAtomically(watchedOf(file) + file.name, bytesFor(file)), 0);
+            if (file.inSecondPair)
+                SaveFolderPairs({{watched2, destination}}, data("Kopierwart.Pairlst"));
+        }
         const QString ini = data("Kopierwart.ini");
         WriteIniValue(ini, "Source", "Source", watched);
         WriteIniValue(ini, "Destination", "Destination", destination);
@@ -184,11 +192,11 @@ protected:
     // destination or both; the settings naming both folders.
     QString lossAfterKill() const {
         for (const MovedFile& file : GetParam().files) {
-            const bool in = fs::facts(watched + file.name).has_value();
+            const bool in = fs::facts(watchedOf(file) + file.name).has_value();
             const bool out = fs::facts(destination + file.name).has_value();
             if (!in && !out)
                 return "'" + file.name + "' is gone";
-            if (in && bytesOf(watched + file.name) != bytesFor(file))
+            if (in && bytesOf(watchedOf(file) + file.name) != bytesFor(file))
                 return "'" + file.name + "' in the watched folder is not whole";
             if (out && bytesOf(destination + file.name) != bytesFor(file))
                 return "'" + file.name + "' in the destination is not whole";
@@ -217,7 +225,8 @@ protected:
         again.waitForFinished(30000);
         if (!started)
             return QStringLiteral("started again, the program did not finish its start-up");
-        if (const QStringList left = test::entriesOf(watched); !left.isEmpty())
+        if (const QStringList left = test::entriesOf(watched) + test::entriesOf(watched2);
+            !left.isEmpty())
             return "left in the watched folder: " + left.join(", ");
         QStringList expected;
         for (const MovedFile& file : GetParam().files) {
@@ -238,6 +247,7 @@ protected:
     std::unique_ptr<ProgramProcess> program;
     std::unique_ptr<ScratchFileSystem> stick;
     QString watched;
+    QString watched2;
     QString destination;
 };
 
@@ -297,7 +307,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Move{"CopyAcrossFileSystems", true, {{"Film 1.avi", 1'500'000}}},
         Move{"GroupOfCopies", true, {{"a.bin", 20'000}, {"b.bin", 30'000}, {"c.bin", 45'000}}},
-        Move{"RenameOnOneFileSystem", false, {{"Film 1.avi", 1'500'000}}}),
+        Move{"RenameOnOneFileSystem", false, {{"Film 1.avi", 1'500'000}}},
+        Move{"TwoPairs", true, {{"a.bin", 20'000}, {"b.bin", 30'000, true}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
