@@ -434,6 +434,18 @@
         <source>Das Paar wird nicht hinzugefügt.</source>
         <translation>The pair is not added.</translation>
     </message>
+    <message>
+        <source>Überwachtes Verzeichnis</source>
+        <translation>Watched folder</translation>
+    </message>
+    <message>
+        <source>Zielverzeichnis</source>
+        <translation>Destination folder</translation>
+    </message>
+    <message>
+        <source>Das Paar des Hauptfensters</source>
+        <translation>The main window’s pair</translation>
+    </message>
 </context>
 <context>
     <name>kw::FrmPrefix</name>

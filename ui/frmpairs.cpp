@@ -13,7 +13,8 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QListWidget>
+#include <QHeaderView>
+#include <QTreeWidget>
 #include <QPushButton>
 
 namespace kw {
@@ -46,8 +47,12 @@ FrmPairs::FrmPairs(AppData& data, EventLog& log, Desktop& desktop, QWidget* main
     auto* frame = new QGroupBox(this);
     frame->setObjectName(QStringLiteral("Frame1"));
     frame->setGeometry(10, 46, 540, 264);
-    m_list = new QListWidget(frame);
+    m_list = new QTreeWidget(frame);
     m_list->setObjectName(QStringLiteral("LBpairs"));
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setHeaderLabels({tr("Überwachtes Verzeichnis"), tr("Zielverzeichnis")});
+    m_list->header()->setSectionResizeMode(QHeaderView::Stretch);
     m_list->setAccessibleName(tr("Verzeichnispaare: überwachtes Verzeichnis und Zielverzeichnis"));
     m_list->setGeometry(10, 10, 520, 208);
     SetTextColor(m_list, kRed);
@@ -59,8 +64,11 @@ FrmPairs::FrmPairs(AppData& data, EventLog& log, Desktop& desktop, QWidget* main
         makeButton(frame, QStringLiteral("ButRemove"), tr("Entfernen"), {275, 226, 255, 28});
     m_butRemove->setAccessibleName(tr("Gewähltes Paar entfernen"));
     connect(m_butRemove, &QPushButton::clicked, this, &FrmPairs::ButRemove_Click);
-    connect(m_list, &QListWidget::currentRowChanged, this,
-            [this](int row) { m_butRemove->setEnabled(row > 0); });
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] {
+        const QList<QTreeWidgetItem*> chosen = m_list->selectedItems();
+        m_butRemove->setEnabled(!chosen.isEmpty() &&
+                                m_list->indexOfTopLevelItem(chosen.first()) > 0);
+    });
 
     QPushButton* ok = makeButton(this, QStringLiteral("ButOK"), tr("OK"), {10, 318, 265, 32});
     ok->setAccessibleName(tr("Paare übernehmen"));
@@ -99,10 +107,19 @@ void FrmPairs::showPairs() {
     m_list->clear();
     const QList<FolderPair> pairs = allPairs();
     for (int i = 0; i < pairs.size(); ++i) {
-        auto* item = new QListWidgetItem(PairLine(pairs[i]), m_list);
+        auto* item = new QTreeWidgetItem(m_list, {pairs[i].Source, pairs[i].Destination});
+        item->setToolTip(0, pairs[i].Source);
+        item->setToolTip(1, pairs[i].Destination);
         // The main window's pair is changed there, not here.
-        if (i == 0)
+        if (i == 0) {
             item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
+            item->setToolTip(0, tr("Das Paar des Hauptfensters"));
+            for (int column = 0; column < 2; ++column) {
+                QFont font = item->font(column);
+                font.setItalic(true);
+                item->setFont(column, font);
+            }
+        }
     }
     m_butRemove->setEnabled(false);
 }
@@ -142,8 +159,9 @@ bool FrmPairs::addPair(const FolderPair& pair) {
 }
 
 void FrmPairs::ButRemove_Click() {
-    const int row = m_list->currentRow();
-    if (row <= 0 || row > m_pairs.size() || !m_list->currentItem()->isSelected())
+    const QList<QTreeWidgetItem*> chosen = m_list->selectedItems();
+    const int row = chosen.isEmpty() ? -1 : m_list->indexOfTopLevelItem(chosen.first());
+    if (row <= 0 || row > m_pairs.size())
         return;
     m_pairs.removeAt(row - 1);
     showPairs();

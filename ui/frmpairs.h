@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
-class QListWidget;
+class QTreeWidget;
 class QPushButton;
 
 namespace kw {
@@ -28,7 +28,7 @@ public:
 
     // Loads the pairs as they are in memory now and shows the window; an open one is raised.
     void open();
-    QListWidget* LBpairs() const { return m_list; }
+    QTreeWidget* LBpairs() const { return m_list; }
 
     // Handlers, public so that tests drive them as a click would.
     void ButAdd_Click();
@@ -53,11 +53,11 @@ private:
     QPointer<QWidget> m_mainWindow;
     QList<FolderPair> m_pairs;  // as edited, beyond the main window's
     bool m_cancelled = false;
-    QListWidget* m_list = nullptr;
+    QTreeWidget* m_list = nullptr;
     QPushButton* m_butRemove = nullptr;
 };
 
-// One line of the editor's list: "watched folder  →  destination".
+// A pair as a message names it: "watched folder  →  destination".
 QString PairLine(const FolderPair& pair);
 
 }  // namespace kw
