@@ -17,25 +17,17 @@ QList<FolderPair> LoadFolderPairs(const QString& path) {
     return pairs;
 }
 
-bool PairsClash(const FolderPair& pair, const FolderPair& other) {
-    return fs::foldersOverlap(pair.Source, other.Source) ||
-           fs::foldersOverlap(pair.Source, other.Destination) ||
-           fs::foldersOverlap(pair.Destination, other.Source);
+PairLineages lineagesOf(const FolderPair& pair) {
+    return {fs::lineageOf(pair.Source), fs::lineageOf(pair.Destination)};
 }
 
-int FirstClashingPair(const QList<FolderPair>& pairs, int* clashesWith) {
-    for (int i = 0; i < pairs.size(); ++i) {
-        for (int j = 0; j <= i; ++j) {
-            const bool clash = j == i ? fs::foldersOverlap(pairs[i].Source, pairs[i].Destination)
-                                      : PairsClash(pairs[i], pairs[j]);
-            if (clash) {
-                if (clashesWith)
-                    *clashesWith = j;
-                return i;
-            }
-        }
-    }
-    return -1;
+bool PairsClash(const PairLineages& pair, const PairLineages& other) {
+    return pair.source.overlaps(other.source) || pair.source.overlaps(other.destination) ||
+           pair.destination.overlaps(other.source);
+}
+
+bool PairsClash(const FolderPair& pair, const FolderPair& other) {
+    return PairsClash(lineagesOf(pair), lineagesOf(other));
 }
 
 int SaveFolderPairs(const QList<FolderPair>& pairs, const QString& path) {

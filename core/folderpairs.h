@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/heldfolder.h"
+
 #include <QList>
 #include <QString>
 
@@ -23,10 +25,13 @@ QList<FolderPair> LoadFolderPairs(const QString& path);
 // walking up), so links and bind mounts do not hide a clash; a folder that cannot be opened
 // clashes with nothing yet.
 bool PairsClash(const FolderPair& pair, const FolderPair& other);
-// The first of pairs that clashes with one before it, or whose own two folders overlap; -1 when
-// all of them may be kept together. clashesWith receives the index of the pair it clashes with
-// (its own index for its own folders).
-int FirstClashingPair(const QList<FolderPair>& pairs, int* clashesWith = nullptr);
+// The folders of a pair as they stand now, for many questions of the rules in a row.
+struct PairLineages {
+    fs::FolderLineage source;
+    fs::FolderLineage destination;
+};
+PairLineages lineagesOf(const FolderPair& pair);
+bool PairsClash(const PairLineages& pair, const PairLineages& other);
 
 // Writes the pairs to path, whole; no pairs remove the file, so that it stays missing as before
 // pairs. 0 or the failure code.

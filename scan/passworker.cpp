@@ -75,6 +75,7 @@ TickOutcome PassWorker::runTick() {
     bool usable = false;
     bool stopped = false;
     const bool several = m_pairs.size() > 1;
+    m_lineages.clear();
     for (size_t i = 0; i < m_pairs.size() && !m_abandoned; ++i) {
         PairWork& pair = *m_pairs[i];
         m_pairAtWork.store(int(i), std::memory_order_relaxed);
@@ -105,24 +106,28 @@ TickOutcome PassWorker::runTick() {
 }
 
 bool PassWorker::clashes(size_t i) {
-    if (i == 0)
-        return false;
+    // Each pair's folders are looked at once a tick, also those of a pair that does not run now.
+    m_lineages.resize(m_pairs.size());
+    for (size_t j = 0; j <= i; ++j) {
+        if (!m_lineages[j] || j == i)
+            m_lineages[j] = lineagesOf(m_pairs[j]->folders());
+    }
     const FolderPair& pair = m_pairs[i]->folders();
-    const QString& source = pair.Source;
     for (size_t j = 0; j < i; ++j) {
-        const FolderPair& other = m_pairs[j]->folders();
-        if (other.Source.isEmpty() || other.Destination.isEmpty() || !PairsClash(pair, other))
+        if (!PairsClash(*m_lineages[i], *m_lineages[j]))
             continue;
-        if (!m_clashSaid.contains(source)) {
-            m_clashSaid.insert(source);
-            m_log.WriteLog(QLatin1String("Pair refused: '") + source + QLatin1String("' -> '") +
-                           pair.Destination + QLatin1String("' overlaps the pair '") +
-                           other.Source + QLatin1String("' -> '") + other.Destination +
+        const FolderPair& other = m_pairs[j]->folders();
+        if (!m_clashSaid.contains(pair.Source)) {
+            m_clashSaid.insert(pair.Source);
+            m_log.WriteLog(QLatin1String("Pair refused: '") + pair.Source +
+                           QLatin1String("' -> '") + pair.Destination +
+                           QLatin1String("' overlaps the pair '") + other.Source +
+                           QLatin1String("' -> '") + other.Destination +
                            QLatin1String("'; its files stay where they are"));
         }
         return true;
     }
-    m_clashSaid.remove(source);
+    m_clashSaid.remove(pair.Source);
     return false;
 }
 

@@ -82,7 +82,8 @@ private:
     // One PairWork for each pair of the settings; a pair kept keeps its own, by its watched folder.
     void arrangePairs();
     std::unique_ptr<PairWork> makePair(bool mainPair);
-    // True when pair i breaks the rules against a pair before it; said once while it does.
+    // True when pair i breaks the rules against a pair before it; said once while it does. The
+    // main window's pair breaks none: a later pair that clashes with it is refused.
     bool clashes(size_t i);
     // A step was taken; false when the program is ending and the pass is to stop.
     bool stillRunning();
@@ -101,6 +102,7 @@ private:
     UsedDestinations m_used;
     std::vector<std::unique_ptr<PairWork>> m_pairs;  // the main window's pair first
     QSet<QString> m_clashSaid;                        // watched folders of pairs refused so far
+    std::vector<std::optional<PairLineages>> m_lineages;  // of this tick's pairs, by place
     QStringList m_movedTo;
     QList<qint64> m_movedSizes;
     QElapsedTimer m_sinceMovesReported;

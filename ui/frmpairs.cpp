@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "platform/dialogs.h"
 #include "platform/fs.h"
+#include "platform/heldfolder.h"
 #include "platform/placement.h"
 #include "ui/controls.h"
 #include "ui/listeditorwindow.h"
@@ -136,8 +137,13 @@ void FrmPairs::ButAdd_Click() {
 
 bool FrmPairs::addPair(const FolderPair& pair) {
     const QList<FolderPair> before = allPairs();
+    // The new pair against each listed one, and its own two folders against each other.
     int other = -1;
-    if (FirstClashingPair(before + QList<FolderPair>{pair}, &other) != before.size()) {
+    for (int i = 0; i < before.size() && other < 0; ++i) {
+        if (PairsClash(pair, before[i]))
+            other = i;
+    }
+    if (other < 0 && !fs::foldersOverlap(pair.Source, pair.Destination)) {
         m_pairs.append(pair);
         showPairs();
         return true;
