@@ -57,8 +57,8 @@ Whereabouts whereabouts(const QString& folder, const QString& recordedMountPoint
 
 }  // namespace
 
-FolderGuard::FolderGuard(Settings& my, const TextArray& blockedExtensions,
-                         UsedDestinations& used, EventLog& log, Desktop& desktop)
+FolderGuard::FolderGuard(Settings& my, const TextArray& blockedExtensions, UsedDestinations& used,
+                         EventLog& log, Desktop& desktop)
     : m_my(my),
       m_blockedExtensions(blockedExtensions),
       m_log(log),

@@ -28,9 +28,9 @@ PassWorker::PassWorker(AppData& data, EventLog& log, Desktop& desktop,
 }
 
 std::unique_ptr<PairWork> PassWorker::makePair(bool mainPair) {
-    auto pair = std::make_unique<PairWork>(m_data, m_settings.my, m_settings.blockedExtensions,
-                                           m_used, m_log, m_desktop, mainPair,
-                                           [this] { return stillRunning(); });
+    auto pair =
+        std::make_unique<PairWork>(m_data, m_settings.my, m_settings.blockedExtensions, m_used,
+                                   m_log, m_desktop, mainPair, [this] { return stillRunning(); });
     // A child, so that it moves to the pass thread with this object, or is made there.
     pair->setParent(this);
     if (mainPair)

@@ -100,8 +100,8 @@ private:
     std::atomic<qint64>& m_signOfLife;
     std::atomic_int m_pairAtWork = 0;
     UsedDestinations m_used;
-    std::vector<std::unique_ptr<PairWork>> m_pairs;  // the main window's pair first
-    QSet<QString> m_clashSaid;                        // watched folders of pairs refused so far
+    std::vector<std::unique_ptr<PairWork>> m_pairs;       // the main window's pair first
+    QSet<QString> m_clashSaid;                            // watched folders of pairs refused so far
     std::vector<std::optional<PairLineages>> m_lineages;  // of this tick's pairs, by place
     QStringList m_movedTo;
     QList<qint64> m_movedSizes;

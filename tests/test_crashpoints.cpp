@@ -42,7 +42,8 @@ const QString kStartedLine = QStringLiteral("Starting P2Pfinder.....");
 struct MovedFile {
     QString name;
     int size;
-    bool inSecondPair = false;  // in the watched folder of a further pair, into the same destination
+    // In the watched folder of a further pair, whose destination is the same.
+    bool inSecondPair = false;
 };
 
 struct Move {
@@ -103,7 +104,9 @@ protected:
 
     QString folder(const QString& name) const { return folderIn(dir, name); }
     QString data(const char* name) const { return program->folder + QLatin1String(name); }
-    QString watchedOf(const MovedFile& file) const { return file.inSecondPair ? watched2 : watched; }
+    QString watchedOf(const MovedFile& file) const {
+        return file.inSecondPair ? watched2 : watched;
+    }
 
     // A fresh start: the files in the watched folder, settings that name both folders, nothing
     // else beside the program.

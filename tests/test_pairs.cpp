@@ -111,7 +111,8 @@ protected:
             // Nothing else: no copy left behind, no file of another pair.
             QStringList expected;
             for (int q = 0; q < pairs.size(); ++q) {
-                for (int i = 0; i < kFiles && moves[q] && pairs[q].Destination == pairs[p].Destination; ++i)
+                for (int i = 0;
+                     i < kFiles && moves[q] && pairs[q].Destination == pairs[p].Destination; ++i)
                     expected.append(fileName(q, i));
             }
             expected.sort();
@@ -152,18 +153,24 @@ TEST_P(PairBursts, EveryFileMovesOnceAndWholeIntoItsOwnPairsDestination) {
     EXPECT_TRUE(problems.isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pairs, PairBursts,
-    ::testing::Values(
-        Burst{"SameFileSystemOtherDiskAndStickAtOnce", {Goes::OtherDisk, Goes::Stick}, false,
-              {true, true, true}},
-        Burst{"PulledStickHoldsUpOnlyItsOwnPair", {Goes::Stick, Goes::OtherDisk}, true,
-              {true, false, true}},
-        Burst{"TwoPairsShareADestination", {Goes::FirstDestination, Goes::OtherFolder}, false,
-              {true, true, true}},
-        Burst{"DestinationInAnotherPairsWatchedFolderIsRefused", {Goes::IntoFirstWatched}, false,
-              {true, false}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Pairs, PairBursts,
+                         ::testing::Values(Burst{"SameFileSystemOtherDiskAndStickAtOnce",
+                                                 {Goes::OtherDisk, Goes::Stick},
+                                                 false,
+                                                 {true, true, true}},
+                                           Burst{"PulledStickHoldsUpOnlyItsOwnPair",
+                                                 {Goes::Stick, Goes::OtherDisk},
+                                                 true,
+                                                 {true, false, true}},
+                                           Burst{"TwoPairsShareADestination",
+                                                 {Goes::FirstDestination, Goes::OtherFolder},
+                                                 false,
+                                                 {true, true, true}},
+                                           Burst{"DestinationInAnotherPairsWatchedFolderIsRefused",
+                                                 {Goes::IntoFirstWatched},
+                                                 false,
+                                                 {true, false}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The real program over a settings folder, its pair editor driven as clicks would.
 struct Editing {
@@ -217,7 +224,8 @@ TEST_P(PairEditor, StoresAPairOnlyWhenItBreaksNoRuleAndOnlyThen) {
               encodeLocal(added.Source) + '\0' + encodeLocal(added.Destination) + "\r\n");
     fs::replaceAtomically(added.Source + "further.bin", "further");
     rig.program->engine().butGoTimer_Click();
-    EXPECT_TRUE(waitUntil([&] { return readBytes(added.Destination + "further.bin") == "further"; }));
+    EXPECT_TRUE(
+        waitUntil([&] { return readBytes(added.Destination + "further.bin") == "further"; }));
     EXPECT_EQ(LoadFolderPairs(pairFile), QList<FolderPair>{added});
     // Names Qt cannot spell are removed by their bytes.
     fs::removeFile(added.Destination + "further.bin");
@@ -227,11 +235,12 @@ TEST_P(PairEditor, StoresAPairOnlyWhenItBreaksNoRuleAndOnlyThen) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pairs, PairEditor,
-    ::testing::Values(
-        Editing{"SettingsFromBeforePairsStayOnePair", nullptr, nullptr, false, false},
-        Editing{"AddedPairWithNonUtf8NameIsStoredAndMoves", "Upload \xff", "Ziel \xfe", false, true},
-        Editing{"DestinationInTheMainWatchedFolderIsRefused", "Upload 2", "<first>", false, false},
-        Editing{"CancelKeepsThePairsAsTheyWere", "Upload 2", "Ziel 2", true, false}),
+    ::testing::Values(Editing{"SettingsFromBeforePairsStayOnePair", nullptr, nullptr, false, false},
+                      Editing{"AddedPairWithNonUtf8NameIsStoredAndMoves", "Upload \xff",
+                              "Ziel \xfe", false, true},
+                      Editing{"DestinationInTheMainWatchedFolderIsRefused", "Upload 2", "<first>",
+                              false, false},
+                      Editing{"CancelKeepsThePairsAsTheyWere", "Upload 2", "Ziel 2", true, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -13,10 +13,10 @@
 
 #include <QCloseEvent>
 #include <QGroupBox>
-#include <QLabel>
 #include <QHeaderView>
-#include <QTreeWidget>
+#include <QLabel>
 #include <QPushButton>
+#include <QTreeWidget>
 
 namespace kw {
 namespace {
