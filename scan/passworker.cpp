@@ -134,10 +134,12 @@ bool PassWorker::clashes(size_t i) {
 bool PassWorker::ValidateDirectories() {
     bool mainValid = false;
     for (size_t i = 0; i < m_pairs.size(); ++i) {
+        m_pairAtWork.store(int(i), std::memory_order_relaxed);
         const bool valid = m_pairs[i]->ValidateDirectories();
         if (i == 0)
             mainValid = valid;
     }
+    m_pairAtWork.store(0, std::memory_order_relaxed);
     return mainValid;
 }
 
