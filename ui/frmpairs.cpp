@@ -149,17 +149,18 @@ bool FrmPairs::addPair(const FolderPair& pair) {
         return true;
     }
     m_log.WriteLog(QLatin1String("Refused Pair = ") + pair.Source + QLatin1String(" -> ") +
-                   pair.Destination + QLatin1String(": it overlaps the pair ") +
-                   before.value(other, pair).Source + QLatin1String(" -> ") +
-                   before.value(other, pair).Destination);
+                   pair.Destination +
+                   (other < 0 ? QLatin1String(": its two folders are one, or one lies inside "
+                                              "the other")
+                              : QLatin1String(": it overlaps the pair ") + before[other].Source +
+                                    QLatin1String(" -> ") + before[other].Destination));
     m_desktop.ShowMessage(
         tr("Fehler"),
         tr("Ein überwachtes Verzeichnis darf weder ein anderes überwachtes Verzeichnis oder ein "
            "Zielverzeichnis sein, noch in einem liegen oder eines enthalten:") +
             kCrLfText + kCrLfText + PairLine(pair) + kCrLfText +
-            (other >= 0 && other < before.size() ? PairLine(before[other]) + kCrLfText
-                                                 : QString()) +
-            kCrLfText + tr("Das Paar wird nicht hinzugefügt.") + kCrLfText,
+            (other >= 0 ? PairLine(before[other]) + kCrLfText : QString()) + kCrLfText +
+            tr("Das Paar wird nicht hinzugefügt.") + kCrLfText,
         MB_ICONERROR);
     return false;
 }
