@@ -19,13 +19,16 @@ using namespace kw::test;
 namespace {
 
 // Where a further pair's files go.
-enum class Goes { OtherFolder, OtherDisk, Stick, FirstDestination, IntoFirstWatched };
+enum class Goes { OtherFolder, OtherDisk, FullDisk, Stick, FirstDestination, IntoFirstWatched };
 
 struct Burst {
     const char* name;
     QList<Goes> further;  // the destination of each pair beyond the main window's
     bool pullStick;       // the stick is pulled after its pair's first tick, before the burst
-    QList<bool> moves;    // per pair, the main window's first: its burst moves
+    // Per pair, the main window's first: its burst moves (m), stays (s) or partly moves (p).
+    const char* ends;
+    int troubled = -1;  // the pair every problem names
+    ProblemKind trouble = ProblemKind::DestinationGone;
 };
 
 void PrintTo(const Burst& row, std::ostream* out) {
@@ -56,11 +59,15 @@ protected:
                 case Goes::OtherFolder:
                     break;
                 case Goes::OtherDisk:
+                case Goes::FullDisk:
                 case Goes::Stick: {
                     const bool isStick = GetParam().further[p - 1] == Goes::Stick;
+                    // Room for about a third of a burst.
+                    const qint64 size =
+                        GetParam().further[p - 1] == Goes::FullDisk ? 768 << 10 : 32 << 20;
                     mounts.push_back(ScratchFileSystem::make(
                         isStick ? ScratchFileSystem::Type::Exfat : ScratchFileSystem::Type::Tmpfs,
-                        base.arg("disk").arg(p), 32 << 20, &why));
+                        base.arg("disk").arg(p), size, &why));
                     if (!mounts.back())
                         KW_CANNOT_RUN(why.toStdString());
                     destination = base.arg("disk").arg(p) + "/Ziel/";
@@ -93,27 +100,35 @@ protected:
     }
     bool movingPairsDone() const {
         for (int p = 0; p < pairs.size(); ++p) {
-            if (GetParam().moves[p] && !entriesOf(pairs[p].Source).filter(".bin").isEmpty())
+            if (GetParam().ends[p] == 'm' && !entriesOf(pairs[p].Source).filter(".bin").isEmpty())
                 return false;
         }
         return true;
     }
     // Each file once and whole: in its own destination when its pair moves, else where it was.
-    void expectEveryFileOnceAndWhere(const QList<bool>& moves) {
+    // Each file once and whole: in its own destination when its pair moves, else where it was;
+    // both only where a pair partly moves.
+    void expectEveryFileOnceAndWhere(const QByteArray& ends) {
         for (int p = 0; p < pairs.size(); ++p) {
+            int movedFiles = 0;
             for (int i = 0; i < kFiles; ++i) {
-                const QString name = fileName(p, i);
-                const QString there = (moves[p] ? pairs[p].Destination : pairs[p].Source) + name;
-                const QString notThere = (moves[p] ? pairs[p].Source : pairs[p].Destination) + name;
-                EXPECT_EQ(readBytes(there), fileBytes(p, i)) << there.toStdString();
-                EXPECT_FALSE(fs::facts(notThere)) << notThere.toStdString();
+                const QString in = pairs[p].Source + fileName(p, i);
+                const QString out = pairs[p].Destination + fileName(p, i);
+                const bool moved = ends[p] == 'm' || (ends[p] == 'p' && !fs::facts(in));
+                movedFiles += moved;
+                EXPECT_EQ(readBytes(moved ? out : in), fileBytes(p, i)) << in.toStdString();
+                EXPECT_FALSE(fs::facts(moved ? in : out)) << in.toStdString();
             }
+            if (ends[p] == 'p')
+                EXPECT_TRUE(movedFiles > 0 && movedFiles < kFiles) << movedFiles;
             // Nothing else: no copy left behind, no file of another pair.
             QStringList expected;
             for (int q = 0; q < pairs.size(); ++q) {
-                for (int i = 0;
-                     i < kFiles && moves[q] && pairs[q].Destination == pairs[p].Destination; ++i)
-                    expected.append(fileName(q, i));
+                for (int i = 0; i < kFiles && pairs[q].Destination == pairs[p].Destination; ++i) {
+                    if (ends[q] == 'm' ||
+                        (ends[q] == 'p' && !fs::facts(pairs[q].Source + fileName(q, i))))
+                        expected.append(fileName(q, i));
+                }
             }
             expected.sort();
             if (pairs[p].Destination != rig.source + "Unterordner/")
@@ -130,26 +145,31 @@ protected:
 };
 
 TEST_P(PairBursts, EveryFileMovesOnceAndWholeIntoItsOwnPairsDestination) {
+    const Burst& row = GetParam();
     QStringList log = rig.tick();
-    if (GetParam().pullStick)
+    if (row.pullStick)
         stick->unmount();
     dropBursts();
     log += rig.ticksUntil([this] { return movingPairsDone(); }, 8);
-    expectEveryFileOnceAndWhere(GetParam().moves);
+    expectEveryFileOnceAndWhere(row.ends);
     for (int p = 1; p < pairs.size(); ++p) {
-        if (!GetParam().moves[p] && !GetParam().pullStick) {
+        if (row.ends[p] == 's' && !row.pullStick)
             EXPECT_TRUE(log.join('\n').contains("Pair refused: '" + pairs[p].Source)) << p;
-        }
     }
-    if (!GetParam().pullStick)
+    // A destination's trouble is its own pair's alone.
+    if (row.troubled >= 0) {
+        EXPECT_TRUE(std::any_of(problems.begin(), problems.end(), [&](const Problem& problem) {
+            return problem.kind == row.trouble;
+        }));
+        for (const Problem& problem : std::as_const(problems))
+            EXPECT_EQ(problem.pair, pairs[row.troubled].Source);
+    }
+    if (!row.pullStick)
         return;
-    // The pulled stick is the trouble of its own pair alone, and its files go once it is back.
-    ASSERT_EQ(problems.size(), 1);
-    EXPECT_EQ(problems[0].kind, ProblemKind::DestinationGone);
-    EXPECT_EQ(problems[0].pair, pairs[stickPair].Source);
+    // The pulled stick's files go once it is back.
     ASSERT_TRUE(stick->mountAgain());
     rig.ticksUntil([this] { return entriesOf(pairs[stickPair].Source).isEmpty(); }, 8);
-    expectEveryFileOnceAndWhere(QList<bool>(pairs.size(), true));
+    expectEveryFileOnceAndWhere(QByteArray(pairs.size(), 'm'));
     EXPECT_TRUE(problems.isEmpty());
 }
 
@@ -157,19 +177,27 @@ INSTANTIATE_TEST_SUITE_P(Pairs, PairBursts,
                          ::testing::Values(Burst{"SameFileSystemOtherDiskAndStickAtOnce",
                                                  {Goes::OtherDisk, Goes::Stick},
                                                  false,
-                                                 {true, true, true}},
+                                                 "mmm"},
                                            Burst{"PulledStickHoldsUpOnlyItsOwnPair",
                                                  {Goes::Stick, Goes::OtherDisk},
                                                  true,
-                                                 {true, false, true}},
+                                                 "msm",
+                                                 1,
+                                                 ProblemKind::DestinationGone},
+                                           Burst{"FullDiskHoldsUpOnlyItsOwnPair",
+                                                 {Goes::FullDisk, Goes::OtherFolder},
+                                                 false,
+                                                 "mpm",
+                                                 1,
+                                                 ProblemKind::NoSpace},
                                            Burst{"TwoPairsShareADestination",
                                                  {Goes::FirstDestination, Goes::OtherFolder},
                                                  false,
-                                                 {true, true, true}},
+                                                 "mmm"},
                                            Burst{"DestinationInAnotherPairsWatchedFolderIsRefused",
                                                  {Goes::IntoFirstWatched},
                                                  false,
-                                                 {true, false}}),
+                                                 "ms"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The real program over a settings folder, its pair editor driven as clicks would.
