@@ -19,12 +19,16 @@ using namespace kw::test;
 namespace {
 
 // Where a further pair's files go.
-enum class Goes { OtherFolder, OtherDisk, FullDisk, Stick, FirstDestination, IntoFirstWatched };
+enum class Goes { Folder, Disk, FullDisk, Stick, FirstDestination, FirstWatched };
+
+// When the stick is pulled: after its pair's first tick, before the burst, or inside the first
+// copy onto it.
+enum class Pull { Never, BeforeBurst, DuringItsCopy };
 
 struct Burst {
     const char* name;
     QList<Goes> further;  // the destination of each pair beyond the main window's
-    bool pullStick;       // the stick is pulled after its pair's first tick, before the burst
+    Pull pull;
     // Per pair, the main window's first: its burst moves (m), stays (s) or partly moves (p).
     const char* ends;
     int troubled = -1;  // the pair every problem names
@@ -56,9 +60,9 @@ protected:
             QString destination = base.arg("out").arg(p) + '/';
             QString why;
             switch (GetParam().further[p - 1]) {
-                case Goes::OtherFolder:
+                case Goes::Folder:
                     break;
-                case Goes::OtherDisk:
+                case Goes::Disk:
                 case Goes::FullDisk:
                 case Goes::Stick: {
                     const bool isStick = GetParam().further[p - 1] == Goes::Stick;
@@ -80,7 +84,7 @@ protected:
                 case Goes::FirstDestination:
                     destination = rig.destination;
                     break;
-                case Goes::IntoFirstWatched:
+                case Goes::FirstWatched:
                     destination = rig.source + "Unterordner/";
                     break;
             }
@@ -147,13 +151,15 @@ protected:
 TEST_P(PairBursts, EveryFileMovesOnceAndWholeIntoItsOwnPairsDestination) {
     const Burst& row = GetParam();
     QStringList log = rig.tick();
-    if (row.pullStick)
+    if (row.pull == Pull::BeforeBurst)
         stick->unmount();
+    if (row.pull == Pull::DuringItsCopy)
+        rig.duringNextCopy([this] { stick->unmount(); });
     dropBursts();
     log += rig.ticksUntil([this] { return movingPairsDone(); }, 8);
     expectEveryFileOnceAndWhere(row.ends);
     for (int p = 1; p < pairs.size(); ++p) {
-        if (row.ends[p] == 's' && !row.pullStick)
+        if (row.ends[p] == 's' && row.pull == Pull::Never)
             EXPECT_TRUE(log.join('\n').contains("Pair refused: '" + pairs[p].Source)) << p;
     }
     // A destination's trouble is its own pair's alone.
@@ -164,40 +170,24 @@ TEST_P(PairBursts, EveryFileMovesOnceAndWholeIntoItsOwnPairsDestination) {
         for (const Problem& problem : std::as_const(problems))
             EXPECT_EQ(problem.pair, pairs[row.troubled].Source);
     }
-    if (!row.pullStick)
+    if (row.pull == Pull::Never)
         return;
-    // The pulled stick's files go once it is back.
+    // The pulled stick's files go once it is back, and a copy cut off there is gone.
     ASSERT_TRUE(stick->mountAgain());
     rig.ticksUntil([this] { return entriesOf(pairs[stickPair].Source).isEmpty(); }, 8);
     expectEveryFileOnceAndWhere(QByteArray(pairs.size(), 'm'));
     EXPECT_TRUE(problems.isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Pairs, PairBursts,
-                         ::testing::Values(Burst{"SameFileSystemOtherDiskAndStickAtOnce",
-                                                 {Goes::OtherDisk, Goes::Stick},
-                                                 false,
-                                                 "mmm"},
-                                           Burst{"PulledStickHoldsUpOnlyItsOwnPair",
-                                                 {Goes::Stick, Goes::OtherDisk},
-                                                 true,
-                                                 "msm",
-                                                 1,
-                                                 ProblemKind::DestinationGone},
-                                           Burst{"FullDiskHoldsUpOnlyItsOwnPair",
-                                                 {Goes::FullDisk, Goes::OtherFolder},
-                                                 false,
-                                                 "mpm",
-                                                 1,
-                                                 ProblemKind::NoSpace},
-                                           Burst{"TwoPairsShareADestination",
-                                                 {Goes::FirstDestination, Goes::OtherFolder},
-                                                 false,
-                                                 "mmm"},
-                                           Burst{"DestinationInAnotherPairsWatchedFolderIsRefused",
-                                                 {Goes::IntoFirstWatched},
-                                                 false,
-                                                 "ms"}),
+const Burst kBursts[] = {
+    {"ThreeKindsOfDestinationAtOnce", {Goes::Disk, Goes::Stick}, Pull::Never, "mmm"},
+    {"StickPulledBeforeTheBurst", {Goes::Stick, Goes::Disk}, Pull::BeforeBurst, "msm", 1},
+    {"StickPulledDuringItsCopy", {Goes::Stick, Goes::Disk}, Pull::DuringItsCopy, "msm", 1},
+    {"FullDisk", {Goes::FullDisk, Goes::Folder}, Pull::Never, "mpm", 1, ProblemKind::NoSpace},
+    {"TwoPairsShareADestination", {Goes::FirstDestination, Goes::Folder}, Pull::Never, "mmm"},
+    {"DestinationInAnotherWatchedFolderIsRefused", {Goes::FirstWatched}, Pull::Never, "ms"},
+};
+INSTANTIATE_TEST_SUITE_P(Pairs, PairBursts, ::testing::ValuesIn(kBursts),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The real program over a settings folder, its pair editor driven as clicks would.
