@@ -127,6 +127,7 @@ void Program::Form_Load() {
     m_data.TaskList = LoadListFile(my.TaskListFile);
     m_data.CopiedFiles = LoadListFile(my.CopyListFile);
     m_data.UserP2PList = LoadListFile(my.UserP2PListFile);
+    m_data.Pairs = LoadFolderPairs(my.PairListFile);
     reportUnreadableFiles();
     if (m_closing)
         return;
@@ -136,6 +137,9 @@ void Program::Form_Load() {
     m_log.WriteLog(QLatin1String("Set My.Log = ") + my.Log);
     m_log.WriteLog(QLatin1String("Set My.Source = ") + my.Source);
     m_log.WriteLog(QLatin1String("Set My.Destination = ") + my.Destination);
+    for (const FolderPair& pair : std::as_const(m_data.Pairs))
+        m_log.WriteLog(QLatin1String("Set Pair = ") + pair.Source + QLatin1String(" -> ") +
+                       pair.Destination);
     m_log.WriteLog(QLatin1String("Set My.SoundFile = ") + my.SoundFile);
 
     // The folders are looked at in the file work's thread, as one that does not answer must not

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The full crash-point sweep of tests/test_crashpoints.cpp, where CTest takes a sample: the real
-# program is killed at every call of every writing system call of three moves in turn (a copy
-# across file systems, a group of copies, a rename), started again and checked each time. Prints
+# program is killed at every call of every writing system call of four moves in turn (a copy
+# across file systems, a group of copies, a rename, copies through two folder pairs), started
+# again and checked each time. Prints
 # the crash points per call and move and the time taken. Needs root (it mounts a tmpfs), strace
 # and a build folder (build/ unless given).
 set -euo pipefail

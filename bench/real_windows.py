@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The real program under Xvfb with openbox and trayer, beside mv, cp -p + sync + rm, rsync and
-rclone moving the same files in the same run.
+rclone moving the same files in the same run; and the program with several folder pairs against
+itself with one.
 
 Needs root (tmpfs and a loop device with ext4); scripts/install-deps.sh installs the rest.
-Usage: bench/real_windows.py [--quick] [--program build-rel/app/Kopierwart] [--cases abcdef]
+Usage: bench/real_windows.py [--quick] [--program build-rel/app/Kopierwart] [--cases abcdefgh]
                              [--runs N]
 Prints one Markdown row per case: the median of the runs for the program and for each tool.
 """
@@ -127,7 +128,7 @@ class Program:
     started there as a user starts it."""
 
     def __init__(self, machine, executable, name, source, destination, interval,
-                 blocked=()):
+                 blocked=(), pairs=()):
         self.machine = machine
         self.folder = fresh(os.path.join(machine.work, name))
         shutil.copy2(executable, os.path.join(self.folder, "Kopierwart"))
@@ -139,6 +140,11 @@ class Program:
         if blocked:
             with open(os.path.join(self.folder, "Kopierwart.cfg"), "w", newline="") as f:
                 f.write("".join(extension + "\r\n" for extension in blocked))
+        if pairs:
+            # The pairs beyond the main window's: watched folder NUL destination, CR LF.
+            with open(os.path.join(self.folder, "Kopierwart.Pairlst"), "wb") as f:
+                f.write(b"".join(os.fsencode(s) + b"/\0" + os.fsencode(d) + b"/\r\n"
+                                 for s, d in pairs))
         self.errors = os.path.join(machine.work, name + ".stderr")
         with open(self.errors, "wb") as errors:
             self.process = subprocess.Popen(["./Kopierwart"], cwd=self.folder, env=machine.env,
@@ -335,6 +341,53 @@ def staying_case(machine, executable, number, interval, seconds):
     return ticks / HZ
 
 
+def pairs_idle_case(machine, executable, pairs, interval, seconds):
+    """CPU seconds of the program over seconds with pairs pairs of quiet (empty) folders."""
+    folders = [(fresh(os.path.join(machine.ext4, f"quiet{i}")),
+                fresh(os.path.join(machine.ext4, f"quiet{i}-moved"))) for i in range(pairs)]
+    program = Program(machine, executable, "program", *folders[0], interval, pairs=folders[1:])
+    try:
+        time.sleep(max(2, interval + 1))
+        before = program.cpu_ticks()
+        time.sleep(seconds)
+        ticks = program.cpu_ticks() - before
+    finally:
+        program.stop()
+    return ticks / HZ
+
+
+def pairs_burst_case(machine, executable, runs, pairs, number, timeout):
+    """Median seconds until number files of 10 KB, dropped at once and split evenly over pairs
+    watched folders on the tmpfs, are all in their destinations on the ext4 loop."""
+    folders = [(fresh(os.path.join(machine.tmpfs, f"watched{i}")),
+                fresh(os.path.join(machine.ext4, f"moved{i}"))) for i in range(pairs)]
+    program = Program(machine, executable, "program", *folders[0], 5, pairs=folders[1:])
+    times = []
+    try:
+        for r in range(runs):
+            stagings = []
+            for i, (watched, _) in enumerate(folders):
+                staging = fresh(os.path.join(machine.tmpfs, f"staging{i}"))
+                make_files(staging, f"r{r}-", number // pairs, SMALL)
+                stagings.append(staging)
+            sync(machine.ext4)
+            before = [count(moved) for _, moved in folders]
+            start = time.monotonic()
+            for staging, (watched, _) in zip(stagings, folders):
+                for name in sorted(os.listdir(staging)):
+                    os.rename(os.path.join(staging, name), os.path.join(watched, name))
+
+            def done():
+                return all(count(w) == 0 and count(m) >= b + number // pairs
+                           for (w, m), b in zip(folders, before))
+            if not wait_until(done, timeout, 0.005):
+                raise RuntimeError(f"burst over {pairs} pairs not moved in {timeout} s")
+            times.append(time.monotonic() - start)
+    finally:
+        program.stop()
+    return statistics.median(times)
+
+
 def ratio(value, reference):
     return f"{value / reference:.1f} ×" if reference > 0 else "—"
 
@@ -344,7 +397,7 @@ def main():
     parser.add_argument("--program", default="build-rel/app/Kopierwart")
     parser.add_argument("--quick", action="store_true",
                         help="fewer files, one run, shorter idle (about 2 minutes)")
-    parser.add_argument("--cases", default="abcdef")
+    parser.add_argument("--cases", default="abcdefgh")
     parser.add_argument("--runs", type=int, default=None)
     args = parser.parse_args()
     if os.geteuid() != 0:
@@ -354,7 +407,7 @@ def main():
     runs = args.runs or (1 if quick else 3)
     sizes = {"a": 500 if quick else 2000, "b": 2000 if quick else 10_000,
              "c": 5 if quick else 20, "d": 10_000 if quick else 50_000,
-             "e": 10_000, "f": 10_000}
+             "e": 10_000, "f": 10_000, "g": 10, "h": 3000 if quick else 9000}
     idle = 20 if quick else 60
     tick_seconds = 5 if quick else 10
 
@@ -397,6 +450,18 @@ def main():
                 cpu = staying_case(machine, executable, n, 5, idle)
                 print(f"| f | idle {idle} s with {n:,} staying files, interval 5 s | "
                       f"{cpu:.2f} s CPU ({cpu / idle * 100:.2f} % of a core) | | | | | |",
+                      flush=True)
+            elif case == "g":
+                one = pairs_idle_case(machine, executable, 1, 5, idle)
+                many = pairs_idle_case(machine, executable, n, 5, idle)
+                print(f"| g | idle {idle} s, interval 5 s, {n} pairs of quiet folders against 1 | "
+                      f"{many:.2f} s CPU against {one:.2f} s | | | | | "
+                      f"{ratio(many, one)} |", flush=True)
+            elif case == "h":
+                one = pairs_burst_case(machine, executable, runs, 1, n, 900)
+                three = pairs_burst_case(machine, executable, runs, 3, n, 900)
+                print(f"| h | {n:,} × 10 KB, tmpfs → ext4 loop, over 3 pairs against 1 pair | "
+                      f"{three:.2f} s against {one:.2f} s | | | | | {ratio(three, one)} |",
                       flush=True)
         with open("/proc/loadavg") as f:
             print(f"load after: {f.read().split()[:3]}")

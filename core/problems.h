@@ -22,6 +22,8 @@ enum class ProblemKind {
 struct Problem {
     ProblemKind kind = ProblemKind::DestinationGone;
     QString subject;  // the folder or file it concerns, as the log names it
+    // The watched folder of the pair it concerns, where there are several pairs; else empty.
+    QString pair;
     bool operator==(const Problem&) const = default;
 };
 

@@ -26,6 +26,7 @@ Settings fileSetFor(const QString& dataFolder, const QString& baseName) {
     my.CopyListFile = my.Path + baseName + QLatin1String(".Copy");
     my.UserP2PListFile = my.Path + baseName + QLatin1String(".Tasklst");
     my.UsedDestinationsFile = my.Path + baseName + QLatin1String(".Targets");
+    my.PairListFile = my.Path + baseName + QLatin1String(".Pairlst");
     return my;
 }
 

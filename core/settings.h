@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/copyregister.h"
+#include "core/folderpairs.h"
 #include "core/textarray.h"
 
 #include <QString>
@@ -35,11 +36,15 @@ struct Settings {
     QString UserP2PListFile;
     // The destination folders used so far and the mark of this installation's temporary copies.
     QString UsedDestinationsFile;
+    // The folder pairs beyond Source -> Destination.
+    QString PairListFile;
 };
 
-// Everything one run keeps in memory: the settings record and the four lists.
+// Everything one run keeps in memory: the settings record, the four lists and the pairs.
 struct AppData {
     Settings My;
+    // The watched folders beyond My.Source, each with its destination.
+    QList<FolderPair> Pairs;
     TextArray BlockedExtensions;
     TextArray TaskList;
     CopyRegister CopiedFiles;

@@ -320,6 +320,18 @@
         <source>About</source>
         <translation>About</translation>
     </message>
+    <message>
+        <source>Paare</source>
+        <translation>Pairs</translation>
+    </message>
+    <message>
+        <source>Weitere Verzeichnispaare</source>
+        <translation>Further folder pairs</translation>
+    </message>
+    <message>
+        <source>Das Verzeichnis überschneidet sich mit einem weiteren Verzeichnispaar:</source>
+        <translation>The folder overlaps a further folder pair:</translation>
+    </message>
 </context>
 <context>
     <name>kw::FrmP2Pnew</name>
@@ -354,6 +366,85 @@
     <message>
         <source>Menu schließen</source>
         <translation>Close menu</translation>
+    </message>
+</context>
+<context>
+    <name>kw::FrmPairs</name>
+    <message>
+        <source>Verzeichnispaare</source>
+        <translation>Folder pairs</translation>
+    </message>
+    <message>
+        <source>Jedes überwachte Verzeichnis hat sein eigenes Zielverzeichnis. Das erste Paar ist das des Hauptfensters und wird dort geändert.</source>
+        <translation>Each watched folder has its own destination folder. The first pair is the main window’s and is changed there.</translation>
+    </message>
+    <message>
+        <source>Verzeichnispaare: überwachtes Verzeichnis und Zielverzeichnis</source>
+        <translation>Folder pairs: watched folder and destination folder</translation>
+    </message>
+    <message>
+        <source>Hinzufügen</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Paar hinzufügen</source>
+        <translation>Add a pair</translation>
+    </message>
+    <message>
+        <source>Entfernen</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>Gewähltes Paar entfernen</source>
+        <translation>Remove the chosen pair</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Paare übernehmen</source>
+        <translation>Keep these pairs</translation>
+    </message>
+    <message>
+        <source>Abbrechen</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Abbrechen, die Paare bleiben, wie sie waren</source>
+        <translation>Cancel, the pairs stay as they were</translation>
+    </message>
+    <message>
+        <source>Zu überwachendes Verzeichnis suchen</source>
+        <translation>Choose the folder to watch</translation>
+    </message>
+    <message>
+        <source>Zielverzeichnis suchen</source>
+        <translation>Choose the destination folder</translation>
+    </message>
+    <message>
+        <source>Fehler</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>Ein überwachtes Verzeichnis darf weder ein anderes überwachtes Verzeichnis oder ein Zielverzeichnis sein, noch in einem liegen oder eines enthalten:</source>
+        <translation>A watched folder may not be another watched folder or a destination folder, nor lie inside one or contain one:</translation>
+    </message>
+    <message>
+        <source>Das Paar wird nicht hinzugefügt.</source>
+        <translation>The pair is not added.</translation>
+    </message>
+    <message>
+        <source>Überwachtes Verzeichnis</source>
+        <translation>Watched folder</translation>
+    </message>
+    <message>
+        <source>Zielverzeichnis</source>
+        <translation>Destination folder</translation>
+    </message>
+    <message>
+        <source>Das Paar des Hauptfensters</source>
+        <translation>The main window’s pair</translation>
     </message>
 </context>
 <context>
@@ -662,6 +753,10 @@
     <message>
         <source>P2P-Programme: </source>
         <translation>P2P programs: </translation>
+    </message>
+    <message>
+        <source>%1 (überwacht: %2)</source>
+        <translation>%1 (watched: %2)</translation>
     </message>
 </context>
 </TS>

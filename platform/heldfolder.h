@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 namespace kw::fs {
 
@@ -84,5 +85,14 @@ bool linksRefused(int error);
 // True when the two folders are the same or one lies inside the other; false also when either
 // cannot be opened.
 bool foldersOverlap(const QString& first, const QString& second);
+
+// A folder as it stands now: its device and inode, then those of each folder above it up to the
+// root, as ".." leads. Taken once, it answers many overlap questions without opening anything.
+struct FolderLineage {
+    QList<std::pair<quint64, quint64>> ids;  // empty when the folder cannot be opened
+    // The same folder as other, or one lies inside the other; false when either is empty.
+    bool overlaps(const FolderLineage& other) const;
+};
+FolderLineage lineageOf(const QString& path);
 
 }  // namespace kw::fs

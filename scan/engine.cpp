@@ -68,7 +68,7 @@ ScanEngine::~ScanEngine() {
 }
 
 TickSettings ScanEngine::currentSettings() const {
-    return {m_data.My, m_data.BlockedExtensions};
+    return {m_data.My, m_data.BlockedExtensions, m_data.Pairs};
 }
 
 void ScanEngine::Timer_Timer() {
@@ -122,12 +122,20 @@ void ScanEngine::applyFoldersGivenUp(const FoldersGivenUp& givenUp, const Settin
     }
     if (cleared)
         Q_EMIT foldersCleared();
+    // A further pair whose folder cannot be used is dropped for this run, as the main window's
+    // folder setting is cleared; its list file keeps it for the next.
+    for (const FolderPair& pair : givenUp.pairs) {
+        if (m_data.Pairs.removeOne(pair))
+            m_log.WriteLog(QLatin1String("Pair given up for this run: '") + pair.Source +
+                           QLatin1String("' -> '") + pair.Destination + QLatin1Char('\''));
+    }
 }
 
 void ScanEngine::handToFileWork(std::function<void()> work, std::function<void()> then) {
     if (m_workPending == 0) {
         m_signOfLife = monotonicMs();
         m_workBegan = m_data.My;
+        m_workBeganPairs = m_data.Pairs;
     }
     ++m_workPending;
     // Every job, the start-up's folder checks too, may hang in a file system.
@@ -319,17 +327,27 @@ void ScanEngine::setAnswering(bool answering) {
     else
         m_log.WriteLog(QLatin1String("No answer from the file system for ") +
                        QString::number(kNoAnswerMs / 1000) + QLatin1String(" s (watched folder '") +
-                       m_workBegan.Source + QLatin1String("', destination '") +
-                       m_workBegan.Destination +
+                       pairAtWork().Source + QLatin1String("', destination '") +
+                       pairAtWork().Destination +
                        QLatin1String("'): the file work waits for it, the window does not"));
     Q_EMIT fileSystemAnswering(answering);
     reportProblems();
 }
 
+FolderPair ScanEngine::pairAtWork() const {
+    const int index = m_worker->pairAtWork();
+    if (index > 0 && index <= m_workBeganPairs.size())
+        return m_workBeganPairs[index - 1];
+    return {m_workBegan.Source, m_workBegan.Destination};
+}
+
 void ScanEngine::reportProblems() {
     Problems now = m_tickProblems;
-    if (!m_answering)
-        now.prepend({ProblemKind::DestinationNotAnswering, m_workBegan.Destination});
+    if (!m_answering) {
+        const FolderPair hung = pairAtWork();
+        now.prepend({ProblemKind::DestinationNotAnswering, hung.Destination,
+                     m_workBeganPairs.isEmpty() ? QString() : hung.Source});
+    }
     if (now == m_problems)
         return;
     m_problems = now;

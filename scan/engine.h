@@ -111,6 +111,8 @@ private:
     void checkAnswering();
     void setAnswering(bool answering);
     void reportProblems();
+    // The folders of the pair whose file work runs now, as they were when the work began.
+    FolderPair pairAtWork() const;
 
     AppData& m_data;
     EventLog& m_log;
@@ -130,6 +132,7 @@ private:
     bool m_scanNow = false;  // the running tick was asked for with the scan-now button
     Settings m_tickBegan;
     Settings m_workBegan;  // the folders when the file work last began to have jobs
+    QList<FolderPair> m_workBeganPairs;
     QTimer m_answerCheck;
     bool m_answering = true;
     bool m_statisticsUnwritten = false;

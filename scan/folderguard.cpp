@@ -57,9 +57,13 @@ Whereabouts whereabouts(const QString& folder, const QString& recordedMountPoint
 
 }  // namespace
 
-FolderGuard::FolderGuard(Settings& my, const TextArray& blockedExtensions, EventLog& log,
-                         Desktop& desktop)
-    : m_my(my), m_blockedExtensions(blockedExtensions), m_log(log), m_desktop(desktop) {}
+FolderGuard::FolderGuard(Settings& my, const TextArray& blockedExtensions, UsedDestinations& used,
+                         EventLog& log, Desktop& desktop)
+    : m_my(my),
+      m_blockedExtensions(blockedExtensions),
+      m_log(log),
+      m_desktop(desktop),
+      m_used(used) {}
 
 bool FolderGuard::ValidateDirectories() {
     Settings& my = m_my;

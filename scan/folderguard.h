@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/folderpairs.h"
 #include "core/textarray.h"
 #include "scan/useddestinations.h"
 
@@ -20,6 +21,8 @@ struct Settings;
 struct FoldersGivenUp {
     bool source = false;
     bool destination = false;
+    // Further pairs whose folders cannot be used: dropped for this run.
+    QList<FolderPair> pairs;
 };
 
 // Watches over the two folders: checks, makes or clears their settings; waits for a destination
@@ -32,7 +35,9 @@ class FolderGuard : public QObject {
     Q_OBJECT
 
 public:
-    FolderGuard(Settings& my, const TextArray& blockedExtensions, EventLog& log, Desktop& desktop);
+    // used: the list of used destinations, shared by the guards of every pair.
+    FolderGuard(Settings& my, const TextArray& blockedExtensions, UsedDestinations& used,
+                EventLog& log, Desktop& desktop);
 
     // Checks, creates or clears My.Source and My.Destination; true when both are usable.
     bool ValidateDirectories();
@@ -69,7 +74,7 @@ private:
     const TextArray& m_blockedExtensions;
     EventLog& m_log;
     Desktop& m_desktop;
-    UsedDestinations m_used;
+    UsedDestinations& m_used;
     bool m_destinationAway = false;
     bool m_changeReported = false;
     FoldersGivenUp m_givenUp;

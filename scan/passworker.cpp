@@ -1,132 +1,168 @@
 #include "scan/passworker.h"
 
 #include "core/eventlog.h"
-#include "platform/textcodec.h"
 
 namespace kw {
 namespace {
 
-// The renames of a burst are made durable at least this often, and at the end of every tick.
-constexpr int kFlushRenamesEveryMs = 1000;
 // The moves of a burst reach the window at most this often.
 constexpr int kReportEveryMs = 20;
+
+Settings withFolders(Settings my, const FolderPair& pair) {
+    my.Source = pair.Source;
+    my.Destination = pair.Destination;
+    return my;
+}
 
 }  // namespace
 
 PassWorker::PassWorker(AppData& data, EventLog& log, Desktop& desktop,
                        const std::atomic_bool& abandoned, std::atomic<qint64>& signOfLife)
     : m_data(data),
+      m_log(log),
+      m_desktop(desktop),
       m_abandoned(abandoned),
-      m_signOfLife(signOfLife),
-      m_guard(m_settings.my, m_settings.blockedExtensions, log, desktop),
-      m_waiting(log),
-      m_refusals(log),
-      m_record(data, m_settings.my, log, desktop),
-      m_mover(log, desktop, m_record, m_refusals, m_waiting, m_guard,
-              [this] { return stillRunning(); }),
-      m_decision(data, log, m_refusals, m_waiting, m_mover, m_guard,
-                 [this] { return stillRunning(); }),
-      m_staying(m_waiting, m_refusals),
-      m_arrivals([this] { Q_EMIT fileArrived(); }) {
-    // Children, so that they move to the pass thread with this object: their signals and timers
-    // belong to the thread that uses them.
-    m_guard.setParent(this);
-    m_record.setParent(this);
-    connect(&m_guard, &FolderGuard::destinationWaiting, this, &PassWorker::destinationWaiting);
-    connect(&m_record, &Record::moveRecorded, this,
+      m_signOfLife(signOfLife) {
+    m_pairs.push_back(makePair(true));
+    m_sinceMovesReported.start();
+}
+
+std::unique_ptr<PairWork> PassWorker::makePair(bool mainPair) {
+    auto pair =
+        std::make_unique<PairWork>(m_data, m_settings.my, m_settings.blockedExtensions, m_used,
+                                   m_log, m_desktop, mainPair, [this] { return stillRunning(); });
+    // A child, so that it moves to the pass thread with this object, or is made there.
+    pair->setParent(this);
+    if (mainPair)
+        connect(pair.get(), &PairWork::destinationWaiting, this, &PassWorker::destinationWaiting);
+    connect(pair.get(), &PairWork::fileArrived, this, &PassWorker::fileArrived);
+    connect(pair.get(), &PairWork::moveRecorded, this,
             [this](const QString& destinationPath, qint64 size) {
                 m_movedTo.append(destinationPath);
                 m_movedSizes.append(size);
                 reportMoves(false);
             });
-    m_sinceMovesReported.start();
+    return pair;
 }
 
 void PassWorker::takeSettings(const TickSettings& settings) {
     m_settings = settings;
+    arrangePairs();
+}
+
+void PassWorker::arrangePairs() {
+    std::vector<std::unique_ptr<PairWork>> arranged;
+    arranged.push_back(std::move(m_pairs.front()));
+    arranged.front()->takeSettings(m_settings.my);
+    for (const FolderPair& folders : std::as_const(m_settings.pairs)) {
+        std::unique_ptr<PairWork> pair;
+        for (size_t i = 1; i < m_pairs.size() && !pair; ++i) {
+            if (m_pairs[i] && m_pairs[i]->folders().Source == folders.Source)
+                pair = std::move(m_pairs[i]);
+        }
+        if (!pair)
+            pair = makePair(false);
+        pair->takeSettings(withFolders(m_settings.my, folders));
+        arranged.push_back(std::move(pair));
+    }
+    // A pair let go takes its watch, its waiting files and its remembered failures with it.
+    m_pairs = std::move(arranged);
 }
 
 TickOutcome PassWorker::runTick() {
     stillRunning();
-    m_failure.reset();
     TickOutcome outcome;
-    // While the destination is away the programs of the task list are still kept running.
-    const bool foldersValid = ValidateDirectories();
-    outcome.watchdogDue = foldersValid || m_guard.destinationAway();
-    if (foldersValid) {
-        // The folders and settings of this moment hold for the whole pass, restarts included.
-        Pass pass;
-        if (m_guard.holdFolders(pass)) {
-            Step step = Step::Restart;
-            while (step == Step::Restart)
-                step = filePass(pass);
-            m_waiting.keepLooks(step == Step::Next);
-            if (step == Step::Stop)
-                outcome.watchdogDue = false;
-            outcome.quietEndsAtMs = pass.wakeAtMs;
+    bool usable = false;
+    bool stopped = false;
+    const bool several = m_pairs.size() > 1;
+    m_lineages.clear();
+    for (size_t i = 0; i < m_pairs.size() && !m_abandoned; ++i) {
+        PairWork& pair = *m_pairs[i];
+        m_pairAtWork.store(int(i), std::memory_order_relaxed);
+        const PairOutcome done = pair.runPass([this, i] { return clashes(i); });
+        usable = usable || done.usable;
+        stopped = stopped || done.stopped;
+        if (!outcome.failure)
+            outcome.failure = done.failure;
+        if (done.wakeAtMs != 0)
+            outcome.quietEndsAtMs = outcome.quietEndsAtMs == 0
+                                        ? done.wakeAtMs
+                                        : std::min(outcome.quietEndsAtMs, done.wakeAtMs);
+        // Each pair's renames are durable before the next pair's file system is asked anything.
+        pair.flushRenames();
+        reportMoves(true);
+        collectGivenUp(i, outcome.givenUp);
+        for (Problem problem : pair.problems()) {
+            if (several)
+                problem.pair = pair.folders().Source;
+            outcome.problems.append(problem);
         }
     }
-    m_mover.flushRenames();
+    m_pairAtWork.store(0, std::memory_order_relaxed);
     reportMoves(true);
-    if (m_abandoned)
-        outcome.watchdogDue = false;
-    outcome.failure = std::exchange(m_failure, std::nullopt);
-    outcome.givenUp = m_guard.takeFoldersGivenUp();
-    if (m_guard.destinationAway())
-        outcome.problems.append({ProblemKind::DestinationGone, m_settings.my.Destination});
-    outcome.problems.append(m_refusals.problems());
+    // While the destination is away the programs of the task list are still kept running.
+    outcome.watchdogDue = usable && !stopped && !m_abandoned;
     return outcome;
 }
 
-Step PassWorker::filePass(Pass& pass) {
-    Step step = decideFiles(pass);
-    // Before the watched folder is listed again, and before the tick ends, every copy has its
-    // name or is gone; shutdown, and a pass whose folders changed, leave the sources as they are.
-    if (m_abandoned || step == Step::Stop) {
-        m_mover.discardCopies();
-        m_mover.flushDeletions(pass);
-        return Step::Stop;
+bool PassWorker::clashes(size_t i) {
+    // Each pair's folders are looked at once a tick, also those of a pair that does not run now.
+    m_lineages.resize(m_pairs.size());
+    for (size_t j = 0; j <= i; ++j) {
+        if (!m_lineages[j] || j == i)
+            m_lineages[j] = lineagesOf(m_pairs[j]->folders());
     }
-    return m_mover.nameCopies(pass) == Step::Stop ? Step::Stop : step;
+    const FolderPair& pair = m_pairs[i]->folders();
+    for (size_t j = 0; j < i; ++j) {
+        if (!PairsClash(*m_lineages[i], *m_lineages[j]))
+            continue;
+        const FolderPair& other = m_pairs[j]->folders();
+        if (!m_clashSaid.contains(pair.Source)) {
+            m_clashSaid.insert(pair.Source);
+            m_log.WriteLog(QLatin1String("Pair refused: '") + pair.Source +
+                           QLatin1String("' -> '") + pair.Destination +
+                           QLatin1String("' overlaps the pair '") + other.Source +
+                           QLatin1String("' -> '") + other.Destination +
+                           QLatin1String("'; its files stay where they are"));
+        }
+        return true;
+    }
+    m_clashSaid.remove(pair.Source);
+    return false;
 }
 
-Step PassWorker::decideFiles(Pass& pass) {
-    // Watched before it is listed, so that nothing that happens after the listing goes unheard.
-    m_arrivals.watch(pass.source);
-    pass.watch = m_arrivals.watches(pass.source) ? &m_arrivals : nullptr;
-    if (m_staying.beginPass(pass, m_arrivals))
-        return Step::Next;
-    int error = 0;
-    const auto names = pass.source.regularFileNames(&error);
-    if (!names)
-        return fail(kListingFailed, QLatin1String("The watched folder '") + pass.source.path() +
-                                        QLatin1String("' cannot be listed (") +
-                                        fs::errorText(error) + QLatin1Char(')'));
-    QStringList paths;
-    paths.reserve(names->size());
-    m_sinceRenamesFlushed.start();
-    for (const QByteArray& bytes : *names) {
-        if (!stillRunning())
-            return Step::Stop;
-        const QString name = decodeLocal(bytes);
-        paths.append(pass.source.path() + name);
-        if (m_staying.stays(pass, bytes, name))
-            continue;
-        Stay stay;
-        const Step step = m_decision.decideFile(pass, name, stay);
-        m_staying.decided(bytes, stay);
-        if (step != Step::Next)
-            return step;
-        if (m_mover.copiesDue() && m_mover.nameCopies(pass) == Step::Stop)
-            return Step::Stop;
-        if (m_sinceRenamesFlushed.elapsed() >= kFlushRenamesEveryMs) {
-            m_mover.flushRenames();
-            m_sinceRenamesFlushed.start();
-        }
+bool PassWorker::ValidateDirectories() {
+    bool mainValid = false;
+    for (size_t i = 0; i < m_pairs.size(); ++i) {
+        m_pairAtWork.store(int(i), std::memory_order_relaxed);
+        const bool valid = m_pairs[i]->ValidateDirectories();
+        if (i == 0)
+            mainValid = valid;
     }
-    m_refusals.keepOnly(paths);
-    m_staying.endPass();
-    return Step::Next;
+    m_pairAtWork.store(0, std::memory_order_relaxed);
+    return mainValid;
+}
+
+FoldersGivenUp PassWorker::takeFoldersGivenUp() {
+    FoldersGivenUp givenUp;
+    for (size_t i = 0; i < m_pairs.size(); ++i)
+        collectGivenUp(i, givenUp);
+    return givenUp;
+}
+
+void PassWorker::collectGivenUp(size_t i, FoldersGivenUp& into) {
+    const FoldersGivenUp pair = m_pairs[i]->takeFoldersGivenUp();
+    if (i == 0) {
+        into.source = into.source || pair.source;
+        into.destination = into.destination || pair.destination;
+    } else if (pair.source || pair.destination) {
+        into.pairs.append(m_pairs[i]->folders());
+    }
+}
+
+void PassWorker::stopWatching() {
+    for (const auto& pair : m_pairs)
+        pair->stopWatching();
 }
 
 bool PassWorker::stillRunning() {
@@ -139,11 +175,6 @@ void PassWorker::reportMoves(bool evenIfRecent) {
         return;
     Q_EMIT movesRecorded(std::exchange(m_movedTo, {}), std::exchange(m_movedSizes, {}));
     m_sinceMovesReported.start();
-}
-
-Step PassWorker::fail(int code, const QString& description) {
-    m_failure = Failure{code, description};
-    return Step::Stop;
 }
 
 }  // namespace kw

@@ -1,23 +1,22 @@
 #pragma once
 
+#include "core/folderpairs.h"
 #include "core/problems.h"
 #include "core/settings.h"
-#include "platform/folderwatch.h"
 #include "platform/monotonic.h"
 #include "scan/failure.h"
-#include "scan/filedecision.h"
 #include "scan/folderguard.h"
-#include "scan/mover.h"
-#include "scan/record.h"
-#include "scan/refusals.h"
-#include "scan/stayingfiles.h"
-#include "scan/waitingfiles.h"
+#include "scan/pairwork.h"
+#include "scan/useddestinations.h"
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSet>
 
 #include <atomic>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace kw {
 
@@ -26,6 +25,7 @@ namespace kw {
 struct TickSettings {
     Settings my;
     TextArray blockedExtensions;
+    QList<FolderPair> pairs;  // the pairs beyond my.Source -> my.Destination
 };
 
 // What a tick's file work leaves for the scheduler to finish on the window's thread.
@@ -40,11 +40,11 @@ struct TickOutcome {
 };
 
 // The file work of the watch-and-copy cycle, on a thread of its own so that a file system that
-// stops answering holds up only this work, never the windows: checks the folders, holds them
-// for a pass and decides every file of the watched folder, through the folder guard, the file
-// decision, the mover and the record, which it owns, and watches the watched folder for arrivals.
-// It reads the settings of its tick and the register; what the window shows and stores reaches it
-// by signals.
+// stops answering holds up only this work, never the windows. Each folder pair has its own
+// PairWork (folders checked and held, every file decided, arrivals watched); a tick runs the pass
+// of every pair in turn, so one pair's trouble holds the others up only as long as its own file
+// system takes. Pairs are arranged between passes, never inside one. It reads the settings of its
+// tick and the register; what the window shows and stores reaches it by signals.
 class PassWorker : public QObject {
     Q_OBJECT
 
@@ -56,51 +56,56 @@ public:
 
     // Takes the settings a tick begins with, or those the window holds between ticks.
     void takeSettings(const TickSettings& settings);
-    // The file work of one tick: folders checked, the watched folder listed and every file
-    // decided, the copies named, the renames flushed.
+    // The file work of one tick: for every pair, folders checked, the watched folder listed and
+    // every file decided, the copies named, the renames flushed.
     TickOutcome runTick();
-    bool ValidateDirectories() { return m_guard.ValidateDirectories(); }
-    FoldersGivenUp takeFoldersGivenUp() { return m_guard.takeFoldersGivenUp(); }
-    void RemoveAbandonedCopies() { m_guard.RemoveAbandonedCopies(); }
-    void DestinationChosen(const QString& folder) { m_guard.DestinationChosen(folder); }
+    // Checks every pair's folders; true when the main window's pair is usable.
+    bool ValidateDirectories();
+    FoldersGivenUp takeFoldersGivenUp();
+    void RemoveAbandonedCopies() { m_pairs.front()->RemoveAbandonedCopies(); }
+    void DestinationChosen(const QString& folder) { m_pairs.front()->DestinationChosen(folder); }
     // Shutdown: arrivals start no more ticks.
-    void stopWatching() { m_arrivals.stop(); }
+    void stopWatching();
+    // The pair whose file work runs now, by its place (0: the main window's); for the scheduler
+    // to name the folders of a call that hangs.
+    int pairAtWork() const { return m_pairAtWork.load(std::memory_order_relaxed); }
 
 Q_SIGNALS:
+    // The main window's destination.
     void destinationWaiting(bool waiting, const QString& mountPoint);
     // Files saved since the last time: where each stands now, and its size.
     void movesRecorded(const QStringList& destinationPaths, const QList<qint64>& sizes);
-    // A file arrived in the watched folder of the last pass.
+    // A file arrived in a watched folder of the last pass.
     void fileArrived();
 
 private:
-    Step filePass(Pass& pass);
-    Step decideFiles(Pass& pass);
+    // One PairWork for each pair of the settings; a pair kept keeps its own, by its watched folder.
+    void arrangePairs();
+    std::unique_ptr<PairWork> makePair(bool mainPair);
+    // True when pair i breaks the rules against a pair before it; said once while it does. The
+    // main window's pair breaks none: a later pair that clashes with it is refused.
+    bool clashes(size_t i);
     // A step was taken; false when the program is ending and the pass is to stop.
     bool stillRunning();
     // Hands the moves recorded so far to the scheduler: a few times a second during a burst,
     // so that the window's thread is not woken for every file.
     void reportMoves(bool evenIfRecent);
-    Step fail(int code, const QString& description);
+    void collectGivenUp(size_t i, FoldersGivenUp& into);
 
     AppData& m_data;
+    EventLog& m_log;
+    Desktop& m_desktop;
     TickSettings m_settings;
     const std::atomic_bool& m_abandoned;
     std::atomic<qint64>& m_signOfLife;
-    QElapsedTimer m_clock;
-    FolderGuard m_guard;
-    WaitingFiles m_waiting;
-    Refusals m_refusals;
-    Record m_record;
-    Mover m_mover;
-    FileDecision m_decision;
-    StayingFiles m_staying;
-    FolderWatch m_arrivals;  // made and read on this object's thread
-    QElapsedTimer m_sinceRenamesFlushed;
+    std::atomic_int m_pairAtWork = 0;
+    UsedDestinations m_used;
+    std::vector<std::unique_ptr<PairWork>> m_pairs;       // the main window's pair first
+    QSet<QString> m_clashSaid;                            // watched folders of pairs refused so far
+    std::vector<std::optional<PairLineages>> m_lineages;  // of this tick's pairs, by place
     QStringList m_movedTo;
     QList<qint64> m_movedSizes;
     QElapsedTimer m_sinceMovesReported;
-    std::optional<Failure> m_failure;  // ends the running tick
 };
 
 }  // namespace kw

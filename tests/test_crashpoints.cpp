@@ -5,6 +5,7 @@
 // register holds no key twice. CTest takes a sample (the first, middle and last call of each
 // writing call a move makes); KW_CRASH_SWEEP=all takes every one (bench/crash_sweep.sh).
 #include "core/files.h"
+#include "core/folderpairs.h"
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
 
@@ -32,6 +33,14 @@ struct Move {
     const char* name;
     bool acrossFileSystems;                 // the destination on a tmpfs of its own
     QList<std::pair<QString, int>> files;   // name and size; each file's bytes its own
+    // Files in the watched folder of a further pair with the same destination.
+    QList<std::pair<QString, int>> secondPairFiles = {};
+};
+
+struct PlacedFile {
+    QString watched;
+    QString name;
+    int size;
 };
 
 void PrintTo(const Move& move, std::ostream* out) {
@@ -55,16 +64,26 @@ protected:
     }
 
     static QByteArray bytesFor(const QString& name, int size) { return patternBytes(size, qHash(name)); }
+    QList<PlacedFile> placedFiles() const {
+        QList<PlacedFile> placed;
+        for (const auto& [name, size] : GetParam().files)
+            placed.append({watched, name, size});
+        for (const auto& [name, size] : GetParam().secondPairFiles)
+            placed.append({watched2, name, size});
+        return placed;
+    }
 
     // A fresh start: the files in the watched folder, settings that name both folders and no
     // second tick within a run (the start-up tick is the move), nothing else beside the program.
     void prepare() {
-        for (const QString& folder : {program.folder, watched, destination})
+        for (const QString& folder : {program.folder, watched, watched2, destination})
             for (const QString& name : entriesOf(folder))
                 if (name != "Kopierwart")
                     fs::removeFile(folder + name);
-        for (const auto& [name, size] : GetParam().files)
-            writeBytes(watched + name, bytesFor(name, size));
+        for (const PlacedFile& file : placedFiles())
+            writeBytes(file.watched + file.name, bytesFor(file.name, file.size));
+        if (!GetParam().secondPairFiles.isEmpty())
+            SaveFolderPairs({{watched2, destination}}, program.folder + "Kopierwart.Pairlst");
         program.setting("Source", watched);
         program.setting("Destination", destination);
         program.setting("Intervall", "60");
@@ -128,11 +147,11 @@ protected:
 
     // Each file whole under its name in the watched folder, the destination or both.
     QString lossAfterKill() const {
-        for (const auto& [name, size] : GetParam().files) {
-            const bool in = fs::facts(watched + name).has_value(), out = fs::facts(destination + name).has_value();
+        for (const auto& [folder, name, size] : placedFiles()) {
+            const bool in = fs::facts(folder + name).has_value(), out = fs::facts(destination + name).has_value();
             if (!in && !out)
                 return "'" + name + "' is gone";
-            if ((in && bytesOf(watched + name) != bytesFor(name, size)) ||
+            if ((in && bytesOf(folder + name) != bytesFor(name, size)) ||
                 (out && bytesOf(destination + name) != bytesFor(name, size)))
                 return "'" + name + "' is not whole";
         }
@@ -147,10 +166,10 @@ protected:
         again.waitForFinished(30000);
         if (!done)
             return "started again, the program did not finish its start-up";
-        if (const QStringList left = entriesOf(watched); !left.isEmpty())
-            return "left in the watched folder: " + left.join(", ");
+        if (const QStringList left = entriesOf(watched) + entriesOf(watched2); !left.isEmpty())
+            return "left in a watched folder: " + left.join(", ");
         QStringList expected;
-        for (const auto& [name, size] : GetParam().files) {
+        for (const auto& [folder, name, size] : placedFiles()) {
             expected.append(name);
             if (bytesOf(destination + name) != bytesFor(name, size))
                 return "'" + name + "' in the destination is not whole";
@@ -167,6 +186,7 @@ protected:
     QTemporaryDir dir;
     const ProgramCopy program{folderIn(dir, "Programm")};
     const QString watched = folderIn(dir, "Upload");
+    const QString watched2 = folderIn(dir, "Upload 2");
     std::unique_ptr<test::ScratchFileSystem> stick;
     QString destination;
 };
@@ -217,7 +237,8 @@ INSTANTIATE_TEST_SUITE_P(
     Moves, CrashPoints,
     ::testing::Values(Move{"CopyAcrossFileSystems", true, {{"Film 1.avi", 1'500'000}}},
                       Move{"GroupOfCopies", true, {{"a.bin", 20'000}, {"b.bin", 30'000}, {"c.bin", 45'000}}},
-                      Move{"RenameOnOneFileSystem", false, {{"Film 1.avi", 1'500'000}}}),
+                      Move{"RenameOnOneFileSystem", false, {{"Film 1.avi", 1'500'000}}},
+                      Move{"TwoPairs", true, {{"a.bin", 20'000}}, {{"b.bin", 30'000}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "ui/controls.h"
 #include "ui/frmlist.h"
 #include "ui/frmp2pnew.h"
+#include "ui/frmpairs.h"
 #include "ui/frmprefix.h"
 #include "ui/frmtask.h"
 #include "ui/hyperlinks.h"
@@ -241,8 +242,12 @@ void FrmMain::createControls() {
     describe(list, tr("Liste der kopierten Dateien"));
     connect(list, &QPushButton::clicked, this, &FrmMain::ButList_Click);
     QPushButton* color =
-        makeButton(this, QStringLiteral("ButColor"), tr("Farbe"), {264, 200, 94, 24});
+        makeButton(this, QStringLiteral("ButColor"), tr("Farbe"), {264, 200, 48, 24});
     connect(color, &QPushButton::clicked, this, &FrmMain::ButColor_Click);
+    QPushButton* pairs =
+        makeButton(this, QStringLiteral("ButPairs"), tr("Paare"), {316, 200, 46, 24});
+    describe(pairs, tr("Weitere Verzeichnispaare"));
+    connect(pairs, &QPushButton::clicked, this, &FrmMain::ButPairs_Click);
     QPushButton* about =
         makeButton(this, QStringLiteral("ButAbout"), QStringLiteral("?"), {366, 200, 30, 24});
     describe(about, tr("Über Kopierwart"));
@@ -464,6 +469,25 @@ void FrmMain::ButBrowse_Click(int index) {
             MB_ICONERROR);
         return;
     }
+    // Nor may the main window's pair clash with a further pair.
+    const FolderPair mine = index == 0 ? FolderPair{folder, m_data.My.Destination}
+                                       : FolderPair{m_data.My.Source, folder};
+    for (const FolderPair& pair : std::as_const(m_data.Pairs)) {
+        if (!PairsClash(mine, pair))
+            continue;
+        m_log.WriteLog(QLatin1String("Refused My.") + key + QLatin1String(" = ") + folder +
+                       QLatin1String(": it overlaps the pair ") + pair.Source +
+                       QLatin1String(" -> ") + pair.Destination);
+        m_desktop.ShowMessage(tr("Fehler"),
+                              tr("Das Verzeichnis überschneidet sich mit einem weiteren "
+                                 "Verzeichnispaar:") +
+                                  kCrLfText + kCrLfText + PairLine(pair) + kCrLfText + kCrLfText +
+                                  tr("Die Einstellung bleibt, wie sie war. Bitte wählen Sie ein "
+                                     "anderes Verzeichnis.") +
+                                  kCrLfText,
+                              MB_ICONERROR);
+        return;
+    }
     m_text[index]->setText(folder);
     SettingsStore settings(m_data.My);
     if (index == 0)
@@ -603,6 +627,12 @@ void FrmMain::LabelMail_Click() {
 void FrmMain::LabelPage_Click() {
     m_log.WriteLog(QStringLiteral("Launching WebBrowser for Homepage"));
     OpenInBrowser(m_desktop, m_labelPage->text());
+}
+
+void FrmMain::ButPairs_Click() {
+    if (!m_frmPairs)
+        m_frmPairs = std::make_unique<FrmPairs>(m_data, m_log, m_desktop, this);
+    m_frmPairs->open();
 }
 
 void FrmMain::ButPrefix_Click() {

@@ -23,6 +23,7 @@ struct AppData;
 class Desktop;
 class FrmList;
 class FrmP2Pnew;
+class FrmPairs;
 class FrmPrefix;
 class FrmTask;
 class P2PDetector;
@@ -102,6 +103,7 @@ public:
     void ButP2P_Click();
     // The list windows, created on first use and shown again on later clicks.
     void ButPrefix_Click();
+    void ButPairs_Click();
     void ButTasklist_Click();
     void ButList_Click();
 
@@ -162,6 +164,7 @@ private:
     QPushButton* m_butP2P = nullptr;
     QPointer<FrmP2Pnew> m_frmP2Pnew;
     std::unique_ptr<FrmPrefix> m_frmPrefix;
+    std::unique_ptr<FrmPairs> m_frmPairs;
     std::unique_ptr<FrmTask> m_frmTask;
     std::unique_ptr<FrmList> m_frmList;
 };

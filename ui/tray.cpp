@@ -157,12 +157,15 @@ void Tray::showState() {
     lines.append(m_p2pPrograms.isEmpty()
                      ? tr("Kein P2P-Programm läuft")
                      : tr("P2P-Programme: ") + m_p2pPrograms.join(QLatin1String(", ")));
-    QList<ProblemKind> named;
+    // One line per kind of problem, and per pair where there are several.
+    QList<std::pair<ProblemKind, QString>> named;
     for (const Problem& problem : std::as_const(m_problems)) {
-        if (named.contains(problem.kind))
+        if (named.contains(std::pair(problem.kind, problem.pair)))
             continue;
-        named.append(problem.kind);
-        lines.append(ProblemTitle(problem.kind) + QLatin1String(": ") + problem.subject);
+        named.append({problem.kind, problem.pair});
+        const QString line = ProblemTitle(problem.kind) + QLatin1String(": ") + problem.subject;
+        lines.append(problem.pair.isEmpty() ? line
+                                            : tr("%1 (überwacht: %2)").arg(line, problem.pair));
     }
     m_icon.setToolTip(lines.join(QLatin1Char('\n')));
 }

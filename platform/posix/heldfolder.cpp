@@ -173,6 +173,31 @@ bool HeldFolder::writable() const {
     return folderWritable(m_fd.get()) == 0;
 }
 
+bool FolderLineage::overlaps(const FolderLineage& other) const {
+    if (ids.isEmpty() || other.ids.isEmpty())
+        return false;
+    return other.ids.contains(ids.first()) || ids.contains(other.ids.first());
+}
+
+FolderLineage lineageOf(const QString& path) {
+    FolderLineage lineage;
+    Fd current(::open(encodeLocal(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    quint64 device = 0, inode = 0;
+    if (!current.valid() || !identityOf(current.get(), &device, &inode))
+        return lineage;
+    lineage.ids.append({device, inode});
+    // The root is its own parent; a path of a few hundred levels is deeper than any real one.
+    for (int depth = 0; depth < 512; ++depth) {
+        Fd parent(::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!parent.valid() || !identityOf(parent.get(), &device, &inode) ||
+            lineage.ids.contains(std::pair(device, inode)))
+            break;
+        lineage.ids.append({device, inode});
+        current = std::move(parent);
+    }
+    return lineage;
+}
+
 bool foldersOverlap(const QString& first, const QString& second) {
     HeldFolder a, b;
     if (a.open(first) != 0 || b.open(second) != 0)

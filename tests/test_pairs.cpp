@@ -1,0 +1,264 @@
+// Several watched folders, each with its own destination: every pair's files move once and whole
+// into their own destination, whatever the others' destinations do; a pair whose folders clash
+// with another's is refused and changes nothing; settings from before pairs stay one pair.
+#include "core/folderpairs.h"
+#include "platform/textcodec.h"
+#include "tests/program_rig.h"
+#include "tests/support/cannotrun.h"
+#include "tests/support/scanrig.h"
+#include "ui/frmpairs.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+
+using namespace kw;
+using namespace kw::test;
+
+namespace {
+
+// Where a further pair's files go.
+enum class Goes { Folder, Disk, FullDisk, Stick, FirstDestination, FirstWatched };
+
+// When the stick is pulled: after its pair's first tick, before the burst, or inside the first
+// copy onto it.
+enum class Pull { Never, BeforeBurst, DuringItsCopy };
+
+struct Burst {
+    const char* name;
+    QList<Goes> further;  // the destination of each pair beyond the main window's
+    Pull pull;
+    // Per pair, the main window's first: its burst moves (m), stays (s) or partly moves (p).
+    const char* ends;
+    int troubled = -1;  // the pair every problem names
+    ProblemKind trouble = ProblemKind::DestinationGone;
+};
+
+void PrintTo(const Burst& row, std::ostream* out) {
+    *out << row.name;
+}
+
+constexpr int kFiles = 30;
+constexpr qint64 kSize = 70'000;
+
+QString fileName(int pair, int i) {
+    return QStringLiteral("pair%1 file %2.bin").arg(pair).arg(i);
+}
+QByteArray fileBytes(int pair, int i) {
+    return ownBytes(pair * 1000 + i, kSize + i);
+}
+
+class PairBursts : public ::testing::TestWithParam<Burst> {
+protected:
+    void SetUp() override {
+        pairs.append({rig.source, rig.destination});
+        for (int p = 1; p <= GetParam().further.size(); ++p) {
+            const QString base = rig.dir.path() + QStringLiteral("/%1%2");
+            const QString watched = base.arg("in").arg(p) + '/';
+            fs::makePath(watched);
+            QString destination = base.arg("out").arg(p) + '/';
+            QString why;
+            switch (GetParam().further[p - 1]) {
+                case Goes::Folder:
+                    break;
+                case Goes::Disk:
+                case Goes::FullDisk:
+                case Goes::Stick: {
+                    const bool isStick = GetParam().further[p - 1] == Goes::Stick;
+                    // Room for about a third of a burst.
+                    const qint64 size =
+                        GetParam().further[p - 1] == Goes::FullDisk ? 768 << 10 : 32 << 20;
+                    mounts.push_back(ScratchFileSystem::make(
+                        isStick ? ScratchFileSystem::Type::Exfat : ScratchFileSystem::Type::Tmpfs,
+                        base.arg("disk").arg(p), size, &why));
+                    if (!mounts.back())
+                        KW_CANNOT_RUN(why.toStdString());
+                    destination = base.arg("disk").arg(p) + "/Ziel/";
+                    if (isStick) {
+                        stickPair = p;
+                        stick = mounts.back().get();
+                    }
+                    break;
+                }
+                case Goes::FirstDestination:
+                    destination = rig.destination;
+                    break;
+                case Goes::FirstWatched:
+                    destination = rig.source + "Unterordner/";
+                    break;
+            }
+            fs::makePath(destination);
+            pairs.append({watched, destination});
+            rig.data.Pairs.append(pairs.back());
+        }
+        QObject::connect(&rig.engine, &ScanEngine::problemsChanged,
+                         [this](const Problems& now) { problems = now; });
+    }
+
+    void dropBursts() {
+        for (int p = 0; p < pairs.size(); ++p) {
+            for (int i = 0; i < kFiles; ++i)
+                writeBytes(pairs[p].Source + fileName(p, i), fileBytes(p, i));
+        }
+    }
+    bool movingPairsDone() const {
+        for (int p = 0; p < pairs.size(); ++p) {
+            if (GetParam().ends[p] == 'm' && !entriesOf(pairs[p].Source).filter(".bin").isEmpty())
+                return false;
+        }
+        return true;
+    }
+    // Each file once and whole: in its own destination when its pair moves, else where it was.
+    // Each file once and whole: in its own destination when its pair moves, else where it was;
+    // both only where a pair partly moves.
+    void expectEveryFileOnceAndWhere(const QByteArray& ends) {
+        for (int p = 0; p < pairs.size(); ++p) {
+            int movedFiles = 0;
+            for (int i = 0; i < kFiles; ++i) {
+                const QString in = pairs[p].Source + fileName(p, i);
+                const QString out = pairs[p].Destination + fileName(p, i);
+                const bool moved = ends[p] == 'm' || (ends[p] == 'p' && !fs::facts(in));
+                movedFiles += moved;
+                EXPECT_EQ(readBytes(moved ? out : in), fileBytes(p, i)) << in.toStdString();
+                EXPECT_FALSE(fs::facts(moved ? in : out)) << in.toStdString();
+            }
+            if (ends[p] == 'p')
+                EXPECT_TRUE(movedFiles > 0 && movedFiles < kFiles) << movedFiles;
+            // Nothing else: no copy left behind, no file of another pair.
+            QStringList expected;
+            for (int q = 0; q < pairs.size(); ++q) {
+                for (int i = 0; i < kFiles && pairs[q].Destination == pairs[p].Destination; ++i) {
+                    if (ends[q] == 'm' ||
+                        (ends[q] == 'p' && !fs::facts(pairs[q].Source + fileName(q, i))))
+                        expected.append(fileName(q, i));
+                }
+            }
+            expected.sort();
+            if (pairs[p].Destination != rig.source + "Unterordner/")
+                EXPECT_EQ(entriesOf(pairs[p].Destination).filter(".bin"), expected) << p;
+        }
+    }
+
+    ScanRig rig;
+    std::vector<std::unique_ptr<ScratchFileSystem>> mounts;
+    QList<FolderPair> pairs;  // the main window's first
+    Problems problems;
+    int stickPair = -1;
+    ScratchFileSystem* stick = nullptr;
+};
+
+TEST_P(PairBursts, EveryFileMovesOnceAndWholeIntoItsOwnPairsDestination) {
+    const Burst& row = GetParam();
+    QStringList log = rig.tick();
+    if (row.pull == Pull::BeforeBurst)
+        stick->unmount();
+    if (row.pull == Pull::DuringItsCopy)
+        rig.duringNextCopy([this] { stick->unmount(); });
+    dropBursts();
+    log += rig.ticksUntil([this] { return movingPairsDone(); }, 8);
+    expectEveryFileOnceAndWhere(row.ends);
+    for (int p = 1; p < pairs.size(); ++p) {
+        if (row.ends[p] == 's' && row.pull == Pull::Never)
+            EXPECT_TRUE(log.join('\n').contains("Pair refused: '" + pairs[p].Source)) << p;
+    }
+    // A destination's trouble is its own pair's alone.
+    if (row.troubled >= 0) {
+        EXPECT_TRUE(std::any_of(problems.begin(), problems.end(), [&](const Problem& problem) {
+            return problem.kind == row.trouble;
+        }));
+        for (const Problem& problem : std::as_const(problems))
+            EXPECT_EQ(problem.pair, pairs[row.troubled].Source);
+    }
+    if (row.pull == Pull::Never)
+        return;
+    // The pulled stick's files go once it is back, and a copy cut off there is gone.
+    ASSERT_TRUE(stick->mountAgain());
+    rig.ticksUntil([this] { return entriesOf(pairs[stickPair].Source).isEmpty(); }, 8);
+    expectEveryFileOnceAndWhere(QByteArray(pairs.size(), 'm'));
+    EXPECT_TRUE(problems.isEmpty());
+}
+
+const Burst kBursts[] = {
+    {"ThreeKindsOfDestinationAtOnce", {Goes::Disk, Goes::Stick}, Pull::Never, "mmm"},
+    {"StickPulledBeforeTheBurst", {Goes::Stick, Goes::Disk}, Pull::BeforeBurst, "msm", 1},
+    {"StickPulledDuringItsCopy", {Goes::Stick, Goes::Disk}, Pull::DuringItsCopy, "msm", 1},
+    {"FullDisk", {Goes::FullDisk, Goes::Folder}, Pull::Never, "mpm", 1, ProblemKind::NoSpace},
+    {"TwoPairsShareADestination", {Goes::FirstDestination, Goes::Folder}, Pull::Never, "mmm"},
+    {"DestinationInAnotherWatchedFolderIsRefused", {Goes::FirstWatched}, Pull::Never, "ms"},
+};
+INSTANTIATE_TEST_SUITE_P(Pairs, PairBursts, ::testing::ValuesIn(kBursts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The real program over a settings folder, its pair editor driven as clicks would.
+struct Editing {
+    const char* name;
+    const char* watched;      // the further pair the editor adds; none: the editor stays closed
+    const char* destination;  // "<first>" for a folder inside the main window's watched folder
+    bool cancel;
+    bool stored;  // the pair ends up in the list file and moves its file
+};
+
+void PrintTo(const Editing& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class PairEditor : public ::testing::TestWithParam<Editing> {};
+
+TEST_P(PairEditor, StoresAPairOnlyWhenItBreaksNoRuleAndOnlyThen) {
+    apptest::FoldersRig rig({"main.bin"});
+    const Editing& row = GetParam();
+    const QString pairFile = rig.dataFolder + "Kopierwart.Pairlst";
+    FolderPair added;
+    if (row.watched) {
+        added = {rig.folder(decodeLocal(row.watched)),
+                 qstrcmp(row.destination, "<first>") == 0
+                     ? rig.source + "Unterordner/"
+                     : rig.folder(decodeLocal(row.destination))};
+        fs::makePath(added.Destination);
+    }
+    rig.start();
+    ASSERT_TRUE(waitUntil([&] { return fs::facts(rig.destination + "main.bin").has_value(); }));
+    if (row.watched) {
+        rig.control<QPushButton>("ButPairs")->click();
+        FrmPairs* editor = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            editor = editor ? editor : qobject_cast<FrmPairs*>(window);
+        ASSERT_TRUE(editor && editor->isVisible());
+        const size_t messages = rig.desktop.messages.size();
+        EXPECT_EQ(editor->addPair(added), row.stored || row.cancel);
+        EXPECT_EQ(rig.desktop.messages.size(), messages + (row.stored || row.cancel ? 0 : 1));
+        row.cancel ? editor->ButCancel_Click() : editor->ButOK_Click();
+        EXPECT_TRUE(rig.program->window().isVisible());
+    }
+    if (!row.stored) {
+        // A settings folder from before pairs, or an edit that changed nothing, keeps one pair
+        // and no pair file.
+        EXPECT_FALSE(fs::facts(pairFile)) << "a pair file was written";
+        EXPECT_TRUE(rig.program->data().Pairs.isEmpty());
+        return;
+    }
+    EXPECT_EQ(readBytes(pairFile),
+              encodeLocal(added.Source) + '\0' + encodeLocal(added.Destination) + "\r\n");
+    fs::replaceAtomically(added.Source + "further.bin", "further");
+    rig.program->engine().butGoTimer_Click();
+    EXPECT_TRUE(
+        waitUntil([&] { return readBytes(added.Destination + "further.bin") == "further"; }));
+    EXPECT_EQ(LoadFolderPairs(pairFile), QList<FolderPair>{added});
+    // Names Qt cannot spell are removed by their bytes.
+    fs::removeFile(added.Destination + "further.bin");
+    for (const QString& folder : {added.Source, added.Destination})
+        ::rmdir(encodeLocal(folder).constData());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, PairEditor,
+    ::testing::Values(Editing{"SettingsFromBeforePairsStayOnePair", nullptr, nullptr, false, false},
+                      Editing{"AddedPairWithNonUtf8NameIsStoredAndMoves", "Upload \xff",
+                              "Ziel \xfe", false, true},
+                      Editing{"DestinationInTheMainWatchedFolderIsRefused", "Upload 2", "<first>",
+                              false, false},
+                      Editing{"CancelKeepsThePairsAsTheyWere", "Upload 2", "Ziel 2", true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
