@@ -1,31 +1,38 @@
-// Every file once and whole, every refusal said once: one rig over real file systems, whose rows
-// are a file with holes, a full user quota, a file system out of file entries, names of one file
-// (where links are kept and where not), a watched folder renamed during a copy and the flush after
-// a deletion. Each row sets up its
-// destination and files; the rig ticks while the refusal stands, frees the destination where the
-// row says how, and judges the same for every row: each file once and whole (in the destination,
-// or still waiting), the row's log line and notification said once, at most one copy error, and
-// no more bytes taken in the destination than the files' data.
+// Every file once and whole, every refusal said once. The rig's rows: holes, a full user quota, a
+// file system out of file entries, names of one file, a watched folder renamed during a copy, the
+// flush after a deletion. Each row sets up its destination and files; the rig ticks while the
+// refusal stands, frees the destination where the row says how, and judges alike: each file once
+// and whole, the row's log line and notification once, at most one copy error, and no more bytes
+// taken than the files' data. Then bursts, two programs on one folder, and the plain cycle.
+#include "core/files.h"
 #include "core/problems.h"
+#include "scan/listing.h"
+#include "scan/register.h"
 #include "platform/textcodec.h"
 #include "tests/running_program.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/scanrig.h"
 #include "tests/support/teardown.h"
 #include "tests/support/tracedcalls.h"
+#include "tests/support/writers.h"
 #include "ui/problemnotifier.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
+#include <QSet>
 #include <QSignalSpy>
+#include <QThread>
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <map>
 #include <set>
 
@@ -50,8 +57,6 @@ int* quotaRefusals() {
 }
 
 class Rig;
-struct Row;
-void PrintTo(const Row& row, std::ostream* os);
 
 struct Row {
     const char* name;
@@ -68,7 +73,6 @@ struct Row {
 void PrintTo(const Row& row, std::ostream* os) {
     *os << row.name;
 }
-
 class Rig : public ::testing::TestWithParam<Row>, public ScanRig {
 public:
     // The quota stays full for this row only, however it ends.
@@ -317,23 +321,17 @@ const Row kRows[] = {
      {},
      [](Rig& r) {
          // The deletion's folder, by its descriptor, is flushed after the deletion.
-         const QStringList calls = r.trace->calls();
          QString folder;
          bool flushed = false;
-         for (const QString& call : calls) {
-             if (call.startsWith("unlinkat(") && call.contains("\"flushed.bin\"")) {
-                 folder = call.section('(', 1).section(',', 0, 0);
-                 flushed = false;
-             } else if (!folder.isEmpty() && call.startsWith("fsync(" + folder) &&
-                        call.mid(6 + folder.size(), 1) != QString()) {
-                 flushed = flushed || call.at(6 + folder.size()) == ')';
-             } else if (!folder.isEmpty() && call == "fsync(" + folder) {
+         for (const QString& call : r.trace->calls()) {
+             if (call.startsWith("unlinkat(") && call.contains("\"flushed.bin\""))
+                 folder = call.section('(', 1).section(',', 0, 0), flushed = false;
+             else if (!folder.isEmpty() && call.startsWith("fsync(" + folder + ")"))
                  flushed = true;
-             }
          }
          EXPECT_TRUE(r.allMoved());
-         EXPECT_FALSE(folder.isEmpty()) << calls.join('\n').toStdString();
-         EXPECT_TRUE(flushed) << calls.join('\n').toStdString();
+         EXPECT_FALSE(folder.isEmpty()) << r.trace->calls().join('\n').toStdString();
+         EXPECT_TRUE(flushed) << r.trace->calls().join('\n').toStdString();
      }},
 };
 
@@ -425,6 +423,145 @@ TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles
     EXPECT_TRUE(lines.filter("Source dont't exist").isEmpty());
     // Which program takes how many files is up to their ticks (one may take all 200): that each
     // leaves a locked file alone is shown by the file the third process held.
+}
+
+constexpr int kBurstFiles = 2'000;
+
+QByteArray burstBytes(int i) {
+    return QByteArray::number(i).repeated(1 + i % 700);
+}
+QString burstName(int i) {
+    return QStringLiteral("Teil %1.bin").arg(i);
+}
+
+class Burst : public ::testing::Test, public ScanRig {
+protected:
+    void makeBurst() {
+        for (int i = 0; i < kBurstFiles; ++i)
+            writeBytes(in(burstName(i)), burstBytes(i));
+    }
+    // Every file whole in the destination, none left elsewhere, each key once in the register.
+    void expectBurstArrivedWhole() {
+        EXPECT_TRUE(entriesOf(source).isEmpty());
+        ASSERT_EQ(entriesOf(destination).size(), kBurstFiles);
+        for (int i = 0; i < kBurstFiles; ++i)
+            ASSERT_EQ(bytesOf(out(burstName(i))), burstBytes(i)) << i;
+        const QStringList keys = LoadListFile(data.My.CopyListFile).value_or(QStringList());
+        EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()).size(), keys.size()) << "a key twice";
+    }
+};
+
+TEST_F(Burst, AFileClosedInTheWatchedFolderMovesLongBeforeTheInterval) {
+    data.My.ScanInterval = 60;
+    tick();
+    engine.Timer().start(60'000);
+    ASSERT_EQ(QProcess::execute("sh", {"-c", "printf 'angekommen' > \"$1\"", "sh", in("neu.txt")}),
+              0);
+    EXPECT_TRUE(waitUntil([&] { return !fs::facts(in("neu.txt")); }, 20'000));
+    EXPECT_EQ(bytesOf(out("neu.txt")), "angekommen");
+}
+
+TEST_F(Burst, ABurstEndsWithEveryFileWholeAndExactRegisterAndStatistics) {
+    data.My.SavedFileCount = 0;
+    makeBurst();
+    const QStringList lines = tick();
+    expectBurstArrivedWhole();
+    EXPECT_EQ(LoadListFile(data.My.CopyListFile)->size(), kBurstFiles);
+    EXPECT_EQ(ReadIniValue(data.My.INI, "Fl", "Fl"), QString::number(kBurstFiles));
+    // The log file, written in batches, ends with the last line the tick wrote.
+    EXPECT_TRUE(bytesOf(data.My.Log).endsWith(lines.last().toUtf8() + "\r\n\r\n"));
+}
+
+// The child of KilledBurst: moves the burst in the folders the parent names, a sound slowing
+// each move, until it is killed.
+TEST_F(Burst, DISABLED_MovesUntilKilled) {
+    const QString root = qEnvironmentVariable("KW_BURST_ROOT");
+    data.My = fileSetFor(root + "/data/", QStringLiteral("Kopierwart"));
+    data.My.Source = root + "/in/";
+    data.My.Destination = qEnvironmentVariable("KW_BURST_DESTINATION");
+    data.My.SoundFile = "klick.wav";
+    desktop.onPlaySound = [] { QThread::msleep(2); };
+    for (;;)
+        runTick(engine);
+}
+
+// Killed while copies wait for their names, across file systems as well as on one: nothing is
+// lost, no partial file stands under a real name, and a restart finishes the burst.
+class KilledBurst : public Burst, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(KilledBurst, AProgramKilledInTheMiddleOfABurstLosesNothingAndFinishesWhenStartedAgain) {
+    if (GetParam() && !destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
+    makeBurst();
+    qputenv("KW_BURST_ROOT", dir.path().toLocal8Bit());
+    qputenv("KW_BURST_DESTINATION", destination.toLocal8Bit());
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_also_run_disabled_tests", "--gtest_filter=Burst.DISABLED_*"});
+    ASSERT_TRUE(waitUntil([&] { return entriesOf(destination).size() >= kBurstFiles / 4; }));
+    ::kill(pid_t(child.processId()), SIGKILL);
+    child.waitForFinished();
+    ASSERT_FALSE(entriesOf(source).isEmpty()) << "the child finished before it was killed";
+    for (int i = 0; i < kBurstFiles; ++i) {
+        const QString name = burstName(i);
+        ASSERT_TRUE(fs::facts(in(name)) || fs::facts(out(name))) << i;
+        for (const QString& path : {in(name), out(name)})
+            ASSERT_TRUE(!fs::facts(path) || bytesOf(path) == burstBytes(i)) << i;
+    }
+    data.CopiedFiles = CopyRegister(LoadListFile(data.My.CopyListFile).value_or(QStringList()));
+    removeAbandonedCopies(engine);
+    tick();
+    expectBurstArrivedWhole();
+}
+
+INSTANTIATE_TEST_SUITE_P(OnOneAndAcrossFileSystems, KilledBurst, ::testing::Bool());
+
+class Cycle : public ::testing::Test, public ScanRig {};
+
+// Names keep their bytes, shell characters included; the register and the statistics learn of
+// every move.
+TEST_F(Cycle, NewFilesAreMovedWithTheirNamesUnchangedRecordedAndCounted) {
+    data.TaskList.reset();  // a task list without entries ends the tick without TimerError
+    const QString latin1 = decodeLocal("caf\xe9.bin");
+    const QString shelly = "a b;$(x)'\".txt";
+    for (const QString& name : {latin1, shelly, QString("B.txt")})
+        writeBytes(in(name), encodeLocal(name));
+    const QByteArray bytes = patternBytes(1'048'576);
+    writeBytes(in("movie.avi"), bytes);
+    EXPECT_EQ(tick().count(moveLine("movie.avi")), 1);
+    EXPECT_TRUE(entriesOf(source).isEmpty());
+    EXPECT_EQ(bytesOf(out("movie.avi")), bytes);
+    EXPECT_EQ(bytesOf(out(latin1)), "caf\xe9.bin");
+    EXPECT_EQ(bytesOf(out(shelly)), shelly.toUtf8());
+    ASSERT_EQ(data.CopiedFiles.keys(), LoadListFile(data.My.CopyListFile));
+    EXPECT_EQ(data.CopiedFiles.keys()->filter(in("movie.avi") + QChar(u'\0') + "1048576").size(), 1);
+    EXPECT_EQ(data.My.SavedFileCount, 4);
+}
+
+TEST_F(Cycle, BlockedFilesStayAndRegisteredOnesWithTheirCopyInPlaceAreDeleted) {
+    data.BlockedExtensions = QStringList{"avi", ""};  // "" blocks names without extension
+    for (const char* name : {"a.AVI", "README", "a.avi.txt"})
+        writeBytes(in(name), "bytes");
+    writeBytes(out("a.avi.txt"), "bytes");
+    data.CopiedFiles =
+        CopyRegister(QStringList{CopyKey(in("a.avi.txt"), 5, GetFileDate(in("a.avi.txt")))});
+    EXPECT_EQ(tick(), QStringList{deletedLine("a.avi.txt")});
+    EXPECT_EQ(entriesOf(source), (QStringList{"README", "a.AVI"}));
+    EXPECT_EQ(entriesOf(destination), QStringList{"a.avi.txt"});
+}
+
+TEST_F(Cycle, AbandonStopsTheCopyAtItsNextYieldAndLeavesNoPartialFile) {
+    if (!destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
+    writeBytes(in("a.bin"), patternBytes(3'000'000));
+    writeBytes(in("b.bin"), "b");
+    engine.Timer().start(5000);
+    duringNextCopy([&] { engine.Abandon(); });
+    EXPECT_EQ(tick().size(), 1) << "only the line of the interrupted copy";
+    EXPECT_TRUE(entriesOf(destination).isEmpty());
+    EXPECT_EQ(entriesOf(source), (QStringList{"a.bin", "b.bin"}));
+    EXPECT_FALSE(engine.Timer().isActive());
+    EXPECT_TRUE(tick().isEmpty()) << "an abandoned engine does not tick again";
 }
 
 }  // namespace

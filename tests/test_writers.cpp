@@ -1,6 +1,11 @@
+// Writers: a file moves only once its writer is done, whoever the writer is, and arrives once and
+// whole in the state it was left in.
+#include "core/files.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 #include "platform/writers.h"
+#include "scan/failure.h"
+#include "scan/listing.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/qtapp.h"
 #include "tests/support/scanrig.h"
@@ -12,7 +17,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -24,7 +28,6 @@
 
 #include <cerrno>
 #include <optional>
-#include <vector>
 
 using namespace kw;
 using namespace kw::test;
@@ -240,5 +243,30 @@ INSTANTIATE_TEST_SUITE_P(
         InPlaceCase{"AnotherUsersFileRenamedInWholeWhileItsReaderKeepsReadingIt",
                     kRenamedInAndReread, true, false, false, 100'000, 'a', 20}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Across file systems the copies of a burst wait whole under temporary names and are named in
+// groups; a program that opens a waiting copy's source for writing keeps its file, and the rest
+// of the group moves.
+TEST(WaitingCopy, AWriterOpeningACopiedFileBeforeItsGroupIsNamedKeepsIt) {
+    ScanRig rig;
+    if (!rig.destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
+    for (const char* name : {"eins.bin", "zwei.bin", "drei.bin"})
+        writeBytes(rig.in(name), name);
+    // Once the second copy runs, the first is whole and waits for its name.
+    QString firstCopied;
+    std::unique_ptr<Writer> writer;
+    rig.desktop.onCopyProgress = [&] {
+        if (rig.desktop.progress.size() != 2 || writer)
+            return;
+        firstCopied = FileNameOf(rig.desktop.progress.front().message.section(" -> ", 0, 0));
+        writer = std::make_unique<Writer>(rig.in(firstCopied), 1, 4, 0);
+        EXPECT_TRUE(writer->waitOpened() && writer->waitClosed());
+    };
+    EXPECT_TRUE(rig.tick().contains(ScanRig::copyErrorLine(kSourceOpenedForWriting)));
+    EXPECT_EQ(bytesOf(rig.in(firstCopied)), firstCopied.toLatin1() + "aaaa");
+    EXPECT_EQ(entriesOf(rig.source), QStringList{firstCopied});
+    EXPECT_EQ(entriesOf(rig.destination).size(), 2);
+}
 
 }  // namespace
