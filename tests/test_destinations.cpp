@@ -164,8 +164,9 @@ TEST_F(Destinations, AFullDiskIsCheckedBeforeCopyingAndTriedAgainWhenSpaceIsFree
     const QStringList lines = tick();
     sampler.stop();
     EXPECT_TRUE(lines.contains(copyErrorLine(kSystemFailure + ENOSPC)));
-    EXPECT_EQ(lines.count(notMovedLine("big.bin", "there is not enough free space on the destination")),
-              1);
+    EXPECT_EQ(
+        lines.count(notMovedLine("big.bin", "there is not enough free space on the destination")),
+        1);
     EXPECT_EQ(bytesOf(backup + "small.bin"), "small") << "the pass goes on";
     EXPECT_GE(leastFree, freeBefore - (64 << 10)) << "the disk was never filled";
     EXPECT_TRUE(tick().isEmpty());
@@ -202,7 +203,8 @@ TEST(CopyAcrossFileSystems, IsPrivateWhileItFillsKeepsModeAndTimesAndIsFlushedBe
         const QString backup = r.data.My.Destination;
         writeBytes(r.in("a.bin"), patternBytes(3'000'000));
         ::chmod(encodeLocal(r.in("a.bin")).constData(), 0644);
-        const struct timespec times[2] = {{1'000'000'000, 123'456'789}, {1'100'000'000, 987'654'321}};
+        const struct timespec times[2] = {{1'000'000'000, 123'456'789},
+                                          {1'100'000'000, 987'654'321}};
         ::utimensat(AT_FDCWD, encodeLocal(r.in("a.bin")).constData(), times, 0);
         std::set<mode_t> modesWhileFilling;
         r.desktop.onCopyProgress = [&] {
@@ -225,7 +227,8 @@ TEST(CopyAcrossFileSystems, IsPrivateWhileItFillsKeepsModeAndTimesAndIsFlushedBe
         bool flushed = false, named = false;
         for (const QString& call : trace.calls()) {
             const QString fd = call.section('(', 1).section(QRegularExpression("[,)]"), 0, 0);
-            if (call.startsWith("openat(") && call.contains(".Kopierwart-") && call.contains("O_CREAT"))
+            if (call.startsWith("openat(") && call.contains(".Kopierwart-") &&
+                call.contains("O_CREAT"))
                 partial = call.section('=', -1).trimmed().section(' ', 0, 0);
             else if ((call.startsWith("fsync(") || call.startsWith("fdatasync(")) && fd == partial)
                 flushed = true;
@@ -254,10 +257,10 @@ TEST_F(Destinations, ASourceStaysUntilAFlushPutItsCopysNameOnDisk) {
     ASSERT_EQ(failing->why(), "");
     QStringList lines = tick();
     EXPECT_EQ(lines.filter("Source kept: '" + in("a.bin") + "'").size(), 1) << text(lines);
-    EXPECT_EQ(bytesOf(in("a.bin")), bytes) << "deleted although the flush failed";
+    EXPECT_TRUE(bytesOf(in("a.bin")) == bytes) << "deleted although the flush failed";
     lines += tick();
-    EXPECT_EQ(bytesOf(in("a.bin")), bytes) << "deleted without a flush that succeeded\n"
-                                           << text(lines);
+    EXPECT_TRUE(bytesOf(in("a.bin")) == bytes) << "deleted without a flush that succeeded\n"
+                                               << text(lines);
     failing.reset();
     lines += tick();
     EXPECT_FALSE(fs::facts(in("a.bin"))) << text(lines);
@@ -297,7 +300,8 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
             const QString dataFolder = rig.dir.path() + "/data/";
             ASSERT_TRUE(dataFs = ScratchFileSystem::make(Type::Tmpfs, dataFolder, 256 << 10));
             // Filled to the last block: dd ends with "No space left on device".
-            runToEnd({"dd", "if=/dev/zero", "of=" + dataFolder + "filler", "bs=4096", "status=none"});
+            runToEnd(
+                {"dd", "if=/dev/zero", "of=" + dataFolder + "filler", "bs=4096", "status=none"});
             ASSERT_NE(fs::append(registerFile, "x"), 0) << "the tmpfs is not full";
         } else if (!row.registerWritable) {
             ASSERT_EQ(fs::makePath(registerFile), 0);
@@ -316,12 +320,9 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
         EXPECT_EQ(bytesOf(rig.out("b.bin")), other) << log;
         for (const QString& name : {QString("a.bin"), QString("b.bin")}) {
             EXPECT_EQ(first.count(rig.copyLine(name)), 1) << log;
-            if (!row.registerWritable)
-                EXPECT_EQ(first.filter("Can't write '" + rig.in(name) + "' into the register '" +
-                                       registerFile + "'")
-                              .size(),
-                          1)
-                    << log;
+            const QString unregistered =
+                "Can't write '" + rig.in(name) + "' into the register '" + registerFile + "'";
+            EXPECT_EQ(first.filter(unregistered).size(), row.registerWritable ? 0 : 1) << log;
             if (row.watchedFolderWritable) {
                 EXPECT_FALSE(fs::facts(rig.in(name))) << "source not deleted\n" << log;
             } else {
@@ -355,7 +356,8 @@ QString leaveDescriptors(pid_t pid, int free) {
     for (int left = free; left > 0 || open.count(fd); ++fd)
         if (!open.count(fd))
             --left;
-    return runProgram("prlimit", {"--pid", QString::number(pid), QStringLiteral("--nofile=%1:4096").arg(fd)});
+    return runProgram("prlimit",
+                      {"--pid", QString::number(pid), QStringLiteral("--nofile=%1:4096").arg(fd)});
 }
 
 // 100 sources whose twins lie in the destination, met by the real program with one, two, then
@@ -381,9 +383,10 @@ TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumbered
             for (int i = 0; i < kFiles; ++i)
                 arrive(rig.source, name(i), ownBytes(i, 4000));
         waitUntil(numbered, free == 1 ? 3000 : 2000);  // a few ticks
-        EXPECT_FALSE(numbered()) << free << " free:\n" << text(rig.lines().filter("Renaming").mid(0, 3));
-        if (free == 1)
-            EXPECT_TRUE(rig.lines().filter("Source allready exist").isEmpty()) << "the limit did not hold";
+        EXPECT_FALSE(numbered()) << free << " free:\n"
+                                 << text(rig.lines().filter("Renaming").mid(0, 3));
+        EXPECT_TRUE(free > 1 || rig.lines().filter("Source allready exist").isEmpty())
+            << "the limit did not hold";
     }
     ASSERT_EQ(leaveDescriptors(pid, 1000), "");
     EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(rig.source)->isEmpty() || numbered(); },
@@ -410,7 +413,8 @@ TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramE
     const auto name = [](int i) { return QString("Stück %1.bin").arg(i); };
     for (int i = 0; i < kFiles; ++i)
         arrive(rig.source, name(i), ownBytes(i, 3000));
-    ASSERT_TRUE(waitUntil([&] { return fs::regularFileNames(rig.destination)->size() >= 10; }, 15'000))
+    ASSERT_TRUE(
+        waitUntil([&] { return fs::regularFileNames(rig.destination)->size() >= 10; }, 15'000))
         << "nothing was copied";
     EXPECT_TRUE(rig.terminate(5000)) << "still running 5 s after SIGTERM";
     rig.stop();

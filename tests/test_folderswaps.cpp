@@ -137,7 +137,8 @@ void noTwinsNothingLost(Swap& s, const QStringList& log) {
     EXPECT_EQ(log.filter("Source allready exist").size(), 0) << text(log);
     EXPECT_EQ(log.filter("Renaming ").size(), 0);
     for (const QString& name : entriesOf(s.source))
-        EXPECT_TRUE(s.names.contains(name)) << "written into the watched folder: " << name.toStdString();
+        EXPECT_TRUE(s.names.contains(name))
+            << "written into the watched folder: " << name.toStdString();
     EXPECT_EQ(s.lost(), QStringList());
 }
 
@@ -158,11 +159,11 @@ const std::vector<SwapRow> kSwaps = {
      [](Swap& s) {
          s.files(30, 300'000);
          return s.onStick() && (s.swapDuringACopy([&s] {
-                                    s.real = s.out("stick/Backup.real/");
-                                    s.rename(s.data.My.Destination, s.real);
-                                    QFile::link(withoutTrailingSlash(s.source),
-                                                withoutTrailingSlash(s.data.My.Destination));
-                                }),
+                    s.real = s.out("stick/Backup.real/");
+                    s.rename(s.data.My.Destination, s.real);
+                    QFile::link(withoutTrailingSlash(s.source),
+                                withoutTrailingSlash(s.data.My.Destination));
+                }),
                                 true);
      },
      noTwinsNothingLost},
@@ -170,14 +171,12 @@ const std::vector<SwapRow> kSwaps = {
      [](Swap& s) {
          s.files(30, 300'000);
          return s.onStick() && (s.swapDuringACopy([&s] {
-                                    const QString backup = withoutTrailingSlash(s.data.My.Destination);
-                                    ASSERT_EQ(runProgram("mount", {"--bind",
-                                                                   withoutTrailingSlash(s.source),
-                                                                   backup}),
-                                              "");
-                                    s.unbind = std::make_unique<AtTestEnd>("umount -l " +
-                                                                           shellQuoted(backup));
-                                }),
+                    const QString backup = withoutTrailingSlash(s.data.My.Destination);
+                    ASSERT_EQ(
+                        runProgram("mount", {"--bind", withoutTrailingSlash(s.source), backup}),
+                        "");
+                    s.unbind = std::make_unique<AtTestEnd>("umount -l " + shellQuoted(backup));
+                }),
                                 true);
      },
      [](Swap& s, const QStringList& log) {
@@ -226,13 +225,14 @@ const std::vector<SwapRow> kSwaps = {
      [](Swap& s) {
          s.files(6, kCopyChunk + kCopyChunk / 2);
          return s.onStick() && (s.swapDuringACopy([&s] {
-                                    s.real = s.out("stick/Backup renamed/");
-                                    s.rename(s.data.My.Destination, s.real);
-                                }),
+                    s.real = s.out("stick/Backup renamed/");
+                    s.rename(s.data.My.Destination, s.real);
+                }),
                                 true);
      },
      [](Swap& s, const QStringList& log) {
-         EXPECT_EQ(log.filter("Pass stopped: ").filter(s.data.My.Destination).size(), 1) << text(log);
+         EXPECT_EQ(log.filter("Pass stopped: ").filter(s.data.My.Destination).size(), 1)
+             << text(log);
          EXPECT_FALSE(entriesOf(s.source).isEmpty()) << "the pass went on in the renamed folder";
          EXPECT_EQ(s.lost(), QStringList());
      },
@@ -275,8 +275,8 @@ TEST(FolderSettings, OneFolderTwiceOrOneInsideTheOtherIsRefusedAndCleared) {
         writeBytes(r.in("precious.avi"), "only copy");
         r.data.My.Destination = destination(r);
         EXPECT_FALSE(validateFolders(r.engine));
-        EXPECT_EQ(r.takeLog().filter("Error same Directory for My.Source and My.Destination").size(),
-                  1);
+        EXPECT_EQ(
+            r.takeLog().filter("Error same Directory for My.Source and My.Destination").size(), 1);
         EXPECT_TRUE(r.data.My.Destination.isEmpty());
         EXPECT_TRUE(r.tick().isEmpty());
         EXPECT_EQ(bytesOf(r.in("precious.avi")), "only copy");

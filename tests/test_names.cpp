@@ -85,7 +85,7 @@ enum class Where { OneFileSystem, DestinationOnTmpfs, WatchedOnExfat };
 struct Interference {
     const char* what;
     Where where;
-    bool leased;  // false: a file of another user with CAP_LEASE lowered
+    bool leased;                         // false: a file of another user with CAP_LEASE lowered
     std::function<bool(Case&)> arrange;  // false where this machine cannot
     // What stays under the name in the watched folder; empty: the row checks for itself.
     QByteArray Case::*stays;
@@ -103,8 +103,9 @@ const std::vector<Interference> kInterferences = {
              const struct stat st = statOf(c.in("a.bin"));
              c.rewriteInPlace();
              EXPECT_EQ(runToEnd({"touch", "-m", "-d",
-                                 QStringLiteral("@%1.%2").arg(st.st_mtim.tv_sec).arg(
-                                     st.st_mtim.tv_nsec, 9, 10, QLatin1Char('0')),
+                                 QStringLiteral("@%1.%2")
+                                     .arg(st.st_mtim.tv_sec)
+                                     .arg(st.st_mtim.tv_nsec, 9, 10, QLatin1Char('0')),
                                  c.in("a.bin")}),
                        0);
          });
@@ -129,7 +130,8 @@ const std::vector<Interference> kInterferences = {
      },
      &Case::changed},
     {"a file renamed onto the name while the rename that moves it waits", Where::OneFileSystem,
-     true, [](Case& c) { return c.atCall("renameat2", 800'000, "\"a.bin\"", [&c] { c.saveOver(); }); },
+     true,
+     [](Case& c) { return c.atCall("renameat2", 800'000, "\"a.bin\"", [&c] { c.saveOver(); }); },
      &Case::changed},
     {"a program opening the file for writing while the rename that moves it waits",
      Where::OneFileSystem, true,
@@ -137,8 +139,7 @@ const std::vector<Interference> kInterferences = {
          return c.atCall("renameat2", 800'000, "\"a.bin\"", [&c] { c.openForWriting(); });
      },
      &Case::original},
-    {"a shorter file in the destination that is the source's beginning", Where::OneFileSystem,
-     true,
+    {"a shorter file in the destination that is the source's beginning", Where::OneFileSystem, true,
      [](Case& c) {
          writeBytes(c.out("a.bin"), c.original.left(kSize - 1'000'000));
          return c.done = true;
@@ -150,9 +151,7 @@ const std::vector<Interference> kInterferences = {
      }},
     {"the destination's stick unmounted between the check that it is there and the copy's name",
      Where::DestinationOnTmpfs, true,
-     [](Case& c) {
-         return c.atCall("syncfs", 800'000, "syncfs(", [&c] { c.mounted->unmount(); });
-     },
+     [](Case& c) { return c.atCall("syncfs", 800'000, "syncfs(", [&c] { c.mounted->unmount(); }); },
      &Case::original},
     {"the deletion of a copied source, which comes after its register line",
      Where::DestinationOnTmpfs, true,
@@ -298,12 +297,12 @@ const std::vector<Collision> kCollisions = {
      }},
     // None of these is a twin: a link to the source, a FIFO, a file that differs after the
     // first megabyte. Equal contents are, and the source goes.
-    {"a link to the source under the name", false,
-     [](Case& c) {
-         return QFile::link(c.in("a.bin"), c.out("a.bin")), QStringList{"001 a.bin"};
-     },
+    {"a link to the source under the name",
+     false,
+     [](Case& c) { return QFile::link(c.in("a.bin"), c.out("a.bin")), QStringList{"001 a.bin"}; },
      {}},
-    {"a FIFO under the name", false,
+    {"a FIFO under the name",
+     false,
      [](Case& c) {
          ::mkfifo(encodeLocal(c.out("a.bin")).constData(), 0644);
          return QStringList{"001 a.bin"};
@@ -326,8 +325,8 @@ TEST(Collisions, NumberedNamesNeverReplaceAFileAndStopAt999) {
         SCOPED_TRACE(row.what);
         Case c;
         QString why;
-        if (row.onExfat && !(c.mounted = ScratchFileSystem::make(Type::Exfat, c.source, 64 << 20,
-                                                                 &why))) {
+        if (row.onExfat &&
+            !(c.mounted = ScratchFileSystem::make(Type::Exfat, c.source, 64 << 20, &why))) {
             if (inCi())
                 ADD_FAILURE() << "cannot run in CI: " << why.toStdString();
             continue;
@@ -410,8 +409,9 @@ TEST(Replacing, AtEveryWritingCallTheOldFileStandsWholeUnderItsName) {
     const QByteArray old = patternBytes(300'000);
     const QByteArray fresh = patternBytes(2'000'000).right(400'000);
     ASSERT_EQ(fs::replaceAtomically(path, old), 0);
-    const QString calls = "openat,creat,write,pwrite64,writev,ftruncate,fsync,fdatasync,rename,"
-                          "renameat,renameat2";
+    const QString calls =
+        "openat,creat,write,pwrite64,writev,ftruncate,fsync,fdatasync,rename,"
+        "renameat,renameat2";
     QStringList seenHalf;
     int checked = 0;
     bool renamed = false;

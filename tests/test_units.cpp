@@ -91,7 +91,8 @@ TEST_F(FilesTest, FileNamesThatAreNotUtf8SurviveWritingListingAndDeleting) {
     EXPECT_EQ(encodeLocal(names->join('|')), ".hidden|movie.avi|readonly.txt|" + raw);
     EXPECT_EQ(FileLength(root + decodeLocal(raw)), 4);
     EXPECT_FALSE(ArrayHasBounds(ListFolderFiles(root + "missing/")));
-    ASSERT_EQ(::truncate(encodeLocal(root + "movie.avi").constData(), 3LL * 1024 * 1024 * 1024 + 7), 0);
+    ASSERT_EQ(::truncate(encodeLocal(root + "movie.avi").constData(), 3LL * 1024 * 1024 * 1024 + 7),
+              0);
     EXPECT_EQ(FileLength(root + "movie.avi"), 3LL * 1024 * 1024 * 1024 + 7);
 }
 
@@ -107,7 +108,8 @@ TEST(TextCodec, EveryByteOfANameSurvivesALeadingByteOrderMarkIncluded) {
         EXPECT_EQ(encodeLocal(decodeLocal(bytes)), bytes) << bytes.toHex().constData();
 }
 
-TEST_F(FilesTest, IniValuesAreFoundWithoutRegardToCaseAndReplacedInPlaceAndAFailedRewriteKeepsThem) {
+TEST_F(FilesTest,
+       IniValuesAreFoundWithoutRegardToCaseAndReplacedInPlaceAndAFailedRewriteKeepsThem) {
     const QString ini = path("Kopierwart.ini");
     const QString longFolder = "/" + QString(300, QLatin1Char('d')) + "/";
     ASSERT_EQ(fs::replaceAtomically(ini, "; comment\r\n[Color]\r\nColor=1\r\n\r\n[Other]\r\n"), 0);
@@ -118,7 +120,8 @@ TEST_F(FilesTest, IniValuesAreFoundWithoutRegardToCaseAndReplacedInPlaceAndAFail
     EXPECT_EQ(ReadIniValue(ini, "COLOR", "sound"), longFolder);
 
     QString why;
-    const auto disk = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, path("small"), 64 << 10, &why);
+    const auto disk =
+        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, path("small"), 64 << 10, &why);
     if (!disk)
         KW_CANNOT_RUN(why.toStdString());
     const QString settings = path("small/k.ini");
@@ -280,12 +283,15 @@ TEST_F(LogTest, DeleteLogsStartsAFreshLogAndTellsTheUser) {
 
 // A name holding a line break must neither split its line nor forge one of the program's own.
 TEST_F(LogTest, ControlCharactersAndBackslashesAreWrittenEscapedToBothOutputs) {
-    m_log.WriteLog("Copy " + QString::fromUtf8("/in/a.txt\r\n06.12.2026/14:03:05 -> Deleted /x\t\\n\x01\x7f"));
-    const QString escaped = "Copy /in/a.txt\\r\\n06.12.2026/14:03:05 -> Deleted /x\\t\\\\n\\x01\\x7F";
+    m_log.WriteLog(
+        "Copy " + QString::fromUtf8("/in/a.txt\r\n06.12.2026/14:03:05 -> Deleted /x\t\\n\x01\x7f"));
+    const QString escaped =
+        "Copy /in/a.txt\\r\\n06.12.2026/14:03:05 -> Deleted /x\\t\\\\n\\x01\\x7F";
     EXPECT_EQ(bytesOf(m_my.Log), "06.12.2026/14:03:05 -> " + escaped.toUtf8() + "\r\n\r\n");
     EXPECT_EQ(m_window.lines, QStringList{"06.12.2026 / 14:03:05 ~~> " + escaped});
-    EXPECT_EQ(EscapedLogText(QString::fromUtf8("Grüße ") + QChar(0xDCFF)),
-              QString::fromUtf8("Grüße ") + QChar(0xDCFF));  // names that are no UTF-8 keep their bytes
+    EXPECT_EQ(
+        EscapedLogText(QString::fromUtf8("Grüße ") + QChar(0xDCFF)),
+        QString::fromUtf8("Grüße ") + QChar(0xDCFF));  // names that are no UTF-8 keep their bytes
 }
 
 // The log's folder goes away (a data folder on a pulled stick) and comes back.
@@ -303,7 +309,8 @@ TEST_F(LogTest, ALogThatCannotBeWrittenIsSaidOnceInTheDebugWindowAndCatchesUpLat
     EXPECT_EQ(bytesOf(folder + "Kopierwart.Log"),
               "06.12.2026/14:03:05 -> first\r\n06.12.2026/14:03:05 -> second\r\n"
               "06.12.2026/14:03:05 -> third\r\n\r\n");
-    EXPECT_TRUE(m_window.lines.last().endsWith("The log file '" + folder + "Kopierwart.Log' takes lines again"));
+    EXPECT_TRUE(m_window.lines.last().endsWith("The log file '" + folder +
+                                               "Kopierwart.Log' takes lines again"));
     m_log.WriteLog("fourth");
     EXPECT_EQ(m_window.lines.filter("log file").size(), 2);
 }
@@ -362,7 +369,8 @@ TEST(BinCopyTest, CopiesChunkByChunkNeverReplacesAndFailsWhenTheSourceIsReplaced
     ASSERT_EQ(copy("a.bin"), fs::CopyProblem::None);
     EXPECT_EQ(bytesOf(r.out("a.bin")), bytes);
     EXPECT_EQ(bytesOf(r.in("a.bin")), bytes) << "the source is left to the caller";
-    EXPECT_EQ(r.desktop.progress.back().values, (std::vector<qint64>{1'024'000, 2'048'000, 2'500'000}));
+    EXPECT_EQ(r.desktop.progress.back().values,
+              (std::vector<qint64>{1'024'000, 2'048'000, 2'500'000}));
     writeBytes(r.in("a.bin"), "new");
     EXPECT_EQ(copy("a.bin"), fs::CopyProblem::NameTaken);
     EXPECT_EQ(bytesOf(r.out("a.bin")), bytes);
@@ -379,9 +387,12 @@ TEST(BinCopyTest, CopiesChunkByChunkNeverReplacesAndFailsWhenTheSourceIsReplaced
 TEST(AccessCopy, TheListAndUserAttributesGoAlongOrTheModeIsNoWiderThanTheList) {
     QTemporaryDir dir;
     QString why;
-    const auto from = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, dir.path() + "/from", 4 << 20, &why);
-    const auto acl = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, dir.path() + "/acl", 4 << 20, &why);
-    const auto noAcl = ScratchFileSystem::make(ScratchFileSystem::Type::Ramfs, dir.path() + "/noacl", 4 << 20, &why);
+    const auto from = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, dir.path() + "/from",
+                                              4 << 20, &why);
+    const auto acl =
+        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, dir.path() + "/acl", 4 << 20, &why);
+    const auto noAcl = ScratchFileSystem::make(ScratchFileSystem::Type::Ramfs,
+                                               dir.path() + "/noacl", 4 << 20, &why);
     if (!from || !acl || !noAcl)
         KW_CANNOT_RUN(why.toStdString());
     struct Row {
@@ -413,8 +424,10 @@ TEST(AccessCopy, TheListAndUserAttributesGoAlongOrTheModeIsNoWiderThanTheList) {
         }
         ASSERT_EQ(statOf(file).st_mode & 07777, row.shown);
         ASSERT_EQ(::setxattr(encodeLocal(file).constData(), "user.xdg.origin.url", row.name,
-                             strlen(row.name), 0), 0);
-        ASSERT_EQ(::setxattr(encodeLocal(file).constData(), "trusted.kopierwart-test", "x", 1, 0), 0);
+                             strlen(row.name), 0),
+                  0);
+        ASSERT_EQ(::setxattr(encodeLocal(file).constData(), "trusted.kopierwart-test", "x", 1, 0),
+                  0);
         // Through a staged copy, as a move does, onto a file system that keeps lists.
         fs::StagedCopy staged;
         EXPECT_TRUE(staged.begin(file, acl->mountPoint()).ok());
@@ -422,7 +435,8 @@ TEST(AccessCopy, TheListAndUserAttributesGoAlongOrTheModeIsNoWiderThanTheList) {
         EXPECT_TRUE(staged.commit(row.name).ok());
         EXPECT_EQ(staged.access(), fs::AccessCopy::Kept);
         const QString kept = acl->mountPoint() + "/" + row.name;
-        EXPECT_EQ(attribute(kept, "system.posix_acl_access"), attribute(file, "system.posix_acl_access"));
+        EXPECT_EQ(attribute(kept, "system.posix_acl_access"),
+                  attribute(file, "system.posix_acl_access"));
         EXPECT_EQ(statOf(kept).st_mode & 07777, row.shown);
         EXPECT_EQ(attribute(kept, "user.xdg.origin.url"), row.name);
         EXPECT_EQ(attribute(kept, "trusted.kopierwart-test"), "<none>");
@@ -458,7 +472,8 @@ TEST(Watchdog, StartsOnlyTasksThatDoNotRunAndDropsVanishedOnes) {
         return EnumRunningProcesses(names, ids) && names.contains(FileNameOf(sleeper));
     }));
     r.data.TaskList = QStringList{sleeper, missing, idle};
-    EXPECT_EQ(r.tick(), (QStringList{"Taskpath not exist '" + missing + "'", "Writing Tasklist..."}));
+    EXPECT_EQ(r.tick(),
+              (QStringList{"Taskpath not exist '" + missing + "'", "Writing Tasklist..."}));
     EXPECT_EQ(bytesOf(r.data.My.TaskListFile), (sleeper + "\r\n" + idle + "\r\n").toUtf8());
     EXPECT_EQ(r.tick(), QStringList{"Executing '" + idle + "'"});
     EXPECT_EQ(r.tick(), QStringList{"Executing '" + idle + "'"});
