@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <list>
 #include <optional>
 
 using namespace kw;
@@ -106,12 +107,6 @@ struct InPlaceCase {
     int movesWithinTicks;
 };
 
-void PrintTo(const InPlaceCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
-class InPlaceWriter : public ::testing::TestWithParam<InPlaceCase> {};
-
 // A download that pauses three times with its file open; a file renamed in whole and then read
 // again and again, as a P2P program seeding it does, until it is gone.
 const char* const kPausesWhileOpen =
@@ -120,94 +115,132 @@ const char* const kRenamedInAndReread =
     "put 100000 a >\"$1/f\"; mv \"$1/f\" \"$0\"; while cat \"$0\" >/dev/null 2>&1; do sleep 0.1; "
     "done";
 
+const InPlaceCase kDownloads[] = {
+    {"AnotherUsersDownloadThatPausesWhileOpen", kPausesWhileOpen, true, false, false, 400'000, 'a',
+     0},
+    {"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk", kPausesWhileOpen, true, true, false,
+     400'000, 'a', 0},
+    {"ClosedAndOpenedAgainASecondLater",
+     "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"", false, false,
+     false, 400'000, 'a', 0},
+    {"RewrittenTwentyTimesInARow",
+     "for l in a b c d e f g h i j k l m n o p q r s t; do put 50000 $l >\"$0\"; sleep 0.1; done",
+     false, true, false, 50'000, 't', 0},
+    {"PreallocatedAndFilledPieceByPieceByOpeningItAgain",
+     "fallocate -l 400000 \"$0\"; for i in 0 1 2 3; do sleep 2.5; put 100000 a | "
+     "dd of=\"$0\" bs=100000 seek=$i conv=notrunc iflag=fullblock status=none; done",
+     false, false, true, 400'000, 'a', 0},
+    {"RenamedInWholeWhileAReaderKeepsReadingIt", kRenamedInAndReread, false, false, false, 100'000,
+     'a', 1},
+    // Another user's file may still be held by a writer that wrote it before it came: it holds
+    // still for the quiet time first.
+    {"AnotherUsersFileRenamedInWholeWhileItsReaderKeepsReadingIt", kRenamedInAndReread, true, false,
+     false, 100'000, 'a', 20},
+};
+
+// One row: its engine, its writer, and what its ticks have seen.
+struct InPlaceRun {
+    const InPlaceCase* row = nullptr;
+    ScanRig rig;
+    std::unique_ptr<ScratchFileSystem> ext4;
+    QProcess writer;
+    QStringList log;
+    int ticksMet = 0;  // ticks that began with the file in the watched folder
+    bool done = false;
+    // One tick, unless the row is over; a broken promise ends it.
+    void tick() {
+        const QString file = rig.in("download.bin");
+        const bool working = writer.state() != QProcess::NotRunning;
+        const bool there = fs::facts(file).has_value();
+        if (done || (!working && !there))
+            return;
+        log += rig.tick();
+        ticksMet += there ? 1 : 0;
+        const int within = row->movesWithinTicks;
+        const char* broken = within > 0 && ticksMet > within ? "not moved while read"
+                             : within == 0 && working && there && !fs::facts(file)
+                                 ? "moved while its writer was at work"
+                             : ticksMet >= 100 ? "never moved"
+                                               : nullptr;
+        if (broken) {
+            done = true;
+            ADD_FAILURE() << row->name << ": " << broken << "\n" << text();
+        }
+    }
+    bool busy() const {
+        return !done && (writer.state() != QProcess::NotRunning ||
+                         fs::facts(rig.in("download.bin")).has_value());
+    }
+    std::string text() const { return log.join('\n').toStdString(); }
+};
+
+// The rows of this user's writers, and those of another user's, each run side by side so that
+// their writers' pauses overlap (the capabilities lowered for another user are the whole test's).
+class InPlaceWriter : public ::testing::TestWithParam<bool> {};
+
 TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
-    const InPlaceCase& row = GetParam();
+    const bool otherUser = GetParam();
     if (::geteuid() != 0)
         KW_CANNOT_RUN("mounts and a writer of another user need root");
-    ScanRig rig;
-    rig.data.My.QuietSeconds = 2;
-    std::unique_ptr<ScratchFileSystem> ext4;
-    QString why;
-    if (row.onExt4 && !(ext4 = ScratchFileSystem::make(ScratchFileSystem::Type::Ext4, rig.source,
-                                                       64 << 20, &why)))
-        KW_CANNOT_RUN(why.toStdString());
-    if (row.copies && !rig.destinationOnOtherFileSystem())
-        KW_CANNOT_RUN("the destination's own file system cannot be mounted");
-    const QString stage = rig.dir.path() + "/stage/";
-    fs::makePath(stage);
-    for (const QString& folder : {rig.dir.path(), rig.source, stage})
-        ::chmod(encodeLocal(folder).constData(), 0777);
-    const QString name = "download.bin";
-    // The watch is made by the first tick: from then on it hears the writer.
-    rig.tick();
+    std::list<InPlaceRun> runs;
+    for (const InPlaceCase& row : kDownloads) {
+        if (row.otherUser != otherUser)
+            continue;
+        InPlaceRun& run = runs.emplace_back();
+        run.row = &row;
+        ScanRig& rig = run.rig;
+        QString why;
+        if (row.onExt4 && !(run.ext4 = ScratchFileSystem::make(ScratchFileSystem::Type::Ext4,
+                                                               rig.source, 64 << 20, &why)))
+            KW_CANNOT_RUN(why.toStdString());
+        if (row.copies && !rig.destinationOnOtherFileSystem())
+            KW_CANNOT_RUN("the destination's own file system cannot be mounted");
+        fs::makePath(rig.dir.path() + "/stage/");
+        for (const QString& folder : {rig.dir.path(), rig.source, rig.dir.path() + "/stage/"})
+            ::chmod(encodeLocal(folder).constData(), 0777);
+        rig.tick();  // the watch is made by the first tick: from then on it hears the writer
+    }
     std::optional<WithoutLeaseCapability> noLease;
     const auto seeOthersAgain = qScopeGuard([&] {
         if (noLease)
             setCapability(CAP_SYS_PTRACE, true);
     });
-    if (row.otherUser) {
+    if (otherUser) {
         noLease.emplace();
         ASSERT_TRUE(noLease->active() && setCapability(CAP_SYS_PTRACE, false));
     }
-    QStringList argv{
-        "sh", "-c",
-        QLatin1String("put() { head -c \"$1\" /dev/zero | tr '\\0' \"$2\"; }\n") + row.script,
-        rig.in(name), stage};
-    if (row.otherUser)
-        argv = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + argv;
-    QProcess writer;
-    writer.setProcessChannelMode(QProcess::ForwardedChannels);
-    writer.start(argv.takeFirst(), argv);
-    ASSERT_TRUE(writer.waitForStarted());
-
-    QStringList log;
-    int ticksMet = 0;  // ticks that began with the file in the watched folder
-    while (writer.state() != QProcess::NotRunning || fs::facts(rig.in(name))) {
-        const bool working = writer.state() != QProcess::NotRunning;
-        const bool there = fs::facts(rig.in(name)).has_value();
-        log += rig.tick();
-        ticksMet += there ? 1 : 0;
-        if (row.movesWithinTicks > 0) {
-            ASSERT_LE(ticksMet, row.movesWithinTicks) << "not moved while read\n"
-                                                      << log.join('\n').toStdString();
-        } else if (working && there) {
-            ASSERT_TRUE(fs::facts(rig.in(name))) << "moved while its writer was at work\n"
-                                                 << log.join('\n').toStdString();
-        }
-        ASSERT_LT(ticksMet, 100) << log.join('\n').toStdString();
-        waitUntil([] { return false; }, 200);
+    for (InPlaceRun& run : runs) {
+        QStringList argv{"sh", "-c",
+                         QLatin1String("put() { head -c \"$1\" /dev/zero | tr '\\0' \"$2\"; }\n") +
+                             run.row->script,
+                         run.rig.in("download.bin"), run.rig.dir.path() + "/stage/"};
+        if (otherUser)
+            argv =
+                QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + argv;
+        run.writer.setProcessChannelMode(QProcess::ForwardedChannels);
+        run.writer.start(argv.takeFirst(), argv);
+        ASSERT_TRUE(run.writer.waitForStarted());
     }
-    EXPECT_EQ(entriesOf(rig.destination), QStringList{name}) << log.join('\n').toStdString();
-    EXPECT_EQ(bytesOf(rig.out(name)), QByteArray(row.size, row.letter))
-        << log.join('\n').toStdString();
+    for (bool busy = true; busy;) {
+        busy = false;
+        for (InPlaceRun& run : runs) {
+            run.tick();
+            busy = busy || run.busy();
+        }
+        waitUntil([] { return false; }, busy ? 200 : 0);
+    }
+    for (InPlaceRun& run : runs) {
+        SCOPED_TRACE(run.row->name);
+        EXPECT_EQ(entriesOf(run.rig.destination), QStringList{"download.bin"}) << run.text();
+        EXPECT_TRUE(bytesOf(run.rig.out("download.bin")) ==
+                    QByteArray(run.row->size, run.row->letter))
+            << run.text();
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Downloads, InPlaceWriter,
-    ::testing::Values(
-        InPlaceCase{"AnotherUsersDownloadThatPausesWhileOpen", kPausesWhileOpen, true, false, false,
-                    400'000, 'a', 0},
-        InPlaceCase{"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk", kPausesWhileOpen,
-                    true, true, false, 400'000, 'a', 0},
-        InPlaceCase{
-            "ClosedAndOpenedAgainASecondLater",
-            "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"", false,
-            false, false, 400'000, 'a', 0},
-        InPlaceCase{"RewrittenTwentyTimesInARow",
-                    "for l in a b c d e f g h i j k l m n o p q r s t; do put 50000 $l >\"$0\"; "
-                    "sleep 0.1; done",
-                    false, true, false, 50'000, 't', 0},
-        InPlaceCase{"PreallocatedAndFilledPieceByPieceByOpeningItAgain",
-                    "fallocate -l 400000 \"$0\"; for i in 0 1 2 3; do sleep 2.5; put 100000 a | "
-                    "dd of=\"$0\" bs=100000 seek=$i conv=notrunc iflag=fullblock status=none; done",
-                    false, false, true, 400'000, 'a', 0},
-        InPlaceCase{"RenamedInWholeWhileAReaderKeepsReadingIt", kRenamedInAndReread, false, false,
-                    false, 100'000, 'a', 1},
-        // Another user's file may still be held by a writer that wrote it before it came: it
-        // holds still for the quiet time first.
-        InPlaceCase{"AnotherUsersFileRenamedInWholeWhileItsReaderKeepsReadingIt",
-                    kRenamedInAndReread, true, false, false, 100'000, 'a', 20}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Downloads, InPlaceWriter, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "OfAnotherUser" : "OfThisUser");
+});
 
 // Across file systems the copies of a burst wait whole under temporary names and are named in
 // groups; a program that opens a waiting copy's source for writing keeps its file, and the rest
