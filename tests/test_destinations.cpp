@@ -40,9 +40,10 @@ protected:
         QString why;
         auto made = stick(type, name, bytes, &why);
         if (!made)
-            ADD_FAILURE() << "cannot run: " << why.toStdString();
+            cannotRun(why);
         return made;
     }
+    static void cannotRun(const QString& why) { KW_CANNOT_RUN(why.toStdString()); }
 };
 
 TEST_F(Destinations, APulledStickIsWaitedForAndNeverMadeOnTheDiskBeneath) {
@@ -190,7 +191,8 @@ TEST(CopyAcrossFileSystems, IsPrivateWhileItFillsKeepsModeAndTimesAndIsFlushedBe
         ScanRig r;
         QString why;
         const auto disk = r.stick(type, "disk", 16 << 20, &why);
-        ASSERT_TRUE(disk) << why.toStdString();
+        if (!disk)
+            KW_CANNOT_RUN(why.toStdString());
         const QString backup = r.data.My.Destination;
         writeBytes(r.in("a.bin"), patternBytes(3'000'000));
         ::chmod(encodeLocal(r.in("a.bin")).constData(), 0644);

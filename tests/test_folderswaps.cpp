@@ -240,12 +240,13 @@ const std::vector<SwapRow> kSwaps = {
 };
 
 TEST(FolderSwap, APassWorksOnlyInTheFoldersItHeldAndStopsWhenOneIsSwapped) {
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("mounts and strace need root");
     for (const SwapRow& row : kSwaps) {
         SCOPED_TRACE(row.what);
         Swap s;
         if (!row.arrange(s)) {
-            if (inCi() || !s.why.contains("root"))
-                ADD_FAILURE() << "cannot run: " << s.why.toStdString();
+            ADD_FAILURE() << "cannot run: " << s.why.toStdString();
             continue;
         }
         QStringList log = s.tick();
