@@ -1,50 +1,55 @@
-#include "platform/filecopy.h"
+// Destinations and places that fail or differ: pulled sticks, exFAT and NTFS, a full disk, a
+// folder flush that fails, places that cannot be written, a process out of descriptors. A source
+// goes only once its copy stands whole and flushed under its name, with its register line; a
+// refusal or failure that repeats is said once; nothing is left half.
+#include "core/files.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 #include "scan/failure.h"
+#include "tests/running_program.h"
 #include "tests/support/cannotrun.h"
-#include "tests/support/qtapp.h"
 #include "tests/support/scanrig.h"
+#include "tests/support/tracedcalls.h"
 
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
-#include <QTimer>
 
-#include <cerrno>
+#include <sys/mount.h>
+#include <unistd.h>
 
-#include <sys/statvfs.h>
+#include <set>
 
 using namespace kw;
 using namespace kw::test;
+using kw::apptest::RunningProgram;
 
 namespace {
 
 using Type = ScratchFileSystem::Type;
 const QString refused = "the destination does not accept this file name";
 
-qint64 freeBytes(const QString& folder) {
-    struct statvfs st {};
-    return ::statvfs(encodeLocal(folder).constData(), &st) == 0 ? qint64(st.f_bavail) * st.f_frsize
-                                                                : -1;
+std::string text(const QStringList& log) {
+    return log.join('\n').toStdString();
 }
 
-// Destinations on file systems this test makes: a stick that is pulled and plugged in again.
 class Destinations : public ::testing::Test, public ScanRig {
 protected:
-    QString m_why;
-
-    QString goneLine(const ScratchFileSystem& stick) const {
-        return "Destination gone: waiting for '" + data.My.Destination +
-               "', nothing is mounted at '" + stick.mountPoint() + "'";
+    // The destination "Backup" on a file system of type at out(name).
+    std::unique_ptr<ScratchFileSystem> mount(Type type, const QString& name, qint64 bytes) {
+        QString why;
+        auto made = stick(type, name, bytes, &why);
+        if (!made)
+            cannotRun(why);
+        return made;
     }
+    static void cannotRun(const QString& why) { KW_CANNOT_RUN(why.toStdString()); }
 };
 
 TEST_F(Destinations, APulledStickIsWaitedForAndNeverMadeOnTheDiskBeneath) {
-    // A blank, which the mount table writes as an octal escape.
-    auto usb = stick(Type::Tmpfs, "my stick", 4 << 20, &m_why);
+    auto usb = mount(Type::Tmpfs, "my stick", 4 << 20);  // a blank: octal in the mount table
     if (!usb)
-        KW_CANNOT_RUN(m_why.toStdString());
+        return;
     const QString backup = data.My.Destination;
     QSignalSpy waiting(&engine, &ScanEngine::destinationWaiting);
     writeBytes(in("first.bin"), "first");
@@ -53,7 +58,8 @@ TEST_F(Destinations, APulledStickIsWaitedForAndNeverMadeOnTheDiskBeneath) {
 
     usb->unmount();
     writeBytes(in("second.bin"), "second");
-    EXPECT_EQ(tick(), QStringList{goneLine(*usb)});
+    EXPECT_EQ(tick(), QStringList{"Destination gone: waiting for '" + backup +
+                                  "', nothing is mounted at '" + usb->mountPoint() + "'"});
     EXPECT_TRUE(tick().isEmpty()) << "said once, not every tick";
     EXPECT_FALSE(fs::isDirectory(backup)) << "made again on the disk beneath the mount point";
     EXPECT_EQ(bytesOf(in("second.bin")), "second");
@@ -71,26 +77,6 @@ TEST_F(Destinations, APulledStickIsWaitedForAndNeverMadeOnTheDiskBeneath) {
     EXPECT_EQ(waiting.size(), 2);
 }
 
-TEST_F(Destinations, AStickPulledDuringACopyKeepsTheSource) {
-    auto usb = stick(Type::Tmpfs, "stick", 8 << 20, &m_why);
-    if (!usb)
-        KW_CANNOT_RUN(m_why.toStdString());
-    validateFolders(engine);  // the stick is seen once while it is there
-    const QByteArray bytes = patternBytes(3'000'000);
-    writeBytes(in("a.bin"), bytes);
-    writeBytes(in("b.bin"), "b");
-    // The copy holds the folder open, so the unmount is a lazy one, as a desktop's would be.
-    duringNextCopy([&] { usb->unmount(); });
-
-    const QStringList lines = tick();
-
-    EXPECT_EQ(bytesOf(in("a.bin")), bytes);
-    EXPECT_EQ(bytesOf(in("b.bin")), "b");
-    EXPECT_FALSE(fs::isDirectory(data.My.Destination));
-    EXPECT_TRUE(lines.contains(goneLine(*usb)));
-    EXPECT_TRUE(lines.filter("CopyError").isEmpty());
-}
-
 TEST_F(Destinations, LeftoversAreRemovedFromEveryUsedDestinationAndOnlyOurOwn) {
     const QString second = dir.path() + "/second/";
     fs::makePath(second);
@@ -98,7 +84,6 @@ TEST_F(Destinations, LeftoversAreRemovedFromEveryUsedDestinationAndOnlyOurOwn) {
     data.My.Destination = second;
     ASSERT_TRUE(validateFolders(engine));
     const QString ours = QString::fromLatin1(fs::partialPrefix());
-
     writeBytes(out(ours + "1f2e.part"), "half a file");
     writeBytes(second + ours + "77.part", "half a file");
     const QStringList kept = {".Kopierwart-0123456789abcdef-1f.part",  // another installation
@@ -106,39 +91,32 @@ TEST_F(Destinations, LeftoversAreRemovedFromEveryUsedDestinationAndOnlyOurOwn) {
                               "movie.part"};
     for (const QString& name : kept)
         writeBytes(out(name), "keep");
-
-    // A restart: the mark and the folders come back from the file.
-    fs::setPartialMark({});
+    fs::setPartialMark({});  // a restart: the mark and the folders come back from the file
     ScanEngine restarted(data, log, desktop);
     removeAbandonedCopies(restarted);
-
     EXPECT_EQ(entriesOf(destination), kept);
     EXPECT_TRUE(entriesOf(second).isEmpty());
     EXPECT_EQ(takeLog().size(), 2);
 }
 
 TEST_F(Destinations, AnExfatStickTakesCopiesWithoutReplacingAndRefusedNamesAreTriedOnce) {
-    auto usb = stick(Type::Exfat, "exfat", 16 << 20, &m_why);
+    auto usb = mount(Type::Exfat, "exfat", 16 << 20);
     if (!usb)
-        KW_CANNOT_RUN(m_why.toStdString());
+        return;
     const QString backup = data.My.Destination;
     writeBytes(in("q?.bin"), "refused");
     writeBytes(in("taken.bin"), "mine");
     writeBytes(backup + "taken.bin", "theirs, longer");
-
-    QStringList lines = tick();
-
+    EXPECT_EQ(tick().count(notMovedLine("q?.bin", refused)), 1);
     EXPECT_EQ(bytesOf(backup + "001 taken.bin"), "mine");
     EXPECT_EQ(bytesOf(backup + "taken.bin"), "theirs, longer");
-    EXPECT_EQ(lines.count(notMovedLine("q?.bin", refused)), 1);
     EXPECT_EQ(entriesOf(source), QStringList{"q?.bin"});
     EXPECT_TRUE(tick().isEmpty()) << "a refused name is not copied again every tick";
-    // A changed file is tried again.
-    writeBytes(in("q?.bin"), "refused again");
+    writeBytes(in("q?.bin"), "refused again");  // a changed file is tried again
     EXPECT_EQ(tick().count(notMovedLine("q?.bin", refused)), 1);
 
-    // A file put under the name while the copy runs stays, on a file system that cannot refuse
-    // a taken name itself.
+    // A file put under the name while the copy runs stays, where the file system cannot refuse
+    // a taken name itself; a copy error never deletes a file it did not write.
     writeBytes(in("race.bin"), patternBytes(3'000'000));
     duringNextCopy([&] { writeBytes(backup + "race.bin", "came first"); });
     EXPECT_TRUE(tick().contains(copyErrorLine(kDestinationExists)));
@@ -148,14 +126,13 @@ TEST_F(Destinations, AnExfatStickTakesCopiesWithoutReplacingAndRefusedNamesAreTr
 }
 
 TEST_F(Destinations, AnNtfsStickRefusesBytesThatAreNotUtf8OnceAndTakesTheOtherFiles) {
-    auto usb = stick(Type::Ntfs, "ntfs", 16 << 20, &m_why);
+    auto usb = mount(Type::Ntfs, "ntfs", 16 << 20);
     if (!usb)
-        KW_CANNOT_RUN(m_why.toStdString());
+        return;
     const QString latin1 = decodeLocal("caf\xe9.bin");
     const QString bom = decodeLocal("\xEF\xBB\xBFnotes.txt");
     writeBytes(in(latin1), "latin-1 name");
     writeBytes(in(bom), "bom name");
-
     EXPECT_EQ(tick().count(notMovedLine(latin1, refused)), 1);
     EXPECT_EQ(bytesOf(data.My.Destination + bom), "bom name");
     EXPECT_EQ(entriesOf(source), QStringList{latin1});
@@ -163,36 +140,283 @@ TEST_F(Destinations, AnNtfsStickRefusesBytesThatAreNotUtf8OnceAndTakesTheOtherFi
 }
 
 TEST_F(Destinations, AFullDiskIsCheckedBeforeCopyingAndTriedAgainWhenSpaceIsFreed) {
-    auto disk = stick(Type::Tmpfs, "small", 20 << 20, &m_why);
+    auto disk = mount(Type::Tmpfs, "small", 20 << 20);
     if (!disk)
-        KW_CANNOT_RUN(m_why.toStdString());
+        return;
     const QString backup = data.My.Destination;
     writeBytes(backup + "other program's.bin", QByteArray(10 << 20, 'o'));
     const QByteArray big = patternBytes(12 << 20);
     writeBytes(in("big.bin"), big);
     writeBytes(in("small.bin"), "small");
-    const qint64 freeBefore = freeBytes(backup);
-    // Looks at the free space whenever the tick lets events run, during a copy after each chunk.
-    qint64 leastFree = freeBefore;
-    QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout,
-                     [&] { leastFree = std::min(leastFree, freeBytes(backup)); });
-    sampler.start(0);
-
+    // What the file work writes, traced: refused before a byte is written, not after filling it.
+    TracedCalls trace("copy_file_range,write,pwrite64", {});
+    ASSERT_EQ(trace.why(), "");
     const QStringList lines = tick();
-    sampler.stop();
-
+    qint64 written = 0;
+    for (const QString& call : trace.calls())
+        written += std::max(0LL, call.section('=', -1).trimmed().section(' ', 0, 0).toLongLong());
+    EXPECT_LT(written, 1 << 20) << "the disk was filled before the copy was refused";
     EXPECT_TRUE(lines.contains(copyErrorLine(kSystemFailure + ENOSPC)));
     EXPECT_EQ(
         lines.count(notMovedLine("big.bin", "there is not enough free space on the destination")),
         1);
     EXPECT_EQ(bytesOf(backup + "small.bin"), "small") << "the pass goes on";
-    EXPECT_GE(leastFree, freeBefore - (64 << 10)) << "the disk was never filled";
     EXPECT_TRUE(tick().isEmpty());
-
     fs::removeFile(backup + "other program's.bin");
     EXPECT_EQ(tick(), (QStringList{copyLine("big.bin"), deletedLine("big.bin")}));
     EXPECT_EQ(bytesOf(backup + "big.bin"), big);
+}
+
+TEST_F(Destinations, ADestinationReadOnlyForAWhileIsUsedOnTheTickAfterItIsWritableAgain) {
+    auto usb = mount(Type::Tmpfs, "stick", 8 << 20);
+    if (!usb)
+        return;
+    ASSERT_TRUE(validateFolders(engine));
+    ASSERT_EQ(runProgram("mount", {"-o", "remount,ro", usb->mountPoint()}), "");
+    writeBytes(in("a.bin"), "for later");
+    tick(), tick();
+    EXPECT_EQ(bytesOf(in("a.bin")), "for later");
+    ASSERT_EQ(runProgram("mount", {"-o", "remount,rw", usb->mountPoint()}), "");
+    const QStringList lines = tick();
+    EXPECT_EQ(bytesOf(data.My.Destination + "a.bin"), "for later") << text(lines);
+    EXPECT_FALSE(fs::facts(in("a.bin")));
+}
+
+// A copy across file systems is private while it fills, keeps mode and times, and is flushed
+// before it gets its name: on tmpfs a flush of the whole file system may stand for its own, on
+// exFAT through FUSE such a flush may stop short of the disk.
+TEST(CopyAcrossFileSystems, IsPrivateWhileItFillsKeepsModeAndTimesAndIsFlushedBeforeItsName) {
+    for (const Type type : {Type::Tmpfs, Type::Exfat}) {
+        SCOPED_TRACE(type == Type::Tmpfs ? "tmpfs" : "exFAT");
+        ScanRig r;
+        QString why;
+        const auto disk = r.stick(type, "disk", 16 << 20, &why);
+        if (!disk)
+            KW_CANNOT_RUN(why.toStdString());
+        const QString backup = r.data.My.Destination;
+        writeBytes(r.in("a.bin"), patternBytes(3'000'000));
+        ::chmod(encodeLocal(r.in("a.bin")).constData(), 0644);
+        const struct timespec times[2] = {{1'000'000'000, 123'456'789},
+                                          {1'100'000'000, 987'654'321}};
+        ::utimensat(AT_FDCWD, encodeLocal(r.in("a.bin")).constData(), times, 0);
+        std::set<mode_t> modesWhileFilling;
+        r.desktop.onCopyProgress = [&] {
+            for (const QString& partial : entriesOf(backup).filter(".Kopierwart-"))
+                if (statOf(backup + partial).st_size < 3'000'000)
+                    modesWhileFilling.insert(statOf(backup + partial).st_mode & 07777);
+        };
+        TracedCalls trace("openat,fsync,fdatasync,syncfs,renameat2", {});
+        ASSERT_EQ(trace.why(), "");
+        EXPECT_EQ(r.tick(), (QStringList{r.copyLine("a.bin"), r.deletedLine("a.bin")}));
+        if (type == Type::Tmpfs) {  // exFAT keeps no Unix modes
+            EXPECT_EQ(modesWhileFilling, std::set<mode_t>{0600});
+            const struct stat moved = statOf(backup + "a.bin");
+            EXPECT_EQ(moved.st_mode & 07777, 0644u);
+            EXPECT_EQ(moved.st_atim.tv_nsec, times[0].tv_nsec);
+            EXPECT_EQ(moved.st_mtim.tv_sec, times[1].tv_sec);
+            EXPECT_EQ(moved.st_mtim.tv_nsec, times[1].tv_nsec);
+        }
+        QString partial;  // the partial file's descriptor
+        bool flushed = false, named = false;
+        for (const QString& call : trace.calls()) {
+            const QString fd = call.section('(', 1).section(QRegularExpression("[,)]"), 0, 0);
+            if (call.startsWith("openat(") && call.contains(".Kopierwart-") &&
+                call.contains("O_CREAT"))
+                partial = call.section('=', -1).trimmed().section(' ', 0, 0);
+            else if ((call.startsWith("fsync(") || call.startsWith("fdatasync(")) && fd == partial)
+                flushed = true;
+            else if (call.startsWith("syncfs(") && type == Type::Tmpfs && !partial.isEmpty())
+                flushed = true;
+            else if (call.startsWith("renameat2(") && call.contains(".Kopierwart-")) {
+                named = true;
+                EXPECT_TRUE(flushed) << "named before it was flushed\n" << text(trace.calls());
+                break;
+            }
+        }
+        EXPECT_TRUE(named) << text(trace.calls());
+    }
+}
+
+// The folder flush after a copy got its name fails (EIO, injected into every fsync of the file
+// work) for two ticks: the copy stands under its name, but its source stays until a flush has
+// put that name on disk, and then goes with its register line and its count.
+TEST_F(Destinations, ASourceStaysUntilAFlushPutItsCopysNameOnDisk) {
+    auto disk = mount(Type::Tmpfs, "tmpfs", 16 << 20);
+    if (!disk)
+        return;
+    const QByteArray bytes = ownBytes(1, 200'000);
+    writeBytes(in("a.bin"), bytes);
+    auto failing = std::make_unique<TracedCalls>("fsync", QStringList{"fsync:error=EIO"});
+    ASSERT_EQ(failing->why(), "");
+    QStringList lines = tick();
+    EXPECT_EQ(lines.filter("Source kept: '" + in("a.bin") + "'").size(), 1) << text(lines);
+    EXPECT_TRUE(bytesOf(in("a.bin")) == bytes) << "deleted although the flush failed";
+    lines += tick();
+    EXPECT_TRUE(bytesOf(in("a.bin")) == bytes) << "deleted without a flush that succeeded\n"
+                                               << text(lines);
+    failing.reset();
+    lines += tick();
+    EXPECT_FALSE(fs::facts(in("a.bin"))) << text(lines);
+    EXPECT_EQ(bytesOf(data.My.Destination + "a.bin"), bytes);
+    EXPECT_TRUE(bytesOf(data.My.CopyListFile).startsWith(encodeLocal(in("a.bin")) + '\0'));
+    EXPECT_EQ(data.My.SavedFileCount, 1);
+    EXPECT_TRUE(lines.filter("Source allready exist").isEmpty()) << text(lines);
+}
+
+// Places the program cannot write, over three ticks: every file whole in the destination, copied
+// once, nothing numbered or partial; each failure said in the first tick only.
+TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("mounts need root");
+    const QByteArray bytes = patternBytes(1'500'000);
+    const QByteArray other = patternBytes(300'000);
+    struct Row {
+        const char* what;
+        bool registerWritable;
+        bool watchedFolderWritable;
+    };
+    const Row rows[] = {
+        {"a folder stands under the register's name", false, true},
+        {"the data folder is a full tmpfs", false, true},
+        {"the watched folder is mounted read-only", true, false},
+        {"the watched folder is read-only and the register a folder", false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ScanRig rig;
+        ASSERT_TRUE(rig.destinationOnOtherFileSystem());
+        writeBytes(rig.in("a.bin"), bytes);
+        writeBytes(rig.in("b.bin"), other);
+        std::unique_ptr<ScratchFileSystem> dataFs;
+        const QString registerFile = rig.data.My.CopyListFile;
+        if (QString(row.what).contains("tmpfs")) {
+            const QString dataFolder = rig.dir.path() + "/data/";
+            ASSERT_TRUE(dataFs = ScratchFileSystem::make(Type::Tmpfs, dataFolder, 256 << 10));
+            // Filled to the last block: dd ends with "No space left on device".
+            runToEnd(
+                {"dd", "if=/dev/zero", "of=" + dataFolder + "filler", "bs=4096", "status=none"});
+            ASSERT_NE(fs::append(registerFile, "x"), 0) << "the tmpfs is not full";
+        } else if (!row.registerWritable) {
+            ASSERT_EQ(fs::makePath(registerFile), 0);
+        }
+        std::unique_ptr<AtTestEnd> readOnly;
+        if (!row.watchedFolderWritable) {
+            const QString folder = withoutTrailingSlash(rig.source);
+            readOnly = std::make_unique<AtTestEnd>("umount -l " + shellQuoted(folder));
+            ASSERT_EQ(runProgram("mount", {"--bind", "-o", "ro", folder, folder}), "");
+        }
+        const QStringList first = rig.tick();
+        const QStringList later = rig.tick() + rig.tick();
+        const std::string log = text(first + later);
+        EXPECT_EQ(entriesOf(rig.destination), (QStringList{"a.bin", "b.bin"})) << log;
+        EXPECT_EQ(bytesOf(rig.out("a.bin")), bytes) << log;
+        EXPECT_EQ(bytesOf(rig.out("b.bin")), other) << log;
+        for (const QString& name : {QString("a.bin"), QString("b.bin")}) {
+            EXPECT_EQ(first.count(rig.copyLine(name)), 1) << log;
+            const QString unregistered =
+                "Can't write '" + rig.in(name) + "' into the register '" + registerFile + "'";
+            EXPECT_EQ(first.filter(unregistered).size(), row.registerWritable ? 0 : 1) << log;
+            if (row.watchedFolderWritable) {
+                EXPECT_FALSE(fs::facts(rig.in(name))) << "source not deleted\n" << log;
+            } else {
+                EXPECT_EQ(bytesOf(rig.in(name)), name == "a.bin" ? bytes : other) << log;
+                EXPECT_EQ(first.filter("'" + rig.in(name) + "'").filter("Delete").size(), 1) << log;
+            }
+        }
+        EXPECT_EQ(text(later), "") << "said or done again";
+    }
+}
+
+// Puts a whole file into folder at once, as a finished download arrives.
+void arrive(const QString& folder, const QString& name, const QByteArray& bytes) {
+    const QString staged = folder + "../" + name + ".staged";
+    ASSERT_EQ(fs::replaceAtomically(staged, bytes), 0);
+    ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(folder + name).constData()), 0);
+}
+
+std::set<int> openDescriptors(pid_t pid) {
+    std::set<int> fds;
+    for (const QString& name :
+         QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System))
+        fds.insert(name.toInt());
+    return fds;
+}
+
+// Sets the process's soft limit so that exactly free descriptor numbers are left to it.
+QString leaveDescriptors(pid_t pid, int free) {
+    const std::set<int> open = openDescriptors(pid);
+    int fd = 0;
+    for (int left = free; left > 0 || open.count(fd); ++fd)
+        if (!open.count(fd))
+            --left;
+    return runProgram("prlimit",
+                      {"--pid", QString::number(pid), QStringLiteral("--nofile=%1:4096").arg(fd)});
+}
+
+// 100 sources whose twins lie in the destination, met by the real program with one, two, then
+// three free descriptors: a comparison that cannot be made knows nothing, and the source waits;
+// it is never taken for a different file and copied as "001 ...".
+TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumberedFile) {
+    constexpr int kFiles = 100;
+    RunningProgram rig;
+    const auto name = [](int i) { return QString("Zwilling %1.bin").arg(i); };
+    for (int i = 0; i < kFiles; ++i)
+        ASSERT_EQ(fs::replaceAtomically(rig.destination + name(i), ownBytes(i, 4000)), 0);
+    rig.start();
+    ASSERT_TRUE(rig.waitStarted());
+    waitUntil([] { return false; }, 1500);  // the start-up's own files are closed again
+    const pid_t pid = rig.pid();
+    const auto numbered = [&] {
+        return !fs::namesStartingWith(rig.destination, "0").isEmpty() ||
+               !fs::namesStartingWith(rig.source, "0").isEmpty();
+    };
+    for (const int free : {1, 2, 3}) {
+        ASSERT_EQ(leaveDescriptors(pid, free), "");
+        if (free == 1)
+            for (int i = 0; i < kFiles; ++i)
+                arrive(rig.source, name(i), ownBytes(i, 4000));
+        waitUntil(numbered, free == 1 ? 3000 : 2000);  // a few ticks
+        EXPECT_FALSE(numbered()) << free << " free:\n"
+                                 << text(rig.lines().filter("Renaming").mid(0, 3));
+        EXPECT_TRUE(free > 1 || rig.lines().filter("Source allready exist").isEmpty())
+            << "the limit did not hold";
+    }
+    ASSERT_EQ(leaveDescriptors(pid, 1000), "");
+    EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(rig.source)->isEmpty() || numbered(); },
+                          15'000));
+    EXPECT_FALSE(numbered());
+    EXPECT_EQ(fs::regularFileNames(rig.destination)->size(), kFiles);
+    for (int i = 0; i < kFiles; ++i)
+        EXPECT_EQ(bytesOf(rig.destination + name(i)), ownBytes(i, 4000)) << i;
+}
+
+// Waiting copies hold three descriptors each; with the limit where a group of them would take all
+// but one, the program names its groups early, still ends within 5 s of SIGTERM, and no file is
+// lost or left half.
+TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramEndWhenAsked) {
+    constexpr int kFiles = 300;
+    RunningProgram rig;
+    QString why;
+    if (!rig.destinationOnTmpfs(32 << 20, &why))
+        KW_CANNOT_RUN(why.toStdString());
+    rig.start();
+    ASSERT_TRUE(rig.waitStarted());
+    waitUntil([] { return false; }, 1500);
+    ASSERT_EQ(leaveDescriptors(rig.pid(), 3 * 20 + 1), "");
+    const auto name = [](int i) { return QString("Stück %1.bin").arg(i); };
+    for (int i = 0; i < kFiles; ++i)
+        arrive(rig.source, name(i), ownBytes(i, 3000));
+    ASSERT_TRUE(
+        waitUntil([&] { return fs::regularFileNames(rig.destination)->size() >= 10; }, 15'000))
+        << "nothing was copied";
+    EXPECT_TRUE(rig.terminate(5000)) << "still running 5 s after SIGTERM";
+    rig.stop();
+    for (int i = 0; i < kFiles; ++i) {
+        const bool inSource = bytesOf(rig.source + name(i)) == ownBytes(i, 3000);
+        const bool moved = fs::facts(rig.destination + name(i)).has_value();
+        EXPECT_TRUE(inSource || moved) << i << " lost";
+        EXPECT_TRUE(!moved || bytesOf(rig.destination + name(i)) == ownBytes(i, 3000)) << i;
+    }
 }
 
 }  // namespace

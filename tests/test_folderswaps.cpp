@@ -1,21 +1,18 @@
-// Folders that change under a running pass: a pass works on the folders it checked at its start,
-// whatever the settings or the paths come to name while it runs. A folder chosen in the dialog
-// that is the other folder is refused; a destination replaced by a link or a bind mount of the
-// watched folder never makes a file its own twin; a stick pulled during a copy never lets a file
-// move into the folder of the same name on the disk beneath. No file is lost, doubled or
-// misplaced.
+// Folders that change under a running pass: a pass works on the folders it held at its start,
+// restarts included, and stops, saying so, once a held folder is no longer what its path names.
+// No file is lost, doubled, misplaced or deleted as its own twin, and a folder setting that is,
+// holds or lies inside the other folder is refused.
 #include "core/files.h"
 #include "platform/fs.h"
 #include "scan/bincopy.h"
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
-#include "tests/support/qtapp.h"
 #include "tests/support/scanrig.h"
-#include "tests/support/teardown.h"
 #include "tests/support/tracedcalls.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -26,18 +23,22 @@ using namespace kw::test;
 
 namespace {
 
-// The watched folder chosen as destination's twin in the real main window while a copy runs.
+using Type = ScratchFileSystem::Type;
+
+std::string text(const QStringList& log) {
+    return log.join('\n').toStdString();
+}
+
+// The real main window: the destination chosen as watched folder while a copy runs is refused.
 TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndTheCopyGoesOn) {
     apptest::FoldersRig rig;
     const QString& source = rig.source;
     const QString& destination = rig.destination;
     QString why;
-    const auto stick =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 64 << 20, &why);
+    const auto stick = ScratchFileSystem::make(Type::Tmpfs, destination, 64 << 20, &why);
     if (!stick)
         KW_CANNOT_RUN(why.toStdString());
-    // The destination's own files: none of them may go.
-    const QStringList theirs = {"alt 1.txt", "alt 2.bin", "big.bin.old"};
+    const QStringList theirs = {"alt 1.txt", "alt 2.bin", "big.bin.old"};  // none may go
     for (const QString& name : theirs)
         ASSERT_EQ(fs::replaceAtomically(destination + name, "kept: " + name.toUtf8()), 0);
     const QByteArray big = ownBytes(0, 3 * kCopyChunk + 11);
@@ -46,8 +47,6 @@ TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndThe
         ASSERT_EQ(fs::replaceAtomically(source + QString("klein %1.bin").arg(i), ownBytes(i, 5000)),
                   0);
     rig.setting("Intervall", "1");
-
-    // At the first chunk of the first copy the user picks the destination as watched folder.
     bool chosen = false;
     rig.desktop.onCopyProgress = [&] {
         if (std::exchange(chosen, true))
@@ -55,154 +54,234 @@ TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndThe
         chooseInNextFileDialog(withoutTrailingSlash(destination));
         rig.control<QPushButton>("ButBrowse(0)")->click();
     };
-    // Each chunk's write-back waits, so that the copy runs long enough to show its window.
+    // Slowed chunks keep the copy running until the window's thread has acted.
     std::unique_ptr<TracedCalls> slowed;
     rig.start(false, [&] { slowed = slowChunks(200); });
     if (!slowed->why().isEmpty())
         KW_CANNOT_RUN(("strace: " + slowed->why()).toStdString());
     ASSERT_TRUE(chosen) << "no copy ran";
-    // The pass goes on, and the following ones too, with the folders it had.
     EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(source)->isEmpty(); }, 15'000));
-    // Two more passes at one a second.
-    waitUntil([] { return false; }, 2500);
+    waitUntil([] { return false; }, 2500);  // two more passes
     waitUntil([&] { return !rig.program->engine().ScanBusy(); });
 
-    ASSERT_FALSE(rig.desktop.messages.empty()) << "the choice was not refused";
+    ASSERT_EQ(rig.desktop.messages.size(), 1u) << "the choice was not refused once";
     EXPECT_EQ(rig.desktop.messages.front().caption, "Fehler");
-    EXPECT_TRUE(rig.desktop.messages.front().text.contains("dasselbe"))
-        << rig.desktop.messages.front().text.toStdString();
-    EXPECT_EQ(rig.desktop.messages.size(), 1u);
+    EXPECT_TRUE(rig.desktop.messages.front().text.contains("dasselbe"));
     EXPECT_EQ(ReadIniValue(rig.ini(), "Source", "Source"), source);
     EXPECT_EQ(ReadIniValue(rig.ini(), "Destination", "Destination"), destination);
     EXPECT_EQ(rig.control<QLineEdit>("Text(0)")->text(), source);
     EXPECT_EQ(rig.control<QLineEdit>("Text(1)")->text(), destination);
-
     for (const QString& name : theirs)
-        EXPECT_EQ(apptest::bytesOf(destination + name), "kept: " + name.toUtf8())
-            << name.toStdString();
-    EXPECT_EQ(apptest::bytesOf(destination + "big.bin"), big);
+        EXPECT_EQ(bytesOf(destination + name), "kept: " + name.toUtf8()) << name.toStdString();
+    EXPECT_EQ(bytesOf(destination + "big.bin"), big);
     for (int i = 1; i <= 3; ++i)
-        EXPECT_EQ(apptest::bytesOf(destination + QString("klein %1.bin").arg(i)),
-                  ownBytes(i, 5000));
-    const QStringList log = apptest::logLines(rig.log());
-    EXPECT_TRUE(log.filter("Source allready exist - Trying to Delete '" + destination).isEmpty())
-        << log.join('\n').toStdString();
+        EXPECT_EQ(bytesOf(destination + QString("klein %1.bin").arg(i)), ownBytes(i, 5000));
+    EXPECT_TRUE(apptest::logLines(rig.log()).filter("Source allready exist").isEmpty());
 }
 
-// The destination folder swapped for the watched folder while a burst is copied: by a link put
-// in its place, or by a bind mount over it.
-enum class Swap { Link, BindMount };
-
-class SwappedDestination : public ::testing::TestWithParam<Swap>, public ScanRig {};
-
-TEST_P(SwappedDestination, NoFileBecomesItsOwnTwinAndEveryFileKeepsItsBytes) {
-    constexpr int kFiles = 30;
-    constexpr qint64 kSize = 300'000;
-    QString why;
-    const auto usb = stick(ScratchFileSystem::Type::Tmpfs, "stick", 64 << 20, &why);
-    if (!usb)
-        KW_CANNOT_RUN(why.toStdString());
-    const QString backup = data.My.Destination;
-    QStringList names;
-    for (int i = 0; i < kFiles; ++i) {
-        names.append(QString("Teil %1.bin").arg(i));
-        writeBytes(in(names.last()), ownBytes(i, kSize));
-    }
-
-    // Where the files that did reach the destination lie after the swap.
-    QString real = backup;
+struct Swap : ScanRig {
+    std::unique_ptr<ScratchFileSystem> usb;
     std::unique_ptr<AtTestEnd> unbind;
+    std::unique_ptr<TracedCalls> tracer;
+    QString real;     // where the files that reached the destination lie after the swap
+    QString beneath;  // the folder of the destination's name beneath the stick's mount point
+    QStringList names;
+    qint64 size = 0;
     bool swapped = false;
-    duringNextCopy([&] {
-        swapped = true;
-        if (GetParam() == Swap::Link) {
-            real = out("stick/Backup.real/");
-            ASSERT_EQ(::rename(encodeLocal(withoutTrailingSlash(backup)).constData(),
-                               encodeLocal(withoutTrailingSlash(real)).constData()),
-                      0);
-            ASSERT_EQ(::symlink(encodeLocal(withoutTrailingSlash(source)).constData(),
-                                encodeLocal(withoutTrailingSlash(backup)).constData()),
-                      0);
-        } else {
-            ASSERT_EQ(runProgram("mount", {"--bind", withoutTrailingSlash(source),
-                                           withoutTrailingSlash(backup)}),
-                      "");
-            unbind = std::make_unique<AtTestEnd>("umount -l " +
-                                                 shellQuoted(withoutTrailingSlash(backup)));
+    QString why;
+
+    void files(int count, qint64 bytes) {
+        size = bytes;
+        for (int i = 0; i < count; ++i) {
+            names.append(QString("Teil %1.bin").arg(i));
+            writeBytes(in(names.last()), ownBytes(i, size));
         }
-    });
-
-    const QStringList lines = tick() + tick();
-    ASSERT_TRUE(swapped) << "no copy ran";
-    if (unbind)
-        unbind->runNow();  // the real destination shows again
-
-    EXPECT_EQ(lines.filter("Source allready exist").size(), 0) << lines.join('\n').toStdString();
-    EXPECT_EQ(lines.filter("Renaming ").size(), 0);
-    for (const QString& name : entriesOf(source))
-        EXPECT_TRUE(names.contains(name))
-            << "written into the watched folder: " << name.toStdString();
-    QStringList lost;
-    for (int i = 0; i < kFiles; ++i) {
-        if (bytesOf(in(names[i])) != ownBytes(i, kSize) &&
-            bytesOf(real + names[i]) != ownBytes(i, kSize))
-            lost.append(names[i]);
     }
-    EXPECT_EQ(lost, QStringList());
+    // The destination "Backup" on a stick.
+    bool onStick() {
+        usb = stick(Type::Tmpfs, "stick", 64 << 20, &why);
+        real = data.My.Destination;
+        return usb != nullptr;
+    }
+    // The destination "sub" on a stick mounted over a folder that holds a "sub" of its own.
+    bool overAFolderOfTheSameName() {
+        beneath = out("stick/sub/");
+        fs::makePath(beneath);
+        usb = ScratchFileSystem::make(Type::Tmpfs, out("stick"), 32 << 20, &why);
+        if (!usb)
+            return false;
+        fs::makePath(beneath);  // now on the stick, the one beneath hidden
+        data.My.Destination = real = beneath;
+        return validateFolders(engine);  // the stick is seen while it is there
+    }
+    void swapDuringACopy(std::function<void()> swap) {
+        duringNextCopy([this, swap] { swapped = true, swap(); });
+    }
+    void rename(const QString& from, const QString& to) {
+        ASSERT_EQ(::rename(encodeLocal(withoutTrailingSlash(from)).constData(),
+                           encodeLocal(withoutTrailingSlash(to)).constData()),
+                  0);
+    }
+    // Every file whole in the watched folder or where the destination's files lie now.
+    QStringList lost() const {
+        QStringList lost;
+        for (int i = 0; i < names.size(); ++i)
+            if (bytesOf(in(names[i])) != ownBytes(i, size) &&
+                bytesOf(real + names[i]) != ownBytes(i, size))
+                lost.append(names[i]);
+        return lost;
+    }
+};
+
+void noTwinsNothingLost(Swap& s, const QStringList& log) {
+    EXPECT_EQ(log.filter("Source allready exist").size(), 0) << text(log);
+    EXPECT_EQ(log.filter("Renaming ").size(), 0);
+    for (const QString& name : entriesOf(s.source))
+        EXPECT_TRUE(s.names.contains(name))
+            << "written into the watched folder: " << name.toStdString();
+    EXPECT_EQ(s.lost(), QStringList());
 }
 
-INSTANTIATE_TEST_SUITE_P(ByLinkAndByBindMount, SwappedDestination,
-                         ::testing::Values(Swap::Link, Swap::BindMount), [](const auto& info) {
-                             return info.param == Swap::Link ? "Link" : "BindMount";
-                         });
+void nothingBeneath(Swap& s, const QStringList& log) {
+    EXPECT_EQ(entriesOf(s.beneath), QStringList()) << text(log);
+    EXPECT_EQ(s.lost(), QStringList());
+}
 
-// A stick mounted over a folder that holds a folder of the destination's name: pulled during a
-// copy, the path then names the folder beneath, which must take nothing.
-class PulledStick : public ::testing::Test, public ScanRig {};
+struct SwapRow {
+    const char* what;
+    std::function<bool(Swap&)> arrange;  // false, with why, where this machine cannot
+    std::function<void(Swap&, const QStringList& log)> check;
+    int ticks = 2;
+};
 
-TEST_F(PulledStick, DuringACopyNothingMovesIntoTheFolderOfTheSameNameBeneath) {
-    constexpr int kFiles = 6;
-    constexpr qint64 kSize = kCopyChunk + kCopyChunk / 2;
-    const QString mountPoint = out("stick");
-    const QString beneath = mountPoint + "/sub/";
-    ASSERT_EQ(fs::makePath(beneath), 0);
-    QString why;
-    const auto usb =
-        ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, mountPoint, 32 << 20, &why);
-    if (!usb)
-        KW_CANNOT_RUN(why.toStdString());
-    ASSERT_EQ(fs::makePath(beneath), 0);  // now on the stick, the one beneath hidden
-    data.My.Destination = beneath;
-    ASSERT_TRUE(validateFolders(engine));  // the stick is seen while it is there
-    QStringList names;
-    for (int i = 0; i < kFiles; ++i) {
-        names.append(QString("Film %1.bin").arg(i));
-        writeBytes(in(names.last()), ownBytes(i, kSize));
+const std::vector<SwapRow> kSwaps = {
+    {"the destination replaced by a link to the watched folder during a burst",
+     [](Swap& s) {
+         s.files(30, 300'000);
+         return s.onStick() && (s.swapDuringACopy([&s] {
+                    s.real = s.out("stick/Backup.real/");
+                    s.rename(s.data.My.Destination, s.real);
+                    QFile::link(withoutTrailingSlash(s.source),
+                                withoutTrailingSlash(s.data.My.Destination));
+                }),
+                                true);
+     },
+     noTwinsNothingLost},
+    {"the destination replaced by a bind mount of the watched folder during a burst",
+     [](Swap& s) {
+         s.files(30, 300'000);
+         return s.onStick() && (s.swapDuringACopy([&s] {
+                    const QString backup = withoutTrailingSlash(s.data.My.Destination);
+                    ASSERT_EQ(
+                        runProgram("mount", {"--bind", withoutTrailingSlash(s.source), backup}),
+                        "");
+                    s.unbind = std::make_unique<AtTestEnd>("umount -l " + shellQuoted(backup));
+                }),
+                                true);
+     },
+     [](Swap& s, const QStringList& log) {
+         s.unbind->runNow();  // the real destination shows again
+         noTwinsNothingLost(s, log);
+     }},
+    // The path then names the folder beneath, which must take nothing; plugged in again, the
+    // files go onto the stick.
+    {"a stick pulled during a copy",
+     [](Swap& s) {
+         s.files(6, kCopyChunk + kCopyChunk / 2);
+         return s.overAFolderOfTheSameName() &&
+                (s.swapDuringACopy([&s] { s.usb->unmount(); }), true);
+     },
+     [](Swap& s, const QStringList& log) {
+         nothingBeneath(s, log);
+         ASSERT_TRUE(s.usb->mountAgain());
+         s.tick(), s.tick();
+         EXPECT_EQ(fs::mountPointOf(s.beneath), s.usb->mountPoint());
+         EXPECT_EQ(s.lost(), QStringList());
+         EXPECT_TRUE(entriesOf(s.source).isEmpty());
+         s.usb->unmount();
+         EXPECT_EQ(entriesOf(s.beneath), QStringList()) << "moved beneath the mount point";
+     }},
+    // A pass that restarts after a numbered rename goes on with the folders it held.
+    {"a stick pulled while a collision's numbered rename waits",
+     [](Swap& s) {
+         s.names = {"a.bin"};
+         s.size = 1000;
+         writeBytes(s.in("a.bin"), ownBytes(0, 1000));
+         if (!s.overAFolderOfTheSameName())
+             return false;
+         writeBytes(s.out("stick/sub/a.bin"), "other contents");
+         s.tracer = std::make_unique<TracedCalls>("renameat2",
+                                                  QStringList{"renameat2:delay_enter=300000"});
+         s.tracer->onCall("\"001 a.bin\"", [&s] { s.swapped = true, s.usb->unmount(); });
+         s.why = s.tracer->why();
+         return s.why.isEmpty();
+     },
+     [](Swap& s, const QStringList& log) {
+         s.tracer.reset();
+         EXPECT_EQ(entriesOf(s.beneath), QStringList()) << text(log);
+         EXPECT_EQ(bytesOf(s.in("001 a.bin")), ownBytes(0, 1000)) << text(log);
+     }},
+    {"the destination renamed by its user during a copy",
+     [](Swap& s) {
+         s.files(6, kCopyChunk + kCopyChunk / 2);
+         return s.onStick() && (s.swapDuringACopy([&s] {
+                    s.real = s.out("stick/Backup renamed/");
+                    s.rename(s.data.My.Destination, s.real);
+                }),
+                                true);
+     },
+     [](Swap& s, const QStringList& log) {
+         EXPECT_EQ(log.filter("Pass stopped: ").filter(s.data.My.Destination).size(), 1)
+             << text(log);
+         EXPECT_FALSE(entriesOf(s.source).isEmpty()) << "the pass went on in the renamed folder";
+         EXPECT_EQ(s.lost(), QStringList());
+     },
+     1},
+};
+
+TEST(FolderSwap, APassWorksOnlyInTheFoldersItHeldAndStopsWhenOneIsSwapped) {
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("mounts and strace need root");
+    for (const SwapRow& row : kSwaps) {
+        SCOPED_TRACE(row.what);
+        Swap s;
+        if (!row.arrange(s)) {
+            ADD_FAILURE() << "cannot run: " << s.why.toStdString();
+            continue;
+        }
+        QStringList log = s.tick();
+        ASSERT_TRUE(s.swapped) << "the moment never came\n" << text(log);
+        for (int i = 1; i < row.ticks; ++i)
+            log += s.tick();
+        row.check(s, log);
     }
-    bool pulled = false;
-    duringNextCopy([&] {
-        pulled = true;
-        usb->unmount();
-    });
+}
 
-    QStringList lines = tick();
-    ASSERT_TRUE(pulled) << "no copy ran";
-    lines += tick();
-
-    EXPECT_EQ(entriesOf(beneath), QStringList()) << lines.join('\n').toStdString();
-    for (int i = 0; i < kFiles; ++i)
-        EXPECT_TRUE(bytesOf(in(names[i])) == ownBytes(i, kSize)) << names[i].toStdString();
-
-    // Plugged in again, the files go onto the stick.
-    ASSERT_TRUE(usb->mountAgain());
-    tick();
-    tick();
-    EXPECT_EQ(fs::mountPointOf(beneath), usb->mountPoint());
-    for (int i = 0; i < kFiles; ++i)
-        EXPECT_TRUE(bytesOf(beneath + names[i]) == ownBytes(i, kSize)) << names[i].toStdString();
-    EXPECT_TRUE(entriesOf(source).isEmpty());
-    usb->unmount();
-    EXPECT_EQ(entriesOf(beneath), QStringList()) << "moved beneath the mount point";
+// Folder settings that name one folder twice, or one inside the other, are refused and cleared
+// before anything moves.
+TEST(FolderSettings, OneFolderTwiceOrOneInsideTheOtherIsRefusedAndCleared) {
+    const std::vector<std::pair<const char*, std::function<QString(ScanRig&)>>> rows = {
+        {"the watched folder by another spelling through a link",
+         [](ScanRig& r) {
+             QFile::link(r.dir.path() + "/in", r.dir.path() + "/link");
+             return r.dir.path() + "/link/../link/";
+         }},
+        {"a destination inside the watched folder",
+         [](ScanRig& r) { return fs::makePath(r.in("sub/deeper")), r.in("sub/deeper/"); }},
+        {"a watched folder inside the destination", [](ScanRig& r) { return r.dir.path() + "/"; }},
+    };
+    for (const auto& [what, destination] : rows) {
+        SCOPED_TRACE(what);
+        ScanRig r;
+        writeBytes(r.in("precious.avi"), "only copy");
+        r.data.My.Destination = destination(r);
+        EXPECT_FALSE(validateFolders(r.engine));
+        EXPECT_EQ(
+            r.takeLog().filter("Error same Directory for My.Source and My.Destination").size(), 1);
+        EXPECT_TRUE(r.data.My.Destination.isEmpty());
+        EXPECT_TRUE(r.tick().isEmpty());
+        EXPECT_EQ(bytesOf(r.in("precious.avi")), "only copy");
+    }
 }
 
 }  // namespace

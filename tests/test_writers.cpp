@@ -1,6 +1,11 @@
+// Writers: a file moves only once its writer is done, whoever the writer is, and arrives once and
+// whole in the state it was left in.
+#include "core/files.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 #include "platform/writers.h"
+#include "scan/failure.h"
+#include "scan/listing.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/qtapp.h"
 #include "tests/support/scanrig.h"
@@ -12,7 +17,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -23,31 +27,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <list>
 #include <optional>
-#include <vector>
 
 using namespace kw;
 using namespace kw::test;
 
 namespace {
 
-bool writtenInSnapshot(const QString& path) {
-    const struct stat st = statOf(path);
-    return fs::WritersSnapshot::take().written(st.st_dev, st.st_ino);
-}
-
 // Whether every process's open files show to this process: not in a sandbox whose own first
 // process is hidden.
 bool rootSeesEveryProcess() {
-    QDir proc("/proc");
-    for (const QString& pid : proc.entryList(QDir::Dirs)) {
-        bool number = false;
-        pid.toInt(&number);
-        if (!number)
-            continue;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
         const int fd = ::open(("/proc/" + pid + "/fdinfo").toUtf8().constData(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0 && errno != ENOENT)
+        if (fd < 0 && errno != ENOENT && pid.toInt() > 0)
             return false;
         if (fd >= 0)
             ::close(fd);
@@ -55,53 +49,30 @@ bool rootSeesEveryProcess() {
     return true;
 }
 
-class Writers : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ensureApplication();
-        ASSERT_TRUE(m_dir.isValid());
-    }
-    QString path(const QString& name) const { return m_dir.path() + "/" + name; }
-    QTemporaryDir m_dir;
-};
-
-TEST_F(Writers, AFileAnotherProgramHoldsForWritingIsSeenAndOneHeldForReadingIsNot) {
-    const QString download = path("download.bin");
-    Writer writer(download, 2, 10, 60'000);
+// The /proc snapshot sees a file another program holds for writing, also once renamed, and not
+// one held for reading; as an ordinary user it sees only that user's processes, and says so.
+TEST(WritersSnapshot, SeesWritersNotReadersAndAnOrdinaryUserOnlyItsOwn) {
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("needs root to look as root and as another user");
+    ensureApplication();
+    QTemporaryDir dir;
+    Writer writer(dir.path() + "/download.bin", 2, 10, 60'000);
     ASSERT_TRUE(writer.waitOpened());
-
-    const QString finished = path("finished.bin");
+    const QString finished = dir.path() + "/finished.bin";
     QFile(finished).open(QIODevice::WriteOnly);
     QProcess reader;
     reader.setStandardInputFile(finished);
     reader.start("sleep", {"60"});
     ASSERT_TRUE(reader.waitForStarted());
-
-    EXPECT_TRUE(writtenInSnapshot(download));
-    EXPECT_FALSE(writtenInSnapshot(finished));
-    // Renamed while open: the snapshot follows the open file, not the name.
-    ASSERT_EQ(::rename(encodeLocal(download).constData(), encodeLocal(path("moved")).constData()),
+    ASSERT_EQ(::rename(encodeLocal(dir.path() + "/download.bin").constData(),
+                       encodeLocal(dir.path() + "/moved").constData()),
               0);
-    EXPECT_TRUE(writtenInSnapshot(path("moved")));
-
-    reader.kill();
-    reader.waitForFinished();
-}
-
-TEST_F(Writers, RootSeesEveryProcessAndAnOrdinaryUserOnlyItsOwn) {
-    if (::geteuid() != 0)
-        KW_CANNOT_RUN("needs root to look as root and as another user");
-    const QString download = path("download.bin");
-    Writer writer(download, 2, 10, 60'000);
-    ASSERT_TRUE(writer.waitOpened());
+    const struct stat st = statOf(dir.path() + "/moved");
     const fs::WritersSnapshot asRoot = fs::WritersSnapshot::take();
-    EXPECT_EQ(asRoot.sawEveryProcess(), rootSeesEveryProcess())
-        << "a sandbox may hide some processes even from root";
-    const struct stat st = statOf(download);
     EXPECT_TRUE(asRoot.written(st.st_dev, st.st_ino));
-
-    // A child process that becomes nobody and answers in its exit code.
-    const pid_t child = ::fork();
+    EXPECT_FALSE(asRoot.written(statOf(finished).st_dev, statOf(finished).st_ino));
+    EXPECT_EQ(asRoot.sawEveryProcess(), rootSeesEveryProcess());
+    const pid_t child = ::fork();  // becomes nobody and answers in its exit code
     if (child == 0) {
         if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
             ::setresuid(65534, 65534, 65534) != 0)
@@ -112,18 +83,16 @@ TEST_F(Writers, RootSeesEveryProcessAndAnOrdinaryUserOnlyItsOwn) {
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0)
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
         << "1: claims to have seen every process, 2: saw root's writer";
+    reader.kill();
+    reader.waitForFinished();
 }
 
-// Writers as downloads behave, each a real second process (a shell script) writing into the
-// watched folder while the engine ticks every 200 ms: as this user (whose leases and /proc the
-// engine can use) or as another user (whose writes only the folder's watch hears: the engine's
-// CAP_LEASE and CAP_SYS_PTRACE are lowered, as an ordinary user has neither). Whatever the
-// writer does, the file never moves while it is at work, and arrives once and whole in the
-// state it was left in. A file that arrives whole by a rename moves at the first tick that sees
-// it, however a reader uses it.
+// A real second process (a shell script) writes into the watched folder while the engine ticks
+// every 200 ms, as this user or as another one (only the folder's watch hears it: CAP_LEASE and
+// CAP_SYS_PTRACE lowered, as an ordinary user has neither). A file renamed in whole moves at the
+// first tick that sees it, however a reader uses it.
 struct InPlaceCase {
     const char* name;
     // Run by sh with $0 the file's path and $1 a folder beside the watched one; put N L writes N
@@ -138,12 +107,6 @@ struct InPlaceCase {
     int movesWithinTicks;
 };
 
-void PrintTo(const InPlaceCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
-class InPlaceWriter : public ::testing::TestWithParam<InPlaceCase> {};
-
 // A download that pauses three times with its file open; a file renamed in whole and then read
 // again and again, as a P2P program seeding it does, until it is gone.
 const char* const kPausesWhileOpen =
@@ -152,93 +115,156 @@ const char* const kRenamedInAndReread =
     "put 100000 a >\"$1/f\"; mv \"$1/f\" \"$0\"; while cat \"$0\" >/dev/null 2>&1; do sleep 0.1; "
     "done";
 
+const InPlaceCase kDownloads[] = {
+    {"AnotherUsersDownloadThatPausesWhileOpen", kPausesWhileOpen, true, false, false, 400'000, 'a',
+     0},
+    {"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk", kPausesWhileOpen, true, true, false,
+     400'000, 'a', 0},
+    {"ClosedAndOpenedAgainASecondLater",
+     "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"", false, false,
+     false, 400'000, 'a', 0},
+    {"RewrittenTwentyTimesInARow",
+     "for l in a b c d e f g h i j k l m n o p q r s t; do put 50000 $l >\"$0\"; sleep 0.1; done",
+     false, true, false, 50'000, 't', 0},
+    {"PreallocatedAndFilledPieceByPieceByOpeningItAgain",
+     "fallocate -l 400000 \"$0\"; for i in 0 1 2 3; do sleep 2.5; put 100000 a | "
+     "dd of=\"$0\" bs=100000 seek=$i conv=notrunc iflag=fullblock status=none; done",
+     false, false, true, 400'000, 'a', 0},
+    {"RenamedInWholeWhileAReaderKeepsReadingIt", kRenamedInAndReread, false, false, false, 100'000,
+     'a', 1},
+    // Another user's file may still be held by a writer that wrote it before it came: it holds
+    // still for the quiet time first.
+    {"AnotherUsersFileRenamedInWholeWhileItsReaderKeepsReadingIt", kRenamedInAndReread, true, false,
+     false, 100'000, 'a', 20},
+};
+
+// One row: its engine, its writer, and what its ticks have seen.
+struct InPlaceRun {
+    const InPlaceCase* row = nullptr;
+    ScanRig rig;
+    std::unique_ptr<ScratchFileSystem> ext4;
+    QProcess writer;
+    QStringList log;
+    int ticksMet = 0;  // ticks that began with the file in the watched folder
+    bool done = false;
+    // One tick, unless the row is over; a broken promise ends it.
+    void tick() {
+        const QString file = rig.in("download.bin");
+        const bool working = writer.state() != QProcess::NotRunning;
+        const bool there = fs::facts(file).has_value();
+        if (done || (!working && !there))
+            return;
+        log += rig.tick();
+        ticksMet += there ? 1 : 0;
+        const int within = row->movesWithinTicks;
+        const char* broken = within > 0 && ticksMet > within ? "not moved while read"
+                             : within == 0 && working && there && !fs::facts(file)
+                                 ? "moved while its writer was at work"
+                             : ticksMet >= 100 ? "never moved"
+                                               : nullptr;
+        if (broken) {
+            done = true;
+            ADD_FAILURE() << row->name << ": " << broken << "\n" << text();
+        }
+    }
+    bool busy() const {
+        return !done && (writer.state() != QProcess::NotRunning ||
+                         fs::facts(rig.in("download.bin")).has_value());
+    }
+    std::string text() const { return log.join('\n').toStdString(); }
+};
+
+// The rows of this user's writers, and those of another user's, each run side by side so that
+// their writers' pauses overlap (the capabilities lowered for another user are the whole test's).
+class InPlaceWriter : public ::testing::TestWithParam<bool> {};
+
 TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
-    const InPlaceCase& row = GetParam();
+    const bool otherUser = GetParam();
     if (::geteuid() != 0)
         KW_CANNOT_RUN("mounts and a writer of another user need root");
-    ScanRig rig;
-    rig.data.My.QuietSeconds = 2;
-    std::unique_ptr<ScratchFileSystem> ext4;
-    QString why;
-    if (row.onExt4 && !(ext4 = ScratchFileSystem::make(ScratchFileSystem::Type::Ext4, rig.source,
-                                                       64 << 20, &why)))
-        KW_CANNOT_RUN(why.toStdString());
-    if (row.copies && !rig.destinationOnOtherFileSystem())
-        KW_CANNOT_RUN("the destination's own file system cannot be mounted");
-    const QString stage = rig.dir.path() + "/stage/";
-    fs::makePath(stage);
-    for (const QString& folder : {rig.dir.path(), rig.source, stage})
-        ::chmod(encodeLocal(folder).constData(), 0777);
-    const QString name = "download.bin";
-    // The watch is made by the first tick: from then on it hears the writer.
-    rig.tick();
+    std::list<InPlaceRun> runs;
+    for (const InPlaceCase& row : kDownloads) {
+        if (row.otherUser != otherUser)
+            continue;
+        InPlaceRun& run = runs.emplace_back();
+        run.row = &row;
+        ScanRig& rig = run.rig;
+        QString why;
+        if (row.onExt4 && !(run.ext4 = ScratchFileSystem::make(ScratchFileSystem::Type::Ext4,
+                                                               rig.source, 64 << 20, &why)))
+            KW_CANNOT_RUN(why.toStdString());
+        if (row.copies && !rig.destinationOnOtherFileSystem())
+            KW_CANNOT_RUN("the destination's own file system cannot be mounted");
+        fs::makePath(rig.dir.path() + "/stage/");
+        for (const QString& folder : {rig.dir.path(), rig.source, rig.dir.path() + "/stage/"})
+            ::chmod(encodeLocal(folder).constData(), 0777);
+        rig.tick();  // the watch is made by the first tick: from then on it hears the writer
+    }
     std::optional<WithoutLeaseCapability> noLease;
     const auto seeOthersAgain = qScopeGuard([&] {
         if (noLease)
             setCapability(CAP_SYS_PTRACE, true);
     });
-    if (row.otherUser) {
+    if (otherUser) {
         noLease.emplace();
         ASSERT_TRUE(noLease->active() && setCapability(CAP_SYS_PTRACE, false));
     }
-    QStringList argv{
-        "sh", "-c",
-        QLatin1String("put() { head -c \"$1\" /dev/zero | tr '\\0' \"$2\"; }\n") + row.script,
-        rig.in(name), stage};
-    if (row.otherUser)
-        argv = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + argv;
-    QProcess writer;
-    writer.setProcessChannelMode(QProcess::ForwardedChannels);
-    writer.start(argv.takeFirst(), argv);
-    ASSERT_TRUE(writer.waitForStarted());
-
-    QStringList log;
-    int ticksMet = 0;  // ticks that began with the file in the watched folder
-    while (writer.state() != QProcess::NotRunning || fs::facts(rig.in(name))) {
-        const bool working = writer.state() != QProcess::NotRunning;
-        const bool there = fs::facts(rig.in(name)).has_value();
-        log += rig.tick();
-        ticksMet += there ? 1 : 0;
-        if (row.movesWithinTicks > 0) {
-            ASSERT_LE(ticksMet, row.movesWithinTicks) << "not moved while read\n"
-                                                      << log.join('\n').toStdString();
-        } else if (working && there) {
-            ASSERT_TRUE(fs::facts(rig.in(name))) << "moved while its writer was at work\n"
-                                                 << log.join('\n').toStdString();
-        }
-        ASSERT_LT(ticksMet, 100) << log.join('\n').toStdString();
-        waitUntil([] { return false; }, 200);
+    for (InPlaceRun& run : runs) {
+        QStringList argv{"sh", "-c",
+                         QLatin1String("put() { head -c \"$1\" /dev/zero | tr '\\0' \"$2\"; }\n") +
+                             run.row->script,
+                         run.rig.in("download.bin"), run.rig.dir.path() + "/stage/"};
+        if (otherUser)
+            argv =
+                QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + argv;
+        run.writer.setProcessChannelMode(QProcess::ForwardedChannels);
+        run.writer.start(argv.takeFirst(), argv);
+        ASSERT_TRUE(run.writer.waitForStarted());
     }
-    EXPECT_EQ(entriesOf(rig.destination), QStringList{name}) << log.join('\n').toStdString();
-    EXPECT_EQ(bytesOf(rig.out(name)), QByteArray(row.size, row.letter))
-        << log.join('\n').toStdString();
+    for (bool busy = true; busy;) {
+        busy = false;
+        for (InPlaceRun& run : runs) {
+            run.tick();
+            busy = busy || run.busy();
+        }
+        waitUntil([] { return false; }, busy ? 200 : 0);
+    }
+    for (InPlaceRun& run : runs) {
+        SCOPED_TRACE(run.row->name);
+        EXPECT_EQ(entriesOf(run.rig.destination), QStringList{"download.bin"}) << run.text();
+        EXPECT_TRUE(bytesOf(run.rig.out("download.bin")) ==
+                    QByteArray(run.row->size, run.row->letter))
+            << run.text();
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Downloads, InPlaceWriter,
-    ::testing::Values(
-        InPlaceCase{"AnotherUsersDownloadThatPausesWhileOpen", kPausesWhileOpen, true, false, false,
-                    400'000, 'a', 0},
-        InPlaceCase{"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk", kPausesWhileOpen,
-                    true, true, false, 400'000, 'a', 0},
-        InPlaceCase{
-            "ClosedAndOpenedAgainASecondLater",
-            "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"", false,
-            false, false, 400'000, 'a', 0},
-        InPlaceCase{"RewrittenTwentyTimesInARow",
-                    "for l in a b c d e f g h i j k l m n o p q r s t; do put 50000 $l >\"$0\"; "
-                    "sleep 0.1; done",
-                    false, true, false, 50'000, 't', 0},
-        InPlaceCase{"PreallocatedAndFilledPieceByPieceByOpeningItAgain",
-                    "fallocate -l 400000 \"$0\"; for i in 0 1 2 3; do sleep 2.5; put 100000 a | "
-                    "dd of=\"$0\" bs=100000 seek=$i conv=notrunc iflag=fullblock status=none; done",
-                    false, false, true, 400'000, 'a', 0},
-        InPlaceCase{"RenamedInWholeWhileAReaderKeepsReadingIt", kRenamedInAndReread, false, false,
-                    false, 100'000, 'a', 1},
-        // Another user's file may still be held by a writer that wrote it before it came: it
-        // holds still for the quiet time first.
-        InPlaceCase{"AnotherUsersFileRenamedInWholeWhileItsReaderKeepsReadingIt",
-                    kRenamedInAndReread, true, false, false, 100'000, 'a', 20}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Downloads, InPlaceWriter, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "OfAnotherUser" : "OfThisUser");
+});
+
+// Across file systems the copies of a burst wait whole under temporary names and are named in
+// groups; a program that opens a waiting copy's source for writing keeps its file, and the rest
+// of the group moves.
+TEST(WaitingCopy, AWriterOpeningACopiedFileBeforeItsGroupIsNamedKeepsIt) {
+    ScanRig rig;
+    if (!rig.destinationOnOtherFileSystem())
+        KW_CANNOT_RUN("no second file system for the destination");
+    for (const char* name : {"eins.bin", "zwei.bin", "drei.bin"})
+        writeBytes(rig.in(name), name);
+    // Once the second copy runs, the first is whole and waits for its name.
+    QString firstCopied;
+    std::unique_ptr<Writer> writer;
+    rig.desktop.onCopyProgress = [&] {
+        if (rig.desktop.progress.size() != 2 || writer)
+            return;
+        firstCopied = FileNameOf(rig.desktop.progress.front().message.section(" -> ", 0, 0));
+        writer = std::make_unique<Writer>(rig.in(firstCopied), 1, 4, 0);
+        EXPECT_TRUE(writer->waitOpened() && writer->waitClosed());
+    };
+    EXPECT_TRUE(rig.tick().contains(ScanRig::copyErrorLine(kSourceOpenedForWriting)));
+    EXPECT_EQ(bytesOf(rig.in(firstCopied)), firstCopied.toLatin1() + "aaaa");
+    EXPECT_EQ(entriesOf(rig.source), QStringList{firstCopied});
+    EXPECT_EQ(entriesOf(rig.destination).size(), 2);
+}
 
 }  // namespace

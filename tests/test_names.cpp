@@ -1,0 +1,440 @@
+// A name is deleted, taken or replaced only while it still names the very file that was checked.
+// CheckedNames: the real engine over a 3 MB file (three copy chunks) while a second process
+// interferes at the worst moment; the bytes a program last put under the name are never lost.
+// Collisions: a name taken in the destination by other contents gets the first free number, by a
+// rename that never replaces anything, up to 999. Replacing: the program's own files.
+#include "platform/fs.h"
+#include "platform/posix/norename.h"
+#include "platform/textcodec.h"
+#include "tests/support/cannotrun.h"
+#include "tests/support/scanrig.h"
+#include "tests/support/tracedcalls.h"
+#include "tests/support/writers.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <optional>
+
+using namespace kw;
+using namespace kw::test;
+
+namespace {
+
+constexpr qint64 kSize = 3'000'000;
+using Type = ScratchFileSystem::Type;
+
+std::string text(const QStringList& log) {
+    return log.join('\n').toStdString();
+}
+
+struct Case : ScanRig {
+    std::unique_ptr<ScratchFileSystem> mounted;
+    std::optional<WithoutLeaseCapability> noLease;
+    std::unique_ptr<TracedCalls> tracer;
+    std::atomic<bool> done{false};  // the interference has happened
+    std::atomic<pid_t> holder{-1};  // a program holding a file open for writing
+    QByteArray registerAtDeletion;
+    QByteArray original = patternBytes(kSize);
+    QByteArray changed = QByteArray(original).replace(0, 12, "second bytes");
+    ~Case() {
+        tracer.reset();
+        endProgram(holder);
+    }
+    QString staged() const { return dir.path() + "/staged"; }
+    // Same-size bytes written in place, as a P2P program fills a file made at full size, or a new
+    // file renamed onto the name, as editors and downloaders save.
+    void rewriteInPlace() { put({"dd", "if=" + staged(), "of=" + in("a.bin"), "conv=notrunc"}); }
+    void saveOver() { put({"mv", staged(), in("a.bin")}); }
+    void put(const QStringList& program) {
+        writeBytes(staged(), changed);
+        EXPECT_EQ(runToEnd(program), 0);
+    }
+    void openForWriting(const QString& name = "a.bin") {
+        holder = holdOpenForWriting(in(name));
+        EXPECT_GT(holder, 0) << "the writer did not get the file open";
+    }
+    bool inCopy(std::function<void()> act) {
+        duringNextCopy([this, act] { act(), done = true; });
+        return true;
+    }
+    // Acts while strace holds back the first of calls whose text holds text.
+    bool atCall(const QString& calls, int delayUs, const QString& text, std::function<void()> act) {
+        tracer = std::make_unique<TracedCalls>(
+            calls, QStringList{calls + ":delay_enter=" + QString::number(delayUs)});
+        tracer->onCall(text, [this, act] { act(), done = true; });
+        return tracer->why().isEmpty();
+    }
+    bool wholeSomewhere(const QByteArray& bytes) const {
+        for (const QString& folder : {source, destination})
+            for (const QString& name : entriesOf(folder))
+                if (bytesOf(folder + name) == bytes)
+                    return true;
+        return false;
+    }
+};
+
+enum class Where { OneFileSystem, DestinationOnTmpfs, WatchedOnExfat };
+
+struct Interference {
+    const char* what;
+    Where where;
+    bool leased;                         // false: a file of another user with CAP_LEASE lowered
+    std::function<bool(Case&)> arrange;  // false where this machine cannot
+    // What stays under the name in the watched folder; empty: the row checks for itself.
+    QByteArray Case::*stays;
+    std::function<void(Case&, const QStringList&)> check = {};
+};
+
+const std::vector<Interference> kInterferences = {
+    {"a same-size rewrite in place during the copy of a file without a lease",
+     Where::DestinationOnTmpfs, false,
+     [](Case& c) { return c.inCopy([&c] { c.rewriteInPlace(); }); }, &Case::changed},
+    {"the same, the modification time then set back by the writer", Where::DestinationOnTmpfs,
+     false,
+     [](Case& c) {
+         return c.inCopy([&c] {
+             const struct stat st = statOf(c.in("a.bin"));
+             c.rewriteInPlace();
+             EXPECT_EQ(runToEnd({"touch", "-m", "-d",
+                                 QStringLiteral("@%1.%2")
+                                     .arg(st.st_mtim.tv_sec)
+                                     .arg(st.st_mtim.tv_nsec, 9, 10, QLatin1Char('0')),
+                                 c.in("a.bin")}),
+                       0);
+         });
+     },
+     &Case::changed},
+    {"a program opening the leased file for writing while a multi-chunk copy runs",
+     Where::DestinationOnTmpfs, true,
+     [](Case& c) { return c.inCopy([&c] { c.openForWriting(); }); }, &Case::original},
+    {"the same for a user's own file without CAP_LEASE, as an ordinary user runs it",
+     Where::DestinationOnTmpfs, true,
+     [](Case& c) {
+         c.noLease.emplace();
+         return c.inCopy([&c] { c.openForWriting(); }) && c.noLease->active();
+     },
+     &Case::original},
+    {"a file saved over the name between the copy and the deletion on exFAT through FUSE",
+     Where::WatchedOnExfat, true,
+     [](Case& c) {
+         c.data.My.SoundFile = "copy.wav";  // played between the copy and the deletion
+         c.desktop.onPlaySound = [&c] { c.saveOver(), c.done = true; };
+         return true;
+     },
+     &Case::changed},
+    {"a file renamed onto the name while the rename that moves it waits", Where::OneFileSystem,
+     true,
+     [](Case& c) { return c.atCall("renameat2", 800'000, "\"a.bin\"", [&c] { c.saveOver(); }); },
+     &Case::changed},
+    {"a program opening the file for writing while the rename that moves it waits",
+     Where::OneFileSystem, true,
+     [](Case& c) {
+         return c.atCall("renameat2", 800'000, "\"a.bin\"", [&c] { c.openForWriting(); });
+     },
+     &Case::original},
+    {"a shorter file in the destination that is the source's beginning", Where::OneFileSystem, true,
+     [](Case& c) {
+         writeBytes(c.out("a.bin"), c.original.left(kSize - 1'000'000));
+         return c.done = true;
+     },
+     nullptr,
+     [](Case& c, const QStringList& log) {
+         EXPECT_TRUE(c.wholeSomewhere(c.original)) << text(log);
+         EXPECT_EQ(bytesOf(c.out("a.bin")), c.original.left(kSize - 1'000'000));
+     }},
+    {"the destination's stick unmounted between the check that it is there and the copy's name",
+     Where::DestinationOnTmpfs, true,
+     [](Case& c) { return c.atCall("syncfs", 800'000, "syncfs(", [&c] { c.mounted->unmount(); }); },
+     &Case::original},
+    {"the deletion of a copied source, which comes after its register line",
+     Where::DestinationOnTmpfs, true,
+     [](Case& c) {
+         return c.atCall("unlink,unlinkat", 300'000, "\"a.bin\"",
+                         [&c] { c.registerAtDeletion = bytesOf(c.data.My.CopyListFile); });
+     },
+     nullptr,
+     [](Case& c, const QStringList& log) {
+         EXPECT_FALSE(fs::facts(c.in("a.bin"))) << text(log);
+         EXPECT_EQ(bytesOf(c.out("a.bin")), c.original);
+         EXPECT_TRUE(c.registerAtDeletion.contains(encodeLocal(c.in("a.bin")) + '\0'))
+             << "the source was deleted before its register line was written";
+     }},
+};
+
+TEST(CheckedNames, NoInterferenceEverLetsANameGoThatNoLongerNamesTheCheckedFile) {
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("mounts, other users' files and strace need root");
+    for (const Interference& row : kInterferences) {
+        SCOPED_TRACE(row.what);
+        Case c;
+        QString why;
+        if (row.where != Where::OneFileSystem) {
+            const bool watched = row.where == Where::WatchedOnExfat;
+            c.mounted = ScratchFileSystem::make(watched ? Type::Exfat : Type::Tmpfs,
+                                                watched ? c.source : c.destination, 64 << 20, &why);
+            if (!c.mounted) {
+                ADD_FAILURE() << "cannot run: " << why.toStdString();
+                continue;
+            }
+        }
+        writeBytes(c.in("a.bin"), c.original);
+        if (!row.leased) {
+            c.noLease.emplace();
+            ASSERT_TRUE(giveToAnotherUser(c.in("a.bin")) && c.noLease->active());
+        }
+        if (!row.arrange(c)) {
+            ADD_FAILURE() << "cannot run: " << (c.tracer ? c.tracer->why().toStdString() : "");
+            continue;
+        }
+        const QStringList log = c.ticksUntil([&c] { return c.done.load(); }, 3);
+        c.tracer.reset();
+        if (!c.done) {
+            ADD_FAILURE() << "the interference never came: " << text(log);
+            continue;
+        }
+        if (row.stays) {
+            EXPECT_EQ(bytesOf(c.in("a.bin")), c.*row.stays) << text(log);
+            EXPECT_TRUE(log.filter(QRegularExpression("^Move ")).isEmpty()) << text(log);
+        }
+        if (row.check)
+            row.check(c, log);
+    }
+}
+
+QString numbered(int k, const QString& name) {
+    return QStringLiteral("%1 ").arg(k, 3, 10, QLatin1Char('0')) + name;
+}
+
+const QByteArray kFile = "the new file";
+const QByteArray kHeld = "a file held open under the numbered name";
+const QByteArray kLate = patternBytes(kSize);
+const QByteArray kDifferentLate = [] {
+    QByteArray bytes = kLate;
+    bytes[2'500'000] = char(~bytes[2'500'000]);
+    return bytes;
+}();
+
+// A file "a.bin" (or the row's name) with the row's bytes meets what the row puts in its way.
+struct Collision {
+    const char* what;
+    bool onExfat;  // the watched folder on exFAT through FUSE: no RENAME_NOREPLACE, no hard links
+    // Makes the collision; answers the names the file may end under in the destination (none:
+    // it stays).
+    std::function<QStringList(Case&)> arrange;
+    std::function<void(Case&, const QStringList& log)> check;
+    QString name = "a.bin";
+    QByteArray bytes = kFile;
+};
+
+QStringList heldUnderTheNumber(Case& c) {
+    writeBytes(c.out("a.bin"), "other contents");
+    writeBytes(c.in("001 a.bin"), kHeld);
+    c.openForWriting("001 a.bin");
+    return {};
+}
+
+void heldFileUntouched(Case& c, const QStringList& log) {
+    EXPECT_EQ(bytesOf(c.in("001 a.bin")), kHeld) << text(log);
+    // The file took the next number, whether it has moved on yet or not.
+    EXPECT_TRUE(bytesOf(c.in("002 a.bin")) == kFile || bytesOf(c.out("002 a.bin")) == kFile)
+        << text(log);
+}
+
+QStringList numbersTaken(Case& c, int count) {
+    writeBytes(c.out("a.bin"), "other contents");
+    for (int k = 1; k <= count; ++k)
+        writeBytes(c.out(numbered(k, "a.bin")), "taken");
+    return count < 999 ? QStringList{numbered(count + 1, "a.bin")} : QStringList{};
+}
+
+void saidOnce(Case& c, const QStringList& log, const QString& line) {
+    EXPECT_EQ(log.filter(line).size(), 1) << text(log);
+    EXPECT_EQ(c.tick(), QStringList()) << "said again";
+}
+
+const QString kLongName(252, QLatin1Char('n'));
+
+const std::vector<Collision> kCollisions = {
+    {"a file held open for writing under the first free number in the watched folder", false,
+     heldUnderTheNumber, heldFileUntouched},
+    {"the same on exFAT, which renames only by replacing", true, heldUnderTheNumber,
+     heldFileUntouched},
+    {"998 numbers taken", false, [](Case& c) { return numbersTaken(c, 998); }, {}},
+    {"all 999 numbers taken", false, [](Case& c) { return numbersTaken(c, 999); },
+     [](Case& c, const QStringList& log) {
+         EXPECT_EQ(bytesOf(c.in("a.bin")), kFile);
+         EXPECT_FALSE(fs::facts(c.in("1000 a.bin")) || fs::facts(c.out("1000 a.bin")));
+         EXPECT_EQ(log.filter(QRegularExpression("^(Move|Copy|Renaming) ")).size(), 0) << text(log);
+         saidOnce(c, log, "No free number from 001 to 999 for 'a.bin'");
+     }},
+    {"a name too long for its number", false,
+     [](Case& c) { return writeBytes(c.out(kLongName), "other contents"), QStringList{}; },
+     [](Case& c, const QStringList& log) {
+         EXPECT_EQ(bytesOf(c.in(kLongName)), kFile);
+         EXPECT_EQ(bytesOf(c.out(kLongName)), "other contents");
+         saidOnce(c, log, "Not moved: '" + c.in(kLongName) + "'");
+     },
+     kLongName},
+    // The rename to 002 fails in the watched folder; the restarted pass moves each file once.
+    {"the next number free in the destination but taken by a folder in the watched folder", false,
+     [](Case& c) {
+         writeBytes(c.in("b.txt"), "b");
+         writeBytes(c.out("a.bin"), "other");
+         writeBytes(c.out("001 a.bin"), "other too");
+         fs::makePath(c.in("002 a.bin"));
+         return QStringList{"003 a.bin"};
+     },
+     [](Case& c, const QStringList& log) {
+         const qsizetype renaming = log.indexOf("Renaming " + c.in("a.bin") + " -> 002 a.bin");
+         EXPECT_GE(renaming, 0) << text(log);
+         EXPECT_EQ(log.value(renaming + 1), "Renaming " + c.in("a.bin") + " -> 003 a.bin");
+         EXPECT_EQ(log.count(c.moveLine("b.txt")), 1) << "the restarted pass moved twice";
+         EXPECT_EQ(entriesOf(c.source), QStringList{"002 a.bin"});
+     }},
+    // None of these is a twin: a link to the source, a FIFO, a file that differs after the
+    // first megabyte. Equal contents are, and the source goes.
+    {"a link to the source under the name",
+     false,
+     [](Case& c) { return QFile::link(c.in("a.bin"), c.out("a.bin")), QStringList{"001 a.bin"}; },
+     {}},
+    {"a FIFO under the name",
+     false,
+     [](Case& c) {
+         ::mkfifo(encodeLocal(c.out("a.bin")).constData(), 0644);
+         return QStringList{"001 a.bin"};
+     },
+     {}},
+    {"a file that differs only after the first megabyte", false,
+     [](Case& c) { return writeBytes(c.out("a.bin"), kDifferentLate), QStringList{"001 a.bin"}; },
+     [](Case& c, const QStringList&) { EXPECT_EQ(bytesOf(c.out("a.bin")), kDifferentLate); },
+     "a.bin", kLate},
+    {"a twin with equal contents", false,
+     [](Case& c) { return writeBytes(c.out("a.bin"), kFile), QStringList{"a.bin"}; },
+     [](Case& c, const QStringList& log) {
+         EXPECT_EQ(log, QStringList{"Source allready exist - " + c.deletedLine("a.bin")});
+         EXPECT_EQ(c.data.CopiedFiles.keys(), TextArray(QStringList()));
+     }},
+};
+
+TEST(Collisions, NumberedNamesNeverReplaceAFileAndStopAt999) {
+    for (const Collision& row : kCollisions) {
+        SCOPED_TRACE(row.what);
+        Case c;
+        QString why;
+        if (row.onExfat &&
+            !(c.mounted = ScratchFileSystem::make(Type::Exfat, c.source, 64 << 20, &why))) {
+            if (inCi())
+                ADD_FAILURE() << "cannot run in CI: " << why.toStdString();
+            continue;
+        }
+        writeBytes(c.in(row.name), row.bytes);
+        const QStringList endsAs = row.arrange(c);
+        if (::testing::Test::HasFatalFailure())
+            return;
+        const QStringList log = c.ticksUntil(
+            [&] {
+                return endsAs.isEmpty() ? !fs::facts(c.in(row.name))
+                                        : fs::facts(c.out(endsAs.first())).has_value();
+            },
+            row.onExfat ? 4 : 1);
+        for (const QString& name : endsAs)
+            EXPECT_EQ(bytesOf(c.out(name)), row.bytes) << text(log);
+        if (row.check)
+            row.check(c, log);
+    }
+}
+
+// Where neither RENAME_NOREPLACE nor a hard link refuses a taken name (exFAT through FUSE), the
+// rename looks before it renames: a file put under the name while the refused link returns, or
+// before, is never replaced. A name that appears between the look and the rename cannot be
+// reached by a test.
+TEST(Collisions, WithoutNoReplaceAndHardLinksANameTakenMeanwhileIsNeverReplaced) {
+    const QByteArray ours = patternBytes(200'000);
+    const QByteArray theirs = patternBytes(300'000).right(100'000);
+    // Whether the call entered is the one to hold: the other program's file appears then.
+    const std::vector<std::pair<const char*, std::function<bool(const QString&, bool)>>> rows = {
+        {"taken while the hard link is tried",
+         [](const QString& call, bool) { return call.startsWith("linkat("); }},
+        {"taken once the hard link was refused, before the rename",
+         [](const QString& call, bool refused) { return refused && !call.startsWith("linkat("); }},
+    };
+    for (const auto& [what, holds] : rows) {
+        SCOPED_TRACE(what);
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/stick/";
+        QString why;
+        const auto stick = ScratchFileSystem::make(Type::Exfat, folder, 64 << 20, &why);
+        if (!stick)
+            KW_CANNOT_RUN(why.toStdString());
+        writeBytes(folder + "from.bin", ours);
+        const int fd = ::open(encodeLocal(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        bool linkRefused = false, taken = false;
+        int result = -1;
+        {
+            const QString calls = "renameat,renameat2,linkat,newfstatat,statx";
+            TracedCalls tracer(calls, {calls + ":delay_enter=400000"});
+            if (!tracer.why().isEmpty())
+                KW_CANNOT_RUN(tracer.why().toStdString());
+            tracer.onEveryCall([&](const QString& call) {
+                if (taken || !call.contains("\"taken.bin\""))
+                    return;
+                if (holds(call, linkRefused)) {
+                    writeBytes(folder + "taken.bin", theirs);
+                    taken = true;
+                }
+                linkRefused = linkRefused || call.startsWith("linkat(");
+            });
+            result = fs::renameWithoutReplacing(fd, "from.bin", fd, "taken.bin");
+        }  // every call's action has run
+        ::close(fd);
+        EXPECT_TRUE(taken) << "the moment was never reached";
+        EXPECT_EQ(result, EEXIST);
+        EXPECT_TRUE(bytesOf(folder + "taken.bin") == theirs) << "the other program's file replaced";
+        EXPECT_TRUE(bytesOf(folder + "from.bin") == ours) << "the file to be renamed lost";
+    }
+}
+
+// Settings and lists are replaced whole: at every writing call until the rename, the old file
+// still stands whole under its name.
+TEST(Replacing, AtEveryWritingCallTheOldFileStandsWholeUnderItsName) {
+    if (::geteuid() != 0)
+        KW_CANNOT_RUN("strace attached to the test needs root");
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/Kopierwart.ini";
+    const QByteArray old = patternBytes(300'000);
+    const QByteArray fresh = patternBytes(2'000'000).right(400'000);
+    ASSERT_EQ(fs::replaceAtomically(path, old), 0);
+    const QString calls =
+        "openat,creat,write,pwrite64,writev,ftruncate,fsync,fdatasync,rename,"
+        "renameat,renameat2";
+    QStringList seenHalf;
+    int checked = 0;
+    bool renamed = false;
+    auto tracer = std::make_unique<TracedCalls>(calls, QStringList{calls + ":delay_enter=100000"});
+    if (!tracer->why().isEmpty())
+        KW_CANNOT_RUN(tracer->why().toStdString());
+    tracer->onEveryCall([&](const QString& call) {
+        if (renamed)
+            return;  // the new file has its name from here on
+        ++checked;
+        if (bytesOf(path) != old)
+            seenHalf.append(call);
+        renamed = call.contains("rename");
+    });
+    EXPECT_EQ(fs::replaceAtomically(path, fresh), 0);
+    tracer.reset();  // every call's action has run
+    EXPECT_TRUE(renamed) << "no rename seen";
+    EXPECT_GE(checked, 3);
+    EXPECT_EQ(seenHalf, QStringList()) << "the file was not whole at these calls";
+    EXPECT_EQ(bytesOf(path), fresh);
+}
+
+}  // namespace
