@@ -120,7 +120,7 @@ protected:
                 const QString out = pairs[p].Destination + fileName(p, i);
                 const bool moved = ends[p] == 'm' || (ends[p] == 'p' && !fs::facts(in));
                 movedFiles += moved;
-                EXPECT_EQ(readBytes(moved ? out : in), fileBytes(p, i)) << in.toStdString();
+                EXPECT_EQ(bytesOf(moved ? out : in), fileBytes(p, i)) << in.toStdString();
                 EXPECT_FALSE(fs::facts(moved ? in : out)) << in.toStdString();
             }
             if (ends[p] == 'p')
@@ -238,12 +238,12 @@ TEST_P(PairEditor, StoresAPairOnlyWhenItBreaksNoRuleAndOnlyThen) {
         EXPECT_TRUE(rig.program->data().Pairs.isEmpty());
         return;
     }
-    EXPECT_EQ(readBytes(pairFile),
+    EXPECT_EQ(bytesOf(pairFile),
               encodeLocal(added.Source) + '\0' + encodeLocal(added.Destination) + "\r\n");
     fs::replaceAtomically(added.Source + "further.bin", "further");
     rig.program->engine().butGoTimer_Click();
     EXPECT_TRUE(
-        waitUntil([&] { return readBytes(added.Destination + "further.bin") == "further"; }));
+        waitUntil([&] { return bytesOf(added.Destination + "further.bin") == "further"; }));
     EXPECT_EQ(LoadFolderPairs(pairFile), QList<FolderPair>{added});
     // Names Qt cannot spell are removed by their bytes.
     fs::removeFile(added.Destination + "further.bin");
