@@ -109,7 +109,6 @@ protected:
         }
         return true;
     }
-    // Each file once and whole: in its own destination when its pair moves, else where it was.
     // Each file once and whole: in its own destination when its pair moves, else where it was;
     // both only where a pair partly moves.
     void expectEveryFileOnceAndWhere(const QByteArray& ends) {
