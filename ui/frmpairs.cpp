@@ -7,7 +7,6 @@
 #include "platform/dialogs.h"
 #include "platform/fs.h"
 #include "platform/heldfolder.h"
-#include "platform/placement.h"
 #include "ui/controls.h"
 #include "ui/listeditorwindow.h"
 
@@ -88,14 +87,7 @@ void FrmPairs::open() {
 
 void FrmPairs::Form_Load() {
     m_cancelled = false;
-    if (m_mainWindow)
-        m_mainWindow->hide();
-    const qint32 color = m_data.My.ControlColor;
-    PaintBackground(this, color);
-    for (QGroupBox* frame : findChildren<QGroupBox*>())
-        PaintBackground(frame, color);
-    PaintBackground(m_list->viewport(), color);
-    PlaceForm(this);
+    PrepareEditorWindow(this, m_mainWindow, m_list->viewport(), m_data.My.ControlColor);
     m_pairs = m_data.Pairs;
     showPairs();
 }

@@ -33,6 +33,16 @@ void PaintBackground(QWidget* widget, qint32 color) {
     widget->update();
 }
 
+void PrepareEditorWindow(QWidget* window, QWidget* mainWindow, QWidget* listViewport, qint32 color) {
+    if (mainWindow)
+        mainWindow->hide();
+    PaintBackground(window, color);
+    for (QGroupBox* frame : window->findChildren<QGroupBox*>())
+        PaintBackground(frame, color);
+    PaintBackground(listViewport, color);
+    PlaceForm(window);
+}
+
 void SetTextColor(QWidget* widget, qint32 color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, toQColor(color));
@@ -98,14 +108,7 @@ void ListEditorWindow::open() {
 
 void ListEditorWindow::Form_Load() {
     m_cancelled = false;
-    if (m_mainWindow)
-        m_mainWindow->hide();
-    const qint32 color = m_data.My.ControlColor;
-    PaintBackground(this, color);
-    for (QGroupBox* frame : findChildren<QGroupBox*>())
-        PaintBackground(frame, color);
-    PaintBackground(m_lbt->viewport(), color);
-    PlaceForm(this);
+    PrepareEditorWindow(this, m_mainWindow, m_lbt->viewport(), m_data.My.ControlColor);
     m_lbt->clear();
     const TextArray& list = m_data.*m_edited.list;
     if (ArrayHasBounds(list)) {

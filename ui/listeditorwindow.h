@@ -86,6 +86,9 @@ private:
 // Paints the widget's background in a 0x00BBGGRR colour; the colour of its children's own
 // backgrounds (a text field's, a list's) stays theirs.
 void PaintBackground(QWidget* widget, qint32 color);
+// An editor window as it opens over the main window, which it hides: the window, its frames and
+// its list painted in the user's colour, the window placed on the screen.
+void PrepareEditorWindow(QWidget* window, QWidget* mainWindow, QWidget* listViewport, qint32 color);
 // Sets the colour of the widget's text, 0x00BBGGRR.
 void SetTextColor(QWidget* widget, qint32 color);
 
