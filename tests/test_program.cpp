@@ -1,6 +1,4 @@
-// The program from its start to its end: first and later starts, a second instance, the end by
-// each signal, during a copy, with a file system or a session bus that stopped answering or an X
-// server that died; its own files (unreadable, kept as links) and where they live.
+// The program from its start to its end, and its own files.
 
 #include "app/datafolder.h"
 #include "app/installeddata.h"
@@ -25,6 +23,8 @@
 #include <QScopeGuard>
 #include <QScrollBar>
 
+#include <array>
+
 #include <sys/fsuid.h>
 
 using namespace kw;
@@ -36,7 +36,7 @@ TEST(Start, AFirstStartWritesDefaultsMakesTheDownloadsFolderAndStaysShownWithout
     EXPECT_EQ(ReadIniValue(rig.ini(), "Destination", "Destination"), rig.downloads + "/");
     EXPECT_TRUE(fs::isDirectory(rig.downloads));
     EXPECT_TRUE(program.engine().Timer().isActive());
-    // The offscreen platform has no notification area: the window must stay reachable.
+    // No notification area here: the window must stay reachable.
     program.window().showMinimized();
     QCoreApplication::processEvents();
     EXPECT_TRUE(program.window().isVisible());
@@ -57,12 +57,9 @@ TEST(Start, ALaterStartReadsItsSettingsAndReportsAWatchedFolderItCannotMake) {
     EXPECT_EQ(ReadIniValue(rig.ini(), "Source", "Source"), impossible);
 }
 
-// In a folder whose name is not UTF-8 the data and lock stay beside the program, under the
-// folder's own bytes; a second instance there ends without touching any file, and a killed
-// holder's lock never blocks the next start.
+// In a folder whose name is not UTF-8, data and lock beside the program under its bytes.
 TEST(Start, ASecondInstanceTouchesNoFileAndAKilledHoldersLockNeverBlocks) {
     QTemporaryDir dir;
-    // QTemporaryDir cannot remove names that Qt cannot spell.
     const auto removeAll = qScopeGuard([&dir] { QProcess::execute("rm", {"-rf", dir.path()}); });
     const QByteArray folderBytes = encodeLocal(dir.path()) + "/Pr\xF6gramme/";
     ASSERT_EQ(fs::makePath(decodeLocal(folderBytes)), 0);
@@ -90,33 +87,24 @@ TEST(Start, ASecondInstanceTouchesNoFileAndAKilledHoldersLockNeverBlocks) {
 
 // Three programs side by side, one signal each.
 TEST(Termination, EachSignalRunsTheNormalShutdownAndLogsTaskManager) {
-    ensureApplication();
-    QTemporaryDir dir;
-    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
-    std::vector<std::unique_ptr<ProgramCopy>> programs;
-    QProcess processes[3];
-    for (int i = 0; i < 3; ++i) {
-        programs.push_back(std::make_unique<ProgramCopy>(folderIn(dir, QString::number(i))));
-        programs[i]->start(processes[i]);
+    RunningProgram programs[3];
+    for (RunningProgram& program : programs)
+        program.start();
+    for (const int i : {0, 1, 2}) {
+        ASSERT_TRUE(programs[i].waitStarted());
+        ::kill(pid_t(programs[i].process.processId()), std::array{SIGTERM, SIGINT, SIGHUP}[i]);
     }
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(programs[i]->waitStarted());
-        ::kill(pid_t(processes[i].processId()), signals[i]);
-    }
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(processes[i].waitForFinished(15000));
-        EXPECT_EQ(processes[i].exitCode(), 0) << signals[i];
-        const QStringList log = logLines(programs[i]->log());
-        EXPECT_EQ(log.mid(log.size() - 6),
-                  QStringList({"Form_QueryUnload(UnloadMode = vbAppTaskManager (3)",
-                               "Closing Timer...", "*** Closing Kopierwart ***", "", "", ""}))
-            << signals[i];
+    for (RunningProgram& program : programs) {
+        ASSERT_TRUE(program.process.waitForFinished(15000));
+        EXPECT_EQ(program.process.exitCode(), 0);
+        const QStringList log = program.lines();
+        EXPECT_EQ(log.mid(log.size() - 6), QStringList({"Form_QueryUnload(UnloadMode = vbAppTaskManager (3)",
+                                                        "Closing Timer...", "*** Closing Kopierwart ***", "", "", ""}));
     }
 }
 
-// The X server dies with the session while a burst moves (each deletion slowed by strace): the
-// toolkit ends the process from its own handler, and still every source that is gone has its
-// deletion line in the log.
+// The X server dies during a burst (deletions slowed by strace): the toolkit ends the process from
+// its own handler, and still every source gone has its deletion line in the log.
 TEST(Termination, TheXServerDyingDuringABurstLeavesEveryDeletionInTheLog) {
     test::XvfbServer x;
     if (const QString failed = x.start(); !failed.isEmpty())
@@ -152,8 +140,7 @@ TEST(Termination, TheXServerDyingDuringABurstLeavesEveryDeletionInTheLog) {
     EXPECT_GT(gone, 0);
 }
 
-// The signal comes while the first chunk of a copy is on its way; each chunk's write-back is held
-// 300 ms so that the copy still runs when the signal has reached the window's thread.
+// The signal comes during the first chunk; each chunk held 300 ms so the copy still runs.
 TEST(Termination, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     ProgramRig rig;
     const QString source = rig.folder("watched");
@@ -184,11 +171,9 @@ TEST(Termination, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     EXPECT_TRUE(logLines(rig.log()).contains("Form_QueryUnload(UnloadMode = vbAppTaskManager (3)"));
 }
 
-// The destination's file system stops answering (its FUSE process is stopped): only the file work
-// waits; the window's thread says so, a termination signal ends the program within seconds,
-// and nothing is deleted that was not proven. Started while it does not answer, as the current
-// destination or one used before, the program ends when asked; in the second case window and
-// tray are there meanwhile.
+// The destination's FUSE process stopped: only the file work waits, SIGTERM still ends the program,
+// nothing unproven is deleted. Started while it hangs (as destination, or one used before: then
+// window and tray come), the program still ends when asked.
 TEST(Termination, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
     RunningProgram rig;
     QString why;
@@ -241,8 +226,7 @@ TEST(Termination, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
     }
 }
 
-// The session bus stops (as a bus daemon under a debugger or swapped out does) just before a
-// problem is to be notified: the window's thread goes on, so the next file still moves.
+// The session bus stops just before a problem is notified: the next file still moves.
 TEST(Termination, AStoppedSessionBusHoldsUpNeitherTheWindowNorTheMoves) {
     RunningProgram rig;
     QString why;
@@ -270,8 +254,7 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-// This thread touches files as the user "nobody" while it lives: root's power to read everything
-// is gone with it, as the kernel drops it when the file-system user is no longer root.
+// This thread touches files as "nobody" while it lives, without root's power to read everything.
 struct AsNobody {
     AsNobody() {
         ::setfsgid(kNobody);
