@@ -224,16 +224,21 @@ TEST_F(Detection, FindsAUsersProgramByItsExecutableNameWithAndWithoutADisplay) {
     esel.UserP2PList = QStringList{entry("Esel", "EselTauschProgramm")};
     const auto none = CreateNoWindowSearch("no display", {});
     P2PDetector withoutDisplay(esel, *none), withDisplay(esel, *search);
-    for (P2PDetector* detector : {&withoutDisplay, &withDisplay})
-        detector->Timer_CheckP2P();
-    test::NamedProgram program(dir.path(), "eseltauschprogramm");
-    ASSERT_TRUE(program.waitRunning());
-    for (P2PDetector* detector : {&withoutDisplay, &withDisplay}) {
-        detector->Timer_CheckP2P();
-        EXPECT_EQ(detector->LBp2p(), QStringList{"Esel"});
-    }
+    const auto found = [&](const QStringList& expected) {
+        return waitUntil([&] {
+            for (P2PDetector* detector : {&withoutDisplay, &withDisplay})
+                detector->Timer_CheckP2P();
+            return withoutDisplay.LBp2p() == expected && withDisplay.LBp2p() == expected;
+        });
+    };
+    ASSERT_TRUE(found({}));
+    const QString path = dir.filePath("eseltauschprogramm");  // a sleep of that name
+    QFile::copy("/bin/sleep", path);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+    const auto program = test::launched({{path, "600"}});
+    EXPECT_TRUE(found({"Esel"}));
     (dialog = new FrmP2Pnew(data, log, desktop, *none))->show();
-    const QString line = "eseltauschprogramm (" + program.path + ")";
+    const QString line = "eseltauschprogramm (" + path + ")";
     ASSERT_TRUE(lines().contains(line));
     EXPECT_FALSE(lines().join('\n').contains(QCoreApplication::applicationFilePath()));
     desktop.answer = IDYES;
@@ -241,11 +246,9 @@ TEST_F(Detection, FindsAUsersProgramByItsExecutableNameWithAndWithoutADisplay) {
     EXPECT_EQ(bytesOf(data.My.UserP2PListFile), QByteArrayLiteral("eseltauschprogramm\0eseltauschprogramm\r\n"));
     EXPECT_TRUE(waitUntil([this] { return dialog.isNull(); }));
     EXPECT_EQ(detected(), QStringList({"eseltauschprogramm"}));
-    program.end();
-    for (P2PDetector* detector : {&withoutDisplay, &withDisplay}) {
-        detector->Timer_CheckP2P();
-        EXPECT_EQ(detector->LBp2p(), QStringList{});
-    }
+    program->kill();
+    program->waitForFinished();
+    EXPECT_TRUE(found({}));
 }
 
 TEST_F(Detection, NoUnreachableOrLostDisplayEndsAnythingAndEachIsLoggedOnce) {

@@ -287,66 +287,52 @@ TEST(StoringAnEditedList, FailedWriteKeepsTheOldFileAndLogsWhileMemoryTakesTheNe
     EXPECT_TRUE(debug.lines.value(1).contains("Error writing '" + file + "': "));
 }
 
-// Programs are added only through the file dialog and removed from the list's menu; "Übernehmen"
-// stores the list, one path per CR LF line, "Abbrechen" discards it, and a shutdown with the
-// editor open stores it as "Übernehmen" would.
+// Programs come only through the file dialog and go through the list's menu; "Übernehmen" stores
+// the list (a path a CR LF line), "Abbrechen" discards it, a shutdown stores it.
 TEST(TaskListEditor, OkStoresCancelDiscardsShutdownStores) {
     ProgramRig rig;
-    const QString tasks = rig.dataFolder + "Kopierwart.task";
-    const QString programs = rig.folder("programs");
+    const QString tasks = rig.dataFolder + "Kopierwart.task", programs = rig.folder("programs");
     const QString a = programs + "a-loader", b = programs + "b-sync", c = programs + "c-share";
     for (const QString& path : {a, b, c})
         writeProgram(path);
     fs::replaceAtomically(tasks, encodeLocal(a) + "\r\n");
     Program& program = rig.start();
-    const auto open = [&rig] {
+    const struct {
+        QStringList added;
+        int removedRow;      // -1: none
+        const char* button;  // none: the program shuts down with the editor open
+        QStringList shown, stored;
+    } rows[] = {{{c, b}, 0, "ButOK", {b, c}, {b, c}},
+                {{a}, 2, "ButCancel", {a, b}, {b, c}},
+                {{a}, -1, nullptr, {a, b, c}, {a, b, c}}};
+    QStringList before{a};
+    for (const auto& row : rows) {
         rig.control<QPushButton>("ButTasklist")->click();
         FrmTask* editor = topLevel<FrmTask>();
-        EXPECT_TRUE(editor && editor->isVisible());
-        return editor;
-    };
-    const auto add = [](FrmTask* editor, const QString& path) {
-        chooseInNextFileDialog(path);
-        editor->ButBrowse_Click();
-    };
-    const auto stored = [&tasks](const QStringList& paths) {
+        ASSERT_TRUE(editor && editor->isVisible());
+        EXPECT_EQ(itemTexts(editor->LBt()), before) << "not what was stored";
+        for (const QString& path : row.added) {
+            chooseInNextFileDialog(path);
+            editor->ButBrowse_Click();
+        }
+        if (row.removedRow >= 0) {
+            editor->LBt()->setCurrentRow(row.removedRow);
+            editor->mnuRemove_Click();
+        }
+        EXPECT_EQ(itemTexts(editor->LBt()), row.shown);
+        if (row.button)
+            editor->findChild<QPushButton*>(row.button)->click();
+        else
+            program.Close(vbFormCode);
         QByteArray lines;
-        for (const QString& path : paths)
+        for (const QString& path : row.stored)
             lines += encodeLocal(path) + "\r\n";
-        EXPECT_EQ(bytesOf(tasks).toStdString(), lines.toStdString());
-    };
-
-    FrmTask* editor = open();
-    ASSERT_TRUE(editor);
-    EXPECT_EQ(itemTexts(editor->LBt()), QStringList({a}));
-    add(editor, c);
-    add(editor, b);
-    EXPECT_EQ(itemTexts(editor->LBt()), QStringList({a, b, c}));
-    editor->LBt()->setCurrentRow(0);
-    editor->mnuRemove_Click();
-    editor->findChild<QPushButton*>("ButOK")->click();
-    stored({b, c});
-    EXPECT_EQ(program.data().TaskList, QStringList({b, c}));
-
-    editor = open();
-    ASSERT_TRUE(editor);
-    add(editor, a);
-    editor->LBt()->setCurrentRow(2);
-    editor->mnuRemove_Click();
-    EXPECT_EQ(itemTexts(editor->LBt()), QStringList({a, b}));
-    editor->findChild<QPushButton*>("ButCancel")->click();
-    stored({b, c});
-    EXPECT_EQ(program.data().TaskList, QStringList({b, c}));
-
-    editor = open();
-    ASSERT_TRUE(editor);
-    EXPECT_EQ(itemTexts(editor->LBt()), QStringList({b, c})) << "the cancelled edit came back";
-    add(editor, a);
-    program.Close(vbFormCode);
+        EXPECT_EQ(bytesOf(tasks), lines);
+        EXPECT_EQ(program.data().TaskList, row.stored);
+        before = row.stored;
+    }
     const QStringList log = logLines(rig.log());
-    EXPECT_EQ(log.value(log.indexOf("Unloading frmTask") + 1), "Writting Tasklist...")
-        << log.join('\n').toStdString();
-    stored({a, b, c});
+    EXPECT_EQ(log.value(log.indexOf("Unloading frmTask") + 1), "Writting Tasklist...");
 }
 
 namespace {

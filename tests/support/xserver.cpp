@@ -21,15 +21,13 @@ XvfbServer::~XvfbServer() {
 }
 
 QString XvfbServer::start() {
-    // Xvfb picks a free display and names it on its output once it accepts clients. Without
-    // -noreset it would reset whenever its last client leaves, refusing clients meanwhile.
+    // It names the free display it picked once it accepts clients; -noreset: no reset when its
+    // last client leaves.
     process = launched(
         {{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}});
-    // The number and its line end may arrive in two pieces.
-    while (!process->canReadLine()) {
+    while (!process->canReadLine())
         if (!process->waitForReadyRead(15000))
             return QStringLiteral("Xvfb (needed) did not start");
-    }
     display = ':' + process->readLine().trimmed();
     return {};
 }
@@ -95,8 +93,7 @@ WindowId TestWindows::window(const QString& className, const QString& instanceNa
 }
 
 WindowId TestWindows::framed(const QString& className, const QString& caption) {
-    // As a reparenting window manager leaves it: a frame without class, the client inside with
-    // its class and WM_STATE, a decoration window beside it.
+    // A frame without class, the client inside with WM_STATE, a decoration beside it.
     const xcb_window_t frame = create(m_connection, 0, 40, 40);
     const xcb_window_t client = create(m_connection, frame, 0, 20);
     setText(m_connection, client, "WM_CLASS", "STRING",
@@ -146,8 +143,7 @@ unsigned long TestWindows::stopStorm() {
 
 namespace {
 
-// Losing the connection would end us: the application goes before its X server, once every
-// suite has run.
+// Losing the connection would end us: the application goes first.
 struct XSuiteEnd : ::testing::Environment {
     void TearDown() override {
         if (XSuite::s_toolkitOnDisplay)
