@@ -77,7 +77,10 @@ QString WaylandDesktop::start(const QString& folder) {
                         {"org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered"}, true).contains("true");
         }, kStartMs))
         return QStringLiteral("waybar (needed) did not become the notification area");
-    if (!waitUntil([this] { return nameHasOwner(QStringLiteral("org.freedesktop.Notifications")); }, kStartMs))
+    if (!waitUntil([this] {
+            return call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                        {"org.freedesktop.Notifications"}, true).contains("true");
+        }, kStartMs))
         return QStringLiteral("mako (needed) did not start as the notification service");
     return {};
 }
@@ -132,10 +135,6 @@ QByteArray WaylandDesktop::call(const QString& service, const QString& path, con
                                 const QStringList& arguments, bool quiet) const {
     // After "--", arguments such as -1 are no options.
     return run("gdbus", QStringList{"call", "--session", "--dest", service, "--object-path", path, "--method", method, "--"} + arguments, quiet);
-}
-
-bool WaylandDesktop::nameHasOwner(const QString& name) const {
-    return call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner", {name}, true).contains("true");
 }
 
 void WaylandDesktop::give(const QString& path) const {

@@ -31,7 +31,6 @@ public:
     // A method call on the session bus through gdbus; its reply as printed.
     QByteArray call(const QString& service, const QString& path, const QString& method,
                     const QStringList& arguments = {}, bool quiet = false) const;
-    bool nameHasOwner(const QString& name) const;
     // Hands path and everything below it to the user.
     void give(const QString& path) const;
 
