@@ -95,10 +95,17 @@ TEST(DeleteAnswer, KeepsTheLineWhileSomethingStillStandsUnderTheNameAndDropsItWh
     EXPECT_EQ(list->count(), 1);
 }
 
+template <typename T>
+T* topLevel() {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<T*>(window))
+            return found;
+    return nullptr;
+}
+
 // Every text the program shows, per window and property, started in the given language.
 QMap<QString, QString> shownTexts(FoldersRig& rig, const QStringList& uiLanguages) {
-    using Texts = QMap<QString, QString>;
-    Texts texts;
+    QMap<QString, QString> texts;
     const auto walk = [&texts](const QString& window, QObject* root) {
         QObjectList all = root->findChildren<QObject*>();
         all.prepend(root);
@@ -117,12 +124,6 @@ QMap<QString, QString> shownTexts(FoldersRig& rig, const QStringList& uiLanguage
     FrmMain& window = program.window();
     const auto search = CreateNoWindowSearch(QStringLiteral("none"), {});
     FrmP2Pnew* p2p = nullptr;
-    const auto named = [](const char* name) {
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (widget->objectName() == QLatin1String(name))
-                return widget;
-        return static_cast<QWidget*>(nullptr);
-    };
     ProgBar progress;
     progress.SetOption(0, 10, CopyCaption(), true);
     const struct {
@@ -131,9 +132,9 @@ QMap<QString, QString> shownTexts(FoldersRig& rig, const QStringList& uiLanguage
     } windows[] = {
         {"main", [&] { return &window; }},
         {"tray", [&] { return &program.tray().icon(); }},
-        {"prefix", [&] { return window.ButPrefix_Click(), named("frmPrefix"); }},
-        {"task", [&] { return window.ButTasklist_Click(), named("frmTask"); }},
-        {"list", [&] { return window.ButList_Click(), named("frmList"); }},
+        {"prefix", [&] { return window.ButPrefix_Click(), static_cast<QObject*>(topLevel<FrmPrefix>()); }},
+        {"task", [&] { return window.ButTasklist_Click(), static_cast<QObject*>(topLevel<FrmTask>()); }},
+        {"list", [&] { return window.ButList_Click(), static_cast<QObject*>(topLevel<FrmList>()); }},
         {"p2p",
          [&] { return p2p = new FrmP2Pnew(program.data(), program.log(), rig.desktop, *search); }},
         {"progress", [&] { return &progress; }},
@@ -198,18 +199,6 @@ TEST(Language, GermanAndCDesktopsSeeTheGermanTextsAndEveryOtherOneSeesEnglish) {
         }
     }
 }
-
-namespace {
-
-template <typename T>
-T* topLevel() {
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (auto* found = qobject_cast<T*>(window))
-            return found;
-    return nullptr;
-}
-
-}  // namespace
 
 // Only lower-case letters are taken; the entry written by hand in upper case counts as the same
 // extension. A shutdown with the editor and the add-program dialog open saves the list.
