@@ -28,6 +28,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
@@ -119,13 +120,20 @@ TEST_F(TrayTest, AMessageTheFileWorkWaitsForIsNoHangAndBeendenStillEndsTheProgra
     EXPECT_TRUE(logLines(rig.log()).filter("left behind").isEmpty());
 }
 
-// Seen by another X client.
-TEST_F(TrayTest, ASecondStartShowsTheRunningProgramsWindowAndTouchesNoFile) {
+// In a folder whose name is not UTF-8 (data and lock beside the program, under its bytes): a
+// second start shows the first one's window, as another X client sees it, and touches no file; a
+// killed holder's lock never blocks the next start.
+TEST_F(TrayTest, ASecondStartShowsTheRunningWindowTouchesNoFileAndAKilledLockNeverBlocks) {
     QTemporaryDir dir;
-    const ProgramCopy program(folderIn(dir, "Programm"));
-    QProcess first, second;
+    const auto removeAll = qScopeGuard([&dir] { QProcess::execute("rm", {"-rf", dir.path()}); });
+    const QByteArray folderBytes = encodeLocal(dir.path()) + "/Pr\xF6gramme/";
+    ASSERT_EQ(fs::makePath(decodeLocal(folderBytes)), 0);
+    const ProgramCopy program(decodeLocal(folderBytes));
+    QProcess first, second, third;
     program.start(first);
     ASSERT_TRUE(program.waitStarted());
+    EXPECT_TRUE(bytesOf(program.log()).contains(" -> " + folderBytes + "Kopierwart\r\n"));
+    EXPECT_TRUE(fs::facts(program.ini()) && fs::facts(program.folder + "Kopierwart.lock"));
     const auto search = CreateX11WindowSearch(display(), {});
     ASSERT_TRUE(search);
     WindowId window = 0;
@@ -136,14 +144,17 @@ TEST_F(TrayTest, ASecondStartShowsTheRunningProgramsWindowAndTouchesNoFile) {
         return window && !search->IsWindowVisible(window);
     })) << "the first start does not end in the tray";
     const QStringList before = folderSnapshot(program.folder, true);
-
     program.start(second);
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(waitUntil([&] { return search->IsWindowVisible(window); }));
     EXPECT_EQ(folderSnapshot(program.folder, true), before);
-    first.terminate();
-    EXPECT_TRUE(first.waitForFinished(10000));
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(10000));
+    program.start(third);
+    EXPECT_TRUE(program.waitStarted(2));
+    third.terminate();
+    EXPECT_TRUE(third.waitForFinished(10000));
 }
 
 namespace {

@@ -20,7 +20,6 @@
 #include <QGroupBox>
 #include <QListWidget>
 #include <QMenu>
-#include <QScopeGuard>
 #include <QScrollBar>
 
 #include <array>
@@ -55,34 +54,6 @@ TEST(Start, ALaterStartReadsItsSettingsAndReportsAWatchedFolderItCannotMake) {
     EXPECT_TRUE(rig.desktop.messages.front().text.contains(impossible));
     EXPECT_TRUE(program.data().My.Source.isEmpty());
     EXPECT_EQ(ReadIniValue(rig.ini(), "Source", "Source"), impossible);
-}
-
-// In a folder whose name is not UTF-8, data and lock beside the program under its bytes.
-TEST(Start, ASecondInstanceTouchesNoFileAndAKilledHoldersLockNeverBlocks) {
-    QTemporaryDir dir;
-    const auto removeAll = qScopeGuard([&dir] { QProcess::execute("rm", {"-rf", dir.path()}); });
-    const QByteArray folderBytes = encodeLocal(dir.path()) + "/Pr\xF6gramme/";
-    ASSERT_EQ(fs::makePath(decodeLocal(folderBytes)), 0);
-    const ProgramCopy program(decodeLocal(folderBytes));
-    QProcess first, second, third;
-    program.start(first);
-    ASSERT_TRUE(program.waitStarted());
-    EXPECT_TRUE(bytesOf(program.log()).contains(" -> " + folderBytes + "Kopierwart\r\n"));
-    EXPECT_TRUE(fs::facts(program.ini()));
-    EXPECT_TRUE(fs::facts(program.folder + "Kopierwart.lock"));
-    const QStringList before = folderSnapshot(program.folder, false);
-    program.start(second);
-    ASSERT_TRUE(second.waitForFinished(10000));
-    EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(folderSnapshot(program.folder, false), before);
-    EXPECT_EQ(logLines(program.log()).count(kStartedLine), 1);
-
-    first.kill();
-    ASSERT_TRUE(first.waitForFinished(10000));
-    program.start(third);
-    EXPECT_TRUE(program.waitStarted(2));
-    third.terminate();
-    EXPECT_TRUE(third.waitForFinished(10000));
 }
 
 // Three programs side by side, one signal each.

@@ -54,7 +54,7 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     if (::geteuid() != 0)
         KW_CANNOT_RUN("installing a package needs root");
     for (const char* tool : {"apt-get", "dpkg-shlibdeps", "desktop-file-validate", "Xvfb", "trayer",
-                             "setpriv", "lintian", "appstreamcli", "dpkg-repack"})
+                             "lintian", "appstreamcli", "dpkg-repack"})
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
             KW_CANNOT_RUN(std::string("needs ") + tool);
     kw::test::ensureApplication();
@@ -116,15 +116,13 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     ASSERT_EQ(run("chown", {"nobody:nogroup", home}).exitCode, 0);
     ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
     kw::test::XvfbServer xvfb;
-    ASSERT_EQ(xvfb.start(), QString());
-    const QStringList session = {"-i", "DISPLAY=" + xvfb.display, "HOME=" + home, "LANG=C.UTF-8",
-                                 "PATH=/usr/local/bin:/usr/bin:/bin"};
-    const auto trayer =
-        kw::test::launched({QStringList{"env"} + session + QStringList{"trayer", "--edge", "bottom"}});
-    // Changing the user clears the parent-death signal: set it again.
+    ASSERT_EQ(xvfb.start(true), QString());
+    QProcessEnvironment session;
+    for (const auto& [key, value] : {std::pair{"DISPLAY", QString(xvfb.display)}, {"HOME", home},
+                                     {"LANG", "C.UTF-8"}, {"PATH", "/usr/local/bin:/usr/bin:/bin"}})
+        session.insert(key, value);
     const auto program = kw::test::launched(
-        {QStringList{"env"} + session + QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup",
-                                                     "--clear-groups", "--pdeathsig=TERM", "--", "Kopierwart"}});
+        {.command = {"Kopierwart"}, .environment = session, .user = kw::test::Account::ensure("nobody")});
     const QString dataFolder = home + "/.config/Kopierwart/";
     const auto logged = [&](const char* line) {
         return fs::readAll(dataFolder + "Kopierwart.Log").value_or("").contains(line);

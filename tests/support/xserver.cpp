@@ -14,13 +14,14 @@
 namespace kw::test {
 
 XvfbServer::~XvfbServer() {
-    if (!process)
-        return;
-    process->terminate();
-    process->waitForFinished(5000);
+    for (QProcess* each : {trayer.get(), process.get()})
+        if (each) {
+            each->terminate();
+            each->waitForFinished(5000);
+        }
 }
 
-QString XvfbServer::start() {
+QString XvfbServer::start(bool withTray) {
     // It names the free display it picked once it accepts clients; -noreset: no reset when its
     // last client leaves.
     process = launched(
@@ -29,6 +30,12 @@ QString XvfbServer::start() {
         if (!process->waitForReadyRead(15000))
             return QStringLiteral("Xvfb (needed) did not start");
     display = ':' + process->readLine().trimmed();
+    if (withTray) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+        trayer = launched({.command = {"trayer", "--edge", "bottom", "--align", "right", "--height", "24"},
+                           .environment = environment});
+    }
     return {};
 }
 
@@ -148,7 +155,6 @@ struct XSuiteEnd : ::testing::Environment {
     void TearDown() override {
         if (XSuite::s_toolkitOnDisplay)
             delete QCoreApplication::instance();
-        XSuite::s_trayer.reset();
         XSuite::s_xvfb.reset();
     }
 };
@@ -161,7 +167,7 @@ void XSuite::SetUpTestSuite() {
     if (s_xvfb)
         return;
     s_xvfb = std::make_unique<XvfbServer>();
-    s_whyNot = s_xvfb->start();
+    s_whyNot = s_xvfb->start(true);
     if (s_whyNot.isEmpty()) {
         qputenv("DISPLAY", s_xvfb->display);
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -170,7 +176,6 @@ void XSuite::SetUpTestSuite() {
     ensureApplication();
     if (!s_toolkitOnDisplay)
         return;
-    s_trayer = launched({{"trayer", "--edge", "bottom", "--align", "right", "--height", "24"}});
     if (!waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
         s_whyNot = QStringLiteral("trayer (needed) did not become the notification area");
 }

@@ -13,13 +13,15 @@ struct xcb_connection_t;
 
 namespace kw::test {
 
-// An X server of our own (Xvfb) on a display it picks itself.
+// An X server of our own (Xvfb) on a display it picks itself, with trayer as notification area
+// when asked.
 struct XvfbServer {
     ~XvfbServer();
     // Empty text when the server accepts clients; otherwise why it does not.
-    QString start();
+    QString start(bool withTray = false);
 
     std::unique_ptr<QProcess> process;
+    std::unique_ptr<QProcess> trayer;
     QByteArray display;  // ":N", once started
 };
 
@@ -52,7 +54,6 @@ struct XSuite : ::testing::Test {
     static QByteArray display() { return s_xvfb->display; }
 
     static inline std::unique_ptr<XvfbServer> s_xvfb;
-    static inline std::unique_ptr<QProcess> s_trayer;
     static inline bool s_toolkitOnDisplay = false;
     static inline QString s_whyNot;
     TestWindows windows;
