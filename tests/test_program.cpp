@@ -29,16 +29,26 @@
 using namespace kw;
 using namespace kw::apptest;
 
-TEST(Start, AFirstStartWritesDefaultsMakesTheDownloadsFolderAndStaysShownWithoutTray) {
-    ProgramRig rig;
-    Program& program = rig.start();
+// The sound a first start copies never replaces the user's own.
+TEST(Start, AFirstStartWritesDefaultsCopiesTheShippedSoundAndStaysShownWithoutTray) {
+    const QString shipped = qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Copy.wav";
+    ASSERT_TRUE(CanPlaySoundFile(shipped)) << "build the Kopierwart target first";
+    ProgramRig rig, own;
+    writeBytes(own.dataFolder + "Copy.wav", "mine");
+    for (ProgramRig* each : {&rig, &own}) {
+        each->shippedSound = shipped;
+        each->start();
+    }
     EXPECT_EQ(ReadIniValue(rig.ini(), "Destination", "Destination"), rig.downloads + "/");
     EXPECT_TRUE(fs::isDirectory(rig.downloads));
-    EXPECT_TRUE(program.engine().Timer().isActive());
+    EXPECT_TRUE(rig.program->engine().Timer().isActive());
+    EXPECT_EQ(ReadIniValue(rig.ini(), "Sound", "Sound"), rig.dataFolder + "Copy.wav");
+    EXPECT_EQ(bytesOf(rig.dataFolder + "Copy.wav"), bytesOf(shipped));
+    EXPECT_EQ(bytesOf(own.dataFolder + "Copy.wav"), "mine");
     // No notification area here: the window must stay reachable.
-    program.window().showMinimized();
+    rig.program->window().showMinimized();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(program.window().isVisible());
+    EXPECT_TRUE(rig.program->window().isVisible());
 }
 
 TEST(Start, ALaterStartReadsItsSettingsAndReportsAWatchedFolderItCannotMake) {
@@ -327,18 +337,4 @@ TEST(OwnFiles, TheDataFolderIsBesideAWritableExecutableUnlessInstalled) {
     const DataFolder installed = prepareDataFolder(executable, dir.path() + "/xdg", "/nowhere");
     EXPECT_EQ(installed.path, dir.path() + "/xdg/Kopierwart/");
     EXPECT_TRUE(fs::isDirectory(installed.path));
-}
-
-TEST(OwnFiles, AFirstStartCopiesTheShippedSoundWithoutReplacingTheUsersOwn) {
-    const QString shipped = qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Copy.wav";
-    ASSERT_TRUE(CanPlaySoundFile(shipped)) << "build the Kopierwart target first";
-    ProgramRig first, own;
-    writeBytes(own.dataFolder + "Copy.wav", "mine");
-    for (ProgramRig* rig : {&first, &own}) {
-        rig->shippedSound = shipped;
-        rig->start();
-    }
-    EXPECT_EQ(ReadIniValue(first.ini(), "Sound", "Sound"), first.dataFolder + "Copy.wav");
-    EXPECT_EQ(bytesOf(first.dataFolder + "Copy.wav"), bytesOf(shipped));
-    EXPECT_EQ(bytesOf(own.dataFolder + "Copy.wav"), "mine");
 }
