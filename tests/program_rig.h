@@ -1,7 +1,6 @@
 #pragma once
 
-// The program in this process over a fresh temporary folder (ProgramRig), or the real executable
-// as a process of its own (ProgramCopy, RunningProgram), and readers for the files they write.
+// The program in this process (ProgramRig) or as a process of its own (ProgramCopy, RunningProgram).
 
 #include "app/program.h"
 #include "core/inifile.h"
@@ -28,9 +27,7 @@ namespace kw::apptest {
 
 using namespace kw::test;
 
-
-// The folder name in dir, made with its parents; with a slash at its end, as the settings hold
-// folders.
+// The folder name in dir, made, with the slash the settings' folders end with.
 inline QString folderIn(const QTemporaryDir& dir, const QString& name) {
     const QString path = dir.path() + QLatin1Char('/') + name + QLatin1Char('/');
     fs::makePath(path);
@@ -45,8 +42,7 @@ inline QStringList logLines(const QString& logFile) {
     return text.split(QLatin1String("\r\n")).replaceInStrings(stamp, QString());
 }
 
-// Every entry of folder with its size, time and a hash of its bytes; the log and its spare only
-// when withLog, as a running instance may go on writing them.
+// Every entry of folder with size, time and hash; the log only withLog (a running program writes it).
 inline QStringList folderSnapshot(const QString& folder, bool withLog) {
     QStringList entries;
     for (const QString& name : fs::namesStartingWith(folder, QString())) {
@@ -61,8 +57,7 @@ inline QStringList folderSnapshot(const QString& folder, bool withLog) {
     return entries;
 }
 
-// A program whose executable and data live in a fresh temporary folder, with a recording
-// desktop unless the test asks for the real one.
+// A program with its data in a fresh folder, on a recording desktop unless asked for the real one.
 struct ProgramRig {
     ProgramRig() { ensureApplication(); }
     ~ProgramRig() {
@@ -88,8 +83,7 @@ struct ProgramRig {
         if (beforeLoad)
             beforeLoad();
         program->Form_Load();
-        // The start-up sequence goes on while events run: the file work checks the folders and
-        // makes the first scan meanwhile.
+        // The start-up goes on while events run.
         waitUntil([this] { return program->started() || program->closing(); }, 60'000);
         return *program;
     }
@@ -103,8 +97,7 @@ struct ProgramRig {
     std::unique_ptr<Program> program;
 };
 
-// A program whose two folders are set and usable, with the given files waiting in the watched
-// folder when it starts.
+// A program whose two folders are set, the given files waiting in the watched one.
 struct FoldersRig : ProgramRig {
     explicit FoldersRig(const QStringList& waiting = {}) {
         setting(QStringLiteral("Source"), source);
@@ -118,8 +111,8 @@ struct FoldersRig : ProgramRig {
 
 inline const QString kStartedLine = QStringLiteral("Starting P2Pfinder.....");
 
-// The built program copied into a folder of its own, which then is its data folder. The folder's
-// name may be one Qt cannot spell: the child enters it by its bytes and starts "./Kopierwart".
+// The built program copied into a folder (its data folder), started there as "./Kopierwart", so
+// the folder may have a name Qt cannot spell.
 struct ProgramCopy {
     explicit ProgramCopy(const QString& folder) : folder(folder) { copyProgram(folder); }
     QString program() const { return folder + QLatin1String("Kopierwart"); }
@@ -139,15 +132,14 @@ struct ProgramCopy {
     const QString folder;
 };
 
-// The real program as a process of its own in a fresh folder, its two folders "in" and "out"
-// beside it, a tick a second, ended by SIGTERM when the test ends, whichever way.
+// The real program in a fresh folder with "in" and "out" beside it, a tick a second, the least
+// quiet time; ended by SIGTERM with the test.
 struct RunningProgram {
     RunningProgram() : program(dir.path() + QLatin1Char('/')) {
         ensureApplication();
         setting(QStringLiteral("Source"), source);
         setting(QStringLiteral("Destination"), destination);
         setting(QStringLiteral("Intervall"), QStringLiteral("1"));
-        // The least quiet time: files no writer of which can be seen wait 2 s.
         setting(QStringLiteral("Ruhezeit"), QStringLiteral("2"));
     }
     ~RunningProgram() { stop(); }
@@ -184,8 +176,7 @@ struct RunningProgram {
             process.waitForFinished(5000);
         }
     }
-    // A tmpfs over the destination, so that moves copy; false with the reason in why. Traced: also
-    // false where strace cannot trace.
+    // A tmpfs over the destination, so that moves copy; false with why (also where strace cannot).
     bool destinationOnTmpfs(qint64 bytes, QString* why) {
         m_tmpfs = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, bytes, why);
         return m_tmpfs != nullptr;

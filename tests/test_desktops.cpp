@@ -1,7 +1,5 @@
-// The program on real desktops. X11: one Xvfb for the whole test program, the toolkit on it,
-// trayer as notification area (XEmbed), clicks by xdotool, other programs' windows made by a
-// client of the test's own. Wayland: sway on its headless backend, waybar as the notification
-// area, mako for notifications, all as an ordinary user on a session bus of their own.
+// The program on real desktops: Xvfb with trayer (XEmbed), clicks by xdotool and other clients'
+// windows; sway headless with waybar and mako as an ordinary user on a bus of its own.
 
 #include "core/files.h"
 #include "p2p/detector.h"
@@ -30,6 +28,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
@@ -40,8 +39,7 @@ using namespace kw::apptest;
 namespace {
 
 struct TrayTest : test::XSuite {
-    // Real clicks on the icon once trayer at the bottom edge has embedded it; clicks of separate
-    // calls never make a double click together.
+    // Once trayer has embedded the icon; separate calls never make one double click.
     void clickIcon(Tray& tray, int clicks, int button = 1) {
         const int bottom = QGuiApplication::primaryScreen()->geometry().bottom();
         ASSERT_TRUE(waitUntil([&] { return tray.icon().geometry().bottom() >= bottom - 2; }));
@@ -79,8 +77,7 @@ TEST_F(TrayTest, IconShowsAndHidesTheWindowAndItsMenuEndsTheProgramOnce) {
     EXPECT_EQ(rig.ended, 1);
 }
 
-// A second start while the first is still starting: its window comes out of the tray once the
-// start-up has put it there, not before (where the start-up would hide it again).
+// A second start during start-up: the window comes out once the start-up has put it in the tray.
 TEST_F(TrayTest, AWishToSeeTheWindowDuringStartUpIsKeptForItsEnd) {
     ProgramRig rig;
     Program& program = rig.start(false, [&] { rig.program->showMainWindow(); });
@@ -88,8 +85,7 @@ TEST_F(TrayTest, AWishToSeeTheWindowDuringStartUpIsKeptForItsEnd) {
     EXPECT_TRUE(program.window().isVisible() && !program.window().isMinimized());
 }
 
-// The file work waits for the user to answer a message: that is no hang of a file system, and the
-// tray menu's "Beenden" ends the program at once, the message answered "Abbrechen".
+// The file work waiting for the user's answer is no hang, and "Beenden" still ends the program.
 TEST_F(TrayTest, AMessageTheFileWorkWaitsForIsNoHangAndBeendenStillEndsTheProgram) {
     FoldersRig rig;
     Program& program = rig.start(true);
@@ -98,7 +94,7 @@ TEST_F(TrayTest, AMessageTheFileWorkWaitsForIsNoHangAndBeendenStillEndsTheProgra
     const QString blocked = test::withoutTrailingSlash(rig.source);
     ASSERT_EQ(::rmdir(encodeLocal(blocked).constData()), 0);
     ASSERT_EQ(fs::replaceAtomically(blocked, "in the way"), 0);
-    // A box in a loop of its own would hold up this test: it is answered after a while.
+    // A box in a loop of its own would hold up this test.
     QTimer::singleShot(30'000, [] {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* box = qobject_cast<QMessageBox*>(window))
@@ -124,14 +120,20 @@ TEST_F(TrayTest, AMessageTheFileWorkWaitsForIsNoHangAndBeendenStillEndsTheProgra
     EXPECT_TRUE(logLines(rig.log()).filter("left behind").isEmpty());
 }
 
-// A second start of the real program while the first runs in the tray: the first one's hidden
-// window shows, as another X client sees it, and no file of the data folder changes.
-TEST_F(TrayTest, ASecondStartShowsTheRunningProgramsWindowAndTouchesNoFile) {
+// In a folder whose name is not UTF-8 (data and lock beside the program, under its bytes): a
+// second start shows the first one's window, as another X client sees it, and touches no file; a
+// killed holder's lock never blocks the next start.
+TEST_F(TrayTest, ASecondStartShowsTheRunningWindowTouchesNoFileAndAKilledLockNeverBlocks) {
     QTemporaryDir dir;
-    const ProgramCopy program(folderIn(dir, "Programm"));
-    QProcess first, second;
+    const auto removeAll = qScopeGuard([&dir] { QProcess::execute("rm", {"-rf", dir.path()}); });
+    const QByteArray folderBytes = encodeLocal(dir.path()) + "/Pr\xF6gramme/";
+    ASSERT_EQ(fs::makePath(decodeLocal(folderBytes)), 0);
+    const ProgramCopy program(decodeLocal(folderBytes));
+    QProcess first, second, third;
     program.start(first);
     ASSERT_TRUE(program.waitStarted());
+    EXPECT_TRUE(bytesOf(program.log()).contains(" -> " + folderBytes + "Kopierwart\r\n"));
+    EXPECT_TRUE(fs::facts(program.ini()) && fs::facts(program.folder + "Kopierwart.lock"));
     const auto search = CreateX11WindowSearch(display(), {});
     ASSERT_TRUE(search);
     WindowId window = 0;
@@ -142,14 +144,17 @@ TEST_F(TrayTest, ASecondStartShowsTheRunningProgramsWindowAndTouchesNoFile) {
         return window && !search->IsWindowVisible(window);
     })) << "the first start does not end in the tray";
     const QStringList before = folderSnapshot(program.folder, true);
-
     program.start(second);
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(waitUntil([&] { return search->IsWindowVisible(window); }));
     EXPECT_EQ(folderSnapshot(program.folder, true), before);
-    first.terminate();
-    EXPECT_TRUE(first.waitForFinished(10000));
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(10000));
+    program.start(third);
+    EXPECT_TRUE(program.waitStarted(2));
+    third.terminate();
+    EXPECT_TRUE(third.waitForFinished(10000));
 }
 
 namespace {
@@ -223,24 +228,38 @@ TEST_F(Detection, ListsEachProgramWhileAWindowOfItsClassExistsInAlphabeticalOrde
     EXPECT_EQ(pass(), QStringList({"alpha Tausch", "eDonkey 2000 >= v1.0", "Gerahmt", "Zeta Tausch"}));
 }
 
-// Found by its process too: the executable's name, longer than the kernel's short name of a
-// process, in any letter case; with and without a display; started after the first look.
+// By its executable name too (longer than the kernel's short name, any letter case), with and
+// without a display, started after the first look; without a display the dialog lists it.
 TEST_F(Detection, FindsAUsersProgramByItsExecutableNameWithAndWithoutADisplay) {
-    data.UserP2PList = QStringList{entry("Esel", "EselTauschProgramm")};
+    AppData esel = data;
+    esel.UserP2PList = QStringList{entry("Esel", "EselTauschProgramm")};
     const auto none = CreateNoWindowSearch("no display", {});
-    P2PDetector withoutDisplay(data, *none);
-    P2PDetector withDisplay(data, *search);
-    for (P2PDetector* detector : {&withoutDisplay, &withDisplay})
-        detector->Timer_CheckP2P();
-    test::NamedProgram program(dir.path(), "eseltauschprogramm");
-    ASSERT_TRUE(program.waitRunning());
-    for (const QStringList& expected : {QStringList{"Esel"}, QStringList{}}) {
-        for (P2PDetector* detector : {&withoutDisplay, &withDisplay}) {
-            detector->Timer_CheckP2P();
-            EXPECT_EQ(detector->LBp2p(), expected);
-        }
-        program.end();
-    }
+    P2PDetector withoutDisplay(esel, *none), withDisplay(esel, *search);
+    const auto found = [&](const QStringList& expected) {
+        return waitUntil([&] {
+            for (P2PDetector* detector : {&withoutDisplay, &withDisplay})
+                detector->Timer_CheckP2P();
+            return withoutDisplay.LBp2p() == expected && withDisplay.LBp2p() == expected;
+        });
+    };
+    ASSERT_TRUE(found({}));
+    const QString path = dir.filePath("eseltauschprogramm");  // a sleep of that name
+    QFile::copy("/bin/sleep", path);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+    const auto program = test::launched({{path, "600"}});
+    EXPECT_TRUE(found({"Esel"}));
+    (dialog = new FrmP2Pnew(data, log, desktop, *none))->show();
+    const QString line = "eseltauschprogramm (" + path + ")";
+    ASSERT_TRUE(lines().contains(line));
+    EXPECT_FALSE(lines().join('\n').contains(QCoreApplication::applicationFilePath()));
+    desktop.answer = IDYES;
+    add(line);
+    EXPECT_EQ(bytesOf(data.My.UserP2PListFile), QByteArrayLiteral("eseltauschprogramm\0eseltauschprogramm\r\n"));
+    EXPECT_TRUE(waitUntil([this] { return dialog.isNull(); }));
+    EXPECT_EQ(detected(), QStringList({"eseltauschprogramm"}));
+    program->kill();
+    program->waitForFinished();
+    EXPECT_TRUE(found({}));
 }
 
 TEST_F(Detection, NoUnreachableOrLostDisplayEndsAnythingAndEachIsLoggedOnce) {
@@ -266,13 +285,10 @@ TEST_F(Detection, NoUnreachableOrLostDisplayEndsAnythingAndEachIsLoggedOnce) {
         EXPECT_TRUE(detector.LBp2p().isEmpty());
     }
     // Without DISPLAY on an X11 desktop the display is '' and cannot be opened either.
-    EXPECT_EQ(logged,
-              QStringList({"P2P detection: cannot open the X display '', windows are not searched, "
-                           "processes are",
-                           "P2P detection: cannot open the X display ':4095', windows are not "
-                           "searched, processes are",
-                           "P2P detection: lost the X display, windows are not searched, "
-                           "processes are"}));
+    const QStringList causes{"cannot open the X display ''", "cannot open the X display ':4095'", "lost the X display"};
+    ASSERT_EQ(logged.size(), causes.size());
+    for (qsizetype i = 0; i < causes.size(); ++i)
+        EXPECT_EQ(logged[i], "P2P detection: " + causes[i] + ", windows are not searched, processes are");
 }
 
 TEST_F(Detection, TheDialogListsOtherProgramsWindowsAndOnlyYesAppendsOneStillThereAsOneLine) {
@@ -324,22 +340,6 @@ TEST_F(Detection, AStormOfWindowsLeavesTheProgramAndTheToolkitsConnectionUnharme
     dialog->close();
 }
 
-TEST_F(Detection, WithoutADisplayTheDialogListsTheUsersProgramsAndStoresTheExecutableName) {
-    search = CreateNoWindowSearch("no display", {});
-    test::NamedProgram program(dir.path(), "eseltauschprogramm");
-    ASSERT_TRUE(program.waitRunning());
-    open();
-    const QString line = "eseltauschprogramm (" + program.path + ")";
-    EXPECT_TRUE(lines().contains(line));
-    EXPECT_FALSE(lines().join('\n').contains(QCoreApplication::applicationFilePath()));
-    desktop.answer = IDYES;
-    add(line);
-    EXPECT_EQ(bytesOf(data.My.UserP2PListFile),
-              QByteArrayLiteral("eseltauschprogramm\0eseltauschprogramm\r\n"));
-    EXPECT_TRUE(waitUntil([this] { return dialog.isNull(); }));
-    EXPECT_EQ(detected(), QStringList({"eseltauschprogramm"}));
-}
-
 TEST_F(Detection, TheMainWindowShowsTheRunningProgramsFromItsFirstPass) {
     windows.window("Overnet", "overnet", false, "");
     ProgramRig rig;
@@ -370,49 +370,29 @@ bool hasWindowOf(const QJsonObject& node, qint64 pid) {
     return false;
 }
 
+// The program as the session's user, on sway with waybar and mako, its destination a small tmpfs.
 struct WaylandTest : ::testing::Test {
-    static void SetUpTestSuite() {
-        ensureApplication();
-        s_dir = std::make_unique<QTemporaryDir>();
-        // The session's user must reach its folder inside.
-        QFile::setPermissions(s_dir->path(), QFile::permissions(s_dir->path()) | QFile::ExeOther);
-        s_desktop = std::make_unique<test::WaylandDesktop>();
-        s_whyNot = s_desktop->start(s_dir->path() + QLatin1String("/session"));
-    }
-    static void TearDownTestSuite() {
-        s_desktop.reset();
-        s_dir.reset();
-    }
     void SetUp() override {
-        if (!s_whyNot.isEmpty())
-            KW_CANNOT_RUN(s_whyNot.toStdString());
+        ensureApplication();
+        // The session's user must reach the folders inside.
         QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther);
-    }
-    test::WaylandDesktop& desktop() { return *s_desktop; }
-
-    // The program in a folder of the user's own, settings first; true once its item is there.
-    bool startProgram(const QList<std::pair<QString, QString>>& settings = {}) {
-        const ProgramCopy copy(folderIn(dir, "program"));
-        for (const auto& [key, value] : settings)
-            copy.setting(key, value);
-        desktop().give(dir.path());
-        m_log = copy.log();
-        m_program = &desktop().launch("./Kopierwart", {}, copy.folder);
-        return waitUntil([&] { return findItem(); });
+        if (const QString why = desktop.start(dir.path() + "/session"); !why.isEmpty())
+            KW_CANNOT_RUN(why.toStdString());
+        QString why;
+        if (!(stick = test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Tmpfs, destination, 1 << 20, &why)))
+            KW_CANNOT_RUN(why.toStdString());
     }
     // The program's StatusNotifierItem as the notification area knows it.
     bool findItem() {
-        const QByteArray reply = desktop().call(
-            "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-            "org.freedesktop.DBus.Properties.Get",
-            {"org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems"});
+        const QByteArray reply = desktop.call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                              "org.freedesktop.DBus.Properties.Get",
+                                              {"org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems"});
         for (const QString& item : quotedTexts(reply)) {
             const qsizetype slash = item.indexOf(QLatin1Char('/'));
             const QString service = slash < 0 ? item : item.left(slash);
-            const QByteArray pid = desktop().call(
-                "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                "org.freedesktop.DBus.GetConnectionUnixProcessID", {service}, true);
-            if (pid.contains(" " + QByteArray::number(m_program->processId()) + ",")) {
+            const QByteArray pid = desktop.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus.GetConnectionUnixProcessID", {service}, true);
+            if (pid.contains(" " + QByteArray::number(program->processId()) + ",")) {
                 m_service = service;
                 m_itemPath = slash < 0 ? QStringLiteral("/StatusNotifierItem") : item.mid(slash);
                 return true;
@@ -421,104 +401,73 @@ struct WaylandTest : ::testing::Test {
         return false;
     }
     QByteArray itemCall(const QString& method, const QStringList& arguments = {}) {
-        return desktop().call(m_service, m_itemPath, method, arguments);
+        return desktop.call(m_service, m_itemPath, method, arguments);
     }
     QString toolTip() {
-        return quotedTexts(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "ToolTip"}))
-            .join(' ');
+        return quotedTexts(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "ToolTip"})).join(' ');
     }
     bool windowShown() {
-        const QByteArray tree = desktop().run("swaymsg", {"-t", "get_tree"});
-        return hasWindowOf(QJsonDocument::fromJson(tree).object(), m_program->processId());
+        const QByteArray tree = desktop.run("swaymsg", {"-t", "get_tree"});
+        return hasWindowOf(QJsonDocument::fromJson(tree).object(), program->processId());
     }
 
     QTemporaryDir dir;
-    QString m_log;
-    QProcess* m_program = nullptr;
-    QString m_service;
-    QString m_itemPath;
-    static inline std::unique_ptr<QTemporaryDir> s_dir;
-    static inline std::unique_ptr<test::WaylandDesktop> s_desktop;
-    static inline QString s_whyNot;
+    test::WaylandDesktop desktop;
+    const QString source = folderIn(dir, "upload"), staging = folderIn(dir, "staging");
+    const QString destination = folderIn(dir, "stick");
+    std::unique_ptr<test::ScratchFileSystem> stick;
+    QProcess* program = nullptr;
+    QString m_service, m_itemPath;
 };
 
 }  // namespace
 
-TEST_F(WaylandTest, ActivationTogglesTheWindowAndTheExportedMenuEndsTheProgram) {
-    ASSERT_TRUE(startProgram()) << "no StatusNotifierItem registered";
-    // The start-up goes on after the icon is there: it ends with the window in the tray.
-    ASSERT_TRUE(waitUntil([&] { return logLines(m_log).contains(kStartedLine); }));
-    EXPECT_TRUE(waitUntil([&] { return !windowShown(); })) << "the window stayed on the desktop";
-    for (const bool shown : {true, false}) {
-        // Two activations closer than the double-click interval would be one double click.
-        waitUntil([] { return false; }, 700);
-        itemCall(kItem + ".Activate", {"0", "0"});
-        ASSERT_TRUE(waitUntil([&] { return windowShown() == shown; }))
-            << "the window is not " << (shown ? "shown" : "hidden");
-    }
-    // The notification area shows the exported menu itself; a menu of ours would be a window.
-    EXPECT_TRUE(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "Menu"}).contains("/MenuBar"));
-    itemCall(kItem + ".ContextMenu", {"1013", "754"});
-    waitUntil([] { return false; }, 1000);
-    EXPECT_FALSE(windowShown()) << "the menu became a window";
-    const QString layout = QString::fromUtf8(desktop().call(
-        m_service, "/MenuBar", "com.canonical.dbusmenu.GetLayout", {"0", "-1", "[]"}));
-    static const QRegularExpression item(QStringLiteral("<\\((\\d+), \\{[^}]*'label': <'([^']*)'>"));
-    QMap<QString, QString> idByLabel;
-    for (const auto& match : item.globalMatch(layout))
-        idByLabel.insert(match.captured(2), match.captured(1));
-    EXPECT_EQ(idByLabel.keys(), (QStringList{"Beenden", "Kopierwart", "Zeigen"})) << layout.toStdString();
-
-    desktop().call(m_service, "/MenuBar", "com.canonical.dbusmenu.Event",
-                   {idByLabel.value("Beenden"), "clicked", "<0>", "0"});
-    ASSERT_TRUE(m_program->waitForFinished(10000)) << "the program did not end";
-    const QStringList lines = logLines(m_log);
-    EXPECT_TRUE(lines.contains("Form_QueryUnload(UnloadMode = vbFormCode (1)"));
-    EXPECT_TRUE(lines.contains("*** Closing Kopierwart ***"));
-}
-
-TEST_F(WaylandTest, AFullDestinationIsNotifiedOnceAndOnceWhenSpaceIsFreedButMovesAreNot) {
-    const QString source = folderIn(dir, "upload"), staging = folderIn(dir, "staging");
-    const QString destination = folderIn(dir, "stick");
-    QString why;
-    const auto stick = test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Tmpfs,
-                                                     destination, 1 << 20, &why);
-    if (!stick)
-        KW_CANNOT_RUN(why.toStdString());
-    QProcess& monitor = desktop().launch(
-        "dbus-monitor",
-        {"--session", "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"});
+// Activation toggles the window, the notification area shows the exported menu; a full destination
+// is notified once, and once when space is freed, a burst of moves not at all.
+TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
+    QProcess& monitor = desktop.launch(
+        "dbus-monitor", {"--session", "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"});
     QByteArray sent;
     const auto notified = [&] { return int((sent += monitor.readAllStandardOutput()).count("member=Notify")); };
     // Watching once the bus says so (the NameLost of becoming a monitor).
     ASSERT_TRUE(waitUntil([&] { return notified() == 0 && !sent.isEmpty(); }));
-    const auto makoShows = [&](const char* text) {
-        return desktop().run("makoctl", {"list"}).contains(text);
-    };
+    const auto makoShows = [&](const char* text) { return desktop.run("makoctl", {"list"}).contains(text); };
     const auto arrive = [&](const QStringList& names, qint64 size) {
         for (const QString& name : names)
             test::makeFile(staging + name, QByteArray(size, 'k'));  // no holes: it takes room
-        desktop().give(staging);
+        desktop.give(staging);
         for (const QString& name : names)
             ASSERT_TRUE(QFile::rename(staging + name, source + name));
     };
+    const ProgramCopy copy(folderIn(dir, "program"));
+    for (const auto& [key, value] : {std::pair{"Source", source}, {"Destination", destination}, {"Intervall", "1"}})
+        copy.setting(key, value);
+    desktop.give(dir.path());
+    program = &desktop.launch("./Kopierwart", {}, copy.folder);
+    ASSERT_TRUE(waitUntil([&] { return findItem(); })) << "no StatusNotifierItem registered";
+    // The start-up goes on after the icon is there: it ends with the window in the tray.
+    ASSERT_TRUE(copy.waitStarted());
+    EXPECT_TRUE(waitUntil([&] { return !windowShown(); })) << "the window stayed on the desktop";
+    for (const bool shown : {true, false}) {
+        waitUntil([] { return false; }, 700);  // two activations closer are one double click
+        itemCall(kItem + ".Activate", {"0", "0"});
+        ASSERT_TRUE(waitUntil([&] { return windowShown() == shown; })) << "the window is not " << (shown ? "shown" : "hidden");
+    }
+    EXPECT_TRUE(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "Menu"}).contains("/MenuBar"));
+    itemCall(kItem + ".ContextMenu", {"1013", "754"});
+    waitUntil([] { return false; }, 1000);
+    EXPECT_FALSE(windowShown()) << "the menu became a window";
 
-    ASSERT_TRUE(startProgram({{"Source", source}, {"Destination", destination}, {"Intervall", "1"}}))
-        << "no StatusNotifierItem registered";
     EXPECT_FALSE(toolTip().contains("Zielverzeichnis voll")) << toolTip().toStdString();
     arrive({"film.avi"}, 3 << 20);
     ASSERT_TRUE(waitUntil([&] { return toolTip().contains("Zielverzeichnis voll"); }));
     EXPECT_TRUE(toolTip().contains(source + "film.avi")) << toolTip().toStdString();
     ASSERT_TRUE(waitUntil([&] { return notified() == 1; }));
-    // The text crosses the bus as UTF-8.
-    EXPECT_TRUE(sent.contains("Sie bleibt im überwachten Verzeichnis")) << sent.toStdString();
+    EXPECT_TRUE(sent.contains("Sie bleibt im überwachten Verzeichnis")) << sent.toStdString();  // as UTF-8
     EXPECT_TRUE(waitUntil([&] { return makoShows("Zielverzeichnis voll"); }));
-
     ASSERT_EQ(runProgram("mount", {"-o", "remount,size=16m", destination}), "");
     ASSERT_TRUE(waitUntil([&] { return !toolTip().contains("Zielverzeichnis voll"); }));
     ASSERT_TRUE(waitUntil([&] { return notified() == 2; }));
-
-    // A burst of moves is no news for the user.
     QStringList burst;
     for (int i = 0; i < 300; ++i)
         burst.append(QStringLiteral("%1.part").arg(i));
@@ -526,4 +475,17 @@ TEST_F(WaylandTest, AFullDestinationIsNotifiedOnceAndOnceWhenSpaceIsFreedButMove
     EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(destination)->size() == 301; }, 30000));
     EXPECT_EQ(notified(), 2);
     EXPECT_TRUE(makoShows("Zielverzeichnis hat wieder Platz"));
+
+    const QString layout = QString::fromUtf8(
+        desktop.call(m_service, "/MenuBar", "com.canonical.dbusmenu.GetLayout", {"0", "-1", "[]"}));
+    static const QRegularExpression item(QStringLiteral("<\\((\\d+), \\{[^}]*'label': <'([^']*)'>"));
+    QMap<QString, QString> idByLabel;
+    for (const auto& match : item.globalMatch(layout))
+        idByLabel.insert(match.captured(2), match.captured(1));
+    EXPECT_EQ(idByLabel.keys(), (QStringList{"Beenden", "Kopierwart", "Zeigen"})) << layout.toStdString();
+    desktop.call(m_service, "/MenuBar", "com.canonical.dbusmenu.Event", {idByLabel.value("Beenden"), "clicked", "<0>", "0"});
+    ASSERT_TRUE(program->waitForFinished(10000)) << "the program did not end";
+    const QStringList lines = logLines(copy.log());
+    EXPECT_TRUE(lines.contains("Form_QueryUnload(UnloadMode = vbFormCode (1)"));
+    EXPECT_TRUE(lines.contains("*** Closing Kopierwart ***"));
 }

@@ -1,8 +1,5 @@
-// Writers the program cannot see: where no lease can be had (an exFAT stick through FUSE, a share
-// through sshfs with the writer on the server, a file of another user) a file held open and filled
-// with long pauses moves only whole, after its writer closed it. A jump of the wall clock changes
-// neither: forward it does not make a held file look old, backward it does not keep a finished
-// one waiting. A file met for the first time is never taken as holding still.
+// Writers the program cannot see (FUSE exFAT, an sshfs share, another user's file): a file moves
+// only whole, after its writer closed it, whatever the wall clock does.
 #include "core/files.h"
 #include "platform/fs.h"
 #include "scan/listing.h"
@@ -28,10 +25,9 @@ using kw::apptest::RunningProgram;
 
 namespace {
 
-// A private sshd on 127.0.0.1 that lets in one key made here, its folder exported mounted through
-// sshfs; stopped and unmounted when it goes, also when the test fails or is killed.
+// A private sshd on 127.0.0.1 for one key made here, its folder mounted through sshfs; undone
+// however the test ends.
 struct SshShare {
-    // Empty text when exported is mounted at mountPoint; otherwise why not.
     QString start(const QString& keys, const QString& exported, const QString& mountPoint) {
         if (::geteuid() != 0)
             return "an sshd of its own needs root";
@@ -78,8 +74,7 @@ enum class Place { ExfatStick, NetworkShare };
 
 class HiddenWriter : public ::testing::TestWithParam<Place>, public ScanRig {};
 
-// Pauses longer than a tick and just short of the two seconds a file must hold still; a tick
-// about every half second while the writer holds the file, then on until it moved.
+// Pauses longer than a tick, just short of the two seconds a file must hold still.
 TEST_P(HiddenWriter, AFileHeldOpenWithLongPausesMovesOnlyWholeAfterItsWriterClosedIt) {
     QString why;
     std::unique_ptr<ScratchFileSystem> stick;
@@ -106,16 +101,13 @@ INSTANTIATE_TEST_SUITE_P(OnExfatAndOnAShare, HiddenWriter,
                              return info.param == Place::ExfatStick ? "ExfatStick" : "NetworkShare";
                          });
 
-// The real program as an ordinary user of its own with its wall clock set by the test through
-// libfaketime (the machine's clock and the monotonic clock stay): a file of another user gets no
-// lease, and the writer (run by root) does not show in the /proc the program may read. Only the
-// folder's watch and the time the file is left alone can tell it is finished. The rows run side by
-// side, a program each.
+// The real program as an ordinary user, its wall clock (only) moved through libfaketime: another
+// user's file has no lease and its writer no /proc entry the program may read. A program a row,
+// side by side.
 struct Jump {
     const char* name;
     QByteArray offset;  // written to the program's clock file once it looked at the file
-    // A writer holds the file open with long pauses, or appends in place closing the file between
-    // pieces (heard through the folder's watch only); else the file comes finished.
+    // Held open with long pauses, appended to with closes between pieces, or finished.
     enum { Finished, HeldOpen, Reopened } writing;
 
     RunningProgram rig{};
@@ -173,8 +165,7 @@ TEST(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         }
         ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(row.file()).constData()), 0);
     }
-    // Between two looks of each program (a tick a second, and one on the file's arrival), where a
-    // rule by the wall clock would be fooled; seen by a program run with the same environment.
+    // Between two looks of each program; seen by a program with the same environment.
     waitUntil([] { return false; }, 400);
     for (Jump& row : rows) {
         writeBytes(row.rig.dir.path() + "/clock", row.offset + "\n");
@@ -207,9 +198,8 @@ TEST(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     }
 }
 
-// A writer of another user that wrote the file more than two seconds ago and stalls holding it
-// open, seen by neither a lease nor /proc (CAP_LEASE and CAP_SYS_PTRACE lowered, as an ordinary
-// user has neither): the first tick that meets the file knows nothing of its past and leaves it.
+// Another user's writer, stalled for over two seconds and seen by neither a lease nor /proc (as an
+// ordinary user's program sees it): the first tick knows nothing of the file's past and leaves it.
 TEST(StalledHiddenWriter, AFileMetForTheFirstTimeIsNeverTakenAsHoldingStill) {
     if (::geteuid() != 0)
         KW_CANNOT_RUN("a writer of another user needs root");

@@ -122,8 +122,9 @@ protected:
                 EXPECT_EQ(bytesOf(moved ? out : in), fileBytes(p, i)) << in.toStdString();
                 EXPECT_FALSE(fs::facts(moved ? in : out)) << in.toStdString();
             }
-            if (ends[p] == 'p')
+            if (ends[p] == 'p') {
                 EXPECT_TRUE(movedFiles > 0 && movedFiles < kFiles) << movedFiles;
+            }
             // Nothing else: no copy left behind, no file of another pair.
             QStringList expected;
             for (int q = 0; q < pairs.size(); ++q) {
@@ -134,8 +135,9 @@ protected:
                 }
             }
             expected.sort();
-            if (pairs[p].Destination != rig.source + "Unterordner/")
+            if (pairs[p].Destination != rig.source + "Unterordner/") {
                 EXPECT_EQ(entriesOf(pairs[p].Destination).filter(".bin"), expected) << p;
+            }
         }
     }
 
@@ -158,8 +160,9 @@ TEST_P(PairBursts, EveryFileMovesOnceAndWholeIntoItsOwnPairsDestination) {
     log += rig.ticksUntil([this] { return movingPairsDone(); }, 8);
     expectEveryFileOnceAndWhere(row.ends);
     for (int p = 1; p < pairs.size(); ++p) {
-        if (row.ends[p] == 's' && row.pull == Pull::Never)
+        if (row.ends[p] == 's' && row.pull == Pull::Never) {
             EXPECT_TRUE(log.join('\n').contains("Pair refused: '" + pairs[p].Source)) << p;
+        }
     }
     // A destination's trouble is its own pair's alone.
     if (row.troubled >= 0) {

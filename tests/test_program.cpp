@@ -1,6 +1,4 @@
-// The program from its start to its end: first and later starts, a second instance, the end by
-// each signal, during a copy, with a file system or a session bus that stopped answering or an X
-// server that died; its own files (unreadable, kept as links) and where they live.
+// The program from its start to its end, and its own files.
 
 #include "app/datafolder.h"
 #include "app/installeddata.h"
@@ -22,24 +20,35 @@
 #include <QGroupBox>
 #include <QListWidget>
 #include <QMenu>
-#include <QScopeGuard>
 #include <QScrollBar>
+
+#include <array>
 
 #include <sys/fsuid.h>
 
 using namespace kw;
 using namespace kw::apptest;
 
-TEST(Start, AFirstStartWritesDefaultsMakesTheDownloadsFolderAndStaysShownWithoutTray) {
-    ProgramRig rig;
-    Program& program = rig.start();
+// The sound a first start copies never replaces the user's own.
+TEST(Start, AFirstStartWritesDefaultsCopiesTheShippedSoundAndStaysShownWithoutTray) {
+    const QString shipped = qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Copy.wav";
+    ASSERT_TRUE(CanPlaySoundFile(shipped)) << "build the Kopierwart target first";
+    ProgramRig rig, own;
+    writeBytes(own.dataFolder + "Copy.wav", "mine");
+    for (ProgramRig* each : {&rig, &own}) {
+        each->shippedSound = shipped;
+        each->start();
+    }
     EXPECT_EQ(ReadIniValue(rig.ini(), "Destination", "Destination"), rig.downloads + "/");
     EXPECT_TRUE(fs::isDirectory(rig.downloads));
-    EXPECT_TRUE(program.engine().Timer().isActive());
-    // The offscreen platform has no notification area: the window must stay reachable.
-    program.window().showMinimized();
+    EXPECT_TRUE(rig.program->engine().Timer().isActive());
+    EXPECT_EQ(ReadIniValue(rig.ini(), "Sound", "Sound"), rig.dataFolder + "Copy.wav");
+    EXPECT_EQ(bytesOf(rig.dataFolder + "Copy.wav"), bytesOf(shipped));
+    EXPECT_EQ(bytesOf(own.dataFolder + "Copy.wav"), "mine");
+    // No notification area here: the window must stay reachable.
+    rig.program->window().showMinimized();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(program.window().isVisible());
+    EXPECT_TRUE(rig.program->window().isVisible());
 }
 
 TEST(Start, ALaterStartReadsItsSettingsAndReportsAWatchedFolderItCannotMake) {
@@ -57,66 +66,26 @@ TEST(Start, ALaterStartReadsItsSettingsAndReportsAWatchedFolderItCannotMake) {
     EXPECT_EQ(ReadIniValue(rig.ini(), "Source", "Source"), impossible);
 }
 
-// In a folder whose name is not UTF-8 the data and lock stay beside the program, under the
-// folder's own bytes; a second instance there ends without touching any file, and a killed
-// holder's lock never blocks the next start.
-TEST(Start, ASecondInstanceTouchesNoFileAndAKilledHoldersLockNeverBlocks) {
-    QTemporaryDir dir;
-    // QTemporaryDir cannot remove names that Qt cannot spell.
-    const auto removeAll = qScopeGuard([&dir] { QProcess::execute("rm", {"-rf", dir.path()}); });
-    const QByteArray folderBytes = encodeLocal(dir.path()) + "/Pr\xF6gramme/";
-    ASSERT_EQ(fs::makePath(decodeLocal(folderBytes)), 0);
-    const ProgramCopy program(decodeLocal(folderBytes));
-    QProcess first, second, third;
-    program.start(first);
-    ASSERT_TRUE(program.waitStarted());
-    EXPECT_TRUE(bytesOf(program.log()).contains(" -> " + folderBytes + "Kopierwart\r\n"));
-    EXPECT_TRUE(fs::facts(program.ini()));
-    EXPECT_TRUE(fs::facts(program.folder + "Kopierwart.lock"));
-    const QStringList before = folderSnapshot(program.folder, false);
-    program.start(second);
-    ASSERT_TRUE(second.waitForFinished(10000));
-    EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(folderSnapshot(program.folder, false), before);
-    EXPECT_EQ(logLines(program.log()).count(kStartedLine), 1);
-
-    first.kill();
-    ASSERT_TRUE(first.waitForFinished(10000));
-    program.start(third);
-    EXPECT_TRUE(program.waitStarted(2));
-    third.terminate();
-    EXPECT_TRUE(third.waitForFinished(10000));
-}
-
 // Three programs side by side, one signal each.
 TEST(Termination, EachSignalRunsTheNormalShutdownAndLogsTaskManager) {
-    ensureApplication();
-    QTemporaryDir dir;
-    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
-    std::vector<std::unique_ptr<ProgramCopy>> programs;
-    QProcess processes[3];
-    for (int i = 0; i < 3; ++i) {
-        programs.push_back(std::make_unique<ProgramCopy>(folderIn(dir, QString::number(i))));
-        programs[i]->start(processes[i]);
+    RunningProgram programs[3];
+    for (RunningProgram& program : programs)
+        program.start();
+    for (const int i : {0, 1, 2}) {
+        ASSERT_TRUE(programs[i].waitStarted());
+        ::kill(pid_t(programs[i].process.processId()), std::array{SIGTERM, SIGINT, SIGHUP}[i]);
     }
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(programs[i]->waitStarted());
-        ::kill(pid_t(processes[i].processId()), signals[i]);
-    }
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(processes[i].waitForFinished(15000));
-        EXPECT_EQ(processes[i].exitCode(), 0) << signals[i];
-        const QStringList log = logLines(programs[i]->log());
-        EXPECT_EQ(log.mid(log.size() - 6),
-                  QStringList({"Form_QueryUnload(UnloadMode = vbAppTaskManager (3)",
-                               "Closing Timer...", "*** Closing Kopierwart ***", "", "", ""}))
-            << signals[i];
+    for (RunningProgram& program : programs) {
+        ASSERT_TRUE(program.process.waitForFinished(15000));
+        EXPECT_EQ(program.process.exitCode(), 0);
+        const QStringList log = program.lines();
+        EXPECT_EQ(log.mid(log.size() - 6), QStringList({"Form_QueryUnload(UnloadMode = vbAppTaskManager (3)",
+                                                        "Closing Timer...", "*** Closing Kopierwart ***", "", "", ""}));
     }
 }
 
-// The X server dies with the session while a burst moves (each deletion slowed by strace): the
-// toolkit ends the process from its own handler, and still every source that is gone has its
-// deletion line in the log.
+// The X server dies during a burst (deletions slowed by strace): the toolkit ends the process from
+// its own handler, and still every source gone has its deletion line in the log.
 TEST(Termination, TheXServerDyingDuringABurstLeavesEveryDeletionInTheLog) {
     test::XvfbServer x;
     if (const QString failed = x.start(); !failed.isEmpty())
@@ -152,8 +121,7 @@ TEST(Termination, TheXServerDyingDuringABurstLeavesEveryDeletionInTheLog) {
     EXPECT_GT(gone, 0);
 }
 
-// The signal comes while the first chunk of a copy is on its way; each chunk's write-back is held
-// 300 ms so that the copy still runs when the signal has reached the window's thread.
+// The signal comes during the first chunk; each chunk held 300 ms so the copy still runs.
 TEST(Termination, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     ProgramRig rig;
     const QString source = rig.folder("watched");
@@ -184,11 +152,9 @@ TEST(Termination, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     EXPECT_TRUE(logLines(rig.log()).contains("Form_QueryUnload(UnloadMode = vbAppTaskManager (3)"));
 }
 
-// The destination's file system stops answering (its FUSE process is stopped): only the file work
-// waits; the window's thread says so, a termination signal ends the program within seconds,
-// and nothing is deleted that was not proven. Started while it does not answer, as the current
-// destination or one used before, the program ends when asked; in the second case window and
-// tray are there meanwhile.
+// The destination's FUSE process stopped: only the file work waits, SIGTERM still ends the program,
+// nothing unproven is deleted. Started while it hangs (as destination, or one used before: then
+// window and tray come), the program still ends when asked.
 TEST(Termination, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
     RunningProgram rig;
     QString why;
@@ -241,8 +207,7 @@ TEST(Termination, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
     }
 }
 
-// The session bus stops (as a bus daemon under a debugger or swapped out does) just before a
-// problem is to be notified: the window's thread goes on, so the next file still moves.
+// The session bus stops just before a problem is notified: the next file still moves.
 TEST(Termination, AStoppedSessionBusHoldsUpNeitherTheWindowNorTheMoves) {
     RunningProgram rig;
     QString why;
@@ -270,8 +235,7 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-// This thread touches files as the user "nobody" while it lives: root's power to read everything
-// is gone with it, as the kernel drops it when the file-system user is no longer root.
+// This thread touches files as "nobody" while it lives, without root's power to read everything.
 struct AsNobody {
     AsNobody() {
         ::setfsgid(kNobody);
@@ -373,18 +337,4 @@ TEST(OwnFiles, TheDataFolderIsBesideAWritableExecutableUnlessInstalled) {
     const DataFolder installed = prepareDataFolder(executable, dir.path() + "/xdg", "/nowhere");
     EXPECT_EQ(installed.path, dir.path() + "/xdg/Kopierwart/");
     EXPECT_TRUE(fs::isDirectory(installed.path));
-}
-
-TEST(OwnFiles, AFirstStartCopiesTheShippedSoundWithoutReplacingTheUsersOwn) {
-    const QString shipped = qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Copy.wav";
-    ASSERT_TRUE(CanPlaySoundFile(shipped)) << "build the Kopierwart target first";
-    ProgramRig first, own;
-    writeBytes(own.dataFolder + "Copy.wav", "mine");
-    for (ProgramRig* rig : {&first, &own}) {
-        rig->shippedSound = shipped;
-        rig->start();
-    }
-    EXPECT_EQ(ReadIniValue(first.ini(), "Sound", "Sound"), first.dataFolder + "Copy.wav");
-    EXPECT_EQ(bytesOf(first.dataFolder + "Copy.wav"), bytesOf(shipped));
-    EXPECT_EQ(bytesOf(own.dataFolder + "Copy.wav"), "mine");
 }

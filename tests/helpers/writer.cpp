@@ -1,9 +1,5 @@
-// A second program that writes a file as a download does, for the tests where a writer matters:
-//   kw_test_writer FILE PIECES BYTES PAUSE_MS
-// opens FILE for appending (creating it), prints "opened", then writes PIECES pieces of BYTES
-// bytes of 'a', pausing PAUSE_MS after each but the last with the file kept open, and prints
-// "closed" at the end. PAUSE_MS may be a comma-separated list of pauses, taken in turn, as a
-// download that stalls for differing spells.
+// kw_test_writer FILE PIECES BYTES PAUSE_MS[,PAUSE_MS...]: appends PIECES pieces of BYTES 'a' to
+// FILE, held open, the pauses taken in turn between pieces; prints "opened" and "closed".
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -1,8 +1,6 @@
-// The Debian package as a user meets it: built with CPack from this build, checked by lintian
-// and the AppStream validator, installed with apt, started from the menu's command under a real
-// X server with a notification area, and removed again. It installs software on the machine, so
-// it needs root; it leaves the machine as it found it in every outcome: a kopierwart installed
-// before is packed again from its installed files first and reinstalled at the end.
+// The Debian package as a user meets it: built by CPack, checked by lintian and appstreamcli,
+// installed with apt, started from the menu's command on Xvfb with trayer, removed. A kopierwart
+// installed before is repacked first and reinstalled at the end, whatever the outcome.
 
 #include "platform/fs.h"
 #include "platform/sound.h"
@@ -14,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -46,12 +45,7 @@ bool packageInstalled() {
 
 // The lines of a checker's output that report errors.
 std::string errorLines(const QString& output) {
-    QStringList errors;
-    for (const QString& line : output.split(u'\n')) {
-        if (line.startsWith("E: "))
-            errors.append(line);
-    }
-    return errors.join(u'\n').toStdString();
+    return output.split(u'\n').filter(QRegularExpression("^E: ")).join(u'\n').toStdString();
 }
 
 }  // namespace
@@ -60,15 +54,13 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     if (::geteuid() != 0)
         KW_CANNOT_RUN("installing a package needs root");
     for (const char* tool : {"apt-get", "dpkg-shlibdeps", "desktop-file-validate", "Xvfb", "trayer",
-                             "setpriv", "lintian", "appstreamcli", "dpkg-repack"}) {
+                             "lintian", "appstreamcli", "dpkg-repack"})
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
             KW_CANNOT_RUN(std::string("needs ") + tool);
-    }
     kw::test::ensureApplication();
     qputenv("DEBIAN_FRONTEND", "noninteractive");
     QTemporaryDir dir;
 
-    // A kopierwart installed before goes back when the test ends, however it ends.
     QString before;
     if (packageInstalled()) {
         const QString saved = dir.path() + "/installed-before";
@@ -97,12 +89,10 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     ASSERT_EQ(packed.exitCode, 0) << packed.output.toStdString();
     const QFileInfoList debs = QDir(dir.path() + "/package").entryInfoList({"*.deb"}, QDir::Files);
     ASSERT_EQ(debs.size(), 1);
-    // Computed from the binary: the Qt libraries it links.
     EXPECT_TRUE(run("dpkg-deb", {"-f", debs[0].filePath(), "Depends"})
                     .output.contains("libqt6widgets6 (>= "));
 
-    // What Debian's checkers find wrong; their notes on tags that misread German words are in
-    // the package's lintian overrides.
+    // Tags that misread German words are in the package's lintian overrides.
     const Result lintian = run("lintian", {"--pedantic", "--fail-on", "error", debs[0].filePath()});
     EXPECT_EQ(errorLines(lintian.output), "") << lintian.output.toStdString();
     EXPECT_EQ(lintian.exitCode, 0) << lintian.output.toStdString();
@@ -112,44 +102,38 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     const Result installed = run("apt-get", {"install", "-y", debs[0].filePath()});
     ASSERT_EQ(installed.exitCode, 0) << installed.output.toStdString();
     const QStringList files = run("dpkg", {"-L", "kopierwart"}).output.split(u'\n');
-    // The menu entry, its icon in the theme and the sound.
     const QString share = "/usr/share/";
-    EXPECT_EQ(run("desktop-file-validate", {share + "applications/" KW_APP_ID ".desktop"}).exitCode,
-              0);
-    const Result appstream = run(
-        "appstreamcli", {"validate", "--no-net", share + "metainfo/" KW_APP_ID ".metainfo.xml"});
+    EXPECT_EQ(run("desktop-file-validate", {share + "applications/" KW_APP_ID ".desktop"}).exitCode, 0);
+    const Result appstream =
+        run("appstreamcli", {"validate", "--no-net", share + "metainfo/" KW_APP_ID ".metainfo.xml"});
     EXPECT_EQ(errorLines(appstream.output), "") << appstream.output.toStdString();
     EXPECT_TRUE(fs::isReadableFile(share + "icons/hicolor/scalable/apps/kopierwart.svg"));
     EXPECT_TRUE(kw::CanPlaySoundFile(share + "kopierwart/Copy.wav"));
 
-    // A user starts it from the menu: an unprivileged account with a new home, an X display
-    // with a notification area.
+    // Started from the menu by an unprivileged user with a new home.
     const QString home = dir.path() + "/home";
     fs::makePath(home);
     ASSERT_EQ(run("chown", {"nobody:nogroup", home}).exitCode, 0);
     ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
     kw::test::XvfbServer xvfb;
-    ASSERT_EQ(xvfb.start(), QString());
-    const QStringList session = {"-i", "DISPLAY=" + xvfb.display, "HOME=" + home, "LANG=C.UTF-8",
-                                 "PATH=/usr/local/bin:/usr/bin:/bin"};
-    const auto trayer =
-        kw::test::launched({QStringList{"env"} + session + QStringList{"trayer", "--edge", "bottom"}});
-    // Changing the user clears the parent-death signal: set it again.
+    ASSERT_EQ(xvfb.start(true), QString());
+    QProcessEnvironment session;
+    for (const auto& [key, value] : {std::pair{"DISPLAY", QString(xvfb.display)}, {"HOME", home},
+                                     {"LANG", "C.UTF-8"}, {"PATH", "/usr/local/bin:/usr/bin:/bin"}})
+        session.insert(key, value);
     const auto program = kw::test::launched(
-        {QStringList{"env"} + session + QStringList{"setpriv", "--reuid=nobody", "--regid=nogroup",
-                                                     "--clear-groups", "--pdeathsig=TERM", "--", "Kopierwart"}});
+        {.command = {"Kopierwart"}, .environment = session, .user = kw::test::Account::ensure("nobody")});
     const QString dataFolder = home + "/.config/Kopierwart/";
     const auto logged = [&](const char* line) {
         return fs::readAll(dataFolder + "Kopierwart.Log").value_or("").contains(line);
     };
     ASSERT_TRUE(waitUntil([&] { return logged("Starting P2Pfinder"); }, 30000));
-    // Its data is the user's, in the user's folder, with the sound the package ships.
     EXPECT_EQ(fs::readAll(dataFolder + "Copy.wav"), fs::readAll(share + "kopierwart/Copy.wav"));
     EXPECT_EQ(run("stat", {"-c", "%U", dataFolder + "Kopierwart.ini"}).output.trimmed(), "nobody");
     program->terminate();
     EXPECT_TRUE(program->waitForFinished(10000) && logged("*** Closing Kopierwart ***"));
 
-    // Removed, nothing of the package is left; the user's data stays theirs.
+    // Nothing of the package is left; the user's data stays.
     EXPECT_EQ(run("apt-get", {"purge", "-y", "kopierwart"}).exitCode, 0);
     EXPECT_FALSE(packageInstalled());
     for (const QString& left : files)

@@ -7,8 +7,7 @@
 
 namespace kw::test {
 
-// CI runs as root with Xvfb, mounts and every package installed: a case that cannot run there is
-// a broken test, not a missing tool.
+// CI runs as root with every package: a case that cannot run there is a broken test.
 inline bool inCi() {
     const char* ci = std::getenv("CI");
     return ci && *ci && std::strcmp(ci, "0") != 0 && std::strcmp(ci, "false") != 0;
@@ -16,8 +15,7 @@ inline bool inCi() {
 
 }  // namespace kw::test
 
-// Ends a test whose case cannot run on this machine: skipped on a developer's machine, failed in
-// CI.
+// Skipped on a developer's machine, failed in CI.
 #define KW_CANNOT_RUN(reason)                                 \
     do {                                                      \
         if (::kw::test::inCi())                               \

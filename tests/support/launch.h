@@ -1,7 +1,7 @@
 #pragma once
 
-// Every process a test starts: the real program, writers, helpers and desktop services, as root
-// or as another user, under a wrapper (strace, setpriv) or not. Each dies with the test process.
+// Every process a test starts, as root or another user, under a wrapper or not; each dies with
+// the test process.
 
 #include <QProcess>
 #include <QString>
@@ -27,8 +27,7 @@ struct Launch {
     QStringList command;  // the program and its arguments
     QString folder;       // the working folder, entered by its bytes; empty: this one
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // Run as this user. A program of the build is first copied into folder, which the user can
-    // reach; the build folder may lie where only root may enter.
+    // As this user; a program of the build is first copied into folder, which the user reaches.
     std::optional<Account> user;
     QStringList wrapper;    // put before the command, e.g. strace with its options
     bool ownGroup = false;  // a process group of its own, so endGroup reaches all it starts
@@ -42,8 +41,7 @@ void endGroup(QProcess& process);
 // The first child of a process, as a wrapper (strace) started it; -1 when it has none.
 pid_t childOf(qint64 process);
 
-// Runs a program and waits for it; empty text when it ended with 0, else what went wrong and
-// what it printed.
+// Runs a program to its end; empty text when it ended with 0, else what went wrong and its output.
 QString runProgram(const QString& program, const QStringList& arguments, int timeoutMs = 60'000);
 
 // From any thread (no Qt event loop needed):
@@ -53,8 +51,7 @@ int runToEnd(const QStringList& argv);
 pid_t startProgram(const QStringList& argv);
 // Ends a program startProgram started and waits for it.
 void endProgram(pid_t pid);
-// Starts a program that opens path for writing and holds it, writing nothing, until it is ended
-// with endProgram. Its process id once it has the file open, or -1.
+// A program holding path open for writing until endProgram; its id once the file is open, or -1.
 pid_t holdOpenForWriting(const QString& path);
 
 // The built program copied into folder (its data folder then); the copy's path.

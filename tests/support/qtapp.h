@@ -14,11 +14,9 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace kw::test {
 
-// One application object for the whole test program, on the offscreen platform unless the test
-// chose another (the cycle's scheduler and the window tests need its event loop).
+// One application object for the test program, offscreen unless the test chose a platform.
 void ensureApplication();
-// A base that makes sure of the application before the members it comes with, such as an engine,
-// whose thread needs it.
+// A base making the application before members that need it (an engine's thread).
 struct ApplicationReady {
     ApplicationReady() { ensureApplication(); }
 };
@@ -29,8 +27,7 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 15000);
 // The texts of the list's lines, top to bottom.
 QStringList itemTexts(const QListWidget* list);
 
-// Runs answer on the next modal window of type T, once it is up, while the caller sits in its
-// exec().
+// Runs answer on the next modal window of type T while the caller sits in its exec().
 template <typename T>
 void onNextModal(std::function<void(T*)> answer) {
     auto* poll = new QTimer;

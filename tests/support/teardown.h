@@ -9,9 +9,8 @@
 
 namespace kw::test {
 
-// A shell command that undoes what a test set up (an unmount, a stopped server): run when the
-// object goes, also when the test fails, and by a watcher process when the test process is
-// killed, so that no mount or server outlives the test run.
+// A shell command that undoes a test's set-up (an unmount, a server): run when the object goes,
+// or by a watcher process when the test process is killed.
 class AtTestEnd {
 public:
     explicit AtTestEnd(const QString& shellCommand);
@@ -19,7 +18,7 @@ public:
     AtTestEnd(const AtTestEnd&) = delete;
     AtTestEnd& operator=(const AtTestEnd&) = delete;
 
-    // Runs the command now, once; the watcher then has nothing left to do.
+    // Runs the command now, once.
     void runNow();
 
 private:
@@ -31,7 +30,7 @@ private:
 
 // Single quotes for a shell.
 QString shellQuoted(const QString& text);
-// A folder as mount, bind and rename name it: without the slash the tests' folders end with.
+// A folder without the slash the tests' folders end with, as mount names it.
 QString withoutTrailingSlash(QString folder);
 
 }  // namespace kw::test

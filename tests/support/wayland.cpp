@@ -41,8 +41,7 @@ QString WaylandDesktop::start(const QString& folder) {
     writeBytes(folder + QLatin1String("/waybar.json"), kWaybarConfig);
     give(folder);
 
-    // The daemon itself rather than dbus-launch, which would detach it: as our child it ends with
-    // the test, however that ends, and takes the services it starts with its process group.
+    // Not dbus-launch, which detaches: as our child it ends with the test, with its services.
     QProcess& bus = startAsUser({"dbus-daemon", "--session", "--nofork", "--print-address=1"},
                                 environment());
     if (!waitUntil([&] { return bus.canReadLine(); }, kStartMs))
@@ -55,17 +54,15 @@ QString WaylandDesktop::start(const QString& folder) {
     sway.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
     startAsUser({"sway", "-c", folder + QLatin1String("/sway.conf")}, sway);
     const QDir runtime(m_runtimeDir);
-    if (!waitUntil(
-            [&] {
-                const QStringList display = runtime.entryList({"wayland-?"}, QDir::System);
-                const QStringList ipc = runtime.entryList({"sway-ipc.*.sock"}, QDir::System);
-                if (display.isEmpty() || ipc.isEmpty())
-                    return false;
-                m_waylandDisplay = display.first();
-                m_swaySocket = runtime.filePath(ipc.first());
-                return true;
-            },
-            kStartMs))
+    if (!waitUntil([&] {
+            const QStringList display = runtime.entryList({"wayland-?"}, QDir::System);
+            const QStringList ipc = runtime.entryList({"sway-ipc.*.sock"}, QDir::System);
+            if (display.isEmpty() || ipc.isEmpty())
+                return false;
+            m_waylandDisplay = display.first();
+            m_swaySocket = runtime.filePath(ipc.first());
+            return true;
+        }, kStartMs))
         return QStringLiteral("sway (needed) did not start on its headless backend");
 
     // Without accessibility: GTK would start a bus of its own for it.
@@ -75,18 +72,15 @@ QString WaylandDesktop::start(const QString& folder) {
     startAsUser({"waybar", "-c", folder + QLatin1String("/waybar.json")}, gtk);
     // Wide enough that a notification's text shows whole.
     startAsUser({"mako", "--width", "460", "--height", "200"}, environment());
-    if (!waitUntil(
-            [this] {
-                return call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                            "org.freedesktop.DBus.Properties.Get",
-                            {"org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered"},
-                            true)
-                    .contains("true");
-            },
-            kStartMs))
+    if (!waitUntil([this] {
+            return call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties.Get",
+                        {"org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered"}, true).contains("true");
+        }, kStartMs))
         return QStringLiteral("waybar (needed) did not become the notification area");
-    if (!waitUntil([this] { return nameHasOwner(QStringLiteral("org.freedesktop.Notifications")); },
-                   kStartMs))
+    if (!waitUntil([this] {
+            return call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                        {"org.freedesktop.Notifications"}, true).contains("true");
+        }, kStartMs))
         return QStringLiteral("mako (needed) did not start as the notification service");
     return {};
 }
@@ -113,11 +107,8 @@ QProcessEnvironment WaylandDesktop::environment() const {
 QProcess& WaylandDesktop::startAsUser(const QStringList& command,
                                       const QProcessEnvironment& environment,
                                       const QString& workingFolder) {
-    m_processes.push_back(launched({.command = command,
-                                    .folder = workingFolder.isEmpty() ? m_folder : workingFolder,
-                                    .environment = environment,
-                                    .user = m_user,
-                                    .ownGroup = true}));
+    m_processes.push_back(launched({.command = command, .folder = workingFolder.isEmpty() ? m_folder : workingFolder,
+                                    .environment = environment, .user = m_user, .ownGroup = true}));
     return *m_processes.back();
 }
 
@@ -129,14 +120,10 @@ QProcess& WaylandDesktop::launch(const QString& program, const QStringList& argu
 QByteArray WaylandDesktop::run(const QString& program, const QStringList& arguments,
                                bool quiet) const {
     QProcess process;
-    kw::test::launch(process, {.command = QStringList{program} + arguments,
-                               .environment = environment(),
-                               .user = m_user});
-    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
+    kw::test::launch(process, {.command = QStringList{program} + arguments, .environment = environment(), .user = m_user});
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         if (!quiet)
-            qWarning().noquote() << program << arguments.join(QLatin1Char(' '))
-                                 << "failed:" << process.readAllStandardError();
+            qWarning().noquote() << program << arguments.join(' ') << "failed:" << process.readAllStandardError();
         process.kill();
         process.waitForFinished();
         return {};
@@ -147,17 +134,7 @@ QByteArray WaylandDesktop::run(const QString& program, const QStringList& argume
 QByteArray WaylandDesktop::call(const QString& service, const QString& path, const QString& method,
                                 const QStringList& arguments, bool quiet) const {
     // After "--", arguments such as -1 are no options.
-    return run(QStringLiteral("gdbus"),
-               QStringList{"call", "--session", "--dest", service, "--object-path", path,
-                           "--method", method, "--"} +
-                   arguments,
-               quiet);
-}
-
-bool WaylandDesktop::nameHasOwner(const QString& name) const {
-    return call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                "org.freedesktop.DBus.NameHasOwner", {name}, true)
-        .contains("true");
+    return run("gdbus", QStringList{"call", "--session", "--dest", service, "--object-path", path, "--method", method, "--"} + arguments, quiet);
 }
 
 void WaylandDesktop::give(const QString& path) const {

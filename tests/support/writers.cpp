@@ -1,6 +1,5 @@
 #include "tests/support/writers.h"
 
-#include "platform/processes.h"
 #include "tests/support/launch.h"
 #include "tests/support/qtapp.h"
 
@@ -10,37 +9,9 @@
 
 #include <QFile>
 
-#include <algorithm>
 #include <csignal>
 
 namespace kw::test {
-
-NamedProgram::NamedProgram(const QString& folder, const QString& name)
-    : path(folder + QLatin1Char('/') + name) {
-    QFile::copy(QStringLiteral("/bin/sleep"), path);
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    launch(m_process, {{path, QStringLiteral("600")}});
-}
-
-NamedProgram::~NamedProgram() {
-    end();
-}
-
-bool NamedProgram::waitRunning() {
-    const qint64 id = m_process.processId();
-    return id != 0 && waitUntil([id] {
-               const auto processes = ListUserProcesses();
-               return processes && std::any_of(processes->begin(), processes->end(),
-                                               [id](const UserProcess& p) { return p.id == id; });
-           });
-}
-
-void NamedProgram::end() {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.kill();
-    m_process.waitForFinished(10000);
-}
 
 namespace {
 

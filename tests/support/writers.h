@@ -8,19 +8,15 @@
 
 namespace kw::test {
 
-// A second program that writes a file as a download does (tests/helpers/writer.cpp): pieces
-// pieces of bytes bytes appended to path, pauseMs apart, the file open all the while.
+// A second program appending pieces of bytes to path, pauses apart, the file open all the while.
 class Writer {
 public:
     Writer(const QString& path, int pieces, qint64 bytes, int pauseMs);
-    // Pauses of differing lengths, taken in turn.
     Writer(const QString& path, int pieces, qint64 bytes, const QList<int>& pausesMs);
     ~Writer();  // ends the program if it still runs
 
-    // Waits until the program has the file open; false when it did not open it in time.
     bool waitOpened();
-    // Waits until the program has closed the file and ended; true when it wrote everything.
-    bool waitClosed();
+    bool waitClosed();  // true when it wrote everything and ended
     bool running() const { return m_process.state() != QProcess::NotRunning; }
 
 private:
@@ -28,32 +24,11 @@ private:
     QByteArray m_output;
 };
 
-// A program that runs, doing nothing, under an executable name of the test's choosing: a copy of
-// sleep in folder. It ends with the object, or with the test run.
-class NamedProgram {
-public:
-    NamedProgram(const QString& folder, const QString& name);
-    ~NamedProgram();
-
-    // Waits until it runs as one of the user's processes; false when it does not in time.
-    bool waitRunning();
-    // Ends it and waits until it has gone.
-    void end();
-
-    const QString path;
-
-private:
-    QProcess m_process;
-};
-
-// Capabilities belong to threads: the ones below change this thread's and that of the file work
-// of every engine a test rig runs (registered here while the rig lives).
+// Capabilities belong to threads: these change this thread's and every registered file work's.
 void registerFileWorkThread(QThread* thread);
 void unregisterFileWorkThread(QThread* thread);
-// Raises or lowers a capability in the effective sets of this thread and the file work's; false
-// when that cannot be done.
+// Raises or lowers an effective capability; false when that cannot be done.
 bool setCapability(int capability, bool on);
-// The same for CAP_LEASE.
 bool setLeaseCapability(bool on);
 
 // Lowers CAP_LEASE while it lives, so that root gets no lease on another user's file, as an

@@ -14,23 +14,28 @@
 namespace kw::test {
 
 XvfbServer::~XvfbServer() {
-    if (!process)
-        return;
-    process->terminate();
-    process->waitForFinished(5000);
+    for (QProcess* each : {trayer.get(), process.get()})
+        if (each) {
+            each->terminate();
+            each->waitForFinished(5000);
+        }
 }
 
-QString XvfbServer::start() {
-    // Xvfb picks a free display and names it on its output once it accepts clients. Without
-    // -noreset it would reset whenever its last client leaves, refusing clients meanwhile.
+QString XvfbServer::start(bool withTray) {
+    // It names the free display it picked once it accepts clients; -noreset: no reset when its
+    // last client leaves.
     process = launched(
         {{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}});
-    // The number and its line end may arrive in two pieces.
-    while (!process->canReadLine()) {
+    while (!process->canReadLine())
         if (!process->waitForReadyRead(15000))
             return QStringLiteral("Xvfb (needed) did not start");
-    }
     display = ':' + process->readLine().trimmed();
+    if (withTray) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+        trayer = launched({.command = {"trayer", "--edge", "bottom", "--align", "right", "--height", "24"},
+                           .environment = environment});
+    }
     return {};
 }
 
@@ -95,8 +100,7 @@ WindowId TestWindows::window(const QString& className, const QString& instanceNa
 }
 
 WindowId TestWindows::framed(const QString& className, const QString& caption) {
-    // As a reparenting window manager leaves it: a frame without class, the client inside with
-    // its class and WM_STATE, a decoration window beside it.
+    // A frame without class, the client inside with WM_STATE, a decoration beside it.
     const xcb_window_t frame = create(m_connection, 0, 40, 40);
     const xcb_window_t client = create(m_connection, frame, 0, 20);
     setText(m_connection, client, "WM_CLASS", "STRING",
@@ -146,13 +150,11 @@ unsigned long TestWindows::stopStorm() {
 
 namespace {
 
-// Losing the connection would end us: the application goes before its X server, once every
-// suite has run.
+// Losing the connection would end us: the application goes first.
 struct XSuiteEnd : ::testing::Environment {
     void TearDown() override {
         if (XSuite::s_toolkitOnDisplay)
             delete QCoreApplication::instance();
-        XSuite::s_trayer.reset();
         XSuite::s_xvfb.reset();
     }
 };
@@ -165,7 +167,7 @@ void XSuite::SetUpTestSuite() {
     if (s_xvfb)
         return;
     s_xvfb = std::make_unique<XvfbServer>();
-    s_whyNot = s_xvfb->start();
+    s_whyNot = s_xvfb->start(true);
     if (s_whyNot.isEmpty()) {
         qputenv("DISPLAY", s_xvfb->display);
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -174,7 +176,6 @@ void XSuite::SetUpTestSuite() {
     ensureApplication();
     if (!s_toolkitOnDisplay)
         return;
-    s_trayer = launched({{"trayer", "--edge", "bottom", "--align", "right", "--height", "24"}});
     if (!waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
         s_whyNot = QStringLiteral("trayer (needed) did not become the notification area");
 }

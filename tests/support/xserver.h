@@ -13,34 +13,30 @@ struct xcb_connection_t;
 
 namespace kw::test {
 
-// An X server of our own (Xvfb) on a display it picks itself.
+// An X server of our own (Xvfb) on a display it picks itself, with trayer as notification area
+// when asked.
 struct XvfbServer {
     ~XvfbServer();
     // Empty text when the server accepts clients; otherwise why it does not.
-    QString start();
+    QString start(bool withTray = false);
 
     std::unique_ptr<QProcess> process;
+    std::unique_ptr<QProcess> trayer;
     QByteArray display;  // ":N", once started
 };
 
-// Top-level windows of another X client on a display: a connection of its own, as another
-// program has. Each call returns once the server has handled it.
+// Top-level windows of another X client; each call returns once the server has handled it.
 struct TestWindows {
-    // Closes the connection; the server then removes its windows.
-    ~TestWindows();
-
+    ~TestWindows();  // the server removes its windows
     // Empty text when connected to display; otherwise why not.
     QString start(const QByteArray& display);
-
-    // A top-level window with the class names; an empty text leaves that property out. WM_NAME
-    // is stored as Latin-1, _NET_WM_NAME as UTF-8.
+    // An empty text leaves that property out; WM_NAME as Latin-1, _NET_WM_NAME as UTF-8.
     WindowId window(const QString& className, const QString& instanceName, bool mapped,
                     const QString& netWmName, const QString& wmName = {});
     // A client inside a frame, as a reparenting window manager leaves it.
     WindowId framed(const QString& className, const QString& caption);
     void destroy(WindowId window);
-    // Windows created and destroyed on a connection of their own as fast as the server takes
-    // them, until stopStorm, which answers how many.
+    // Windows made and destroyed as fast as the server takes them; stopStorm answers how many.
     void startStorm();
     unsigned long stopStorm();
 
@@ -50,17 +46,14 @@ struct TestWindows {
     unsigned long m_stormCount = 0;
 };
 
-// Suites on one Xvfb for the whole test program, the toolkit on that display and trayer as its
-// notification area, with test windows connected for each test. Started by the first suite;
-// the application goes before the server when the program ends.
+// One Xvfb with trayer for the whole test program, the toolkit on it; the application goes
+// before the server at the program's end.
 struct XSuite : ::testing::Test {
     static void SetUpTestSuite();
-    // Derived fixtures return when it skipped: if (IsSkipped()) return;
     void SetUp() override;
     static QByteArray display() { return s_xvfb->display; }
 
     static inline std::unique_ptr<XvfbServer> s_xvfb;
-    static inline std::unique_ptr<QProcess> s_trayer;
     static inline bool s_toolkitOnDisplay = false;
     static inline QString s_whyNot;
     TestWindows windows;
