@@ -1,6 +1,7 @@
 #pragma once
 
-// The program in this process (ProgramRig) or as a process of its own (ProgramCopy, RunningProgram).
+// The program in this process (ProgramRig) or as a process of its own (ProgramCopy,
+// RunningProgram).
 
 #include "app/program.h"
 #include "core/inifile.h"
@@ -42,7 +43,8 @@ inline QStringList logLines(const QString& logFile) {
     return text.split(QLatin1String("\r\n")).replaceInStrings(stamp, QString());
 }
 
-// Every entry of folder with size, time and hash; the log only withLog (a running program writes it).
+// Every entry of folder with size, time and hash; the log only withLog (a running program writes
+// it).
 inline QStringList folderSnapshot(const QString& folder, bool withLog) {
     QStringList entries;
     for (const QString& name : fs::namesStartingWith(folder, QString())) {
@@ -118,7 +120,9 @@ struct ProgramCopy {
     QString program() const { return folder + QLatin1String("Kopierwart"); }
     QString log() const { return folder + QLatin1String("Kopierwart.Log"); }
     QString ini() const { return folder + QLatin1String("Kopierwart.ini"); }
-    void setting(const QString& key, const QString& to) const { WriteIniValue(ini(), key, key, to); }
+    void setting(const QString& key, const QString& to) const {
+        WriteIniValue(ini(), key, key, to);
+    }
     bool start(QProcess& process, Launch how = {}) const {
         how.command = QStringList{QStringLiteral("./Kopierwart")};
         how.folder = folder;

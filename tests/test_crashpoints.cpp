@@ -27,8 +27,8 @@ const QStringList kWritingCalls{"write",     "pwrite64",  "writev", "copy_file_r
 
 struct Move {
     const char* name;
-    bool acrossFileSystems;                 // the destination on a tmpfs of its own
-    QList<std::pair<QString, int>> files;   // name and size; each file's bytes its own
+    bool acrossFileSystems;                // the destination on a tmpfs of its own
+    QList<std::pair<QString, int>> files;  // name and size; each file's bytes its own
     // Files in the watched folder of a further pair with the same destination.
     QList<std::pair<QString, int>> secondPairFiles = {};
 };
@@ -59,7 +59,9 @@ protected:
         destination = folderIn(dir, GetParam().acrossFileSystems ? "Stick/Ziel" : "Ziel");
     }
 
-    static QByteArray bytesFor(const QString& name, int size) { return patternBytes(size, qHash(name)); }
+    static QByteArray bytesFor(const QString& name, int size) {
+        return patternBytes(size, qHash(name));
+    }
     QList<PlacedFile> placedFiles() const {
         QList<PlacedFile> placed;
         for (const auto& [name, size] : GetParam().files)
@@ -90,7 +92,9 @@ protected:
         QProcess strace;
         strace.setStandardOutputFile(QProcess::nullDevice());
         strace.setStandardErrorFile(QProcess::nullDevice());
-        program.start(strace, {.wrapper = QStringList{"strace", "-f", "-q", "-o", traceLog(), "-e"} + options});
+        program.start(
+            strace,
+            {.wrapper = QStringList{"strace", "-f", "-q", "-o", traceLog(), "-e"} + options});
         meanwhile(strace);
         if (strace.state() == QProcess::NotRunning)
             return;
@@ -102,11 +106,13 @@ protected:
 
     // True when the kill at the count-th call came before the start-up move was done.
     bool killedAt(const QString& call, int count) {
-        runTraced({"trace=" + call, "-e", QString("inject=%1:signal=KILL:when=%2").arg(call).arg(count)},
-                  [&](QProcess& strace) {
-                      EXPECT_TRUE(waitUntil([&] { return strace.state() == QProcess::NotRunning || started(); }, 60000))
-                          << call.toStdString() << " " << count << ": no end, no start-up";
-                  });
+        runTraced(
+            {"trace=" + call, "-e", QString("inject=%1:signal=KILL:when=%2").arg(call).arg(count)},
+            [&](QProcess& strace) {
+                EXPECT_TRUE(waitUntil(
+                    [&] { return strace.state() == QProcess::NotRunning || started(); }, 60000))
+                    << call.toStdString() << " " << count << ": no end, no start-up";
+            });
         if (started())
             return false;
         EXPECT_TRUE(bytesOf(traceLog()).contains("+++ killed by SIGKILL +++"))
@@ -133,12 +139,14 @@ protected:
     QString settingsProblem() const {
         return ReadIniValue(program.ini(), "Source", "Source") == watched &&
                        ReadIniValue(program.ini(), "Destination", "Destination") == destination
-                   ? QString() : "the settings no longer name both folders";
+                   ? QString()
+                   : "the settings no longer name both folders";
     }
     // Each file whole in the watched folder, the destination or both.
     QString lossAfterKill() const {
         for (const auto& [folder, name, size] : placedFiles()) {
-            const bool in = fs::facts(folder + name).has_value(), out = fs::facts(destination + name).has_value();
+            const bool in = fs::facts(folder + name).has_value(),
+                       out = fs::facts(destination + name).has_value();
             if ((!in && !out) || (in && bytesOf(folder + name) != bytesFor(name, size)) ||
                 (out && bytesOf(destination + name) != bytesFor(name, size)))
                 return "'" + name + "' is gone or not whole";
@@ -165,7 +173,8 @@ protected:
         expected.sort();
         if (const QStringList there = entriesOf(destination); there != expected)
             return "the destination holds: " + there.join(", ");
-        const QStringList keys = LoadListFile(program.folder + "Kopierwart.Copy").value_or(QStringList());
+        const QStringList keys =
+            LoadListFile(program.folder + "Kopierwart.Copy").value_or(QStringList());
         if (QSet<QString>(keys.begin(), keys.end()).size() != keys.size())
             return "a key twice in the register";
         return settingsProblem();
@@ -203,7 +212,8 @@ TEST_P(CrashPoints, EveryFileIsOnceAndWholeAfterAKillAtAnyWritingCallAndARestart
             }
             ++tried;
             if (const QString loss = lossAfterKill(); !loss.isEmpty())
-                ADD_FAILURE() << "killed at " << call.toStdString() << " call " << count << ": " << loss.toStdString();
+                ADD_FAILURE() << "killed at " << call.toStdString() << " call " << count << ": "
+                              << loss.toStdString();
             if (const QString problem = problemAfterRestart(); !problem.isEmpty())
                 ADD_FAILURE() << "killed at " << call.toStdString() << " call " << count
                               << ", started again: " << problem.toStdString();
@@ -211,16 +221,18 @@ TEST_P(CrashPoints, EveryFileIsOnceAndWholeAfterAKillAtAnyWritingCallAndARestart
                 return;
         }
         if (tried > 0)
-            std::cout << GetParam().name << ": " << call.toStdString() << ", " << tried << " crash points\n";
+            std::cout << GetParam().name << ": " << call.toStdString() << ", " << tried
+                      << " crash points\n";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Moves, CrashPoints,
-    ::testing::Values(Move{"CopyAcrossFileSystems", true, {{"Film 1.avi", 1'500'000}}},
-                      Move{"GroupOfCopies", true, {{"a.bin", 20'000}, {"b.bin", 30'000}, {"c.bin", 45'000}}},
-                      Move{"RenameOnOneFileSystem", false, {{"Film 1.avi", 1'500'000}}},
-                      Move{"TwoPairs", true, {{"a.bin", 20'000}}, {{"b.bin", 30'000}}}),
+    ::testing::Values(
+        Move{"CopyAcrossFileSystems", true, {{"Film 1.avi", 1'500'000}}},
+        Move{"GroupOfCopies", true, {{"a.bin", 20'000}, {"b.bin", 30'000}, {"c.bin", 45'000}}},
+        Move{"RenameOnOneFileSystem", false, {{"Film 1.avi", 1'500'000}}},
+        Move{"TwoPairs", true, {{"a.bin", 20'000}}, {{"b.bin", 30'000}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -66,7 +66,8 @@ TEST_F(TrayTest, IconShowsAndHidesTheWindowAndItsMenuEndsTheProgramOnce) {
         clickIcon(program.tray(), clicks);
         ASSERT_TRUE(waitUntil([&] {
             return (program.window().isVisible() && !program.window().isMinimized()) == shown;
-        })) << clicks << " clicks do not leave the window " << (shown ? "shown" : "hidden");
+        })) << clicks
+            << " clicks do not leave the window " << (shown ? "shown" : "hidden");
         // A second toggle would follow at once: give it the time to show.
         QCoreApplication::processEvents();
         EXPECT_EQ(program.window().isVisible() && !program.window().isMinimized(), shown);
@@ -220,12 +221,14 @@ TEST_F(Detection, ListsEachProgramWhileAWindowOfItsClassExistsInAlphabeticalOrde
     windows.window("Lose Zeile", "lose", true, "");
     windows.window("Alpha", "alpha", true, "Alpha");
     windows.framed("Framed", "Im Rahmen");
-    const QStringList all{"alpha Tausch", "eDonkey 2000 >= v1.0", "Gerahmt", "Overnet", "Zeta Tausch"};
+    const QStringList all{"alpha Tausch", "eDonkey 2000 >= v1.0", "Gerahmt", "Overnet",
+                          "Zeta Tausch"};
     EXPECT_EQ(pass(), all);
     EXPECT_EQ(pass(), all);
     EXPECT_EQ(changed.count(), 1);  // a pass that changes nothing tells nobody
     windows.destroy(overnet);
-    EXPECT_EQ(pass(), QStringList({"alpha Tausch", "eDonkey 2000 >= v1.0", "Gerahmt", "Zeta Tausch"}));
+    EXPECT_EQ(pass(),
+              QStringList({"alpha Tausch", "eDonkey 2000 >= v1.0", "Gerahmt", "Zeta Tausch"}));
 }
 
 // By its executable name too (longer than the kernel's short name, any letter case), with and
@@ -254,7 +257,8 @@ TEST_F(Detection, FindsAUsersProgramByItsExecutableNameWithAndWithoutADisplay) {
     EXPECT_FALSE(lines().join('\n').contains(QCoreApplication::applicationFilePath()));
     desktop.answer = IDYES;
     add(line);
-    EXPECT_EQ(bytesOf(data.My.UserP2PListFile), QByteArrayLiteral("eseltauschprogramm\0eseltauschprogramm\r\n"));
+    EXPECT_EQ(bytesOf(data.My.UserP2PListFile),
+              QByteArrayLiteral("eseltauschprogramm\0eseltauschprogramm\r\n"));
     EXPECT_TRUE(waitUntil([this] { return dialog.isNull(); }));
     EXPECT_EQ(detected(), QStringList({"eseltauschprogramm"}));
     program->kill();
@@ -285,10 +289,12 @@ TEST_F(Detection, NoUnreachableOrLostDisplayEndsAnythingAndEachIsLoggedOnce) {
         EXPECT_TRUE(detector.LBp2p().isEmpty());
     }
     // Without DISPLAY on an X11 desktop the display is '' and cannot be opened either.
-    const QStringList causes{"cannot open the X display ''", "cannot open the X display ':4095'", "lost the X display"};
+    const QStringList causes{"cannot open the X display ''", "cannot open the X display ':4095'",
+                             "lost the X display"};
     ASSERT_EQ(logged.size(), causes.size());
     for (qsizetype i = 0; i < causes.size(); ++i)
-        EXPECT_EQ(logged[i], "P2P detection: " + causes[i] + ", windows are not searched, processes are");
+        EXPECT_EQ(logged[i],
+                  "P2P detection: " + causes[i] + ", windows are not searched, processes are");
 }
 
 TEST_F(Detection, TheDialogListsOtherProgramsWindowsAndOnlyYesAppendsOneStillThereAsOneLine) {
@@ -361,7 +367,8 @@ QStringList quotedTexts(const QByteArray& reply) {
 }
 
 bool hasWindowOf(const QJsonObject& node, qint64 pid) {
-    if (node.value("pid").toInteger() == pid && node.value("name").toString().startsWith("Kopierwart"))
+    if (node.value("pid").toInteger() == pid &&
+        node.value("name").toString().startsWith("Kopierwart"))
         return true;
     for (const char* children : {"nodes", "floating_nodes"})
         for (const QJsonValue child : node.value(QLatin1String(children)).toArray())
@@ -379,19 +386,22 @@ struct WaylandTest : ::testing::Test {
         if (const QString why = desktop.start(dir.path() + "/session"); !why.isEmpty())
             KW_CANNOT_RUN(why.toStdString());
         QString why;
-        if (!(stick = test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Tmpfs, destination, 1 << 20, &why)))
+        if (!(stick = test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Tmpfs,
+                                                    destination, 1 << 20, &why)))
             KW_CANNOT_RUN(why.toStdString());
     }
     // The program's StatusNotifierItem as the notification area knows it.
     bool findItem() {
-        const QByteArray reply = desktop.call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                                              "org.freedesktop.DBus.Properties.Get",
-                                              {"org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems"});
+        const QByteArray reply =
+            desktop.call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                         "org.freedesktop.DBus.Properties.Get",
+                         {"org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems"});
         for (const QString& item : quotedTexts(reply)) {
             const qsizetype slash = item.indexOf(QLatin1Char('/'));
             const QString service = slash < 0 ? item : item.left(slash);
-            const QByteArray pid = desktop.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                "org.freedesktop.DBus.GetConnectionUnixProcessID", {service}, true);
+            const QByteArray pid =
+                desktop.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus.GetConnectionUnixProcessID", {service}, true);
             if (pid.contains(" " + QByteArray::number(program->processId()) + ",")) {
                 m_service = service;
                 m_itemPath = slash < 0 ? QStringLiteral("/StatusNotifierItem") : item.mid(slash);
@@ -404,7 +414,8 @@ struct WaylandTest : ::testing::Test {
         return desktop.call(m_service, m_itemPath, method, arguments);
     }
     QString toolTip() {
-        return quotedTexts(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "ToolTip"})).join(' ');
+        return quotedTexts(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "ToolTip"}))
+            .join(' ');
     }
     bool windowShown() {
         const QByteArray tree = desktop.run("swaymsg", {"-t", "get_tree"});
@@ -426,12 +437,18 @@ struct WaylandTest : ::testing::Test {
 // is notified once, and once when space is freed, a burst of moves not at all.
 TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
     QProcess& monitor = desktop.launch(
-        "dbus-monitor", {"--session", "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"});
+        "dbus-monitor",
+        {"--session",
+         "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"});
     QByteArray sent;
-    const auto notified = [&] { return int((sent += monitor.readAllStandardOutput()).count("member=Notify")); };
+    const auto notified = [&] {
+        return int((sent += monitor.readAllStandardOutput()).count("member=Notify"));
+    };
     // Watching once the bus says so (the NameLost of becoming a monitor).
     ASSERT_TRUE(waitUntil([&] { return notified() == 0 && !sent.isEmpty(); }));
-    const auto makoShows = [&](const char* text) { return desktop.run("makoctl", {"list"}).contains(text); };
+    const auto makoShows = [&](const char* text) {
+        return desktop.run("makoctl", {"list"}).contains(text);
+    };
     const auto arrive = [&](const QStringList& names, qint64 size) {
         for (const QString& name : names)
             test::makeFile(staging + name, QByteArray(size, 'k'));  // no holes: it takes room
@@ -440,7 +457,8 @@ TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
             ASSERT_TRUE(QFile::rename(staging + name, source + name));
     };
     const ProgramCopy copy(folderIn(dir, "program"));
-    for (const auto& [key, value] : {std::pair{"Source", source}, {"Destination", destination}, {"Intervall", "1"}})
+    for (const auto& [key, value] :
+         {std::pair{"Source", source}, {"Destination", destination}, {"Intervall", "1"}})
         copy.setting(key, value);
     desktop.give(dir.path());
     program = &desktop.launch("./Kopierwart", {}, copy.folder);
@@ -451,9 +469,11 @@ TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
     for (const bool shown : {true, false}) {
         waitUntil([] { return false; }, 700);  // two activations closer are one double click
         itemCall(kItem + ".Activate", {"0", "0"});
-        ASSERT_TRUE(waitUntil([&] { return windowShown() == shown; })) << "the window is not " << (shown ? "shown" : "hidden");
+        ASSERT_TRUE(waitUntil([&] { return windowShown() == shown; }))
+            << "the window is not " << (shown ? "shown" : "hidden");
     }
-    EXPECT_TRUE(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "Menu"}).contains("/MenuBar"));
+    EXPECT_TRUE(
+        itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "Menu"}).contains("/MenuBar"));
     itemCall(kItem + ".ContextMenu", {"1013", "754"});
     waitUntil([] { return false; }, 1000);
     EXPECT_FALSE(windowShown()) << "the menu became a window";
@@ -463,7 +483,8 @@ TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
     ASSERT_TRUE(waitUntil([&] { return toolTip().contains("Zielverzeichnis voll"); }));
     EXPECT_TRUE(toolTip().contains(source + "film.avi")) << toolTip().toStdString();
     ASSERT_TRUE(waitUntil([&] { return notified() == 1; }));
-    EXPECT_TRUE(sent.contains("Sie bleibt im überwachten Verzeichnis")) << sent.toStdString();  // as UTF-8
+    EXPECT_TRUE(sent.contains("Sie bleibt im überwachten Verzeichnis"))
+        << sent.toStdString();  // as UTF-8
     EXPECT_TRUE(waitUntil([&] { return makoShows("Zielverzeichnis voll"); }));
     ASSERT_EQ(runProgram("mount", {"-o", "remount,size=16m", destination}), "");
     ASSERT_TRUE(waitUntil([&] { return !toolTip().contains("Zielverzeichnis voll"); }));
@@ -478,12 +499,15 @@ TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
 
     const QString layout = QString::fromUtf8(
         desktop.call(m_service, "/MenuBar", "com.canonical.dbusmenu.GetLayout", {"0", "-1", "[]"}));
-    static const QRegularExpression item(QStringLiteral("<\\((\\d+), \\{[^}]*'label': <'([^']*)'>"));
+    static const QRegularExpression item(
+        QStringLiteral("<\\((\\d+), \\{[^}]*'label': <'([^']*)'>"));
     QMap<QString, QString> idByLabel;
     for (const auto& match : item.globalMatch(layout))
         idByLabel.insert(match.captured(2), match.captured(1));
-    EXPECT_EQ(idByLabel.keys(), (QStringList{"Beenden", "Kopierwart", "Zeigen"})) << layout.toStdString();
-    desktop.call(m_service, "/MenuBar", "com.canonical.dbusmenu.Event", {idByLabel.value("Beenden"), "clicked", "<0>", "0"});
+    EXPECT_EQ(idByLabel.keys(), (QStringList{"Beenden", "Kopierwart", "Zeigen"}))
+        << layout.toStdString();
+    desktop.call(m_service, "/MenuBar", "com.canonical.dbusmenu.Event",
+                 {idByLabel.value("Beenden"), "clicked", "<0>", "0"});
     ASSERT_TRUE(program->waitForFinished(10000)) << "the program did not end";
     const QStringList lines = logLines(copy.log());
     EXPECT_TRUE(lines.contains("Form_QueryUnload(UnloadMode = vbFormCode (1)"));

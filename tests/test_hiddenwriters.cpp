@@ -37,7 +37,9 @@ struct SshShare {
         fs::makePath(keys);
         fs::makePath("/run/sshd");  // its privilege separation folder
         for (const QString& key : {keys + "host", keys + "client"})
-            if (const QString why = runProgram("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", key}); !why.isEmpty())
+            if (const QString why =
+                    runProgram("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", key});
+                !why.isEmpty())
                 return why;
         QTcpServer probe;
         if (!probe.listen(QHostAddress::LocalHost, 0))
@@ -45,21 +47,30 @@ struct SshShare {
         const QString port = QString::number(probe.serverPort());
         probe.close();
         writeBytes(keys + "sshd_config",
-                   ("Port " + port + "\nListenAddress 127.0.0.1\nHostKey " + keys + "host\nPidFile " + keys +
-                    "sshd.pid\nAuthorizedKeysFile " + keys + "client.pub\nPermitRootLogin prohibit-password\n"
-                    "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\nStrictModes no\n"
-                    "Subsystem sftp internal-sftp\n").toUtf8());
+                   ("Port " + port + "\nListenAddress 127.0.0.1\nHostKey " + keys +
+                    "host\nPidFile " + keys + "sshd.pid\nAuthorizedKeysFile " + keys +
+                    "client.pub\nPermitRootLogin prohibit-password\n"
+                    "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM "
+                    "no\nStrictModes no\n"
+                    "Subsystem sftp internal-sftp\n")
+                       .toUtf8());
         if (!launch(server, {{"/usr/sbin/sshd", "-D", "-e", "-f", keys + "sshd_config"}}))
             return "sshd did not start";
         // One command for both, the share first: its end closes the server's connection.
         const QString at = shellQuoted(withoutTrailingSlash(mountPoint));
-        undo = std::make_unique<AtTestEnd>("fusermount3 -u -z " + at + " 2>/dev/null || umount -l " + at +
-                                           " 2>/dev/null; kill " + QString::number(server.processId()));
-        const QStringList sshfs = {"-o", "IdentityFile=" + keys + "client,StrictHostKeyChecking=no,"
-                                             "UserKnownHostsFile=/dev/null,port=" + port,
-                                   "root@127.0.0.1:" + withoutTrailingSlash(exported), withoutTrailingSlash(mountPoint)};
+        undo = std::make_unique<AtTestEnd>(
+            "fusermount3 -u -z " + at + " 2>/dev/null || umount -l " + at + " 2>/dev/null; kill " +
+            QString::number(server.processId()));
+        const QStringList sshfs = {"-o",
+                                   "IdentityFile=" + keys +
+                                       "client,StrictHostKeyChecking=no,"
+                                       "UserKnownHostsFile=/dev/null,port=" +
+                                       port,
+                                   "root@127.0.0.1:" + withoutTrailingSlash(exported),
+                                   withoutTrailingSlash(mountPoint)};
         QString why;
-        waitUntil([&] { return (why = runProgram("sshfs", sshfs, 15'000)).isEmpty(); }, 10'000);  // until it listens
+        waitUntil([&] { return (why = runProgram("sshfs", sshfs, 15'000)).isEmpty(); },
+                  10'000);  // until it listens
         return why.isEmpty() ? why : why + QString::fromLocal8Bit(server.readAllStandardError());
     }
     ~SshShare() {
@@ -137,22 +148,30 @@ TEST(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         writeBytes(clock, "+0\n");
         row.environment = QProcessEnvironment::systemEnvironment();
         for (const auto& [key, value] :
-             {std::pair{"FAKETIME_TIMESTAMP_FILE", clock}, {"FAKETIME_NO_CACHE", "1"}, {"DONT_FAKE_MONOTONIC", "1"},
-              {"FAKETIME_DONT_FAKE_MONOTONIC", "1"}, {"NO_FAKE_STAT", "1"}, {"LD_PRELOAD", library},
+             {std::pair{"FAKETIME_TIMESTAMP_FILE", clock},
+              {"FAKETIME_NO_CACHE", "1"},
+              {"DONT_FAKE_MONOTONIC", "1"},
+              {"FAKETIME_DONT_FAKE_MONOTONIC", "1"},
+              {"NO_FAKE_STAT", "1"},
+              {"LD_PRELOAD", library},
               // A program built with the address sanitizer wants its runtime first.
-              {"ASAN_OPTIONS", row.environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0"}})
+              {"ASAN_OPTIONS",
+               row.environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0"}})
             row.environment.insert(key, value);
-        ASSERT_EQ(runProgram("chown", {"-R", user->name + ":" + user->name, row.rig.dir.path()}), "");
-        ASSERT_TRUE(row.rig.program.start(row.rig.process, {.environment = row.environment, .user = user}));
+        ASSERT_EQ(runProgram("chown", {"-R", user->name + ":" + user->name, row.rig.dir.path()}),
+                  "");
+        ASSERT_TRUE(
+            row.rig.program.start(row.rig.process, {.environment = row.environment, .user = user}));
     }
     for (Jump& row : rows) {
         ASSERT_TRUE(row.rig.waitStarted()) << row.name;
         if (row.writing == Jump::Reopened) {
             // Pauses shorter than the quiet time; the wall clock set forward in the first.
-            row.reopening = launched({{"sh", "-c",
-                                       "for i in 1 2 3 4; do head -c 100000 /dev/zero | tr '\\0' a >>\"$0\"; "
-                                       "[ $i = 4 ] || sleep 2.5; done",
-                                       row.file()}});
+            row.reopening =
+                launched({{"sh", "-c",
+                           "for i in 1 2 3 4; do head -c 100000 /dev/zero | tr '\\0' a >>\"$0\"; "
+                           "[ $i = 4 ] || sleep 2.5; done",
+                           row.file()}});
             continue;
         }
         // The file is another user's before it comes into the watched folder.
@@ -163,7 +182,8 @@ TEST(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
             row.writer = std::make_unique<Writer>(staged, 4, 100'000, 1900);
             ASSERT_TRUE(row.writer->waitOpened());
         }
-        ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(row.file()).constData()), 0);
+        ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(row.file()).constData()),
+                  0);
     }
     // Between two looks of each program; seen by a program with the same environment.
     waitUntil([] { return false; }, 400);
@@ -172,14 +192,20 @@ TEST(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
         QProcess date;
         launch(date, {.command = {"date", "+%s"}, .environment = row.environment});
         ASSERT_TRUE(date.waitForFinished(5000));
-        ASSERT_NEAR(double(date.readAllStandardOutput().trimmed().toLongLong() - QDateTime::currentSecsSinceEpoch()),
-                    row.offset.startsWith('+') ? 3600.0 : -3600.0, 30.0) << row.name;
+        ASSERT_NEAR(double(date.readAllStandardOutput().trimmed().toLongLong() -
+                           QDateTime::currentSecsSinceEpoch()),
+                    row.offset.startsWith('+') ? 3600.0 : -3600.0, 30.0)
+            << row.name;
     }
-    const auto writing = [&] { return std::any_of(std::begin(rows), std::end(rows), [](const Jump& row) { return row.writes(); }); };
+    const auto writing = [&] {
+        return std::any_of(std::begin(rows), std::end(rows),
+                           [](const Jump& row) { return row.writes(); });
+    };
     while (writing()) {
         for (Jump& row : rows) {
             const auto copy = fs::facts(row.rig.destination + "download.bin");
-            EXPECT_TRUE(!copy || copy->size == kWhole) << row.name << ": a short copy of " << copy->size << " bytes";
+            EXPECT_TRUE(!copy || copy->size == kWhole)
+                << row.name << ": a short copy of " << copy->size << " bytes";
             if (FileLength(row.file()) < kWhole && row.writes()) {
                 EXPECT_TRUE(fs::facts(row.file())) << row.name << ": moved while being written";
             }
@@ -191,10 +217,12 @@ TEST(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
     for (Jump& row : rows) {
         EXPECT_TRUE(!row.writer || row.writer->waitClosed()) << row.name;
         // Finished files move at the latest a tick and the quiet time after their last write.
-        EXPECT_TRUE(waitUntil([&] { return !fs::facts(row.file()); }, 9000)) << row.name << ": still waiting";
+        EXPECT_TRUE(waitUntil([&] { return !fs::facts(row.file()); }, 9000))
+            << row.name << ": still waiting";
         row.rig.stop();
         EXPECT_EQ(bytesOf(row.rig.destination + "download.bin"), QByteArray(kWhole, 'a'))
-            << row.name << "\n" << row.rig.lines().join('\n').toStdString();
+            << row.name << "\n"
+            << row.rig.lines().join('\n').toStdString();
     }
 }
 
@@ -207,14 +235,17 @@ TEST(StalledHiddenWriter, AFileMetForTheFirstTimeIsNeverTakenAsHoldingStill) {
     writeBytes(rig.in("stalled.bin"), {});
     ASSERT_TRUE(giveToAnotherUser(rig.in("stalled.bin")));
     const QString opened = rig.dir.path() + "/opened";
-    const pid_t writer = startProgram({"sh", "-c",
-                                       "exec 3>>\"$0\"; printf 'first piece' >&3; : > \"$1\"; "
-                                       "exec setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60",
-                                       rig.in("stalled.bin"), opened});
+    const pid_t writer =
+        startProgram({"sh", "-c",
+                      "exec 3>>\"$0\"; printf 'first piece' >&3; : > \"$1\"; "
+                      "exec setpriv --reuid=65534 --regid=65534 --clear-groups sleep 60",
+                      rig.in("stalled.bin"), opened});
     ASSERT_TRUE(waitUntil([&] { return fs::facts(opened).has_value(); }, 10'000));
     QElapsedTimer clock;
     clock.start();
-    ASSERT_TRUE(waitUntil([&] { return bytesOf(QString("/proc/%1/status").arg(writer)).contains("Uid:\t65534"); }, 10'000));
+    ASSERT_TRUE(waitUntil(
+        [&] { return bytesOf(QString("/proc/%1/status").arg(writer)).contains("Uid:\t65534"); },
+        10'000));
     WithoutLeaseCapability noLease;
     ASSERT_TRUE(noLease.active());
     ASSERT_TRUE(setCapability(CAP_SYS_PTRACE, false));

@@ -27,8 +27,8 @@ struct Burst {
     const char* name;
     QList<Goes> further;  // the destination of each pair beyond the main window's
     Pull pull;
-    const char* ends;     // per pair, the main window's first: moves (m), stays (s), partly (p)
-    int troubled = -1;    // the pair every problem names
+    const char* ends;   // per pair, the main window's first: moves (m), stays (s), partly (p)
+    int troubled = -1;  // the pair every problem names
     ProblemKind trouble = ProblemKind::DestinationGone;
 };
 
@@ -59,7 +59,8 @@ protected:
                 QString why;
                 // The full disk has room for about a third of a burst.
                 mounts.push_back(ScratchFileSystem::make(
-                    goes == Goes::Stick ? ScratchFileSystem::Type::Exfat : ScratchFileSystem::Type::Tmpfs,
+                    goes == Goes::Stick ? ScratchFileSystem::Type::Exfat
+                                        : ScratchFileSystem::Type::Tmpfs,
                     base + "disk", goes == Goes::FullDisk ? 768 << 10 : 32 << 20, &why));
                 if (!mounts.back())
                     KW_CANNOT_RUN(why.toStdString());
@@ -72,7 +73,8 @@ protected:
             pairs.append({base + "in/", destination});
             rig.data.Pairs.append(pairs.back());
         }
-        QObject::connect(&rig.engine, &ScanEngine::problemsChanged, [this](const Problems& now) { problems = now; });
+        QObject::connect(&rig.engine, &ScanEngine::problemsChanged,
+                         [this](const Problems& now) { problems = now; });
     }
 
     bool movedInto(int p, int i, const QByteArray& ends) const {
@@ -91,8 +93,10 @@ protected:
                 EXPECT_TRUE(!expected.isEmpty() && expected.size() < kFiles) << expected.size();
             }
             for (int i = 0; i < kFiles; ++i) {
-                const QString in = pairs[p].Source + fileName(p, i), out = pairs[p].Destination + fileName(p, i);
-                EXPECT_EQ(bytesOf(movedInto(p, i, ends) ? out : in), fileBytes(p, i)) << in.toStdString();
+                const QString in = pairs[p].Source + fileName(p, i),
+                              out = pairs[p].Destination + fileName(p, i);
+                EXPECT_EQ(bytesOf(movedInto(p, i, ends) ? out : in), fileBytes(p, i))
+                    << in.toStdString();
                 EXPECT_FALSE(fs::facts(movedInto(p, i, ends) ? in : out)) << in.toStdString();
             }
             expected.sort();
@@ -120,12 +124,14 @@ TEST_P(PairBursts, EveryFileMovesOnceAndWholeIntoItsOwnPairsDestination) {
     for (int p = 0; p < pairs.size(); ++p)
         for (int i = 0; i < kFiles; ++i)
             writeBytes(pairs[p].Source + fileName(p, i), fileBytes(p, i));
-    log += rig.ticksUntil([&] {
-        for (int p = 0; p < pairs.size(); ++p)
-            if (row.ends[p] == 'm' && !entriesOf(pairs[p].Source).filter(".bin").isEmpty())
-                return false;
-        return true;
-    }, 8);
+    log += rig.ticksUntil(
+        [&] {
+            for (int p = 0; p < pairs.size(); ++p)
+                if (row.ends[p] == 'm' && !entriesOf(pairs[p].Source).filter(".bin").isEmpty())
+                    return false;
+            return true;
+        },
+        8);
     expectEveryFileOnceAndWhere(row.ends);
     for (int p = 1; p < pairs.size(); ++p) {
         if (row.ends[p] == 's' && row.pull == Pull::Never) {
@@ -134,8 +140,9 @@ TEST_P(PairBursts, EveryFileMovesOnceAndWholeIntoItsOwnPairsDestination) {
     }
     // A destination's trouble is its own pair's alone.
     if (row.troubled >= 0) {
-        EXPECT_TRUE(std::any_of(problems.begin(), problems.end(),
-                                [&](const Problem& problem) { return problem.kind == row.trouble; }));
+        EXPECT_TRUE(std::any_of(problems.begin(), problems.end(), [&](const Problem& problem) {
+            return problem.kind == row.trouble;
+        }));
         for (const Problem& problem : std::as_const(problems))
             EXPECT_EQ(problem.pair, pairs[row.troubled].Source);
     }
@@ -211,8 +218,7 @@ TEST_P(PairEditor, StoresAPairOnlyWhenItBreaksNoRuleAndOnlyThen) {
               encodeLocal(added.Source) + '\0' + encodeLocal(added.Destination) + "\r\n");
     fs::replaceAtomically(added.Source + "further.bin", "further");
     rig.program->engine().butGoTimer_Click();
-    EXPECT_TRUE(
-        waitUntil([&] { return bytesOf(added.Destination + "further.bin") == "further"; }));
+    EXPECT_TRUE(waitUntil([&] { return bytesOf(added.Destination + "further.bin") == "further"; }));
     EXPECT_EQ(LoadFolderPairs(pairFile), QList<FolderPair>{added});
     // Names Qt cannot spell are removed by their bytes.
     fs::removeFile(added.Destination + "further.bin");

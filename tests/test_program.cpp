@@ -54,8 +54,11 @@ TEST(Start, AFirstStartWritesDefaultsCopiesTheShippedSoundAndStaysShownWithoutTr
 TEST(Start, ALaterStartReadsItsSettingsAndReportsAWatchedFolderItCannotMake) {
     ProgramRig rig;
     const QString impossible = rig.ini() + "/watched/";  // under a file
-    for (const auto& [key, value] : {std::pair{"Source", impossible}, {"Destination", rig.folder("moved")},
-                                     {"Intervall", "1"}, {"MB", "2,5"}, {"Fl", "2"}})
+    for (const auto& [key, value] : {std::pair{"Source", impossible},
+                                     {"Destination", rig.folder("moved")},
+                                     {"Intervall", "1"},
+                                     {"MB", "2,5"},
+                                     {"Fl", "2"}})
         rig.setting(key, value);
     Program& program = rig.start();
     EXPECT_EQ(program.engine().Timer().interval(), 1000);
@@ -79,8 +82,9 @@ TEST(Termination, EachSignalRunsTheNormalShutdownAndLogsTaskManager) {
         ASSERT_TRUE(program.process.waitForFinished(15000));
         EXPECT_EQ(program.process.exitCode(), 0);
         const QStringList log = program.lines();
-        EXPECT_EQ(log.mid(log.size() - 6), QStringList({"Form_QueryUnload(UnloadMode = vbAppTaskManager (3)",
-                                                        "Closing Timer...", "*** Closing Kopierwart ***", "", "", ""}));
+        EXPECT_EQ(log.mid(log.size() - 6),
+                  QStringList({"Form_QueryUnload(UnloadMode = vbAppTaskManager (3)",
+                               "Closing Timer...", "*** Closing Kopierwart ***", "", "", ""}));
     }
 }
 
@@ -158,13 +162,15 @@ TEST(Termination, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
 TEST(Termination, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
     RunningProgram rig;
     QString why;
-    const auto stick =
-        test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Exfat, rig.destination, 64 << 20, &why);
+    const auto stick = test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Exfat,
+                                                     rig.destination, 64 << 20, &why);
     if (!stick)
         KW_CANNOT_RUN(why.toStdString());
     pid_t daemon = -1;
     for (const QString& entry : QDir("/proc").entryList(QDir::Dirs))
-        if (bytesOf("/proc/" + entry + "/cmdline").split('\0').contains(encodeLocal(test::withoutTrailingSlash(rig.destination))))
+        if (bytesOf("/proc/" + entry + "/cmdline")
+                .split('\0')
+                .contains(encodeLocal(test::withoutTrailingSlash(rig.destination))))
             daemon = entry.toInt();
     ASSERT_GT(daemon, 0);
     // Goes before the stick does, so that it can be unmounted.
@@ -180,7 +186,8 @@ TEST(Termination, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
     ASSERT_TRUE(waitUntil([&] { return fs::facts(rig.destination + "first.bin").has_value(); }));
     ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
     writeBytes(rig.source + "second.bin", "stays while it does not");
-    ASSERT_TRUE(waitUntil([&] { return !rig.lines().filter("No answer from the file system").isEmpty(); }, 20'000))
+    ASSERT_TRUE(waitUntil(
+        [&] { return !rig.lines().filter("No answer from the file system").isEmpty(); }, 20'000))
         << "the window's thread hangs too";
     endsWhenAsked();
     const QStringList log = rig.lines();
@@ -199,8 +206,9 @@ TEST(Termination, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
         ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
         const qsizetype before = rig.lines().size();
         rig.start();
-        ASSERT_TRUE(waitUntil([&, &reached = reached] { return rig.lines().mid(before).contains(reached); }))
-            << reached.toStdString();
+        ASSERT_TRUE(waitUntil([&, &reached = reached] {
+            return rig.lines().mid(before).contains(reached);
+        })) << reached.toStdString();
         waitUntil([] { return false; }, 1000);
         endsWhenAsked();
         EXPECT_EQ(bytesOf(rig.source + "second.bin"), "stays while it does not");
@@ -213,11 +221,13 @@ TEST(Termination, AStoppedSessionBusHoldsUpNeitherTheWindowNorTheMoves) {
     QString why;
     if (!rig.destinationOnTmpfs(1 << 20, &why))
         KW_CANNOT_RUN(why.toStdString());
-    const auto bus = test::launched({{"dbus-daemon", "--session", "--nofork", "--print-address=1"}});
+    const auto bus =
+        test::launched({{"dbus-daemon", "--session", "--nofork", "--print-address=1"}});
     if (!waitUntil([&] { return bus->canReadLine(); }))
         KW_CANNOT_RUN("dbus-daemon (needed) did not start a session bus");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromLocal8Bit(bus->readLine().trimmed()));
+    environment.insert("DBUS_SESSION_BUS_ADDRESS",
+                       QString::fromLocal8Bit(bus->readLine().trimmed()));
     rig.start({}, environment);
     ASSERT_TRUE(rig.waitStarted());
     const test::AtTestEnd resume("kill -CONT " + QString::number(bus->processId()));
@@ -227,7 +237,8 @@ TEST(Termination, AStoppedSessionBusHoldsUpNeitherTheWindowNorTheMoves) {
     ASSERT_TRUE(waitUntil([&] { return !rig.lines().filter("not enough free space").isEmpty(); }));
     writeBytes(rig.source + "small.bin", "moves on");
     // Well within the bus's own timeout of 25 s, which a blocking call would wait out.
-    EXPECT_TRUE(waitUntil([&] { return fs::facts(rig.destination + "small.bin").has_value(); }, 10'000));
+    EXPECT_TRUE(
+        waitUntil([&] { return fs::facts(rig.destination + "small.bin").has_value(); }, 10'000));
     EXPECT_TRUE(rig.terminate(10'000));
 }
 
@@ -257,7 +268,8 @@ TEST(OwnFiles, SettingsAndListsThatCannotBeReadAreReportedAndNeverReplaced) {
     ProgramRig rig;  // its data folder nobody's, as an ordinary user's is
     ::chmod(encodeLocal(rig.dir.path()).constData(), 0755);
     ::chown(encodeLocal(rig.dataFolder).constData(), kNobody, kNobody);
-    const QByteArray settings = "[Source]\r\nSource=/srv/in/\r\n[Destination]\r\nDestination=/srv/out/\r\n";
+    const QByteArray settings =
+        "[Source]\r\nSource=/srv/in/\r\n[Destination]\r\nDestination=/srv/out/\r\n";
     const QString tasks = rig.dataFolder + "Kopierwart.task";
     // Left by a run as root: the ordinary user cannot read them.
     test::makeFile(rig.ini(), settings, 0600);
@@ -276,11 +288,12 @@ TEST(OwnFiles, SettingsAndListsThatCannotBeReadAreReportedAndNeverReplaced) {
     ASSERT_FALSE(rig.desktop.messages.empty());
     const test::ShownMessage& message = rig.desktop.messages.front();
     EXPECT_EQ(message.caption, "Fehler");
-    EXPECT_TRUE(message.text.contains(rig.ini() + " (keine Leseberechtigung)")) << message.text.toStdString();
+    EXPECT_TRUE(message.text.contains(rig.ini() + " (keine Leseberechtigung)"))
+        << message.text.toStdString();
     EXPECT_TRUE(message.text.contains(tasks + " (keine Leseberechtigung)"));
     EXPECT_TRUE(logLines(rig.log()).contains("Cannot read '" + rig.ini() +
-                                            "': Permission denied - running without it, and it is "
-                                            "not written in this run"));
+                                             "': Permission denied - running without it, and it is "
+                                             "not written in this run"));
     // The readable list is used, the first start's settings are not stored.
     EXPECT_EQ(program.data().BlockedExtensions, TextArray(QStringList{"avi"}));
     ::setfsuid(0);
@@ -305,9 +318,11 @@ TEST(OwnFiles, SettingsRegisterAndLogKeptAsLinksAreWrittenThroughThem) {
     ASSERT_TRUE(waitUntil([&] { return program.engine().LBfiles().size() == 1; }));
     rig.control<QScrollBar>("HScroll")->setValue(42);
     for (const QString& name : names)
-        EXPECT_EQ(QFileInfo(rig.dataFolder + name).symLinkTarget(), dotfiles + name) << name.toStdString();
+        EXPECT_EQ(QFileInfo(rig.dataFolder + name).symLinkTarget(), dotfiles + name)
+            << name.toStdString();
     EXPECT_EQ(ReadIniValue(dotfiles + "Kopierwart.ini", "Intervall", "Intervall"), "42");
-    EXPECT_EQ(test::statOf(dotfiles + "Kopierwart.ini").st_mode & 0777, 0600u) << "a private settings file stays private";
+    EXPECT_EQ(test::statOf(dotfiles + "Kopierwart.ini").st_mode & 0777, 0600u)
+        << "a private settings file stays private";
     EXPECT_TRUE(bytesOf(dotfiles + "Kopierwart.Copy").startsWith(encodeLocal(source + "a.bin")));
     EXPECT_TRUE(logLines(dotfiles + "Kopierwart.Log").contains("Scanning complete !"));
     EXPECT_TRUE(QDir(dotfiles).entryList(QDir::Hidden | QDir::Files).filter(".new-").isEmpty());

@@ -132,9 +132,12 @@ QMap<QString, QString> shownTexts(FoldersRig& rig, const QStringList& uiLanguage
     } windows[] = {
         {"main", [&] { return &window; }},
         {"tray", [&] { return &program.tray().icon(); }},
-        {"prefix", [&] { return window.ButPrefix_Click(), static_cast<QObject*>(topLevel<FrmPrefix>()); }},
-        {"task", [&] { return window.ButTasklist_Click(), static_cast<QObject*>(topLevel<FrmTask>()); }},
-        {"list", [&] { return window.ButList_Click(), static_cast<QObject*>(topLevel<FrmList>()); }},
+        {"prefix",
+         [&] { return window.ButPrefix_Click(), static_cast<QObject*>(topLevel<FrmPrefix>()); }},
+        {"task",
+         [&] { return window.ButTasklist_Click(), static_cast<QObject*>(topLevel<FrmTask>()); }},
+        {"list",
+         [&] { return window.ButList_Click(), static_cast<QObject*>(topLevel<FrmList>()); }},
         {"p2p",
          [&] { return p2p = new FrmP2Pnew(program.data(), program.log(), rig.desktop, *search); }},
         {"progress", [&] { return &progress; }},
@@ -351,8 +354,9 @@ protected:
     static QString qtSpelling(const QString& path) { return QFile::decodeName(encodeLocal(path)); }
     // A program writing its folder and arguments, a line each, to path + ".arg".
     static QString argumentsWriter(const QString& path) {
-        test::writeProgram(path, "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > "
-                                 "\"$0.tmp\"\n/bin/mv \"$0.tmp\" \"$0.arg\"\n");
+        test::writeProgram(path,
+                           "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > "
+                           "\"$0.tmp\"\n/bin/mv \"$0.tmp\" \"$0.arg\"\n");
         return path + ".arg";
     }
 
@@ -471,6 +475,5 @@ TEST(AutostartBox, TickingWritesTheEntryUntickingRemovesItAndAFailureIsShownAndU
     EXPECT_EQ(desktop.messages.size(), 1u);
     qunsetenv("XDG_CONFIG_HOME");
 }
-
 
 #include "test_windows.moc"

@@ -37,9 +37,10 @@ bool launch(QProcess& process, const Launch& launch) {
     QStringList command = launch.wrapper + launch.command;
     const QString& program = launch.command.value(0);
     if (launch.user && !launch.folder.isEmpty() && program.startsWith(QLatin1Char('/')) &&
-        !program.startsWith(QLatin1String("/usr/")) && !program.startsWith(QLatin1String("/bin/")) &&
-        !program.startsWith(launch.folder)) {
-        const QString copy = launch.folder + QLatin1Char('/') + program.section(QLatin1Char('/'), -1);
+        !program.startsWith(QLatin1String("/usr/")) &&
+        !program.startsWith(QLatin1String("/bin/")) && !program.startsWith(launch.folder)) {
+        const QString copy =
+            launch.folder + QLatin1Char('/') + program.section(QLatin1Char('/'), -1);
         fs::replaceAtomically(copy, bytesOf(program));
         ::chmod(encodeLocal(copy).constData(), 0755);
         command[int(launch.wrapper.size())] = copy;
@@ -49,8 +50,8 @@ bool launch(QProcess& process, const Launch& launch) {
                                      folder = encodeLocal(launch.folder)] {
         if (group)
             ::setsid();
-        if (user && (::setgroups(0, nullptr) != 0 || ::setgid(user->gid) != 0 ||
-                     ::setuid(user->uid) != 0))
+        if (user &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(user->gid) != 0 || ::setuid(user->uid) != 0))
             ::_exit(126);
         // After the change of user, which clears it.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -168,8 +169,8 @@ pid_t holdOpenForWriting(const QString& path) {
 
 QString copyProgram(const QString& folder) {
     const QString program = folder + QLatin1String("Kopierwart");
-    fs::replaceAtomically(
-        program, bytesOf(qEnvironmentVariable("KW_TEST_BINARY_DIR") + QLatin1String("/app/Kopierwart")));
+    fs::replaceAtomically(program, bytesOf(qEnvironmentVariable("KW_TEST_BINARY_DIR") +
+                                           QLatin1String("/app/Kopierwart")));
     ::chmod(encodeLocal(program).constData(), 0755);
     return program;
 }

@@ -13,8 +13,9 @@ namespace {
 
 constexpr int kStartMs = 15000;
 
-const QByteArray kSwayConfig = "xwayland disable\n"
-                               "output HEADLESS-1 resolution 1024x768 position 0 0\n";
+const QByteArray kSwayConfig =
+    "xwayland disable\n"
+    "output HEADLESS-1 resolution 1024x768 position 0 0\n";
 const QByteArray kWaybarConfig = R"({"layer": "top", "position": "bottom", "height": 28,
  "modules-left": [], "modules-center": [], "modules-right": ["tray"], "tray": {"icon-size": 20}}
 )";
@@ -35,15 +36,17 @@ QString WaylandDesktop::start(const QString& folder) {
     m_user = *user;
     m_folder = folder;
     m_runtimeDir = folder + QLatin1String("/runtime");
-    if (!QDir().mkpath(m_runtimeDir) || !QFile::setPermissions(m_runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+    if (!QDir().mkpath(m_runtimeDir) ||
+        !QFile::setPermissions(m_runtimeDir,
+                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         return QStringLiteral("cannot prepare ") + folder;
     writeBytes(folder + QLatin1String("/sway.conf"), kSwayConfig);
     writeBytes(folder + QLatin1String("/waybar.json"), kWaybarConfig);
     give(folder);
 
     // Not dbus-launch, which detaches: as our child it ends with the test, with its services.
-    QProcess& bus = startAsUser({"dbus-daemon", "--session", "--nofork", "--print-address=1"},
-                                environment());
+    QProcess& bus =
+        startAsUser({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, environment());
     if (!waitUntil([&] { return bus.canReadLine(); }, kStartMs))
         return QStringLiteral("dbus-daemon (needed) did not start a session bus");
     m_busAddress = QString::fromLocal8Bit(bus.readLine().trimmed());
@@ -54,15 +57,17 @@ QString WaylandDesktop::start(const QString& folder) {
     sway.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
     startAsUser({"sway", "-c", folder + QLatin1String("/sway.conf")}, sway);
     const QDir runtime(m_runtimeDir);
-    if (!waitUntil([&] {
-            const QStringList display = runtime.entryList({"wayland-?"}, QDir::System);
-            const QStringList ipc = runtime.entryList({"sway-ipc.*.sock"}, QDir::System);
-            if (display.isEmpty() || ipc.isEmpty())
-                return false;
-            m_waylandDisplay = display.first();
-            m_swaySocket = runtime.filePath(ipc.first());
-            return true;
-        }, kStartMs))
+    if (!waitUntil(
+            [&] {
+                const QStringList display = runtime.entryList({"wayland-?"}, QDir::System);
+                const QStringList ipc = runtime.entryList({"sway-ipc.*.sock"}, QDir::System);
+                if (display.isEmpty() || ipc.isEmpty())
+                    return false;
+                m_waylandDisplay = display.first();
+                m_swaySocket = runtime.filePath(ipc.first());
+                return true;
+            },
+            kStartMs))
         return QStringLiteral("sway (needed) did not start on its headless backend");
 
     // Without accessibility: GTK would start a bus of its own for it.
@@ -72,15 +77,24 @@ QString WaylandDesktop::start(const QString& folder) {
     startAsUser({"waybar", "-c", folder + QLatin1String("/waybar.json")}, gtk);
     // Wide enough that a notification's text shows whole.
     startAsUser({"mako", "--width", "460", "--height", "200"}, environment());
-    if (!waitUntil([this] {
-            return call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties.Get",
-                        {"org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered"}, true).contains("true");
-        }, kStartMs))
+    if (!waitUntil(
+            [this] {
+                return call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                            "org.freedesktop.DBus.Properties.Get",
+                            {"org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered"},
+                            true)
+                    .contains("true");
+            },
+            kStartMs))
         return QStringLiteral("waybar (needed) did not become the notification area");
-    if (!waitUntil([this] {
-            return call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                        {"org.freedesktop.Notifications"}, true).contains("true");
-        }, kStartMs))
+    if (!waitUntil(
+            [this] {
+                return call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                            "org.freedesktop.DBus.NameHasOwner", {"org.freedesktop.Notifications"},
+                            true)
+                    .contains("true");
+            },
+            kStartMs))
         return QStringLiteral("mako (needed) did not start as the notification service");
     return {};
 }
@@ -107,8 +121,11 @@ QProcessEnvironment WaylandDesktop::environment() const {
 QProcess& WaylandDesktop::startAsUser(const QStringList& command,
                                       const QProcessEnvironment& environment,
                                       const QString& workingFolder) {
-    m_processes.push_back(launched({.command = command, .folder = workingFolder.isEmpty() ? m_folder : workingFolder,
-                                    .environment = environment, .user = m_user, .ownGroup = true}));
+    m_processes.push_back(launched({.command = command,
+                                    .folder = workingFolder.isEmpty() ? m_folder : workingFolder,
+                                    .environment = environment,
+                                    .user = m_user,
+                                    .ownGroup = true}));
     return *m_processes.back();
 }
 
@@ -120,10 +137,14 @@ QProcess& WaylandDesktop::launch(const QString& program, const QStringList& argu
 QByteArray WaylandDesktop::run(const QString& program, const QStringList& arguments,
                                bool quiet) const {
     QProcess process;
-    kw::test::launch(process, {.command = QStringList{program} + arguments, .environment = environment(), .user = m_user});
-    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    kw::test::launch(process, {.command = QStringList{program} + arguments,
+                               .environment = environment(),
+                               .user = m_user});
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
         if (!quiet)
-            qWarning().noquote() << program << arguments.join(' ') << "failed:" << process.readAllStandardError();
+            qWarning().noquote() << program << arguments.join(' ')
+                                 << "failed:" << process.readAllStandardError();
         process.kill();
         process.waitForFinished();
         return {};
@@ -134,7 +155,11 @@ QByteArray WaylandDesktop::run(const QString& program, const QStringList& argume
 QByteArray WaylandDesktop::call(const QString& service, const QString& path, const QString& method,
                                 const QStringList& arguments, bool quiet) const {
     // After "--", arguments such as -1 are no options.
-    return run("gdbus", QStringList{"call", "--session", "--dest", service, "--object-path", path, "--method", method, "--"} + arguments, quiet);
+    return run("gdbus",
+               QStringList{"call", "--session", "--dest", service, "--object-path", path,
+                           "--method", method, "--"} +
+                   arguments,
+               quiet);
 }
 
 void WaylandDesktop::give(const QString& path) const {

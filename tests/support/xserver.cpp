@@ -24,8 +24,8 @@ XvfbServer::~XvfbServer() {
 QString XvfbServer::start(bool withTray) {
     // It names the free display it picked once it accepts clients; -noreset: no reset when its
     // last client leaves.
-    process = launched(
-        {{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}});
+    process = launched({{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten",
+                         "tcp", "-noreset"}});
     while (!process->canReadLine())
         if (!process->waitForReadyRead(15000))
             return QStringLiteral("Xvfb (needed) did not start");
@@ -33,8 +33,9 @@ QString XvfbServer::start(bool withTray) {
     if (withTray) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-        trayer = launched({.command = {"trayer", "--edge", "bottom", "--align", "right", "--height", "24"},
-                           .environment = environment});
+        trayer = launched(
+            {.command = {"trayer", "--edge", "bottom", "--align", "right", "--height", "24"},
+             .environment = environment});
     }
     return {};
 }
