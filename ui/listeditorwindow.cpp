@@ -33,7 +33,8 @@ void PaintBackground(QWidget* widget, qint32 color) {
     widget->update();
 }
 
-void PrepareEditorWindow(QWidget* window, QWidget* mainWindow, QWidget* listViewport, qint32 color) {
+void PrepareEditorWindow(QWidget* window, QWidget* mainWindow, QWidget* listViewport,
+                         qint32 color) {
     if (mainWindow)
         mainWindow->hide();
     PaintBackground(window, color);
