@@ -150,7 +150,6 @@ struct RunningProgram {
 
     QString ini() const { return program.ini(); }
     QString log() const { return program.log(); }
-    QString copyList() const { return program.folder + QLatin1String("Kopierwart.Copy"); }
     QString folder(const QString& name) const { return folderIn(dir, name); }
     void setting(const QString& key, const QString& to) { program.setting(key, to); }
     QStringList lines() const { return logLines(log()); }

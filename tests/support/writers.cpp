@@ -60,17 +60,22 @@ bool setLeaseCapability(bool on) {
 Writer::Writer(const QString& path, int pieces, qint64 bytes, int pauseMs)
     : Writer(path, pieces, bytes, QList<int>{pauseMs}) {}
 
+// Appends size bytes n times to $0, held open, the pauses (seconds) taken in turn; says when.
+constexpr char kWriterScript[] = R"(exec 3>>"$0" && echo opened || exit 1; n=$1 size=$2; shift 2
+while [ $n -gt 0 ]; do head -c $size /dev/zero | tr '\0' a >&3 || exit 1
+  n=$((n - 1)); [ $n -gt 0 ] && sleep $1 && set -- "$@" $1 && shift; done
+exec 3>&- && echo closed)";
+
 Writer::Writer(const QString& path, int pieces, qint64 bytes, const QList<int>& pausesMs) {
-    QStringList pauses;
+    QStringList command{
+        "sh", "-c", kWriterScript, path, QString::number(pieces), QString::number(bytes)};
     for (const int pause : pausesMs)
-        pauses.append(QString::number(pause));
-    launch(m_process, {{KW_TEST_WRITER, path, QString::number(pieces), QString::number(bytes),
-                        pauses.join(QLatin1Char(','))}});
+        command.append(QString::number(pause / 1000.0));
+    launch(m_process, {.command = command, .ownGroup = true});
 }
 
 Writer::~Writer() {
-    m_process.kill();
-    m_process.waitForFinished(5000);
+    endGroup(m_process);
 }
 
 bool Writer::waitOpened() {
