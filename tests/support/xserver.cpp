@@ -73,13 +73,8 @@ xcb_window_t create(xcb_connection_t* connection, xcb_window_t parent, int x, in
 
 }  // namespace
 
-QString TestWindows::start(const QByteArray& display) {
-    m_display = display;
-    m_connection = xcb_connect(display.constData(), nullptr);
-    return xcb_connection_has_error(m_connection)
-               ? QStringLiteral("cannot connect to the X display ") + QString::fromLatin1(display)
-               : QString();
-}
+TestWindows::TestWindows(const QByteArray& display)
+    : m_display(display), m_connection(xcb_connect(display.constData(), nullptr)) {}
 
 TestWindows::~TestWindows() {
     xcb_disconnect(m_connection);
@@ -154,7 +149,7 @@ namespace {
 // Losing the connection would end us: the application goes first.
 struct XSuiteEnd : ::testing::Environment {
     void TearDown() override {
-        if (XSuite::s_toolkitOnDisplay)
+        if (XSuite::s_xvfb && qgetenv("DISPLAY") == XSuite::s_xvfb->display)
             delete QCoreApplication::instance();
         XSuite::s_xvfb.reset();
     }
@@ -168,23 +163,18 @@ void XSuite::SetUpTestSuite() {
     if (s_xvfb)
         return;
     s_xvfb = std::make_unique<XvfbServer>();
-    s_whyNot = s_xvfb->start(true);
-    if (s_whyNot.isEmpty()) {
-        qputenv("DISPLAY", s_xvfb->display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        s_toolkitOnDisplay = true;
-    }
+    if (!(s_whyNot = s_xvfb->start(true)).isEmpty())
+        return ensureApplication();
+    qputenv("DISPLAY", s_xvfb->display);
+    qputenv("QT_QPA_PLATFORM", "xcb");
     ensureApplication();
-    if (!s_toolkitOnDisplay)
-        return;
     if (!waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
         s_whyNot = QStringLiteral("trayer (needed) did not become the notification area");
 }
 
 void XSuite::SetUp() {
-    const QString whyNot = s_whyNot.isEmpty() ? windows.start(display()) : s_whyNot;
-    if (!whyNot.isEmpty())
-        KW_CANNOT_RUN(whyNot.toStdString());
+    if (!s_whyNot.isEmpty())
+        KW_CANNOT_RUN(s_whyNot.toStdString());
 }
 
 }  // namespace kw::test
