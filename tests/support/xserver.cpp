@@ -81,8 +81,8 @@ TestWindows::~TestWindows() {
 }
 
 WindowId TestWindows::window(const QString& className, const QString& instanceName, bool mapped,
-                             const QString& netWmName, const QString& wmName) {
-    const xcb_window_t window = create(m_connection, 0, 20, 20);
+                             const QString& netWmName, const QString& wmName, WindowId parent) {
+    const xcb_window_t window = create(m_connection, parent, parent ? 0 : 20, 20);
     setText(m_connection, window, "WM_CLASS", "STRING",
             instanceName.toUtf8() + '\0' + className.toUtf8() + '\0');
     if (!netWmName.isEmpty())
@@ -98,16 +98,13 @@ WindowId TestWindows::window(const QString& className, const QString& instanceNa
 WindowId TestWindows::framed(const QString& className, const QString& caption) {
     // A frame without class, the client inside with WM_STATE, a decoration beside it.
     const xcb_window_t frame = create(m_connection, 0, 40, 40);
-    const xcb_window_t client = create(m_connection, frame, 0, 20);
-    setText(m_connection, client, "WM_CLASS", "STRING",
-            className.toUtf8() + '\0' + className.toUtf8() + '\0');
-    setText(m_connection, client, "_NET_WM_NAME", "UTF8_STRING", caption.toUtf8());
+    const WindowId client = window(className, className, true, caption, {}, frame);
     const xcb_atom_t wmState = atom(m_connection, "WM_STATE");
     const uint32_t normalState[] = {1, 0};
     xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, client, wmState, wmState, 32, 2,
                         normalState);
-    for (const xcb_window_t window : {create(m_connection, frame, 0, 0), client, frame})
-        xcb_map_window(m_connection, window);
+    xcb_map_window(m_connection, create(m_connection, frame, 0, 0));
+    xcb_map_window(m_connection, frame);
     waitForServer(m_connection);
     return client;
 }

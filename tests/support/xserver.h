@@ -30,7 +30,7 @@ struct TestWindows {
     ~TestWindows();  // the server removes its windows
     // An empty text leaves that property out; WM_NAME as Latin-1, _NET_WM_NAME as UTF-8.
     WindowId window(const QString& className, const QString& instanceName, bool mapped,
-                    const QString& netWmName, const QString& wmName = {});
+                    const QString& netWmName, const QString& wmName = {}, WindowId parent = 0);
     // A client inside a frame, as a reparenting window manager leaves it.
     WindowId framed(const QString& className, const QString& caption);
     void destroy(WindowId window);
