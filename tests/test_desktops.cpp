@@ -9,7 +9,6 @@
 #include "tests/support/cannotrun.h"
 #include "tests/support/teardown.h"
 #include "tests/support/wayland.h"
-#include "tests/support/writers.h"
 #include "tests/support/xserver.h"
 #include "ui/frmp2pnew.h"
 #include "ui/problemnotifier.h"
@@ -20,18 +19,13 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QTimer>
 
 using namespace kw;
 using namespace kw::apptest;
@@ -78,12 +72,15 @@ TEST_F(TrayTest, IconShowsAndHidesTheWindowAndItsMenuEndsTheProgramOnce) {
     EXPECT_EQ(rig.ended, 1);
 }
 
-// A second start during start-up: the window comes out once the start-up has put it in the tray.
-TEST_F(TrayTest, AWishToSeeTheWindowDuringStartUpIsKeptForItsEnd) {
+// A second start during start-up: the window comes out once the start-up has put it in the tray,
+// and shows the P2P programs of its first pass.
+TEST_F(TrayTest, AWishToSeeTheWindowDuringStartUpIsKeptForItsEndAndItShowsTheRunningPrograms) {
+    windows.window("Overnet", "overnet", false, "");
     ProgramRig rig;
     Program& program = rig.start(false, [&] { rig.program->showMainWindow(); });
     ASSERT_TRUE(program.started());
     EXPECT_TRUE(program.window().isVisible() && !program.window().isMinimized());
+    EXPECT_EQ(rig.control<QLabel>("LabelP2P")->text(), "P2P: Overnet");
 }
 
 // The file work waiting for the user's answer is no hang, and "Beenden" still ends the program.
@@ -284,17 +281,16 @@ TEST_F(Detection, NoUnreachableOrLostDisplayEndsAnythingAndEachIsLoggedOnce) {
     xvfb.reset();  // the display goes away under the running search
     for (WindowSearch* each : {none.get(), unreachable.get(), lost.get()}) {
         P2PDetector detector(data, *each);
-        for (int twice = 0; twice < 2; ++twice)
-            detector.Timer_CheckP2P();
+        detector.Timer_CheckP2P();
+        detector.Timer_CheckP2P();
         EXPECT_TRUE(detector.LBp2p().isEmpty());
     }
     // Without DISPLAY on an X11 desktop the display is '' and cannot be opened either.
-    const QStringList causes{"cannot open the X display ''", "cannot open the X display ':4095'",
-                             "lost the X display"};
-    ASSERT_EQ(logged.size(), causes.size());
-    for (qsizetype i = 0; i < causes.size(); ++i)
-        EXPECT_EQ(logged[i],
-                  "P2P detection: " + causes[i] + ", windows are not searched, processes are");
+    QStringList expected;
+    for (const QString cause : {"cannot open the X display ''", "cannot open the X display ':4095'",
+                                "lost the X display"})
+        expected << "P2P detection: " + cause + ", windows are not searched, processes are";
+    EXPECT_EQ(logged, expected);
 }
 
 TEST_F(Detection, TheDialogListsOtherProgramsWindowsAndOnlyYesAppendsOneStillThereAsOneLine) {
@@ -346,13 +342,6 @@ TEST_F(Detection, AStormOfWindowsLeavesTheProgramAndTheToolkitsConnectionUnharme
     dialog->close();
 }
 
-TEST_F(Detection, TheMainWindowShowsTheRunningProgramsFromItsFirstPass) {
-    windows.window("Overnet", "overnet", false, "");
-    ProgramRig rig;
-    rig.start();
-    EXPECT_EQ(rig.control<QLabel>("LabelP2P")->text(), "P2P: Overnet");
-}
-
 namespace {
 
 const QString kItem = QStringLiteral("org.kde.StatusNotifierItem");
@@ -366,79 +355,27 @@ QStringList quotedTexts(const QByteArray& reply) {
     return texts;
 }
 
-bool hasWindowOf(const QJsonObject& node, qint64 pid) {
-    if (node.value("pid").toInteger() == pid &&
-        node.value("name").toString().startsWith("Kopierwart"))
-        return true;
-    for (const char* children : {"nodes", "floating_nodes"})
-        for (const QJsonValue child : node.value(QLatin1String(children)).toArray())
-            if (hasWindowOf(child.toObject(), pid))
-                return true;
-    return false;
-}
-
-// The program as the session's user, on sway with waybar and mako, its destination a small tmpfs.
-struct WaylandTest : ::testing::Test {
-    void SetUp() override {
-        ensureApplication();
-        // The session's user must reach the folders inside.
-        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther);
-        if (const QString why = desktop.start(dir.path() + "/session"); !why.isEmpty())
-            KW_CANNOT_RUN(why.toStdString());
-        QString why;
-        if (!(stick = test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Tmpfs,
-                                                    destination, 1 << 20, &why)))
-            KW_CANNOT_RUN(why.toStdString());
-    }
-    // The program's StatusNotifierItem as the notification area knows it.
-    bool findItem() {
-        const QByteArray reply =
-            desktop.call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                         "org.freedesktop.DBus.Properties.Get",
-                         {"org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems"});
-        for (const QString& item : quotedTexts(reply)) {
-            const qsizetype slash = item.indexOf(QLatin1Char('/'));
-            const QString service = slash < 0 ? item : item.left(slash);
-            const QByteArray pid =
-                desktop.call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                             "org.freedesktop.DBus.GetConnectionUnixProcessID", {service}, true);
-            if (pid.contains(" " + QByteArray::number(program->processId()) + ",")) {
-                m_service = service;
-                m_itemPath = slash < 0 ? QStringLiteral("/StatusNotifierItem") : item.mid(slash);
-                return true;
-            }
-        }
-        return false;
-    }
-    QByteArray itemCall(const QString& method, const QStringList& arguments = {}) {
-        return desktop.call(m_service, m_itemPath, method, arguments);
-    }
-    QString toolTip() {
-        return quotedTexts(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "ToolTip"}))
-            .join(' ');
-    }
-    bool windowShown() {
-        const QByteArray tree = desktop.run("swaymsg", {"-t", "get_tree"});
-        return hasWindowOf(QJsonDocument::fromJson(tree).object(), program->processId());
-    }
-
-    QTemporaryDir dir;
-    test::WaylandDesktop desktop;
-    const QString source = folderIn(dir, "upload"), staging = folderIn(dir, "staging");
-    const QString destination = folderIn(dir, "stick");
-    std::unique_ptr<test::ScratchFileSystem> stick;
-    QProcess* program = nullptr;
-    QString m_service, m_itemPath;
-};
-
 }  // namespace
 
-// Activation toggles the window, the notification area shows the exported menu; a full destination
-// is notified once, and once when space is freed, a burst of moves not at all.
-TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
+// The program as the session's user on sway with waybar and mako, its destination a small tmpfs:
+// activation toggles the window, the notification area shows the exported menu; a full
+// destination is notified once, and once when space is freed, a burst of moves not at all.
+TEST(Wayland, TheTrayItemTogglesTheWindowNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
+    ensureApplication();
+    QTemporaryDir dir;
+    QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther);
+    test::WaylandDesktop desktop;
+    if (const QString why = desktop.start(dir.path() + "/session"); !why.isEmpty())
+        KW_CANNOT_RUN(why.toStdString());
+    const QString source = folderIn(dir, "upload"), staging = folderIn(dir, "staging");
+    const QString destination = folderIn(dir, "stick");
+    QString why;
+    const auto stick = test::ScratchFileSystem::make(test::ScratchFileSystem::Type::Tmpfs,
+                                                     destination, 1 << 20, &why);
+    if (!stick)
+        KW_CANNOT_RUN(why.toStdString());
     QProcess& monitor = desktop.launch(
-        "dbus-monitor",
-        {"--session",
+        {"dbus-monitor", "--session",
          "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"});
     QByteArray sent;
     const auto notified = [&] {
@@ -447,7 +384,7 @@ TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
     // Watching once the bus says so (the NameLost of becoming a monitor).
     ASSERT_TRUE(waitUntil([&] { return notified() == 0 && !sent.isEmpty(); }));
     const auto makoShows = [&](const char* text) {
-        return desktop.run("makoctl", {"list"}).contains(text);
+        return desktop.run({"makoctl", "list"}).contains(text);
     };
     const auto arrive = [&](const QStringList& names, qint64 size) {
         for (const QString& name : names)
@@ -461,8 +398,31 @@ TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
          {std::pair{"Source", source}, {"Destination", destination}, {"Intervall", "1"}})
         copy.setting(key, value);
     desktop.give(dir.path());
-    program = &desktop.launch("./Kopierwart", {}, copy.folder);
-    ASSERT_TRUE(waitUntil([&] { return findItem(); })) << "no StatusNotifierItem registered";
+    QProcess& program = desktop.launch({"./Kopierwart"}, copy.folder);
+    // Waybar and mako are no windows of sway's tree: any window of that process is the program's.
+    const QRegularExpression ofProgram(QStringLiteral("\"pid\": *%1\\b").arg(program.processId()));
+    const auto windowShown = [&] {
+        return QString::fromUtf8(desktop.run({"swaymsg", "-t", "get_tree"})).contains(ofProgram);
+    };
+    // The program's item is the only one on this bus.
+    QString item;
+    ASSERT_TRUE(waitUntil([&] {
+        item = quotedTexts(
+                   desktop.call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                "org.freedesktop.DBus.Properties.Get",
+                                {"org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems"}))
+                   .value(0);
+        return !item.isEmpty();
+    })) << "no StatusNotifierItem registered";
+    const QString service = item.left(item.indexOf(QLatin1Char('/')));
+    item = item.contains(QLatin1Char('/')) ? item.mid(service.size()) : "/StatusNotifierItem";
+    const auto itemCall = [&](const QString& method, const QStringList& arguments) {
+        return desktop.call(service, item, method, arguments);
+    };
+    const auto toolTip = [&] {
+        return quotedTexts(itemCall("org.freedesktop.DBus.Properties.Get", {kItem, "ToolTip"}))
+            .join(' ');
+    };
     // The start-up goes on after the icon is there: it ends with the window in the tray.
     ASSERT_TRUE(copy.waitStarted());
     EXPECT_TRUE(waitUntil([&] { return !windowShown(); })) << "the window stayed on the desktop";
@@ -483,8 +443,8 @@ TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
     ASSERT_TRUE(waitUntil([&] { return toolTip().contains("Zielverzeichnis voll"); }));
     EXPECT_TRUE(toolTip().contains(source + "film.avi")) << toolTip().toStdString();
     ASSERT_TRUE(waitUntil([&] { return notified() == 1; }));
-    EXPECT_TRUE(sent.contains("Sie bleibt im überwachten Verzeichnis"))
-        << sent.toStdString();  // as UTF-8
+    EXPECT_TRUE(sent.contains("Sie bleibt im überwachten Verzeichnis"))  // as UTF-8
+        << sent.toStdString();
     EXPECT_TRUE(waitUntil([&] { return makoShows("Zielverzeichnis voll"); }));
     ASSERT_EQ(runProgram("mount", {"-o", "remount,size=16m", destination}), "");
     ASSERT_TRUE(waitUntil([&] { return !toolTip().contains("Zielverzeichnis voll"); }));
@@ -498,17 +458,17 @@ TEST_F(WaylandTest, TheTrayItemNotifiesProblemsOnceAndItsMenuEndsTheProgram) {
     EXPECT_TRUE(makoShows("Zielverzeichnis hat wieder Platz"));
 
     const QString layout = QString::fromUtf8(
-        desktop.call(m_service, "/MenuBar", "com.canonical.dbusmenu.GetLayout", {"0", "-1", "[]"}));
-    static const QRegularExpression item(
+        desktop.call(service, "/MenuBar", "com.canonical.dbusmenu.GetLayout", {"0", "-1", "[]"}));
+    static const QRegularExpression menuItem(
         QStringLiteral("<\\((\\d+), \\{[^}]*'label': <'([^']*)'>"));
     QMap<QString, QString> idByLabel;
-    for (const auto& match : item.globalMatch(layout))
+    for (const auto& match : menuItem.globalMatch(layout))
         idByLabel.insert(match.captured(2), match.captured(1));
     EXPECT_EQ(idByLabel.keys(), (QStringList{"Beenden", "Kopierwart", "Zeigen"}))
         << layout.toStdString();
-    desktop.call(m_service, "/MenuBar", "com.canonical.dbusmenu.Event",
+    desktop.call(service, "/MenuBar", "com.canonical.dbusmenu.Event",
                  {idByLabel.value("Beenden"), "clicked", "<0>", "0"});
-    ASSERT_TRUE(program->waitForFinished(10000)) << "the program did not end";
+    ASSERT_TRUE(program.waitForFinished(10000)) << "the program did not end";
     const QStringList lines = logLines(copy.log());
     EXPECT_TRUE(lines.contains("Form_QueryUnload(UnloadMode = vbFormCode (1)"));
     EXPECT_TRUE(lines.contains("*** Closing Kopierwart ***"));

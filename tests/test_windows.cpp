@@ -3,20 +3,14 @@
 
 #include "core/autostart.h"
 #include "core/editedlist.h"
-#include "core/eventlog.h"
 #include "platform/dialogs.h"
-#include "platform/fs.h"
 #include "platform/none/nowindowsearch.h"
 #include "platform/qtboundary.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
-#include "platform/textcodec.h"
 #include "scan/register.h"
 #include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
-#include "tests/support/qtapp.h"
-#include "tests/support/recording.h"
-#include "tests/support/scratchfs.h"
 #include "ui/autostartbox.h"
 #include "ui/frmlist.h"
 #include "ui/frmp2pnew.h"
@@ -29,30 +23,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDesktopServices>
-#include <QFile>
-#include <QGroupBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QScrollBar>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
-#include <QWidget>
-#include <QXmlStreamReader>
-
-#include <functional>
-
-#include <sys/stat.h>
 
 using namespace kw::apptest;
 using namespace kw;
@@ -106,7 +83,26 @@ T* topLevel() {
 // Every text the program shows, per window and property, started in the given language.
 QMap<QString, QString> shownTexts(FoldersRig& rig, const QStringList& uiLanguages) {
     QMap<QString, QString> texts;
-    const auto walk = [&texts](const QString& window, QObject* root) {
+    const std::optional<Language> language =
+        uiLanguages.isEmpty() ? std::nullopt : std::make_optional<Language>(uiLanguages);
+    rig.program.reset();
+    Program& program = rig.start();
+    FrmMain& window = program.window();
+    window.ButPrefix_Click();
+    window.ButTasklist_Click();
+    window.ButList_Click();
+    const auto search = CreateNoWindowSearch(QStringLiteral("none"), {});
+    FrmP2Pnew p2p(program.data(), program.log(), rig.desktop, *search);
+    ProgBar progress;
+    progress.SetOption(0, 10, CopyCaption(), true);
+    const std::pair<const char*, QObject*> windows[] = {{"main", &window},
+                                                        {"tray", &program.tray().icon()},
+                                                        {"prefix", topLevel<FrmPrefix>()},
+                                                        {"task", topLevel<FrmTask>()},
+                                                        {"list", topLevel<FrmList>()},
+                                                        {"p2p", &p2p},
+                                                        {"progress", &progress}};
+    for (const auto& [name, root] : windows) {
         QObjectList all = root->findChildren<QObject*>();
         all.prepend(root);
         for (qsizetype i = 0; i < all.size(); ++i)
@@ -114,36 +110,9 @@ QMap<QString, QString> shownTexts(FoldersRig& rig, const QStringList& uiLanguage
                  {"windowTitle", "title", "text", "toolTip", "accessibleName", "placeholderText"})
                 if (const QString text = all[i]->property(property).toString(); !text.isEmpty())
                     texts[QStringLiteral("%1 %2 %3.%4")
-                              .arg(window, QString::number(i), all[i]->objectName(), property)] =
+                              .arg(name, QString::number(i), all[i]->objectName(), property)] =
                         text;
-    };
-    const std::optional<Language> language =
-        uiLanguages.isEmpty() ? std::nullopt : std::make_optional<Language>(uiLanguages);
-    rig.program.reset();
-    Program& program = rig.start();
-    FrmMain& window = program.window();
-    const auto search = CreateNoWindowSearch(QStringLiteral("none"), {});
-    FrmP2Pnew* p2p = nullptr;
-    ProgBar progress;
-    progress.SetOption(0, 10, CopyCaption(), true);
-    const struct {
-        const char* window;
-        std::function<QObject*()> open;
-    } windows[] = {
-        {"main", [&] { return &window; }},
-        {"tray", [&] { return &program.tray().icon(); }},
-        {"prefix",
-         [&] { return window.ButPrefix_Click(), static_cast<QObject*>(topLevel<FrmPrefix>()); }},
-        {"task",
-         [&] { return window.ButTasklist_Click(), static_cast<QObject*>(topLevel<FrmTask>()); }},
-        {"list",
-         [&] { return window.ButList_Click(), static_cast<QObject*>(topLevel<FrmList>()); }},
-        {"p2p",
-         [&] { return p2p = new FrmP2Pnew(program.data(), program.log(), rig.desktop, *search); }},
-        {"progress", [&] { return &progress; }},
-    };
-    for (const auto& row : windows)
-        walk(row.window, row.open());
+    }
     rig.desktop.messages.clear();
     window.ButAbout_Click();
     window.findChild<QPushButton*>("ButDeleteLog")->click();
@@ -156,7 +125,6 @@ QMap<QString, QString> shownTexts(FoldersRig& rig, const QStringList& uiLanguage
             ProblemStartText(ProblemKind(kind), one) + ProblemStartText(ProblemKind(kind), two) +
             ProblemEndText(ProblemKind(kind), one) + ProblemEndText(ProblemKind(kind), two);
     }
-    delete p2p;  // before the window search it uses
     return texts;
 }
 
@@ -173,13 +141,9 @@ TEST(Language, GermanAndCDesktopsSeeTheGermanTextsAndEveryOtherOneSeesEnglish) {
             words.insert(match.captured());
         return words;
     };
-    for (QXmlStreamReader xml(&ts); xml.readNextStartElement() || !xml.atEnd();) {
-        if (xml.isStartElement() && (xml.name() == u"source" || xml.name() == u"translation"))
-            (xml.name() == u"source" ? germanWords : englishWords) +=
-                wordsOf(xml.readElementText());
-        else if (!xml.isStartElement())
-            xml.readNext();
-    }
+    const QRegularExpression element(QStringLiteral("<(source|translation)[^>]*>([^<]*)<"));
+    for (const auto& match : element.globalMatch(QString::fromUtf8(ts.readAll())))
+        (match.captured(1) == u"source" ? germanWords : englishWords) += wordsOf(match.captured(2));
     germanWords -= englishWords;
     ASSERT_GT(germanWords.size(), 100);
 
@@ -365,22 +329,20 @@ protected:
     QList<QByteArray> urls;
 };
 
-TEST_F(DesktopTest, NamesThatLookAlikeToQtOrAreMissingNeverAnswerAnotherFile) {
+// Qt's list leaves out names it cannot decode: the user types the name as Qt spells it. Names Qt
+// spells alike, or missing ones, never answer another file.
+TEST_F(DesktopTest, DialogsAnswerTheChosenFolderAndSoundWithTheirBytesAndNeverAnotherFile) {
+    const QString folder = make("Eing\xE4nge", true), sound = make("Kl\xE4ng.wav", false);
+    test::chooseInNextFileDialog(qtSpelling(folder));
+    EXPECT_EQ(encodeLocal(BrowseForFolder(nullptr, "Ordner")), encodeLocal(folder));
+    test::chooseInNextFileDialog(qtSpelling(sound));
+    EXPECT_EQ(encodeLocal(BrowseForFile(nullptr, "*.wav")), encodeLocal(sound));
     make("Caf\xE9/Bl\xFCten", true);
     const QString file = make("Caf\xE9/Bl\xFCten/Gr\xFC\xDF.txt", false);
     EXPECT_EQ(encodeLocal(pathFromQt(qtSpelling(file))), encodeLocal(file));
     make("Caf\xE8", true);
     for (const char* missing : {"Caf\xE9", "Fehlt\xE9"})
         EXPECT_EQ(pathFromQt(qtSpelling(decodeLocal(root() + missing))), QString()) << missing;
-}
-
-// Qt's list leaves out names it cannot decode: the user types the name as Qt spells it.
-TEST_F(DesktopTest, DialogsAnswerTheChosenFolderAndSoundWithTheirBytes) {
-    const QString folder = make("Eing\xE4nge", true), sound = make("Kl\xE4ng.wav", false);
-    test::chooseInNextFileDialog(qtSpelling(folder));
-    EXPECT_EQ(encodeLocal(BrowseForFolder(nullptr, "Ordner")), encodeLocal(folder));
-    test::chooseInNextFileDialog(qtSpelling(sound));
-    EXPECT_EQ(encodeLocal(BrowseForFile(nullptr, "*.wav")), encodeLocal(sound));
 }
 
 TEST_F(DesktopTest, OnlyWellFormedPcmWaveFilesArePlayableAndAPipeNeverBlocks) {
@@ -395,15 +357,17 @@ TEST_F(DesktopTest, OnlyWellFormedPcmWaveFilesArePlayableAndAPipeNeverBlocks) {
     EXPECT_TRUE(PlaySoundFile(1, pcm));
 }
 
-// A script without execute right is opened, never run.
-TEST_F(DesktopTest, NamesThatAreNotUtf8ReachTheDefaultHandlerAndTheOpenerWithTheirBytes) {
-    const QByteArray folderBytes = encodeLocal(dir.path()) + "/Urlaub \xE9t\xE9";
+// A script without execute right is opened, never run; a program runs in its folder with its
+// parameters as separate arguments, none of them seen by a shell.
+TEST_F(DesktopTest, NamesAndArgumentsReachTheHandlerTheOpenerAndAProgramWithTheirBytes) {
+    const QByteArray folderBytes = encodeLocal(dir.path()) + "/Urlaub \xE9t\xE9; echo";
     const QByteArray fileBytes = folderBytes + "/Bild \xFF.sh";
-    ASSERT_EQ(fs::makePath(decodeLocal(folderBytes)), 0);
+    const QString folder = decodeLocal(folderBytes);
+    ASSERT_EQ(fs::makePath(folder), 0);
     test::makeFile(decodeLocal(fileBytes), "#!/bin/sh\ntouch \"$0.ran\"\n", 0600);
     qputenv("PATH", encodeLocal(dir.path()));  // no opener yet: OpenDocument takes the handler
     ShellOpen(decodeLocal(fileBytes), "");
-    OpenFolder(decodeLocal(folderBytes));
+    OpenFolder(folder);
     OpenTextFileInViewer(decodeLocal(fileBytes));
     OpenDocument(decodeLocal(fileBytes));
     const QByteArray url = "file://" + fileBytes;
@@ -414,11 +378,7 @@ TEST_F(DesktopTest, NamesThatAreNotUtf8ReachTheDefaultHandlerAndTheOpenerWithThe
     ASSERT_TRUE(test::waitUntil([&] { return fs::isReadableFile(opened); }));
     EXPECT_EQ(fs::readAll(opened)->split('\n').value(1), fileBytes);
     EXPECT_FALSE(fs::facts(decodeLocal(fileBytes + ".ran")));
-}
 
-TEST_F(DesktopTest, ProgramRunsInItsFolderWithItsBytesAndParametersAsSeparateArguments) {
-    const QString folder = path(decodeLocal("Mein Ordner\xff; echo"));
-    ASSERT_EQ(fs::makePath(folder), 0);
     const QString marker = argumentsWriter(folder + "/zeige argumente");
     ShellOpen(folder + "/zeige argumente", R"("zwei Wörter" a;touch\ b $HOME `id` "x|y>z")");
     ASSERT_TRUE(test::waitUntil([&] { return fs::isReadableFile(marker); }, 20000));
@@ -437,9 +397,12 @@ QString execProgram(const QByteArray& entry) {
 
 }  // namespace
 
-TEST(AutostartEntry, StartsTheVeryProgramWhateverItsPathHoldsOrRefusesAPathNoEntryCanHold) {
+// The entry runs the very program whatever its path holds, or is refused for a path no entry can
+// hold; the box writes and removes it, and a failure is shown and undone.
+TEST(Autostart, StartsTheVeryProgramAndTheBoxWritesRemovesOrShowsAndUndoesAFailure) {
     if (QStandardPaths::findExecutable("desktop-file-validate").isEmpty())
         KW_CANNOT_RUN("needs desktop-file-validate (desktop-file-utils)");
+    test::ensureApplication();
     QTemporaryDir dir;
     // The folder is missing at first, as in a new user's home.
     const QString program = "/opt/Mein \"Werk\"/$HOME `x` 100% \\ä/Kopierwart";
@@ -447,15 +410,10 @@ TEST(AutostartEntry, StartsTheVeryProgramWhateverItsPathHoldsOrRefusesAPathNoEnt
     ASSERT_EQ(autostart.enable(), 0);
     EXPECT_EQ(execProgram(fs::readAll(autostart.entryPath()).value_or("")), program);
     EXPECT_EQ(QProcess::execute("desktop-file-validate", {autostart.entryPath()}), 0);
-
     Autostart unnamable(dir.path() + "/", decodeLocal("/opt/Kopier\xFFwart/Kopierwart"));
     EXPECT_EQ(unnamable.enable(), EILSEQ);
     EXPECT_FALSE(fs::facts(unnamable.entryPath()));
-}
 
-TEST(AutostartBox, TickingWritesTheEntryUntickingRemovesItAndAFailureIsShownAndUndone) {
-    test::ensureApplication();
-    QTemporaryDir dir;
     qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
     EventLog log;
     test::RecordingDesktop desktop;
@@ -466,9 +424,7 @@ TEST(AutostartBox, TickingWritesTheEntryUntickingRemovesItAndAFailureIsShownAndU
     EXPECT_TRUE(later->isChecked());
     later->setChecked(false);
     EXPECT_FALSE(fs::facts(dir.path() + "/autostart/kopierwart.desktop"));
-
-    // A device file where the configuration folder should be: nothing can be written there.
-    qputenv("XDG_CONFIG_HOME", "/dev/null");
+    qputenv("XDG_CONFIG_HOME", "/dev/null");  // nothing can be written below a device file
     QCheckBox* failing = box();
     failing->setChecked(true);
     EXPECT_FALSE(failing->isChecked());

@@ -12,47 +12,40 @@
 namespace kw::test {
 
 // A debug window that keeps its lines in memory.
-class RecordingDebugWindow : public DebugWindow {
-public:
+struct RecordingDebugWindow : DebugWindow {
     int lineCount() const override { return int(lines.size()); }
     void appendLine(const QString& line) override { lines.append(line); }
     void removeFirstLine() override { lines.removeFirst(); }
     void selectLastLine() override {}
     void clearLines() override { lines.clear(); }
-
     QStringList lines;
 };
 
 struct ShownMessage {
-    QString caption;
-    QString text;
+    QString caption, text;
 };
 
 // A progress window that records what the copy told it.
-class RecordingProgress : public CopyProgress {
-public:
+struct RecordingProgress : CopyProgress {
     struct Calls {
         std::vector<qint64> values;
         QString message;  // "source -> destination"
     };
     RecordingProgress(Calls& calls, std::function<void()> onValue)
-        : m_calls(calls), m_onValue(std::move(onValue)) {}
+        : calls(calls), onValue(std::move(onValue)) {}
     void SetOption(qint64, qint64, const QString&, bool) override {}
     void SetValue(qint64 value) override {
-        m_calls.values.push_back(value);
-        if (m_onValue)
-            m_onValue();
+        calls.values.push_back(value);
+        if (onValue)
+            onValue();
     }
-    void SetMessage(const QString& message) override { m_calls.message = message; }
-
-private:
-    Calls& m_calls;
-    std::function<void()> m_onValue;
+    void SetMessage(const QString& message) override { calls.message = message; }
+    Calls& calls;
+    std::function<void()> onValue;
 };
 
 // A desktop that answers message boxes with a preset answer and records every request.
-class RecordingDesktop : public Desktop {
-public:
+struct RecordingDesktop : Desktop {
     int ShowMessage(const QString& caption, const QString& text, int) override {
         messages.push_back({caption, text});
         return answer;
@@ -75,10 +68,9 @@ public:
 
     int answer = IDOK;
     std::vector<ShownMessage> messages;
-    std::function<void()> onPlaySound;  // runs inside PlaySoundFile, to act at that step
-    // Runs inside every progress update of a copy, after a chunk and before the next one.
-    std::function<void()> onCopyProgress;
-    QStringList opened;  // ShellOpen requests: file, or file + " " + parameters
+    std::function<void()> onPlaySound;     // runs inside PlaySoundFile, to act at that step
+    std::function<void()> onCopyProgress;  // runs between a copy's chunks
+    QStringList opened;                    // ShellOpen requests: file, or file + " " + parameters
     QStringList openedDocuments;
     std::vector<RecordingProgress::Calls> progress;  // one entry per progress window
 };

@@ -45,8 +45,7 @@ QString WaylandDesktop::start(const QString& folder) {
     give(folder);
 
     // Not dbus-launch, which detaches: as our child it ends with the test, with its services.
-    QProcess& bus =
-        startAsUser({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, environment());
+    QProcess& bus = launch({"dbus-daemon", "--session", "--nofork", "--print-address=1"});
     if (!waitUntil([&] { return bus.canReadLine(); }, kStartMs))
         return QStringLiteral("dbus-daemon (needed) did not start a session bus");
     m_busAddress = QString::fromLocal8Bit(bus.readLine().trimmed());
@@ -55,7 +54,7 @@ QString WaylandDesktop::start(const QString& folder) {
     sway.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
     sway.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
     sway.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
-    startAsUser({"sway", "-c", folder + QLatin1String("/sway.conf")}, sway);
+    launch({"sway", "-c", folder + QLatin1String("/sway.conf")}, {}, sway);
     const QDir runtime(m_runtimeDir);
     if (!waitUntil(
             [&] {
@@ -74,76 +73,63 @@ QString WaylandDesktop::start(const QString& folder) {
     QProcessEnvironment gtk = environment();
     gtk.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
     gtk.insert(QStringLiteral("GTK_A11Y"), QStringLiteral("none"));
-    startAsUser({"waybar", "-c", folder + QLatin1String("/waybar.json")}, gtk);
+    launch({"waybar", "-c", folder + QLatin1String("/waybar.json")}, {}, gtk);
     // Wide enough that a notification's text shows whole.
-    startAsUser({"mako", "--width", "460", "--height", "200"}, environment());
-    if (!waitUntil(
-            [this] {
-                return call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                            "org.freedesktop.DBus.Properties.Get",
-                            {"org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered"},
-                            true)
-                    .contains("true");
-            },
-            kStartMs))
+    launch({"mako", "--width", "460", "--height", "200"});
+    const auto answersTrue = [this](const QString& service, const QString& path,
+                                    const QString& method, const QStringList& arguments) {
+        return waitUntil(
+            [&] { return call(service, path, method, arguments, true).contains("true"); },
+            kStartMs);
+    };
+    if (!answersTrue("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                     "org.freedesktop.DBus.Properties.Get",
+                     {"org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered"}))
         return QStringLiteral("waybar (needed) did not become the notification area");
-    if (!waitUntil(
-            [this] {
-                return call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                            "org.freedesktop.DBus.NameHasOwner", {"org.freedesktop.Notifications"},
-                            true)
-                    .contains("true");
-            },
-            kStartMs))
+    if (!answersTrue("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                     "org.freedesktop.DBus.NameHasOwner", {"org.freedesktop.Notifications"}))
         return QStringLiteral("mako (needed) did not start as the notification service");
     return {};
 }
 
 QProcessEnvironment WaylandDesktop::environment() const {
+    // Each once known; sway and the bus do not mind the session's other names.
+    const QString variables[][2] = {{"PATH", "/usr/local/bin:/usr/bin:/bin"},
+                                    {"HOME", m_user.home},
+                                    {"USER", kUser},
+                                    {"LANG", "C.UTF-8"},
+                                    {"XDG_RUNTIME_DIR", m_runtimeDir},
+                                    {"DBUS_SESSION_BUS_ADDRESS", m_busAddress},
+                                    {"WAYLAND_DISPLAY", m_waylandDisplay},
+                                    {"SWAYSOCK", m_swaySocket},
+                                    {"XDG_SESSION_TYPE", "wayland"},
+                                    {"XDG_CURRENT_DESKTOP", "sway"},
+                                    {"QT_QPA_PLATFORM", "wayland"}};
     QProcessEnvironment environment;
-    environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/local/bin:/usr/bin:/bin"));
-    environment.insert(QStringLiteral("HOME"), m_user.home);
-    environment.insert(QStringLiteral("USER"), kUser);
-    environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtimeDir);
-    if (!m_busAddress.isEmpty())
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
-    if (!m_waylandDisplay.isEmpty()) {
-        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), m_waylandDisplay);
-        environment.insert(QStringLiteral("SWAYSOCK"), m_swaySocket);
-        environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
-        environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("sway"));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-    }
+    for (const auto& [name, value] : variables)
+        if (!value.isEmpty())
+            environment.insert(name, value);
     return environment;
 }
 
-QProcess& WaylandDesktop::startAsUser(const QStringList& command,
-                                      const QProcessEnvironment& environment,
-                                      const QString& workingFolder) {
-    m_processes.push_back(launched({.command = command,
-                                    .folder = workingFolder.isEmpty() ? m_folder : workingFolder,
-                                    .environment = environment,
-                                    .user = m_user,
-                                    .ownGroup = true}));
+QProcess& WaylandDesktop::launch(const QStringList& command, const QString& workingFolder,
+                                 QProcessEnvironment environment) {
+    m_processes.push_back(
+        launched({.command = command,
+                  .folder = workingFolder.isEmpty() ? m_folder : workingFolder,
+                  .environment = environment.isEmpty() ? this->environment() : environment,
+                  .user = m_user,
+                  .ownGroup = true}));
     return *m_processes.back();
 }
 
-QProcess& WaylandDesktop::launch(const QString& program, const QStringList& arguments,
-                                 const QString& workingFolder) {
-    return startAsUser(QStringList{program} + arguments, environment(), workingFolder);
-}
-
-QByteArray WaylandDesktop::run(const QString& program, const QStringList& arguments,
-                               bool quiet) const {
+QByteArray WaylandDesktop::run(const QStringList& command, bool quiet) const {
     QProcess process;
-    kw::test::launch(process, {.command = QStringList{program} + arguments,
-                               .environment = environment(),
-                               .user = m_user});
+    kw::test::launch(process, {.command = command, .environment = environment(), .user = m_user});
     if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0) {
         if (!quiet)
-            qWarning().noquote() << program << arguments.join(' ')
+            qWarning().noquote() << command.join(' ')
                                  << "failed:" << process.readAllStandardError();
         process.kill();
         process.waitForFinished();
@@ -155,8 +141,7 @@ QByteArray WaylandDesktop::run(const QString& program, const QStringList& argume
 QByteArray WaylandDesktop::call(const QString& service, const QString& path, const QString& method,
                                 const QStringList& arguments, bool quiet) const {
     // After "--", arguments such as -1 are no options.
-    return run("gdbus",
-               QStringList{"call", "--session", "--dest", service, "--object-path", path,
+    return run(QStringList{"gdbus", "call", "--session", "--dest", service, "--object-path", path,
                            "--method", method, "--"} +
                    arguments,
                quiet);

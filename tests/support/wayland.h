@@ -18,16 +18,15 @@ public:
     static constexpr const char* kUser = "kwdesktop";
 
     ~WaylandDesktop();
-
     // Empty text once the notification area and service answer; otherwise why not.
     QString start(const QString& folder);
-
     QProcessEnvironment environment() const;
-    // Starts program as the user; it ends with the desktop at the latest.
-    QProcess& launch(const QString& program, const QStringList& arguments,
-                     const QString& workingFolder = {});
+    // Starts command as the user (in the desktop's environment unless given one); it ends with
+    // the desktop at the latest.
+    QProcess& launch(const QStringList& command, const QString& workingFolder = {},
+                     QProcessEnvironment environment = {});
     // Runs a command as the user; its output, or nothing when it failed (said unless quiet).
-    QByteArray run(const QString& program, const QStringList& arguments, bool quiet = false) const;
+    QByteArray run(const QStringList& command, bool quiet = false) const;
     // A method call on the session bus through gdbus; its reply as printed.
     QByteArray call(const QString& service, const QString& path, const QString& method,
                     const QStringList& arguments = {}, bool quiet = false) const;
@@ -35,15 +34,8 @@ public:
     void give(const QString& path) const;
 
 private:
-    QProcess& startAsUser(const QStringList& command, const QProcessEnvironment& environment,
-                          const QString& workingFolder = {});
-
     Account m_user;
-    QString m_folder;
-    QString m_runtimeDir;
-    QString m_busAddress;
-    QString m_waylandDisplay;
-    QString m_swaySocket;
+    QString m_folder, m_runtimeDir, m_busAddress, m_waylandDisplay, m_swaySocket;
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };
 

@@ -73,21 +73,16 @@ xcb_window_t create(xcb_connection_t* connection, xcb_window_t parent, int x, in
 
 }  // namespace
 
-QString TestWindows::start(const QByteArray& display) {
-    m_display = display;
-    m_connection = xcb_connect(display.constData(), nullptr);
-    return xcb_connection_has_error(m_connection)
-               ? QStringLiteral("cannot connect to the X display ") + QString::fromLatin1(display)
-               : QString();
-}
+TestWindows::TestWindows(const QByteArray& display)
+    : m_display(display), m_connection(xcb_connect(display.constData(), nullptr)) {}
 
 TestWindows::~TestWindows() {
     xcb_disconnect(m_connection);
 }
 
 WindowId TestWindows::window(const QString& className, const QString& instanceName, bool mapped,
-                             const QString& netWmName, const QString& wmName) {
-    const xcb_window_t window = create(m_connection, 0, 20, 20);
+                             const QString& netWmName, const QString& wmName, WindowId parent) {
+    const xcb_window_t window = create(m_connection, parent, parent ? 0 : 20, 20);
     setText(m_connection, window, "WM_CLASS", "STRING",
             instanceName.toUtf8() + '\0' + className.toUtf8() + '\0');
     if (!netWmName.isEmpty())
@@ -103,16 +98,13 @@ WindowId TestWindows::window(const QString& className, const QString& instanceNa
 WindowId TestWindows::framed(const QString& className, const QString& caption) {
     // A frame without class, the client inside with WM_STATE, a decoration beside it.
     const xcb_window_t frame = create(m_connection, 0, 40, 40);
-    const xcb_window_t client = create(m_connection, frame, 0, 20);
-    setText(m_connection, client, "WM_CLASS", "STRING",
-            className.toUtf8() + '\0' + className.toUtf8() + '\0');
-    setText(m_connection, client, "_NET_WM_NAME", "UTF8_STRING", caption.toUtf8());
+    const WindowId client = window(className, className, true, caption, {}, frame);
     const xcb_atom_t wmState = atom(m_connection, "WM_STATE");
     const uint32_t normalState[] = {1, 0};
     xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, client, wmState, wmState, 32, 2,
                         normalState);
-    for (const xcb_window_t window : {create(m_connection, frame, 0, 0), client, frame})
-        xcb_map_window(m_connection, window);
+    xcb_map_window(m_connection, create(m_connection, frame, 0, 0));
+    xcb_map_window(m_connection, frame);
     waitForServer(m_connection);
     return client;
 }
@@ -154,7 +146,7 @@ namespace {
 // Losing the connection would end us: the application goes first.
 struct XSuiteEnd : ::testing::Environment {
     void TearDown() override {
-        if (XSuite::s_toolkitOnDisplay)
+        if (XSuite::s_xvfb && qgetenv("DISPLAY") == XSuite::s_xvfb->display)
             delete QCoreApplication::instance();
         XSuite::s_xvfb.reset();
     }
@@ -168,23 +160,18 @@ void XSuite::SetUpTestSuite() {
     if (s_xvfb)
         return;
     s_xvfb = std::make_unique<XvfbServer>();
-    s_whyNot = s_xvfb->start(true);
-    if (s_whyNot.isEmpty()) {
-        qputenv("DISPLAY", s_xvfb->display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        s_toolkitOnDisplay = true;
-    }
+    if (!(s_whyNot = s_xvfb->start(true)).isEmpty())
+        return ensureApplication();
+    qputenv("DISPLAY", s_xvfb->display);
+    qputenv("QT_QPA_PLATFORM", "xcb");
     ensureApplication();
-    if (!s_toolkitOnDisplay)
-        return;
     if (!waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
         s_whyNot = QStringLiteral("trayer (needed) did not become the notification area");
 }
 
 void XSuite::SetUp() {
-    const QString whyNot = s_whyNot.isEmpty() ? windows.start(display()) : s_whyNot;
-    if (!whyNot.isEmpty())
-        KW_CANNOT_RUN(whyNot.toStdString());
+    if (!s_whyNot.isEmpty())
+        KW_CANNOT_RUN(s_whyNot.toStdString());
 }
 
 }  // namespace kw::test

@@ -20,19 +20,17 @@ struct XvfbServer {
     // Empty text when the server accepts clients; otherwise why it does not.
     QString start(bool withTray = false);
 
-    std::unique_ptr<QProcess> process;
-    std::unique_ptr<QProcess> trayer;
+    std::unique_ptr<QProcess> process, trayer;
     QByteArray display;  // ":N", once started
 };
 
 // Top-level windows of another X client; each call returns once the server has handled it.
 struct TestWindows {
+    explicit TestWindows(const QByteArray& display);
     ~TestWindows();  // the server removes its windows
-    // Empty text when connected to display; otherwise why not.
-    QString start(const QByteArray& display);
     // An empty text leaves that property out; WM_NAME as Latin-1, _NET_WM_NAME as UTF-8.
     WindowId window(const QString& className, const QString& instanceName, bool mapped,
-                    const QString& netWmName, const QString& wmName = {});
+                    const QString& netWmName, const QString& wmName = {}, WindowId parent = 0);
     // A client inside a frame, as a reparenting window manager leaves it.
     WindowId framed(const QString& className, const QString& caption);
     void destroy(WindowId window);
@@ -54,9 +52,8 @@ struct XSuite : ::testing::Test {
     static QByteArray display() { return s_xvfb->display; }
 
     static inline std::unique_ptr<XvfbServer> s_xvfb;
-    static inline bool s_toolkitOnDisplay = false;
     static inline QString s_whyNot;
-    TestWindows windows;
+    TestWindows windows{display()};
 };
 
 }  // namespace kw::test
