@@ -167,21 +167,6 @@ TEST_F(Destinations, AFullDiskIsCheckedBeforeCopyingAndTriedAgainWhenSpaceIsFree
     EXPECT_EQ(bytesOf(backup + "big.bin"), big);
 }
 
-TEST_F(Destinations, ADestinationReadOnlyForAWhileIsUsedOnTheTickAfterItIsWritableAgain) {
-    auto usb = mount(Type::Tmpfs, "stick", 8 << 20);
-    if (!usb)
-        return;
-    ASSERT_TRUE(validateFolders(engine));
-    ASSERT_EQ(runProgram("mount", {"-o", "remount,ro", usb->mountPoint()}), "");
-    writeBytes(in("a.bin"), "for later");
-    tick(), tick();
-    EXPECT_EQ(bytesOf(in("a.bin")), "for later");
-    ASSERT_EQ(runProgram("mount", {"-o", "remount,rw", usb->mountPoint()}), "");
-    const QStringList lines = tick();
-    EXPECT_EQ(bytesOf(data.My.Destination + "a.bin"), "for later") << text(lines);
-    EXPECT_FALSE(fs::facts(in("a.bin")));
-}
-
 // A copy across file systems is private while it fills, keeps mode and times, and is flushed
 // before it gets its name: on tmpfs a flush of the whole file system may stand for its own, on
 // exFAT through FUSE such a flush may stop short of the disk.
@@ -388,35 +373,6 @@ TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumbered
     EXPECT_EQ(fs::regularFileNames(rig.destination)->size(), kFiles);
     for (int i = 0; i < kFiles; ++i)
         EXPECT_EQ(bytesOf(rig.destination + name(i)), ownBytes(i, 4000)) << i;
-}
-
-// Waiting copies hold three descriptors each; with the limit where a group of them would take all
-// but one, the program names its groups early, still ends within 5 s of SIGTERM, and no file is
-// lost or left half.
-TEST(OutOfDescriptors, WaitingCopiesTakingAllButOneDescriptorStillLetTheProgramEndWhenAsked) {
-    constexpr int kFiles = 300;
-    RunningProgram rig;
-    QString why;
-    if (!rig.destinationOnTmpfs(32 << 20, &why))
-        KW_CANNOT_RUN(why.toStdString());
-    rig.start();
-    ASSERT_TRUE(rig.waitStarted());
-    waitUntil([] { return false; }, 1500);
-    ASSERT_EQ(leaveDescriptors(rig.pid(), 3 * 20 + 1), "");
-    const auto name = [](int i) { return QString("Stück %1.bin").arg(i); };
-    for (int i = 0; i < kFiles; ++i)
-        arrive(rig.source, name(i), ownBytes(i, 3000));
-    ASSERT_TRUE(
-        waitUntil([&] { return fs::regularFileNames(rig.destination)->size() >= 10; }, 15'000))
-        << "nothing was copied";
-    EXPECT_TRUE(rig.terminate(5000)) << "still running 5 s after SIGTERM";
-    rig.stop();
-    for (int i = 0; i < kFiles; ++i) {
-        const bool inSource = bytesOf(rig.source + name(i)) == ownBytes(i, 3000);
-        const bool moved = fs::facts(rig.destination + name(i)).has_value();
-        EXPECT_TRUE(inSource || moved) << i << " lost";
-        EXPECT_TRUE(!moved || bytesOf(rig.destination + name(i)) == ownBytes(i, 3000)) << i;
-    }
 }
 
 }  // namespace

@@ -280,21 +280,6 @@ const Row kRows[] = {
              EXPECT_EQ(first.st_ino, second.st_ino) << "two files where one had two names";
              EXPECT_EQ(first.st_nlink, 2u);
          }},
-    {.name = "WhereTheDestinationKeepsNoLinksEachNameIsCopiedAndThatIsSaidOnce",
-     .setUp =
-         [](Rig& r, QString* why) {
-             if (!r.disk(Type::Exfat, 32 << 20, why))
-                 return false;
-             r.put("first name.bin", patternBytes(3'000'000));
-             if (!r.link("first name.bin", "second name.bin"))
-                 return false;
-             // Copied as a file of its own: its data counts.
-             r.noteWaiting("second name.bin");
-             return true;
-         },
-     .ticks = 1,
-     .line = "keeps no second names of a file",
-     .allMove = true},
     {.name = "AWatchedFolderRenamedDuringACopyKeepsEveryFileOnce",
      .setUp =
          [](Rig& r, QString* why) {
@@ -432,33 +417,35 @@ TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles
     // leaves a locked file alone is shown by the file the third process held.
 }
 
-constexpr int kBurstFiles = 2'000;
+class Cycle : public ::testing::Test, public ScanRig {};
 
-QByteArray burstBytes(int i) {
-    return QByteArray::number(i).repeated(1 + i % 700);
+// Names keep their bytes, shell characters included; hidden and read-only files move, folders,
+// FIFOs and links stay; the register and the statistics learn of every move.
+TEST_F(Cycle, NewFilesAreMovedWithTheirNamesUnchangedRecordedAndCounted) {
+    data.TaskList.reset();  // a task list without entries ends the tick without TimerError
+    const QString latin1 = decodeLocal("caf\xe9.bin");
+    const QString shelly = "a b;$(x)'\".txt";
+    for (const QString& name : {latin1, shelly, QString(".hidden")})
+        writeBytes(in(name), encodeLocal(name));
+    fs::makePath(in("sub/"));
+    makeFile(in("readonly.txt"), "readonly.txt", 0444);
+    ::mkfifo(encodeLocal(in("fifo")).constData(), 0644);
+    QFile::link("readonly.txt", in("link.txt"));
+    const QByteArray bytes = patternBytes(1'048'576);
+    writeBytes(in("movie.avi"), bytes);
+    EXPECT_EQ(tick().count(moveLine("movie.avi")), 1);
+    EXPECT_EQ(entriesOf(source), (QStringList{"fifo", "link.txt", "sub"}));
+    EXPECT_EQ(bytesOf(out("movie.avi")), bytes);
+    EXPECT_EQ(bytesOf(out(latin1)), "caf\xe9.bin");
+    EXPECT_EQ(bytesOf(out(shelly)), shelly.toUtf8());
+    ASSERT_EQ(data.CopiedFiles.keys(), LoadListFile(data.My.CopyListFile));
+    EXPECT_EQ(data.CopiedFiles.keys()->filter(in("movie.avi") + QChar(u'\0') + "1048576").size(),
+              1);
+    EXPECT_EQ(bytesOf(out("readonly.txt")), "readonly.txt");
+    EXPECT_EQ(data.My.SavedFileCount, 5);
 }
-QString burstName(int i) {
-    return QStringLiteral("Teil %1.bin").arg(i);
-}
 
-class Burst : public ::testing::Test, public ScanRig {
-protected:
-    void makeBurst() {
-        for (int i = 0; i < kBurstFiles; ++i)
-            writeBytes(in(burstName(i)), burstBytes(i));
-    }
-    // Every file whole in the destination, none left elsewhere, each key once in the register.
-    void expectBurstArrivedWhole() {
-        EXPECT_TRUE(entriesOf(source).isEmpty());
-        ASSERT_EQ(entriesOf(destination).size(), kBurstFiles);
-        for (int i = 0; i < kBurstFiles; ++i)
-            ASSERT_EQ(bytesOf(out(burstName(i))), burstBytes(i)) << i;
-        const QStringList keys = LoadListFile(data.My.CopyListFile).value_or(QStringList());
-        EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()).size(), keys.size()) << "a key twice";
-    }
-};
-
-TEST_F(Burst, AFileClosedInTheWatchedFolderMovesLongBeforeTheInterval) {
+TEST_F(Cycle, AFileClosedInTheWatchedFolderMovesLongBeforeTheInterval) {
     data.My.ScanInterval = 60;
     tick();
     engine.Timer().start(60'000);
@@ -466,40 +453,6 @@ TEST_F(Burst, AFileClosedInTheWatchedFolderMovesLongBeforeTheInterval) {
               0);
     EXPECT_TRUE(waitUntil([&] { return !fs::facts(in("neu.txt")); }, 20'000));
     EXPECT_EQ(bytesOf(out("neu.txt")), "angekommen");
-}
-
-TEST_F(Burst, ABurstEndsWithEveryFileWholeAndExactRegisterAndStatistics) {
-    data.My.SavedFileCount = 0;
-    makeBurst();
-    const QStringList lines = tick();
-    expectBurstArrivedWhole();
-    EXPECT_EQ(LoadListFile(data.My.CopyListFile)->size(), kBurstFiles);
-    EXPECT_EQ(ReadIniValue(data.My.INI, "Fl", "Fl"), QString::number(kBurstFiles));
-    // The log file, written in batches, ends with the last line the tick wrote.
-    EXPECT_TRUE(bytesOf(data.My.Log).endsWith(lines.last().toUtf8() + "\r\n\r\n"));
-}
-
-class Cycle : public ::testing::Test, public ScanRig {};
-
-// Names keep their bytes, shell characters included; the register and the statistics learn of
-// every move.
-TEST_F(Cycle, NewFilesAreMovedWithTheirNamesUnchangedRecordedAndCounted) {
-    data.TaskList.reset();  // a task list without entries ends the tick without TimerError
-    const QString latin1 = decodeLocal("caf\xe9.bin");
-    const QString shelly = "a b;$(x)'\".txt";
-    for (const QString& name : {latin1, shelly, QString("B.txt")})
-        writeBytes(in(name), encodeLocal(name));
-    const QByteArray bytes = patternBytes(1'048'576);
-    writeBytes(in("movie.avi"), bytes);
-    EXPECT_EQ(tick().count(moveLine("movie.avi")), 1);
-    EXPECT_TRUE(entriesOf(source).isEmpty());
-    EXPECT_EQ(bytesOf(out("movie.avi")), bytes);
-    EXPECT_EQ(bytesOf(out(latin1)), "caf\xe9.bin");
-    EXPECT_EQ(bytesOf(out(shelly)), shelly.toUtf8());
-    ASSERT_EQ(data.CopiedFiles.keys(), LoadListFile(data.My.CopyListFile));
-    EXPECT_EQ(data.CopiedFiles.keys()->filter(in("movie.avi") + QChar(u'\0') + "1048576").size(),
-              1);
-    EXPECT_EQ(data.My.SavedFileCount, 4);
 }
 
 TEST_F(Cycle, BlockedFilesStayAndRegisteredOnesWithTheirCopyInPlaceAreDeleted) {
@@ -512,20 +465,6 @@ TEST_F(Cycle, BlockedFilesStayAndRegisteredOnesWithTheirCopyInPlaceAreDeleted) {
     EXPECT_EQ(tick(), QStringList{deletedLine("a.avi.txt")});
     EXPECT_EQ(entriesOf(source), (QStringList{"README", "a.AVI"}));
     EXPECT_EQ(entriesOf(destination), QStringList{"a.avi.txt"});
-}
-
-TEST_F(Cycle, AbandonStopsTheCopyAtItsNextYieldAndLeavesNoPartialFile) {
-    if (!destinationOnOtherFileSystem())
-        KW_CANNOT_RUN("no second file system for the destination");
-    writeBytes(in("a.bin"), patternBytes(3'000'000));
-    writeBytes(in("b.bin"), "b");
-    engine.Timer().start(5000);
-    duringNextCopy([&] { engine.Abandon(); });
-    EXPECT_EQ(tick().size(), 1) << "only the line of the interrupted copy";
-    EXPECT_TRUE(entriesOf(destination).isEmpty());
-    EXPECT_EQ(entriesOf(source), (QStringList{"a.bin", "b.bin"}));
-    EXPECT_FALSE(engine.Timer().isActive());
-    EXPECT_TRUE(tick().isEmpty()) << "an abandoned engine does not tick again";
 }
 
 }  // namespace

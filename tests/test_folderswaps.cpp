@@ -4,8 +4,8 @@
 // holds or lies inside the other folder is refused.
 #include "core/files.h"
 #include "platform/fs.h"
+#include "platform/textcodec.h"
 #include "scan/bincopy.h"
-#include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/scanrig.h"
 #include "tests/support/tracedcalls.h"
@@ -13,8 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 
 #include <unistd.h>
 
@@ -27,56 +25,6 @@ using Type = ScratchFileSystem::Type;
 
 std::string text(const QStringList& log) {
     return log.join('\n').toStdString();
-}
-
-// The real main window: the destination chosen as watched folder while a copy runs is refused.
-TEST(FolderDialog, TheDestinationChosenAsWatchedFolderDuringACopyIsRefusedAndTheCopyGoesOn) {
-    apptest::FoldersRig rig;
-    const QString& source = rig.source;
-    const QString& destination = rig.destination;
-    QString why;
-    const auto stick = ScratchFileSystem::make(Type::Tmpfs, destination, 64 << 20, &why);
-    if (!stick)
-        KW_CANNOT_RUN(why.toStdString());
-    const QStringList theirs = {"alt 1.txt", "alt 2.bin", "big.bin.old"};  // none may go
-    for (const QString& name : theirs)
-        ASSERT_EQ(fs::replaceAtomically(destination + name, "kept: " + name.toUtf8()), 0);
-    const QByteArray big = ownBytes(0, 3 * kCopyChunk + 11);
-    ASSERT_EQ(fs::replaceAtomically(source + "big.bin", big), 0);
-    for (int i = 1; i <= 3; ++i)
-        ASSERT_EQ(fs::replaceAtomically(source + QString("klein %1.bin").arg(i), ownBytes(i, 5000)),
-                  0);
-    rig.setting("Intervall", "1");
-    bool chosen = false;
-    rig.desktop.onCopyProgress = [&] {
-        if (std::exchange(chosen, true))
-            return;
-        chooseInNextFileDialog(withoutTrailingSlash(destination));
-        rig.control<QPushButton>("ButBrowse(0)")->click();
-    };
-    // Slowed chunks keep the copy running until the window's thread has acted.
-    std::unique_ptr<TracedCalls> slowed;
-    rig.start(false, [&] { slowed = slowChunks(200); });
-    if (!slowed->why().isEmpty())
-        KW_CANNOT_RUN(("strace: " + slowed->why()).toStdString());
-    ASSERT_TRUE(chosen) << "no copy ran";
-    EXPECT_TRUE(waitUntil([&] { return fs::regularFileNames(source)->isEmpty(); }, 15'000));
-    waitUntil([] { return false; }, 2500);  // two more passes
-    waitUntil([&] { return !rig.program->engine().ScanBusy(); });
-
-    ASSERT_EQ(rig.desktop.messages.size(), 1u) << "the choice was not refused once";
-    EXPECT_EQ(rig.desktop.messages.front().caption, "Fehler");
-    EXPECT_TRUE(rig.desktop.messages.front().text.contains("dasselbe"));
-    EXPECT_EQ(ReadIniValue(rig.ini(), "Source", "Source"), source);
-    EXPECT_EQ(ReadIniValue(rig.ini(), "Destination", "Destination"), destination);
-    EXPECT_EQ(rig.control<QLineEdit>("Text(0)")->text(), source);
-    EXPECT_EQ(rig.control<QLineEdit>("Text(1)")->text(), destination);
-    for (const QString& name : theirs)
-        EXPECT_EQ(bytesOf(destination + name), "kept: " + name.toUtf8()) << name.toStdString();
-    EXPECT_EQ(bytesOf(destination + "big.bin"), big);
-    for (int i = 1; i <= 3; ++i)
-        EXPECT_EQ(bytesOf(destination + QString("klein %1.bin").arg(i)), ownBytes(i, 5000));
-    EXPECT_TRUE(apptest::logLines(rig.log()).filter("Source allready exist").isEmpty());
 }
 
 struct Swap : ScanRig {
@@ -155,18 +103,6 @@ struct SwapRow {
 };
 
 const std::vector<SwapRow> kSwaps = {
-    {"the destination replaced by a link to the watched folder during a burst",
-     [](Swap& s) {
-         s.files(30, 300'000);
-         return s.onStick() && (s.swapDuringACopy([&s] {
-                    s.real = s.out("stick/Backup.real/");
-                    s.rename(s.data.My.Destination, s.real);
-                    QFile::link(withoutTrailingSlash(s.source),
-                                withoutTrailingSlash(s.data.My.Destination));
-                }),
-                                true);
-     },
-     noTwinsNothingLost},
     {"the destination replaced by a bind mount of the watched folder during a burst",
      [](Swap& s) {
          s.files(30, 300'000);

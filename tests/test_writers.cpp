@@ -3,7 +3,6 @@
 #include "core/files.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
-#include "platform/writers.h"
 #include "scan/failure.h"
 #include "scan/listing.h"
 #include "tests/support/cannotrun.h"
@@ -13,20 +12,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
 
-#include <fcntl.h>
-#include <grp.h>
 #include <linux/capability.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <list>
 #include <optional>
 
@@ -34,60 +26,6 @@ using namespace kw;
 using namespace kw::test;
 
 namespace {
-
-// Whether every process's open files show to this process: not in a sandbox whose own first
-// process is hidden.
-bool rootSeesEveryProcess() {
-    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-        const int fd = ::open(("/proc/" + pid + "/fdinfo").toUtf8().constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0 && errno != ENOENT && pid.toInt() > 0)
-            return false;
-        if (fd >= 0)
-            ::close(fd);
-    }
-    return true;
-}
-
-// The /proc snapshot sees a file another program holds for writing, also once renamed, and not
-// one held for reading; as an ordinary user it sees only that user's processes, and says so.
-TEST(WritersSnapshot, SeesWritersNotReadersAndAnOrdinaryUserOnlyItsOwn) {
-    if (::geteuid() != 0)
-        KW_CANNOT_RUN("needs root to look as root and as another user");
-    ensureApplication();
-    QTemporaryDir dir;
-    Writer writer(dir.path() + "/download.bin", 2, 10, 60'000);
-    ASSERT_TRUE(writer.waitOpened());
-    const QString finished = dir.path() + "/finished.bin";
-    QFile(finished).open(QIODevice::WriteOnly);
-    QProcess reader;
-    reader.setStandardInputFile(finished);
-    reader.start("sleep", {"60"});
-    ASSERT_TRUE(reader.waitForStarted());
-    ASSERT_EQ(::rename(encodeLocal(dir.path() + "/download.bin").constData(),
-                       encodeLocal(dir.path() + "/moved").constData()),
-              0);
-    const struct stat st = statOf(dir.path() + "/moved");
-    const fs::WritersSnapshot asRoot = fs::WritersSnapshot::take();
-    EXPECT_TRUE(asRoot.written(st.st_dev, st.st_ino));
-    EXPECT_FALSE(asRoot.written(statOf(finished).st_dev, statOf(finished).st_ino));
-    EXPECT_EQ(asRoot.sawEveryProcess(), rootSeesEveryProcess());
-    const pid_t child = ::fork();  // becomes nobody and answers in its exit code
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-            ::setresuid(65534, 65534, 65534) != 0)
-            ::_exit(9);
-        const fs::WritersSnapshot asNobody = fs::WritersSnapshot::take();
-        ::_exit((asNobody.sawEveryProcess() ? 1 : 0) |
-                (asNobody.written(st.st_dev, st.st_ino) ? 2 : 0));
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
-        << "1: claims to have seen every process, 2: saw root's writer";
-    reader.kill();
-    reader.waitForFinished();
-}
 
 // A real second process (a shell script) writes into the watched folder while the engine ticks
 // every 200 ms, as this user or as another one (only the folder's watch hears it: CAP_LEASE and
