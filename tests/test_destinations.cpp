@@ -15,7 +15,7 @@
 
 #include <QSignalSpy>
 
-#include <sys/mount.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <set>
@@ -312,28 +312,12 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
     }
 }
 
-// Puts a whole file into folder at once, as a finished download arrives.
-void arrive(const QString& folder, const QString& name, const QByteArray& bytes) {
-    const QString staged = folder + "../" + name + ".staged";
-    ASSERT_EQ(fs::replaceAtomically(staged, bytes), 0);
-    ASSERT_EQ(::rename(encodeLocal(staged).constData(), encodeLocal(folder + name).constData()), 0);
-}
-
-std::set<int> openDescriptors(pid_t pid) {
-    std::set<int> fds;
-    for (const QString& name :
-         QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System))
-        fds.insert(name.toInt());
-    return fds;
-}
-
 // Sets the process's soft limit so that exactly free descriptor numbers are left to it.
 QString leaveDescriptors(pid_t pid, int free) {
-    const std::set<int> open = openDescriptors(pid);
+    const QStringList open = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::System);
     int fd = 0;
-    for (int left = free; left > 0 || open.count(fd); ++fd)
-        if (!open.count(fd))
-            --left;
+    for (int left = free; left > 0 || open.contains(QString::number(fd)); ++fd)
+        left -= !open.contains(QString::number(fd));
     return runProgram("prlimit",
                       {"--pid", QString::number(pid), QStringLiteral("--nofile=%1:4096").arg(fd)});
 }
@@ -346,7 +330,7 @@ TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumbered
     RunningProgram rig;
     const auto name = [](int i) { return QString("Zwilling %1.bin").arg(i); };
     for (int i = 0; i < kFiles; ++i)
-        ASSERT_EQ(fs::replaceAtomically(rig.destination + name(i), ownBytes(i, 4000)), 0);
+        writeBytes(rig.destination + name(i), ownBytes(i, 4000));
     rig.start();
     ASSERT_TRUE(rig.waitStarted());
     waitUntil([] { return false; }, 1500);  // the start-up's own files are closed again
@@ -359,7 +343,7 @@ TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumbered
         ASSERT_EQ(leaveDescriptors(pid, free), "");
         if (free == 1)
             for (int i = 0; i < kFiles; ++i)
-                arrive(rig.source, name(i), ownBytes(i, 4000));
+                writeBytes(rig.source + name(i), ownBytes(i, 4000));
         waitUntil(numbered, free == 1 ? 3000 : 2000);  // a few ticks
         EXPECT_FALSE(numbered()) << free << " free:\n"
                                  << text(rig.lines().filter("Renaming").mid(0, 3));

@@ -25,8 +25,6 @@ QByteArray ownBytes(int i, qint64 size);
 // Made beside the file's folder and renamed in, as a finished download arrives: a file written in
 // a watched folder waits out the quiet time. Written in place where no rename can bring it.
 void writeBytes(const QString& path, const QByteArray& bytes);
-// New contents saved under path as editors and downloaders do: a new file renamed over it.
-void saveOver(const QString& path, const QByteArray& bytes);
 // A file written in place with the given mode.
 void makeFile(const QString& path, const QByteArray& bytes, unsigned mode = 0644);
 // An executable shell script at path.

@@ -6,34 +6,13 @@
 #include <QFile>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
 #include <csignal>
 
-extern char** environ;
-
 namespace kw::test {
 namespace {
-
-pid_t spawn(const QStringList& argv, int stderrFd) {
-    std::vector<QByteArray> bytes;
-    for (const QString& arg : argv)
-        bytes.push_back(arg.toLocal8Bit());
-    std::vector<char*> args;
-    for (QByteArray& arg : bytes)
-        args.push_back(arg.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stderrFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
-    pid_t pid = -1;
-    const int error = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? pid : -1;
-}
 
 // The thread whose calls a test traces: the engine's file work runs on its "pass" thread, and
 // where no engine runs the main thread does the work.
@@ -78,24 +57,19 @@ TracedCalls::TracedCalls(const QString& trace, const QStringList& injections) {
         m_why = QStringLiteral("no pipe");
         return;
     }
-    // Without -f: the programs the test starts meanwhile are not traced.
+    // Without -f: the programs the test starts meanwhile are not traced. strace writes into the
+    // pipe's end through this process's descriptor folder.
     const pid_t thread = workingThread();
-    QStringList argv{"strace", "-qq", "-p", QString::number(thread), "-e", "trace=" + trace};
+    QStringList argv{"strace", "-qq", "-o", QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(pipeFds[1]),
+                     "-p", QString::number(thread), "-e", "trace=" + trace};
     for (const QString& injection : injections)
-        argv << "-e"
-             << "inject=" + injection;
-    m_strace = spawn(argv, pipeFds[1]);
-    ::close(pipeFds[1]);
+        argv << "-e" << "inject=" + injection;
+    m_strace = startProgram(argv);
     m_output = pipeFds[0];
-    if (m_strace < 0) {
-        m_why = QStringLiteral("strace cannot be started");
-        ::close(m_output);
-        m_output = -1;
-        return;
-    }
     m_reader = std::thread([this] { read(); });
-    if (!waitUntil([thread] { return tracerOf(thread) != 0; }, 10'000))
+    if (m_strace < 0 || !waitUntil([thread] { return tracerOf(thread) != 0; }, 10'000))
         m_why = QStringLiteral("strace did not attach");
+    ::close(pipeFds[1]);
 }
 
 TracedCalls::~TracedCalls() {
