@@ -1,9 +1,7 @@
-// Every file once and whole, every refusal said once. The rig's rows: holes, a full user quota, a
-// file system out of file entries, names of one file, a watched folder renamed during a copy, the
-// flush after a deletion. Each row sets up its destination and files; the rig ticks while the
-// refusal stands, frees the destination where the row says how, and judges alike: each file once
-// and whole, the row's log line and notification once, at most one copy error, and no more bytes
-// taken than the files' data. Then bursts, two programs on one folder, and the plain cycle.
+// Every file once and whole, every refusal said once. Each row of the rig sets up its destination
+// and files; the rig ticks while the refusal stands, frees the destination where the row says how,
+// and judges alike: each file once and whole, the row's line and notification once, at most one
+// copy error, no more bytes taken than the files' data.
 #include "core/files.h"
 #include "core/problems.h"
 #include "platform/textcodec.h"
@@ -12,9 +10,7 @@
 #include "tests/running_program.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/scanrig.h"
-#include "tests/support/teardown.h"
 #include "tests/support/tracedcalls.h"
-#include "tests/support/writers.h"
 #include "ui/problemnotifier.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +18,6 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
-#include <QSet>
 #include <QSignalSpy>
 
 #include <dlfcn.h>
@@ -348,15 +343,12 @@ TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles
     for (int i = 0; i < kFiles; ++i) {
         const QString name = QString("geteilt %1.bin").arg(i);
         files[name] = ownBytes(i, 200'000);
-        const QString staged = shared.path() + "/" + name;
-        ASSERT_EQ(fs::replaceAtomically(staged, files[name]), 0);
-        ::chmod(encodeLocal(staged).constData(), 0664);
-        ASSERT_EQ(
-            ::rename(encodeLocal(staged).constData(), encodeLocal(watched + name).constData()), 0);
+        writeBytes(watched + name, files[name]);
+        ::chmod(encodeLocal(watched + name).constData(), 0664);
     }
-    // A third holder of one file's lock, as a Kopierwart in the middle of moving it would be.
+    // A third holder of one file's lock, as a Kopierwart moving it would be; one process, so
+    // that ending it ends the lock.
     const QString held = watched + "geteilt 0.bin";
-    // One process, so that ending it ends the lock.
     const pid_t holder =
         startProgram({"sh", "-c", "exec 9<\"$0\" && flock -x 9 && exec sleep 600", held});
     ASSERT_GT(holder, 0);
@@ -413,8 +405,6 @@ TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles
         EXPECT_LE(lines.filter(name).size() - said.size(), 2);
     }
     EXPECT_TRUE(lines.filter("Source dont't exist").isEmpty());
-    // Which program takes how many files is up to their ticks (one may take all 200): that each
-    // leaves a locked file alone is shown by the file the third process held.
 }
 
 class Cycle : public ::testing::Test, public ScanRig {};
