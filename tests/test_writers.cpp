@@ -27,10 +27,9 @@ using namespace kw::test;
 
 namespace {
 
-// A real second process (a shell script) writes into the watched folder while the engine ticks
-// every 200 ms, as this user or as another one (only the folder's watch hears it: CAP_LEASE and
-// CAP_SYS_PTRACE lowered, as an ordinary user has neither). A file renamed in whole moves at the
-// first tick that sees it, however a reader uses it.
+// A shell script writes into the watched folder while the engine ticks every 200 ms, as this user
+// or as another one (CAP_LEASE and CAP_SYS_PTRACE lowered, as an ordinary user has neither: only
+// the folder's watch hears it).
 struct InPlaceCase {
     const char* name;
     // Run by sh with $0 the file's path and $1 a folder beside the watched one; put N L writes N
@@ -41,8 +40,7 @@ struct InPlaceCase {
     bool onExt4;  // the watched folder lies on ext4, whose extent map shows reserved space
     qint64 size;  // what must arrive: size bytes of letter
     char letter;
-    // A reader: the file moves while it reads, within this many ticks of the first that met it.
-    int movesWithinTicks;
+    int movesWithinTicks;  // a reader: moved while it reads, within this many ticks
 };
 
 // A download that pauses three times with its file open; a file renamed in whole and then read
@@ -76,7 +74,6 @@ const InPlaceCase kDownloads[] = {
      false, 100'000, 'a', 20},
 };
 
-// One row: its engine, its writer, and what its ticks have seen.
 struct InPlaceRun {
     const InPlaceCase* row = nullptr;
     ScanRig rig;
@@ -85,8 +82,7 @@ struct InPlaceRun {
     QStringList log;
     int ticksMet = 0;  // ticks that began with the file in the watched folder
     bool done = false;
-    // One tick, unless the row is over; a broken promise ends it.
-    void tick() {
+    void tick() {  // unless the row is over; a broken promise ends it
         const QString file = rig.in("download.bin");
         const bool working = writer.state() != QProcess::NotRunning;
         const bool there = fs::facts(file).has_value();
@@ -112,8 +108,7 @@ struct InPlaceRun {
     std::string text() const { return log.join('\n').toStdString(); }
 };
 
-// The rows of this user's writers, and those of another user's, each run side by side so that
-// their writers' pauses overlap (the capabilities lowered for another user are the whole test's).
+// The rows of one kind of user run side by side, so that their writers' pauses overlap.
 class InPlaceWriter : public ::testing::TestWithParam<bool> {};
 
 TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
@@ -180,9 +175,8 @@ INSTANTIATE_TEST_SUITE_P(Downloads, InPlaceWriter, ::testing::Bool(), [](const a
     return std::string(info.param ? "OfAnotherUser" : "OfThisUser");
 });
 
-// Across file systems the copies of a burst wait whole under temporary names and are named in
-// groups; a program that opens a waiting copy's source for writing keeps its file, and the rest
-// of the group moves.
+// Across file systems copies wait whole, unnamed, for their group: a program that opens a waiting
+// copy's source for writing keeps its file, and the rest of the group moves.
 TEST(WaitingCopy, AWriterOpeningACopiedFileBeforeItsGroupIsNamedKeepsIt) {
     ScanRig rig;
     if (!rig.destinationOnOtherFileSystem())
