@@ -88,7 +88,8 @@ public:
     }
     void noteWaiting(const QString& name, const QString& sameAs = {}) {
         const struct stat st = statOf(in(name));
-        files[name] = {digestOf(in(name)), std::min<qint64>(st.st_size, st.st_blocks * 512), sameAs};
+        files[name] = {digestOf(in(name)), std::min<qint64>(st.st_size, st.st_blocks * 512),
+                       sameAs};
     }
     QString backup(const QString& name) const { return data.My.Destination + name; }
     bool allMoved() const {

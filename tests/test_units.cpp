@@ -207,8 +207,8 @@ TEST(AccessCopy, TheListAndUserAttributesGoAlongOrTheModeIsNoWiderThanTheList) {
             ASSERT_EQ(runToEnd(QStringList{"setfacl"} + row.setfacl + QStringList{file}), 0);
         ASSERT_EQ(statOf(file).st_mode & 07777, row.shown);
         for (const char* name : {"user.xdg.origin.url", "trusted.kopierwart-test"})
-            ASSERT_EQ(::setxattr(encodeLocal(file).constData(), name, row.name, strlen(row.name), 0),
-                      0);
+            ASSERT_EQ(
+                ::setxattr(encodeLocal(file).constData(), name, row.name, strlen(row.name), 0), 0);
         for (const ScratchFileSystem* onto : {acl.get(), noAcl.get()}) {
             fs::StagedCopy staged;
             EXPECT_TRUE(staged.begin(file, onto->mountPoint()).ok() &&

@@ -60,10 +60,13 @@ TracedCalls::TracedCalls(const QString& trace, const QStringList& injections) {
     // Without -f: the programs the test starts meanwhile are not traced. strace writes into the
     // pipe's end through this process's descriptor folder.
     const pid_t thread = workingThread();
-    QStringList argv{"strace", "-qq", "-o", QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(pipeFds[1]),
-                     "-p", QString::number(thread), "-e", "trace=" + trace};
+    QStringList argv{"strace", "-qq",
+                     "-o",     QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(pipeFds[1]),
+                     "-p",     QString::number(thread),
+                     "-e",     "trace=" + trace};
     for (const QString& injection : injections)
-        argv << "-e" << "inject=" + injection;
+        argv << "-e"
+             << "inject=" + injection;
     m_strace = startProgram(argv);
     m_output = pipeFds[0];
     m_reader = std::thread([this] { read(); });
