@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <map>
 #include <set>
 
 using namespace kw;
@@ -99,44 +100,41 @@ TEST_F(Destinations, LeftoversAreRemovedFromEveryUsedDestinationAndOnlyOurOwn) {
     EXPECT_EQ(takeLog().size(), 2);
 }
 
-TEST_F(Destinations, AnExfatStickTakesCopiesWithoutReplacingAndRefusedNamesAreTriedOnce) {
-    auto usb = mount(Type::Exfat, "exfat", 16 << 20);
-    if (!usb)
-        return;
-    const QString backup = data.My.Destination;
-    writeBytes(in("q?.bin"), "refused");
-    writeBytes(in("taken.bin"), "mine");
-    writeBytes(backup + "taken.bin", "theirs, longer");
-    EXPECT_EQ(tick().count(notMovedLine("q?.bin", refused)), 1);
-    EXPECT_EQ(bytesOf(backup + "001 taken.bin"), "mine");
-    EXPECT_EQ(bytesOf(backup + "taken.bin"), "theirs, longer");
-    EXPECT_EQ(entriesOf(source), QStringList{"q?.bin"});
-    EXPECT_TRUE(tick().isEmpty()) << "a refused name is not copied again every tick";
-    writeBytes(in("q?.bin"), "refused again");  // a changed file is tried again
-    EXPECT_EQ(tick().count(notMovedLine("q?.bin", refused)), 1);
+// A stick that refuses a name (exFAT a "?", NTFS bytes that are not UTF-8) says so once, tries the
+// file again once it changed, and takes the other files; where a taken name cannot be refused by
+// the file system itself, a file put there, also while the copy runs, is never replaced, and a
+// copy error never deletes a file it did not write.
+TEST(Sticks, RefuseANameOnceTakeTheOtherFilesAndNeverReplaceOne) {
+    for (const auto& [type, raw] : {std::pair{Type::Exfat, QByteArray("q?.bin")},
+                                    std::pair{Type::Ntfs, QByteArray("caf\xe9.bin")}}) {
+        SCOPED_TRACE(raw.constData());
+        ScanRig r;
+        QString why;
+        const auto usb = r.stick(type, "stick", 16 << 20, &why);
+        if (!usb)
+            KW_CANNOT_RUN(why.toStdString());
+        const QString name = decodeLocal(raw), bom = decodeLocal("\xEF\xBB\xBFnotes.txt");
+        const QString backup = r.data.My.Destination;
+        writeBytes(r.in(name), "refused");
+        writeBytes(r.in(bom), "bom name");
+        writeBytes(r.in("taken.bin"), "mine");
+        writeBytes(backup + "taken.bin", "theirs, longer");
+        EXPECT_EQ(r.tick().count(r.notMovedLine(name, refused)), 1);
+        EXPECT_EQ(bytesOf(backup + bom), "bom name");
+        EXPECT_EQ(bytesOf(backup + "001 taken.bin"), "mine");
+        EXPECT_EQ(bytesOf(backup + "taken.bin"), "theirs, longer");
+        EXPECT_EQ(entriesOf(r.source), QStringList{name});
+        EXPECT_TRUE(r.tick().isEmpty()) << "a refused name is not copied again every tick";
+        writeBytes(r.in(name), "refused again");
+        EXPECT_EQ(r.tick().count(r.notMovedLine(name, refused)), 1);
 
-    // A file put under the name while the copy runs stays, where the file system cannot refuse
-    // a taken name itself; a copy error never deletes a file it did not write.
-    writeBytes(in("race.bin"), patternBytes(3'000'000));
-    duringNextCopy([&] { writeBytes(backup + "race.bin", "came first"); });
-    EXPECT_TRUE(tick().contains(copyErrorLine(kDestinationExists)));
-    EXPECT_EQ(bytesOf(backup + "race.bin"), "came first");
-    EXPECT_EQ(fs::facts(in("race.bin"))->size, 3'000'000);
-    EXPECT_TRUE(entriesOf(backup).filter(".Kopierwart-").isEmpty()) << "no temporary file left";
-}
-
-TEST_F(Destinations, AnNtfsStickRefusesBytesThatAreNotUtf8OnceAndTakesTheOtherFiles) {
-    auto usb = mount(Type::Ntfs, "ntfs", 16 << 20);
-    if (!usb)
-        return;
-    const QString latin1 = decodeLocal("caf\xe9.bin");
-    const QString bom = decodeLocal("\xEF\xBB\xBFnotes.txt");
-    writeBytes(in(latin1), "latin-1 name");
-    writeBytes(in(bom), "bom name");
-    EXPECT_EQ(tick().count(notMovedLine(latin1, refused)), 1);
-    EXPECT_EQ(bytesOf(data.My.Destination + bom), "bom name");
-    EXPECT_EQ(entriesOf(source), QStringList{latin1});
-    EXPECT_TRUE(tick().isEmpty());
+        writeBytes(r.in("race.bin"), patternBytes(3'000'000));
+        r.duringNextCopy([&] { writeBytes(backup + "race.bin", "came first"); });
+        EXPECT_TRUE(r.tick().contains(ScanRig::copyErrorLine(kDestinationExists)));
+        EXPECT_EQ(bytesOf(backup + "race.bin"), "came first");
+        EXPECT_EQ(fs::facts(r.in("race.bin"))->size, 3'000'000);
+        EXPECT_TRUE(entriesOf(backup).filter(".Kopierwart-").isEmpty()) << "a temporary file left";
+    }
 }
 
 TEST_F(Destinations, AFullDiskIsCheckedBeforeCopyingAndTriedAgainWhenSpaceIsFreed) {
@@ -253,8 +251,8 @@ TEST_F(Destinations, ASourceStaysUntilAFlushPutItsCopysNameOnDisk) {
 TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
     if (::geteuid() != 0)
         KW_CANNOT_RUN("mounts need root");
-    const QByteArray bytes = patternBytes(1'500'000);
-    const QByteArray other = patternBytes(300'000);
+    const std::map<QString, QByteArray> files = {{"a.bin", patternBytes(1'500'000)},
+                                                 {"b.bin", patternBytes(300'000)}};
     struct Row {
         const char* what;
         bool registerWritable;
@@ -270,8 +268,8 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
         SCOPED_TRACE(row.what);
         ScanRig rig;
         ASSERT_TRUE(rig.destinationOnOtherFileSystem());
-        writeBytes(rig.in("a.bin"), bytes);
-        writeBytes(rig.in("b.bin"), other);
+        for (const auto& [name, bytes] : files)
+            writeBytes(rig.in(name), bytes);
         std::unique_ptr<ScratchFileSystem> dataFs;
         const QString registerFile = rig.data.My.CopyListFile;
         if (QString(row.what).contains("tmpfs")) {
@@ -294,9 +292,8 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
         const QStringList later = rig.tick() + rig.tick();
         const std::string log = text(first + later);
         EXPECT_EQ(entriesOf(rig.destination), (QStringList{"a.bin", "b.bin"})) << log;
-        EXPECT_EQ(bytesOf(rig.out("a.bin")), bytes) << log;
-        EXPECT_EQ(bytesOf(rig.out("b.bin")), other) << log;
-        for (const QString& name : {QString("a.bin"), QString("b.bin")}) {
+        for (const auto& [name, bytes] : files) {
+            EXPECT_EQ(bytesOf(rig.out(name)), bytes) << log;
             EXPECT_EQ(first.count(rig.copyLine(name)), 1) << log;
             const QString unregistered =
                 "Can't write '" + rig.in(name) + "' into the register '" + registerFile + "'";
@@ -304,7 +301,7 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
             if (row.watchedFolderWritable) {
                 EXPECT_FALSE(fs::facts(rig.in(name))) << "source not deleted\n" << log;
             } else {
-                EXPECT_EQ(bytesOf(rig.in(name)), name == "a.bin" ? bytes : other) << log;
+                EXPECT_EQ(bytesOf(rig.in(name)), bytes) << log;
                 EXPECT_EQ(first.filter("'" + rig.in(name) + "'").filter("Delete").size(), 1) << log;
             }
         }
