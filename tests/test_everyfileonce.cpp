@@ -39,11 +39,8 @@ std::string text(const QStringList& lines) {
 
 QByteArray digestOf(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return hash.result();
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
 }
 
 // The refusals the quota stand-in has made, when it is loaded.
