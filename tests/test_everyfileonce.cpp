@@ -1,7 +1,6 @@
-// Every file once and whole, every refusal said once. Each row of the rig sets up its destination
-// and files; the rig ticks while the refusal stands, frees the destination where the row says how,
-// and judges alike: each file once and whole, the row's line and notification once, at most one
-// copy error, no more bytes taken than the files' data.
+// Every file once and whole, every refusal said once: each row sets up its destination and files,
+// the rig ticks while the refusal stands, frees the destination where the row says how, and
+// judges alike (the row's line and notification once, no more bytes taken than the data).
 #include "core/files.h"
 #include "core/problems.h"
 #include "platform/textcodec.h"
@@ -316,9 +315,8 @@ const Row kRows[] = {
 INSTANTIATE_TEST_SUITE_P(EveryFileOnce, Rig, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Two engines (as two users' programs) on one watched folder, each with a destination of its own
-// on another file system, their passes running side by side: each file moves once, to one of
-// them, and a file another program holds costs no line.
+// Two engines side by side on one watched folder, as two users' programs: each file moves once,
+// to one of their destinations, and a file another program holds costs no line.
 TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles) {
     ScanRig rigs[2];
     for (ScanRig& rig : rigs)

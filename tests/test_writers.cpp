@@ -28,8 +28,7 @@ using namespace kw::test;
 namespace {
 
 // A shell script writes into the watched folder while the engine ticks every 200 ms, as this user
-// or as another one (CAP_LEASE and CAP_SYS_PTRACE lowered, as an ordinary user has neither: only
-// the folder's watch hears it).
+// or as another (CAP_LEASE and CAP_SYS_PTRACE lowered: only the folder's watch hears it).
 struct InPlaceCase {
     const char* name;
     // Run by sh with $0 the file's path and $1 a folder beside the watched one; put N L writes N
@@ -43,8 +42,7 @@ struct InPlaceCase {
     int movesWithinTicks;  // a reader: moved while it reads, within this many ticks
 };
 
-// A download that pauses three times with its file open; a file renamed in whole and then read
-// again and again, as a P2P program seeding it does, until it is gone.
+// A download that pauses with its file open; a file renamed in whole and read as a seeder does.
 const char* const kPausesWhileOpen =
     "exec 3>>\"$0\"; for i in 1 2 3; do put 100000 a >&3; sleep 2.5; done; put 100000 a >&3";
 const char* const kRenamedInAndReread =
@@ -54,8 +52,6 @@ const char* const kRenamedInAndReread =
 const InPlaceCase kDownloads[] = {
     {"AnotherUsersDownloadThatPausesWhileOpen", kPausesWhileOpen, true, false, false, 400'000, 'a',
      0},
-    {"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk", kPausesWhileOpen, true, true, false,
-     400'000, 'a', 0},
     {"ClosedAndOpenedAgainASecondLater",
      "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"", false, false,
      false, 400'000, 'a', 0},
@@ -68,8 +64,7 @@ const InPlaceCase kDownloads[] = {
      false, false, true, 400'000, 'a', 0},
     {"RenamedInWholeWhileAReaderKeepsReadingIt", kRenamedInAndReread, false, false, false, 100'000,
      'a', 1},
-    // Another user's file may still be held by a writer that wrote it before it came: it holds
-    // still for the quiet time first.
+    // Another user's file may have a writer unseen: it holds still for the quiet time first.
     {"AnotherUsersFileRenamedInWholeWhileItsReaderKeepsReadingIt", kRenamedInAndReread, true, false,
      false, 100'000, 'a', 20},
 };

@@ -8,14 +8,14 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 
 namespace kw::test {
 namespace {
 
-// The thread whose calls a test traces: the engine's file work runs on its "pass" thread, and
-// where no engine runs the main thread does the work.
+// The engine's "pass" thread, where one runs; else the main thread.
 pid_t workingThread() {
     pid_t found = ::getpid();
     for (const QString& task :
@@ -27,16 +27,9 @@ pid_t workingThread() {
     return found;
 }
 
-// The tracer of thread, 0 when none.
-int tracerOf(pid_t thread) {
+bool traced(pid_t thread) {
     QFile status(QStringLiteral("/proc/self/task/%1/status").arg(thread));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("TracerPid:"))
-            return line.mid(10).trimmed().toInt();
-    }
-    return 0;
+    return status.open(QIODevice::ReadOnly) && !status.readAll().contains("TracerPid:\t0\n");
 }
 
 }  // namespace
@@ -70,7 +63,7 @@ TracedCalls::TracedCalls(const QString& trace, const QStringList& injections) {
     m_strace = startProgram(argv);
     m_output = pipeFds[0];
     m_reader = std::thread([this] { read(); });
-    if (m_strace < 0 || !waitUntil([thread] { return tracerOf(thread) != 0; }, 10'000))
+    if (m_strace < 0 || !waitUntil([thread] { return traced(thread); }, 10'000))
         m_why = QStringLiteral("strace did not attach");
     ::close(pipeFds[1]);
 }
