@@ -304,7 +304,8 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
 
 // Sets the process's soft limit so that exactly free descriptor numbers are left to it.
 QString leaveDescriptors(pid_t pid, int free) {
-    const QStringList open = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::System);
+    const QStringList open =
+        QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System);
     int fd = 0;
     for (int left = free; left > 0 || open.contains(QString::number(fd)); ++fd)
         left -= !open.contains(QString::number(fd));
