@@ -104,8 +104,7 @@ const std::vector<SwapRow> kSwaps = {
              EXPECT_TRUE(s.names.contains(name))
                  << "written into the watched folder: " << name.toStdString();
      }},
-    // The path then names the folder beneath, which must take nothing; plugged in again, the
-    // files go onto the stick.
+    // The folder beneath the mount point takes nothing; plugged in again, the stick takes all.
     {"a stick pulled during a copy",
      [](Swap& s) {
          s.files(6, kCopyChunk + kCopyChunk / 2);

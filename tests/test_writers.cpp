@@ -52,6 +52,8 @@ const char* const kRenamedInAndReread =
 const InPlaceCase kDownloads[] = {
     {"AnotherUsersDownloadThatPausesWhileOpen", kPausesWhileOpen, true, false, false, 400'000, 'a',
      0},
+    {"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk", kPausesWhileOpen, true, true, false,
+     400'000, 'a', 0},
     {"ClosedAndOpenedAgainASecondLater",
      "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"", false, false,
      false, 400'000, 'a', 0},

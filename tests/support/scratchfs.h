@@ -8,9 +8,8 @@
 
 namespace kw::test {
 
-// A file system a test mounts on a folder of its own (root only): a tmpfs, a ramfs (modes but no
-// extended attributes), or an ext4, exFAT (exfat-fuse) or NTFS (ntfs-3g) image on a loop device.
-// Unmounted when the object goes, or by a watcher process when the test process is killed.
+// A file system a test mounts (root only): tmpfs, ramfs (no extended attributes), or an ext4, exFAT
+// or NTFS image; unmounted when the object goes, or by a watcher when the test process is killed.
 class ScratchFileSystem {
 public:
     enum class Type { Tmpfs, Exfat, Ntfs, Ramfs, Ext4 };

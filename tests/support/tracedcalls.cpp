@@ -96,8 +96,7 @@ QStringList TracedCalls::calls() {
 }
 
 void TracedCalls::read() {
-    // strace prints a call's name and arguments when it is entered and the rest of its line
-    // when it returns: the text is acted on as it comes, not line by line.
+    // strace prints a call when it is entered and its result when it returns: acted on as it comes.
     QByteArray line;
     qsizetype actedOn = 0;  // how much of line was already shown to the actions
     char buffer[4096];
