@@ -87,6 +87,14 @@ public:
         files[name] = {digestOf(in(name)), std::min<qint64>(st.st_size, st.st_blocks * 512),
                        sameAs};
     }
+    // A file with a second name; oneFile: the copy keeps them one file, else its data counts twice.
+    bool twoNames(bool oneFile) {
+        put("first name.bin", patternBytes(3'000'000));
+        const bool linked = ::link(encodeLocal(in("first name.bin")).constData(),
+                                   encodeLocal(in("second name.bin")).constData()) == 0;
+        noteWaiting("second name.bin", oneFile ? "first name.bin" : "");
+        return linked;
+    }
     QString backup(const QString& name) const { return data.My.Destination + name; }
     bool allMoved() const {
         for (const auto& [name, file] : files) {
@@ -246,15 +254,7 @@ const Row kRows[] = {
     {.name = "NamesOfOneFileArriveAsNamesOfOneFile",
      .disk = Type::Tmpfs,
      .diskBytes = 32 << 20,
-     .setUp =
-         [](Rig& r, QString* why) {
-             r.put("first name.bin", patternBytes(3'000'000));
-             if (::link(encodeLocal(r.in("first name.bin")).constData(),
-                        encodeLocal(r.in("second name.bin")).constData()) != 0)
-                 return false;
-             r.noteWaiting("second name.bin", "first name.bin");
-             return true;
-         },
+     .setUp = [](Rig& r, QString*) { return r.twoNames(true); },
      .ticks = 1,
      .allMove = true,
      .judge =
@@ -265,6 +265,13 @@ const Row kRows[] = {
              EXPECT_EQ(first.st_ino, second.st_ino) << "two files where one had two names";
              EXPECT_EQ(first.st_nlink, 2u);
          }},
+    {.name = "WhereTheDestinationKeepsNoLinksEachNameIsCopiedAndThatIsSaidOnce",
+     .disk = Type::Exfat,
+     .diskBytes = 32 << 20,
+     .setUp = [](Rig& r, QString*) { return r.twoNames(false); },
+     .ticks = 1,
+     .line = "keeps no second names of a file",
+     .allMove = true},
     {.name = "AWatchedFolderRenamedDuringACopyKeepsEveryFileOnce",
      .disk = Type::Tmpfs,
      .diskBytes = 32 << 20,
