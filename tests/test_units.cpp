@@ -52,6 +52,11 @@ TEST(DataFiles, ListsAndSettingsKeepTheirLayoutByteForByte) {
     EXPECT_EQ(ReadIniValue(ini, "COLOR", "sound"), longFolder);
 }
 
+// A name that starts with a byte-order mark keeps it, which Qt's own decoders drop.
+TEST(Names, ALeadingByteOrderMarkSurvivesDecoding) {
+    EXPECT_EQ(encodeLocal(decodeLocal("\xEF\xBB\xBFname.txt")), "\xEF\xBB\xBFname.txt");
+}
+
 // Path, size and date joined by NUL; names with line breaks stay one line of the register and
 // match again after a restart; the register never ignores letter case, for loaded keys and for
 // keys added while it runs.
