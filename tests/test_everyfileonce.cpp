@@ -315,7 +315,8 @@ INSTANTIATE_TEST_SUITE_P(EveryFileOnce, Rig, ::testing::ValuesIn(kRows),
 TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles) {
     ScanRig rigs[2];
     for (ScanRig& rig : rigs)
-        ASSERT_TRUE(rig.destinationOnOtherFileSystem());
+        if (!rig.destinationOnOtherFileSystem())
+            KW_CANNOT_RUN("no second file system for the destinations");
     rigs[1].source = rigs[1].data.My.Source = rigs[0].source;
     const QString watched = rigs[0].source;
     std::map<QString, QByteArray> files;
