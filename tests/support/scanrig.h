@@ -56,9 +56,8 @@ public:
     // Ticks 2.2 s apart (a file no lease speaks for holds still that long first) until done
     // answers true or ticks have run; answers the log.
     QStringList ticksUntil(const std::function<bool()>& done, int ticks);
-    // Ticks every pauseMs while writer writes name, and on until the file has moved; answers the
-    // log. While the file is short of finalSize its writer surely still holds it: it must stay,
-    // and the destination never holds a short copy. writtenAt is the watched folder as the writer
+    // Ticks every pauseMs while writer writes name, then until it moved; answers the log. Short of
+    // finalSize the file must stay and no short copy appear. writtenAt: the folder as the writer
     // reaches it, where that differs (the server's side of a share).
     QStringList tickWhileWritten(Writer& writer, const QString& name, qint64 finalSize, int pauseMs,
                                  const QString& writtenAt = {});

@@ -50,8 +50,8 @@ TracedCalls::TracedCalls(const QString& trace, const QStringList& injections) {
         m_why = QStringLiteral("no pipe");
         return;
     }
-    // Without -f: the programs the test starts meanwhile are not traced. strace writes into the
-    // pipe's end through this process's descriptor folder.
+    // Without -f: programs the test starts are not traced. strace opens the pipe's kept end by
+    // path.
     const pid_t thread = workingThread();
     QStringList argv{"strace", "-qq",
                      "-o",     QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(pipeFds[1]),
@@ -62,10 +62,10 @@ TracedCalls::TracedCalls(const QString& trace, const QStringList& injections) {
              << "inject=" + injection;
     m_strace = startProgram(argv);
     m_output = pipeFds[0];
+    m_input = pipeFds[1];
     m_reader = std::thread([this] { read(); });
     if (m_strace < 0 || !waitUntil([thread] { return traced(thread); }, 10'000))
         m_why = QStringLiteral("strace did not attach");
-    ::close(pipeFds[1]);
 }
 
 TracedCalls::~TracedCalls() {
@@ -74,6 +74,8 @@ TracedCalls::~TracedCalls() {
         while (::waitpid(m_strace, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
+    if (m_input >= 0)
+        ::close(m_input);  // the reader sees the pipe's end
     if (m_reader.joinable())
         m_reader.join();
     if (m_output >= 0)

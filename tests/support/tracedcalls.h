@@ -45,6 +45,7 @@ private:
 
     pid_t m_strace = -1;
     int m_output = -1;
+    int m_input = -1;
     QString m_why;
     std::mutex m_mutex;
     std::vector<Once> m_once;
