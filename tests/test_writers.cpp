@@ -3,7 +3,6 @@
 #include "core/files.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
-#include "platform/writers.h"
 #include "scan/failure.h"
 #include "scan/listing.h"
 #include "tests/support/cannotrun.h"
@@ -13,20 +12,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
 
-#include <fcntl.h>
-#include <grp.h>
 #include <linux/capability.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <list>
 #include <optional>
 
@@ -35,64 +27,8 @@ using namespace kw::test;
 
 namespace {
 
-// Whether every process's open files show to this process: not in a sandbox whose own first
-// process is hidden.
-bool rootSeesEveryProcess() {
-    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-        const int fd = ::open(("/proc/" + pid + "/fdinfo").toUtf8().constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0 && errno != ENOENT && pid.toInt() > 0)
-            return false;
-        if (fd >= 0)
-            ::close(fd);
-    }
-    return true;
-}
-
-// The /proc snapshot sees a file another program holds for writing, also once renamed, and not
-// one held for reading; as an ordinary user it sees only that user's processes, and says so.
-TEST(WritersSnapshot, SeesWritersNotReadersAndAnOrdinaryUserOnlyItsOwn) {
-    if (::geteuid() != 0)
-        KW_CANNOT_RUN("needs root to look as root and as another user");
-    ensureApplication();
-    QTemporaryDir dir;
-    Writer writer(dir.path() + "/download.bin", 2, 10, 60'000);
-    ASSERT_TRUE(writer.waitOpened());
-    const QString finished = dir.path() + "/finished.bin";
-    QFile(finished).open(QIODevice::WriteOnly);
-    QProcess reader;
-    reader.setStandardInputFile(finished);
-    reader.start("sleep", {"60"});
-    ASSERT_TRUE(reader.waitForStarted());
-    ASSERT_EQ(::rename(encodeLocal(dir.path() + "/download.bin").constData(),
-                       encodeLocal(dir.path() + "/moved").constData()),
-              0);
-    const struct stat st = statOf(dir.path() + "/moved");
-    const fs::WritersSnapshot asRoot = fs::WritersSnapshot::take();
-    EXPECT_TRUE(asRoot.written(st.st_dev, st.st_ino));
-    EXPECT_FALSE(asRoot.written(statOf(finished).st_dev, statOf(finished).st_ino));
-    EXPECT_EQ(asRoot.sawEveryProcess(), rootSeesEveryProcess());
-    const pid_t child = ::fork();  // becomes nobody and answers in its exit code
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-            ::setresuid(65534, 65534, 65534) != 0)
-            ::_exit(9);
-        const fs::WritersSnapshot asNobody = fs::WritersSnapshot::take();
-        ::_exit((asNobody.sawEveryProcess() ? 1 : 0) |
-                (asNobody.written(st.st_dev, st.st_ino) ? 2 : 0));
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
-        << "1: claims to have seen every process, 2: saw root's writer";
-    reader.kill();
-    reader.waitForFinished();
-}
-
-// A real second process (a shell script) writes into the watched folder while the engine ticks
-// every 200 ms, as this user or as another one (only the folder's watch hears it: CAP_LEASE and
-// CAP_SYS_PTRACE lowered, as an ordinary user has neither). A file renamed in whole moves at the
-// first tick that sees it, however a reader uses it.
+// A shell script writes into the watched folder while the engine ticks every 200 ms, as this user
+// or as another (CAP_LEASE and CAP_SYS_PTRACE lowered: only the folder's watch hears it).
 struct InPlaceCase {
     const char* name;
     // Run by sh with $0 the file's path and $1 a folder beside the watched one; put N L writes N
@@ -103,12 +39,10 @@ struct InPlaceCase {
     bool onExt4;  // the watched folder lies on ext4, whose extent map shows reserved space
     qint64 size;  // what must arrive: size bytes of letter
     char letter;
-    // A reader: the file moves while it reads, within this many ticks of the first that met it.
-    int movesWithinTicks;
+    int movesWithinTicks;  // a reader: moved while it reads, within this many ticks
 };
 
-// A download that pauses three times with its file open; a file renamed in whole and then read
-// again and again, as a P2P program seeding it does, until it is gone.
+// A download that pauses with its file open; a file renamed in whole and read as a seeder does.
 const char* const kPausesWhileOpen =
     "exec 3>>\"$0\"; for i in 1 2 3; do put 100000 a >&3; sleep 2.5; done; put 100000 a >&3";
 const char* const kRenamedInAndReread =
@@ -132,13 +66,11 @@ const InPlaceCase kDownloads[] = {
      false, false, true, 400'000, 'a', 0},
     {"RenamedInWholeWhileAReaderKeepsReadingIt", kRenamedInAndReread, false, false, false, 100'000,
      'a', 1},
-    // Another user's file may still be held by a writer that wrote it before it came: it holds
-    // still for the quiet time first.
+    // Another user's file may have a writer unseen: it holds still for the quiet time first.
     {"AnotherUsersFileRenamedInWholeWhileItsReaderKeepsReadingIt", kRenamedInAndReread, true, false,
      false, 100'000, 'a', 20},
 };
 
-// One row: its engine, its writer, and what its ticks have seen.
 struct InPlaceRun {
     const InPlaceCase* row = nullptr;
     ScanRig rig;
@@ -147,8 +79,7 @@ struct InPlaceRun {
     QStringList log;
     int ticksMet = 0;  // ticks that began with the file in the watched folder
     bool done = false;
-    // One tick, unless the row is over; a broken promise ends it.
-    void tick() {
+    void tick() {  // unless the row is over; a broken promise ends it
         const QString file = rig.in("download.bin");
         const bool working = writer.state() != QProcess::NotRunning;
         const bool there = fs::facts(file).has_value();
@@ -174,8 +105,7 @@ struct InPlaceRun {
     std::string text() const { return log.join('\n').toStdString(); }
 };
 
-// The rows of this user's writers, and those of another user's, each run side by side so that
-// their writers' pauses overlap (the capabilities lowered for another user are the whole test's).
+// The rows of one kind of user run side by side, so that their writers' pauses overlap.
 class InPlaceWriter : public ::testing::TestWithParam<bool> {};
 
 TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
@@ -242,9 +172,8 @@ INSTANTIATE_TEST_SUITE_P(Downloads, InPlaceWriter, ::testing::Bool(), [](const a
     return std::string(info.param ? "OfAnotherUser" : "OfThisUser");
 });
 
-// Across file systems the copies of a burst wait whole under temporary names and are named in
-// groups; a program that opens a waiting copy's source for writing keeps its file, and the rest
-// of the group moves.
+// Across file systems copies wait whole, unnamed, for their group: a program that opens a waiting
+// copy's source for writing keeps its file, and the rest of the group moves.
 TEST(WaitingCopy, AWriterOpeningACopiedFileBeforeItsGroupIsNamedKeepsIt) {
     ScanRig rig;
     if (!rig.destinationOnOtherFileSystem())

@@ -37,13 +37,6 @@ ssize_t write(int fd, const void* buffer, size_t count) {
     return count > 0 && full(fd) ? -1 : real(fd, buffer, count);
 }
 
-ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
-    static ssize_t (*real)(int, const void*, size_t, off_t);
-    if (!real)
-        real = (ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
-    return count > 0 && full(fd) ? -1 : real(fd, buffer, count, offset);
-}
-
 ssize_t copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t count,
                         unsigned flags) {
     static ssize_t (*real)(int, off_t*, int, off_t*, size_t, unsigned);

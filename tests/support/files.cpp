@@ -54,12 +54,6 @@ void writeBytes(const QString& path, const QByteArray& bytes) {
     fs::append(path, bytes);
 }
 
-void saveOver(const QString& path, const QByteArray& bytes) {
-    const QString fresh = path + QStringLiteral(".new");
-    writeBytes(fresh, bytes);
-    ::rename(encodeLocal(fresh).constData(), encodeLocal(path).constData());
-}
-
 void makeFile(const QString& path, const QByteArray& bytes, unsigned mode) {
     fs::removeFile(path);
     fs::append(path, bytes);

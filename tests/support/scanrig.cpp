@@ -8,8 +8,6 @@
 
 #include <QElapsedTimer>
 
-#include <cstdio>
-
 namespace kw::test {
 
 ScanRig::ScanRig() : engine(data, log, desktop) {
@@ -20,9 +18,7 @@ ScanRig::ScanRig() : engine(data, log, desktop) {
     data.My = fileSetFor(dataFolder, QStringLiteral("Kopierwart"));
     data.My.Source = source;
     data.My.Destination = destination;
-    // The least quiet time: files no writer of which can be seen wait as long as they did before
-    // there was one.
-    data.My.QuietSeconds = 2;
+    data.My.QuietSeconds = 2;  // the least quiet time
     data.BlockedExtensions = data.TaskList = QStringList();
     data.CopiedFiles = CopyRegister(QStringList());
     log.setLogFile(data.My.Log);

@@ -14,9 +14,9 @@ namespace kw::test {
 
 class Writer;
 
-// One tick of engine, from its start to its end; the test's own events run meanwhile.
+// One tick of engine, waited for with the test's own events; so are the folder check and the
+// removal of abandoned copies.
 void runTick(ScanEngine& engine);
-// The engine's folder check and its removal of abandoned copies, waited for.
 bool validateFolders(ScanEngine& engine);
 void removeAbandonedCopies(ScanEngine& engine);
 
@@ -25,19 +25,16 @@ void removeAbandonedCopies(ScanEngine& engine);
 class ScanRig : private ApplicationReady {
 public:
     ScanRig();
-    // Removes the files of both folders by their byte names, which QTemporaryDir cannot.
-    ~ScanRig();
+    ~ScanRig();  // removes the files by their byte names, which QTemporaryDir cannot
 
     QString in(const QString& name) const { return source + name; }
     QString out(const QString& name) const { return destination + name; }
-    // Mounts a tmpfs over the destination folder, so that moves copy. False where that cannot
-    // be done (it needs root).
+    // A tmpfs over the destination folder, so that moves copy; false without root.
     bool destinationOnOtherFileSystem() {
         m_other = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, 64 << 20);
         return m_other != nullptr;
     }
-    // A stick: a file system mounted at out(name), the destination the folder "Backup" on it.
-    // nullptr when it cannot be mounted here, with the reason in *why.
+    // A stick: a file system at out(name), the destination its folder "Backup"; nullptr, with why.
     std::unique_ptr<ScratchFileSystem> stick(ScratchFileSystem::Type type, const QString& name,
                                              qint64 bytes, QString* why) {
         auto made = ScratchFileSystem::make(type, out(name), bytes, why);
@@ -47,8 +44,7 @@ public:
         }
         return made;
     }
-    // Runs action once, inside the next copy, right after its first chunk. A copy runs no events,
-    // so nothing else can act inside it.
+    // Runs action once, inside the next copy, right after its first chunk.
     void duringNextCopy(std::function<void()> action) {
         auto pending = std::make_shared<std::function<void()>>(std::move(action));
         desktop.onCopyProgress = [pending] {
@@ -56,19 +52,16 @@ public:
                 std::exchange(*pending, nullptr)();
         };
     }
-    // Runs one tick and answers takeLog().
-    QStringList tick();
-    // Ticks a tick and two seconds apart, as a file no lease speaks for moves only once it held
-    // still that long, until done answers true after a tick or ticks have run; answers the log.
+    QStringList tick();  // one tick; answers takeLog()
+    // Ticks 2.2 s apart (a file no lease speaks for holds still that long first) until done
+    // answers true or ticks have run; answers the log.
     QStringList ticksUntil(const std::function<bool()>& done, int ticks);
-    // Ticks every pauseMs while writer writes name, and on until the file has moved; answers the
-    // log. While the file is short of finalSize its writer surely still holds it: it must stay,
-    // and the destination never holds a short copy. writtenAt is the watched folder as the writer
+    // Ticks every pauseMs while writer writes name, then until it moved; answers the log. Short of
+    // finalSize the file must stay and no short copy appear. writtenAt: the folder as the writer
     // reaches it, where that differs (the server's side of a share).
     QStringList tickWhileWritten(Writer& writer, const QString& name, qint64 finalSize, int pauseMs,
                                  const QString& writtenAt = {});
-    // The texts of the log lines since the last call, without their stamps.
-    QStringList takeLog();
+    QStringList takeLog();  // the log lines since the last call, without their stamps
 
     // The engine's lines for a file of the watched folder and the current destination.
     QString moveLine(const QString& name, const QString& verb = "Move") const {

@@ -54,8 +54,7 @@ std::unique_ptr<ScratchFileSystem> ScratchFileSystem::make(Type type, const QStr
     return made;
 }
 
-// Images go on loop devices that mount sets up to detach themselves when the FUSE process that
-// holds them ends.
+// Images go on loop devices that detach themselves when the FUSE process that holds them ends.
 QString ScratchFileSystem::mountNow() {
     const QString why =
         m_type == Type::Tmpfs

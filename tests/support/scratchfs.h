@@ -8,17 +8,13 @@
 
 namespace kw::test {
 
-// A file system made by a test and mounted on a folder of the test's own: a tmpfs of a given
-// size, a ramfs (which keeps modes but no extended attributes, so no access lists), or an ext4,
-// exFAT (through exfat-fuse) or NTFS (through ntfs-3g) image on a loop device. It is unmounted and its
-// loop device detached when the object goes, also when the test fails; a watcher process does the
-// same when the test process is killed. Needs root.
+// A file system a test mounts (root only): tmpfs, ramfs (no extended attributes), or an ext4, exFAT
+// or NTFS image; unmounted when the object goes, or by a watcher when the test process is killed.
 class ScratchFileSystem {
 public:
     enum class Type { Tmpfs, Exfat, Ntfs, Ramfs, Ext4 };
 
-    // Makes the file system and mounts it at mountPoint (created when missing). nullptr when
-    // that cannot be done here, with the reason in *why when why is given.
+    // Mounted at mountPoint (made when missing); nullptr, with the reason in *why, where it cannot.
     static std::unique_ptr<ScratchFileSystem> make(Type type, const QString& mountPoint,
                                                    qint64 bytes, QString* why = nullptr);
     ~ScratchFileSystem();
@@ -27,8 +23,7 @@ public:
 
     // Unmounts it as a pulled stick: the folder beneath is what the path names now.
     void unmount();
-    // Plugs it in again: the same image (a tmpfs comes back empty), possibly on another loop
-    // device and always under another device number. False on failure.
+    // Plugs it in again under another device number (a tmpfs comes back empty).
     bool mountAgain();
     const QString& mountPoint() const { return m_mountPoint; }
 

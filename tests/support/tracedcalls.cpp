@@ -6,37 +6,16 @@
 #include <QFile>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
-
-extern char** environ;
 
 namespace kw::test {
 namespace {
 
-pid_t spawn(const QStringList& argv, int stderrFd) {
-    std::vector<QByteArray> bytes;
-    for (const QString& arg : argv)
-        bytes.push_back(arg.toLocal8Bit());
-    std::vector<char*> args;
-    for (QByteArray& arg : bytes)
-        args.push_back(arg.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stderrFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
-    pid_t pid = -1;
-    const int error = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? pid : -1;
-}
-
-// The thread whose calls a test traces: the engine's file work runs on its "pass" thread, and
-// where no engine runs the main thread does the work.
+// The engine's "pass" thread, where one runs; else the main thread.
 pid_t workingThread() {
     pid_t found = ::getpid();
     for (const QString& task :
@@ -48,16 +27,9 @@ pid_t workingThread() {
     return found;
 }
 
-// The tracer of thread, 0 when none.
-int tracerOf(pid_t thread) {
+bool traced(pid_t thread) {
     QFile status(QStringLiteral("/proc/self/task/%1/status").arg(thread));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("TracerPid:"))
-            return line.mid(10).trimmed().toInt();
-    }
-    return 0;
+    return status.open(QIODevice::ReadOnly) && !status.readAll().contains("TracerPid:\t0\n");
 }
 
 }  // namespace
@@ -78,23 +50,21 @@ TracedCalls::TracedCalls(const QString& trace, const QStringList& injections) {
         m_why = QStringLiteral("no pipe");
         return;
     }
-    // Without -f: the programs the test starts meanwhile are not traced.
+    // Without -f: programs the test starts are not traced. strace opens the pipe's kept end by
+    // path.
     const pid_t thread = workingThread();
-    QStringList argv{"strace", "-qq", "-p", QString::number(thread), "-e", "trace=" + trace};
+    QStringList argv{"strace", "-qq",
+                     "-o",     QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(pipeFds[1]),
+                     "-p",     QString::number(thread),
+                     "-e",     "trace=" + trace};
     for (const QString& injection : injections)
         argv << "-e"
              << "inject=" + injection;
-    m_strace = spawn(argv, pipeFds[1]);
-    ::close(pipeFds[1]);
+    m_strace = startProgram(argv);
     m_output = pipeFds[0];
-    if (m_strace < 0) {
-        m_why = QStringLiteral("strace cannot be started");
-        ::close(m_output);
-        m_output = -1;
-        return;
-    }
+    m_input = pipeFds[1];
     m_reader = std::thread([this] { read(); });
-    if (!waitUntil([thread] { return tracerOf(thread) != 0; }, 10'000))
+    if (m_strace < 0 || !waitUntil([thread] { return traced(thread); }, 10'000))
         m_why = QStringLiteral("strace did not attach");
 }
 
@@ -104,6 +74,8 @@ TracedCalls::~TracedCalls() {
         while (::waitpid(m_strace, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
+    if (m_input >= 0)
+        ::close(m_input);  // the reader sees the pipe's end
     if (m_reader.joinable())
         m_reader.join();
     if (m_output >= 0)
@@ -126,8 +98,7 @@ QStringList TracedCalls::calls() {
 }
 
 void TracedCalls::read() {
-    // strace prints a call's name and arguments when it is entered and the rest of its line
-    // when it returns: the text is acted on as it comes, not line by line.
+    // strace prints a call when it is entered and its result when it returns: acted on as it comes.
     QByteArray line;
     qsizetype actedOn = 0;  // how much of line was already shown to the actions
     char buffer[4096];

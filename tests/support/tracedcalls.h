@@ -15,14 +15,11 @@
 
 namespace kw::test {
 
-// strace attached to the thread of this process that does the file work (the engine's pass
-// thread while an engine runs, else the main thread), never to the programs it starts: the
-// calls named in trace are printed as they are entered, and injections (strace's "-e inject="
-// values, e.g. "syncfs:delay_enter=800000" or "fsync:error=EIO") change them. An action given to
-// onCall runs in a thread of its own the moment a call is entered whose text contains a given
-// string, while strace holds that call back for its delay: that is how a test puts a second
-// process's deed between two calls of the code under test. Detached when it goes.
-// Must be made in the main thread.
+// strace attached to the thread that does the file work (the engine's pass thread, else the main
+// thread), made in the main thread: the calls named in trace, changed by injections ("-e inject="
+// values, e.g. "fsync:error=EIO" or "syncfs:delay_enter=800000"). An action runs the moment a call
+// is entered, while strace holds it back for its delay: that is how a test puts a second process's
+// deed between two calls of the code under test.
 class TracedCalls {
 public:
     TracedCalls(const QString& trace, const QStringList& injections);
@@ -30,14 +27,12 @@ public:
     TracedCalls(const TracedCalls&) = delete;
     TracedCalls& operator=(const TracedCalls&) = delete;
 
-    // Empty once strace is attached; otherwise why it is not.
-    const QString& why() const { return m_why; }
+    const QString& why() const { return m_why; }  // empty once strace is attached
     // Runs action once, for the first call entered whose text so far contains text.
     void onCall(const QString& text, std::function<void()> action);
     // Runs action for every call entered, with the call's text so far.
     void onEveryCall(std::function<void(const QString&)> action);
-    // Every call printed so far.
-    QStringList calls();
+    QStringList calls();  // every call printed so far
 
 private:
     struct Once {
@@ -50,6 +45,7 @@ private:
 
     pid_t m_strace = -1;
     int m_output = -1;
+    int m_input = -1;
     QString m_why;
     std::mutex m_mutex;
     std::vector<Once> m_once;
