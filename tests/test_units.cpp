@@ -186,8 +186,9 @@ TEST(AccessCopy, TheListAndUserAttributesGoAlongOrTheModeIsNoWiderThanTheList) {
         SCOPED_TRACE(row.name);
         const QString file = from->mountPoint() + "/" + row.name;
         makeFile(file, "download", row.mode);
-        if (!row.setfacl.isEmpty())
+        if (!row.setfacl.isEmpty()) {
             ASSERT_EQ(runToEnd(QStringList{"setfacl"} + row.setfacl + QStringList{file}), 0);
+        }
         ASSERT_EQ(statOf(file).st_mode & 07777, row.shown);
         for (const char* name : {"user.xdg.origin.url", "trusted.kopierwart-test"})
             ASSERT_EQ(

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -103,9 +103,10 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     ASSERT_EQ(installed.exitCode, 0) << installed.output.toStdString();
     const QStringList files = run("dpkg", {"-L", "kopierwart"}).output.split(u'\n');
     const QString share = "/usr/share/";
-    EXPECT_EQ(run("desktop-file-validate", {share + "applications/" KW_APP_ID ".desktop"}).exitCode, 0);
-    const Result appstream =
-        run("appstreamcli", {"validate", "--no-net", share + "metainfo/" KW_APP_ID ".metainfo.xml"});
+    EXPECT_EQ(run("desktop-file-validate", {share + "applications/" KW_APP_ID ".desktop"}).exitCode,
+              0);
+    const Result appstream = run(
+        "appstreamcli", {"validate", "--no-net", share + "metainfo/" KW_APP_ID ".metainfo.xml"});
     EXPECT_EQ(errorLines(appstream.output), "") << appstream.output.toStdString();
     EXPECT_TRUE(fs::isReadableFile(share + "icons/hicolor/scalable/apps/kopierwart.svg"));
     EXPECT_TRUE(kw::CanPlaySoundFile(share + "kopierwart/Copy.wav"));
@@ -118,11 +119,14 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     kw::test::XvfbServer xvfb;
     ASSERT_EQ(xvfb.start(true), QString());
     QProcessEnvironment session;
-    for (const auto& [key, value] : {std::pair{"DISPLAY", QString(xvfb.display)}, {"HOME", home},
-                                     {"LANG", "C.UTF-8"}, {"PATH", "/usr/local/bin:/usr/bin:/bin"}})
+    for (const auto& [key, value] : {std::pair{"DISPLAY", QString(xvfb.display)},
+                                     {"HOME", home},
+                                     {"LANG", "C.UTF-8"},
+                                     {"PATH", "/usr/local/bin:/usr/bin:/bin"}})
         session.insert(key, value);
-    const auto program = kw::test::launched(
-        {.command = {"Kopierwart"}, .environment = session, .user = kw::test::Account::ensure("nobody")});
+    const auto program = kw::test::launched({.command = {"Kopierwart"},
+                                             .environment = session,
+                                             .user = kw::test::Account::ensure("nobody")});
     const QString dataFolder = home + "/.config/Kopierwart/";
     const auto logged = [&](const char* line) {
         return fs::readAll(dataFolder + "Kopierwart.Log").value_or("").contains(line);

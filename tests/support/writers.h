@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
-#include <QThread>
 #include <QString>
+#include <QThread>
 
 namespace kw::test {
 
