@@ -1,45 +1,115 @@
-// Writers: a file moves only once its writer is done, whoever the writer is, and arrives once and
+// Writers: a file moves only once its writers are done, whoever and wherever they are (another
+// user, a FUSE exFAT stick, an sshfs share), whatever the wall clock does, and arrives once and
 // whole in the state it was left in.
 #include "core/files.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 #include "scan/failure.h"
 #include "scan/listing.h"
+#include "tests/program_rig.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/qtapp.h"
 #include "tests/support/scanrig.h"
+#include "tests/support/teardown.h"
 #include "tests/support/writers.h"
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QProcess>
-#include <QScopeGuard>
+#include <QTcpServer>
 
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <list>
-#include <optional>
 
 using namespace kw;
 using namespace kw::test;
+using kw::apptest::RunningProgram;
 
 namespace {
+
+// Sh's put N L writes N bytes of the letter L to its standard output.
+const QString kPut = "put() { head -c \"$1\" /dev/zero | tr '\\0' \"$2\"; }\n";
+
+const QStringList kAsNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+
+// Lowers CAP_LEASE and CAP_SYS_PTRACE while it lives: root then meets another user's writer as an
+// ordinary user's program does, through neither a lease nor /proc.
+struct OthersHidden {
+    WithoutLeaseCapability noLease;
+    const bool active = noLease.active() && setCapability(CAP_SYS_PTRACE, false);
+    ~OthersHidden() {
+        if (active)
+            setCapability(CAP_SYS_PTRACE, true);
+    }
+};
+
+// A private sshd on 127.0.0.1 for one key made here, its folder mounted through sshfs; undone
+// however the test ends.
+struct SshShare {
+    QString start(const QString& keys, const QString& exported, const QString& mountPoint) {
+        fs::makePath(keys);
+        fs::makePath("/run/sshd");  // its privilege separation folder
+        QTcpServer probe;
+        QString why = probe.listen(QHostAddress::LocalHost, 0) ? "" : "no free port";
+        const QString port = QString::number(probe.serverPort());
+        probe.close();
+        for (const QString& key : {keys + "host", keys + "client"})
+            why += runProgram("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", key});
+        writeBytes(keys + "sshd_config",
+                   QString("Port %1\nListenAddress 127.0.0.1\nHostKey %2host\nPidFile %2sshd.pid\n"
+                           "AuthorizedKeysFile %2client.pub\nPermitRootLogin prohibit-password\n"
+                           "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\n"
+                           "StrictModes no\nSubsystem sftp internal-sftp\n")
+                       .arg(port, keys)
+                       .toUtf8());
+        if (!why.isEmpty() ||
+            !launch(server, {{"/usr/sbin/sshd", "-D", "-e", "-f", keys + "sshd_config"}}))
+            return why + "sshd did not start";
+        // One command for both, the share first: its end closes the server's connection.
+        const QString at = shellQuoted(withoutTrailingSlash(mountPoint));
+        undo = std::make_unique<AtTestEnd>(
+            "fusermount3 -u -z " + at + " 2>/dev/null || umount -l " + at + " 2>/dev/null; kill " +
+            QString::number(server.processId()));
+        const QStringList sshfs = {"-o",
+                                   "IdentityFile=" + keys +
+                                       "client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/"
+                                       "null,port=" +
+                                       port,
+                                   "root@127.0.0.1:" + withoutTrailingSlash(exported),
+                                   withoutTrailingSlash(mountPoint)};
+        waitUntil([&] { return (why = runProgram("sshfs", sshfs, 15'000)).isEmpty(); },
+                  10'000);  // until it listens
+        return why.isEmpty() ? why : why + QString::fromLocal8Bit(server.readAllStandardError());
+    }
+    ~SshShare() {
+        undo.reset();
+        server.waitForFinished(5000);
+    }
+    QProcess server;
+    std::unique_ptr<AtTestEnd> undo;
+};
+
+// Where the folders lie: the destination on another file system (copies), the watched folder on
+// ext4 (whose extent map shows reserved space), on FUSE exFAT or on a share (no lease proves
+// anything there, and the share's writer is on the server, unheard).
+enum class Place { OneDisk, TwoDisks, Ext4, ExfatStick, Share };
 
 // A shell script writes into the watched folder while the engine ticks every 200 ms, as this user
 // or as another (CAP_LEASE and CAP_SYS_PTRACE lowered: only the folder's watch hears it).
 struct InPlaceCase {
     const char* name;
-    // Run by sh with $0 the file's path and $1 a folder beside the watched one; put N L writes N
-    // bytes of the letter L to its standard output.
-    const char* script;
+    const char* script;  // run by sh with $0 the file's path and $1 a folder beside the watched one
     bool otherUser;
-    bool copies;  // the destination lies on another file system
-    bool onExt4;  // the watched folder lies on ext4, whose extent map shows reserved space
-    qint64 size;  // what must arrive: size bytes of letter
-    char letter;
-    int movesWithinTicks;  // a reader: moved while it reads, within this many ticks
+    Place place;
+    qint64 size = 400'000;     // what must arrive: size bytes of letter
+    int movesWithinTicks = 0;  // a reader: moved while it reads, within this many ticks
+    char letter = 'a';
+    int firstLookAfterMs = 0;  // the engine's first look at the folder, after the writer started
 };
 
 // A download that pauses with its file open; a file renamed in whole and read as a seeder does.
@@ -48,48 +118,60 @@ const char* const kPausesWhileOpen =
 const char* const kRenamedInAndReread =
     "put 100000 a >\"$1/f\"; mv \"$1/f\" \"$0\"; while cat \"$0\" >/dev/null 2>&1; do sleep 0.1; "
     "done";
+// Pauses longer than a tick, just short of the two seconds a file must hold still.
+const char* const kLongPauses =
+    "exec 3>>\"$0\"; for p in 1.5 1.9 1.7 1.5; do put 100000 a >&3; "
+    "sleep $p; done; put 100000 a >&3";
 
 const InPlaceCase kDownloads[] = {
-    {"AnotherUsersDownloadThatPausesWhileOpen", kPausesWhileOpen, true, false, false, 400'000, 'a',
-     0},
-    {"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk", kPausesWhileOpen, true, true, false,
-     400'000, 'a', 0},
+    {"AnotherUsersDownloadThatPausesWhileOpen", kPausesWhileOpen, true, Place::OneDisk},
+    {"AnotherUsersDownloadThatPausesWhileOpenOntoAnotherDisk", kPausesWhileOpen, true,
+     Place::TwoDisks},
     {"ClosedAndOpenedAgainASecondLater",
-     "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"", false, false,
-     false, 400'000, 'a', 0},
+     "for i in 1 2 3; do put 100000 a >>\"$0\"; sleep 1; done; put 100000 a >>\"$0\"", false,
+     Place::OneDisk},
     {"RewrittenTwentyTimesInARow",
      "for l in a b c d e f g h i j k l m n o p q r s t; do put 50000 $l >\"$0\"; sleep 0.1; done",
-     false, true, false, 50'000, 't', 0},
+     false, Place::TwoDisks, 50'000, 0, 't'},
     {"PreallocatedAndFilledPieceByPieceByOpeningItAgain",
      "fallocate -l 400000 \"$0\"; for i in 0 1 2 3; do sleep 2.5; put 100000 a | "
      "dd of=\"$0\" bs=100000 seek=$i conv=notrunc iflag=fullblock status=none; done",
-     false, false, true, 400'000, 'a', 0},
-    {"RenamedInWholeWhileAReaderKeepsReadingIt", kRenamedInAndReread, false, false, false, 100'000,
-     'a', 1},
-    // Another user's file may have a writer unseen: it holds still for the quiet time first.
-    {"AnotherUsersFileRenamedInWholeWhileItsReaderKeepsReadingIt", kRenamedInAndReread, true, false,
-     false, 100'000, 'a', 20},
+     false, Place::Ext4},
+    {"HeldOpenWithLongPausesOnAnExfatStick", kLongPauses, false, Place::ExfatStick, 500'000},
+    {"HeldOpenWithLongPausesOnAShareWrittenOnTheServer", kLongPauses, false, Place::Share, 500'000},
+    {"RenamedInWholeWhileAReaderKeepsReadingIt", kRenamedInAndReread, false, Place::OneDisk,
+     100'000, 1},
+    // Another user's file may have a writer unseen: it holds still for the quiet time first, and a
+    // file met for the first time tells nothing of how long it has held still.
+    {"AnotherUsersFileRenamedInWholeWhileItsReaderKeepsReadingIt", kRenamedInAndReread, true,
+     Place::OneDisk, 100'000, 20},
+    {"AnotherUsersWriterThatStalledBeforeTheFirstLook",
+     "exec 3>>\"$0\"; put 50000 a >&3; sleep 4; put 50000 a >&3", true, Place::OneDisk, 100'000, 0,
+     'a', 2500},
 };
 
 struct InPlaceRun {
     const InPlaceCase* row = nullptr;
     ScanRig rig;
-    std::unique_ptr<ScratchFileSystem> ext4;
+    std::unique_ptr<ScratchFileSystem> mounted;
+    SshShare share;
+    QString writtenAt = rig.source;  // the writer's view of the watched folder
     QProcess writer;
+    QElapsedTimer writing;
     QStringList log;
     int ticksMet = 0;  // ticks that began with the file in the watched folder
     bool done = false;
+    bool there() const { return fs::facts(writtenAt + "download.bin").has_value(); }
     void tick() {  // unless the row is over; a broken promise ends it
-        const QString file = rig.in("download.bin");
         const bool working = writer.state() != QProcess::NotRunning;
-        const bool there = fs::facts(file).has_value();
-        if (done || (!working && !there))
+        if (done || (!working && !there()) || writing.elapsed() < row->firstLookAfterMs)
             return;
+        const bool met = there();
         log += rig.tick();
-        ticksMet += there ? 1 : 0;
+        ticksMet += met ? 1 : 0;
         const int within = row->movesWithinTicks;
         const char* broken = within > 0 && ticksMet > within ? "not moved while read"
-                             : within == 0 && working && there && !fs::facts(file)
+                             : within == 0 && working && met && !there()
                                  ? "moved while its writer was at work"
                              : ticksMet >= 100 ? "never moved"
                                                : nullptr;
@@ -98,10 +180,7 @@ struct InPlaceRun {
             ADD_FAILURE() << row->name << ": " << broken << "\n" << text();
         }
     }
-    bool busy() const {
-        return !done && (writer.state() != QProcess::NotRunning ||
-                         fs::facts(rig.in("download.bin")).has_value());
-    }
+    bool busy() const { return !done && (writer.state() != QProcess::NotRunning || there()); }
     std::string text() const { return log.join('\n').toStdString(); }
 };
 
@@ -111,7 +190,7 @@ class InPlaceWriter : public ::testing::TestWithParam<bool> {};
 TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
     const bool otherUser = GetParam();
     if (::geteuid() != 0)
-        KW_CANNOT_RUN("mounts and a writer of another user need root");
+        KW_CANNOT_RUN("mounts, an sshd and a writer of another user need root");
     std::list<InPlaceRun> runs;
     for (const InPlaceCase& row : kDownloads) {
         if (row.otherUser != otherUser)
@@ -120,36 +199,35 @@ TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
         run.row = &row;
         ScanRig& rig = run.rig;
         QString why;
-        if (row.onExt4 && !(run.ext4 = ScratchFileSystem::make(ScratchFileSystem::Type::Ext4,
-                                                               rig.source, 64 << 20, &why)))
+        if (row.place == Place::Share) {
+            run.writtenAt = rig.dir.path() + "/exported/";
+            fs::makePath(run.writtenAt);
+            why = run.share.start(rig.dir.path() + "/ssh/", run.writtenAt, rig.source);
+        } else if (row.place == Place::Ext4 || row.place == Place::ExfatStick) {
+            run.mounted =
+                ScratchFileSystem::make(row.place == Place::Ext4 ? ScratchFileSystem::Type::Ext4
+                                                                 : ScratchFileSystem::Type::Exfat,
+                                        rig.source, 64 << 20, &why);
+        }
+        if (!why.isEmpty())
             KW_CANNOT_RUN(why.toStdString());
-        if (row.copies && !rig.destinationOnOtherFileSystem())
+        if (row.place == Place::TwoDisks && !rig.destinationOnOtherFileSystem())
             KW_CANNOT_RUN("the destination's own file system cannot be mounted");
         fs::makePath(rig.dir.path() + "/stage/");
         for (const QString& folder : {rig.dir.path(), rig.source, rig.dir.path() + "/stage/"})
             ::chmod(encodeLocal(folder).constData(), 0777);
-        rig.tick();  // the watch is made by the first tick: from then on it hears the writer
+        if (!row.firstLookAfterMs)
+            rig.tick();  // the watch is made by the first tick: from then on it hears the writer
     }
-    std::optional<WithoutLeaseCapability> noLease;
-    const auto seeOthersAgain = qScopeGuard([&] {
-        if (noLease)
-            setCapability(CAP_SYS_PTRACE, true);
-    });
+    std::optional<OthersHidden> hidden;
     if (otherUser) {
-        noLease.emplace();
-        ASSERT_TRUE(noLease->active() && setCapability(CAP_SYS_PTRACE, false));
+        ASSERT_TRUE(hidden.emplace().active);
     }
     for (InPlaceRun& run : runs) {
-        QStringList argv{"sh", "-c",
-                         QLatin1String("put() { head -c \"$1\" /dev/zero | tr '\\0' \"$2\"; }\n") +
-                             run.row->script,
-                         run.rig.in("download.bin"), run.rig.dir.path() + "/stage/"};
-        if (otherUser)
-            argv =
-                QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + argv;
-        run.writer.setProcessChannelMode(QProcess::ForwardedChannels);
-        run.writer.start(argv.takeFirst(), argv);
-        ASSERT_TRUE(run.writer.waitForStarted());
+        const QStringList argv{"sh", "-c", kPut + run.row->script, run.writtenAt + "download.bin",
+                               run.rig.dir.path() + "/stage/"};
+        ASSERT_TRUE(launch(run.writer, {.command = otherUser ? kAsNobody + argv : argv}));
+        run.writing.start();
     }
     for (bool busy = true; busy;) {
         busy = false;
@@ -194,6 +272,94 @@ TEST(WaitingCopy, AWriterOpeningACopiedFileBeforeItsGroupIsNamedKeepsIt) {
     EXPECT_EQ(bytesOf(rig.in(firstCopied)), firstCopied.toLatin1() + "aaaa");
     EXPECT_EQ(entriesOf(rig.source), QStringList{firstCopied});
     EXPECT_EQ(entriesOf(rig.destination).size(), 2);
+}
+
+// The real program as an ordinary user, its wall clock (only) moved through libfaketime once it
+// looked at the file: a file of root's has no lease and its writer no /proc entry the program may
+// read. A program a row, side by side.
+struct Jump {
+    const char* name;
+    QByteArray offset;
+    // Run by sh as root with $0 the watched file and $1 a folder beside it.
+    const char* script;
+    RunningProgram rig{};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    std::unique_ptr<QProcess> writer{};
+    QString file() const { return rig.source + "download.bin"; }
+};
+
+TEST(ClockJump, NeitherCutsAHeldFileNorKeepsAFinishedOneWaiting) {
+    const char* library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1";
+    if (!fs::facts(library))
+        KW_CANNOT_RUN("libfaketime is not installed");
+    const auto user = ::geteuid() == 0 ? Account::ensure("kwclock") : std::nullopt;
+    if (!user)
+        KW_CANNOT_RUN("a file of another user needs root");
+    // Held open with long pauses, appended to with pauses shorter than the quiet time, finished.
+    Jump rows[] = {
+        {"ForwardAnHourWhileHeldOpen", "+1h",
+         "exec 3>\"$1/f\"; put 100000 a >&3; mv \"$1/f\" \"$0\"; for i in 2 3 4; do "
+         "sleep 1.9; put 100000 a >&3; done"},
+        {"ForwardAnHourBetweenACloseAndTheNextOpen", "+1h",
+         "for i in 1 2 3 4; do put 100000 a >>\"$0\"; [ $i = 4 ] || sleep 2.5; done"},
+        {"BackAnHourWithAFinishedFile", "-1h", "put 400000 a >\"$1/f\"; mv \"$1/f\" \"$0\""}};
+    constexpr qint64 kWhole = 400'000;
+    for (Jump& row : rows) {
+        row.rig.setting("Ruhezeit", "5");
+        const QString clock = row.rig.dir.path() + "/clock";
+        writeBytes(clock, "+0\n");
+        // A program built with the address sanitizer wants its runtime first.
+        for (const QString& pair :
+             QStringList{"FAKETIME_TIMESTAMP_FILE=" + clock, "FAKETIME_NO_CACHE=1",
+                         "DONT_FAKE_MONOTONIC=1", "FAKETIME_DONT_FAKE_MONOTONIC=1",
+                         "NO_FAKE_STAT=1", "LD_PRELOAD=" + QString(library),
+                         "ASAN_OPTIONS=" + row.environment.value("ASAN_OPTIONS") +
+                             ":verify_asan_link_order=0"})
+            row.environment.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        ASSERT_EQ(runProgram("chown", {"-R", user->name + ":" + user->name, row.rig.dir.path()}),
+                  "");
+        ASSERT_TRUE(
+            row.rig.program.start(row.rig.process, {.environment = row.environment, .user = user}));
+    }
+    for (Jump& row : rows) {
+        ASSERT_TRUE(row.rig.waitStarted()) << row.name;
+        row.writer =
+            launched({{"sh", "-c", kPut + row.script, row.file(), row.rig.folder("stage")}});
+    }
+    // Between two looks of each program; seen by a program with the same environment.
+    waitUntil([] { return false; }, 400);
+    for (Jump& row : rows) {
+        writeBytes(row.rig.dir.path() + "/clock", row.offset + "\n");
+        QProcess date;
+        ASSERT_TRUE(launch(date, {.command = {"date", "+%s"}, .environment = row.environment}) &&
+                    date.waitForFinished(5000));
+        ASSERT_NEAR(double(date.readAllStandardOutput().trimmed().toLongLong() -
+                           QDateTime::currentSecsSinceEpoch()),
+                    row.offset.startsWith('+') ? 3600.0 : -3600.0, 30.0)
+            << row.name;
+    }
+    const auto writes = [](const Jump& row) { return row.writer->state() != QProcess::NotRunning; };
+    while (std::any_of(std::begin(rows), std::end(rows), writes)) {
+        for (Jump& row : rows) {
+            const auto copy = fs::facts(row.rig.destination + "download.bin");
+            EXPECT_TRUE(!copy || copy->size == kWhole)
+                << row.name << ": a short copy of " << copy->size << " bytes";
+            EXPECT_TRUE(fs::facts(row.file()) || FileLength(row.file()) == kWhole || !writes(row))
+                << row.name << ": moved while being written";
+        }
+        if (::testing::Test::HasFailure())
+            return;
+        waitUntil([] { return false; }, 50);
+    }
+    for (Jump& row : rows) {
+        // Finished files move at the latest a tick and the quiet time after their last write.
+        EXPECT_TRUE(waitUntil([&] { return !fs::facts(row.file()); }, 9000))
+            << row.name << ": still waiting";
+        row.rig.stop();
+        EXPECT_EQ(bytesOf(row.rig.destination + "download.bin"), QByteArray(kWhole, 'a'))
+            << row.name << "\n"
+            << row.rig.lines().join('\n').toStdString();
+    }
 }
 
 }  // namespace
