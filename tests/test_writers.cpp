@@ -75,23 +75,18 @@ struct SshShare {
         undo = std::make_unique<AtTestEnd>(
             "fusermount3 -u -z " + at + " 2>/dev/null || umount -l " + at + " 2>/dev/null; kill " +
             QString::number(server.processId()));
-        const QStringList sshfs = {"-o",
-                                   "IdentityFile=" + keys +
-                                       "client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/"
-                                       "null,port=" +
-                                       port,
-                                   "root@127.0.0.1:" + withoutTrailingSlash(exported),
-                                   withoutTrailingSlash(mountPoint)};
+        const QStringList sshfs = {
+            "-o",
+            QString("IdentityFile=%1client,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,"
+                    "port=%2")
+                .arg(keys, port),
+            "root@127.0.0.1:" + withoutTrailingSlash(exported), withoutTrailingSlash(mountPoint)};
         waitUntil([&] { return (why = runProgram("sshfs", sshfs, 15'000)).isEmpty(); },
                   10'000);  // until it listens
         return why.isEmpty() ? why : why + QString::fromLocal8Bit(server.readAllStandardError());
     }
-    ~SshShare() {
-        undo.reset();
-        server.waitForFinished(5000);
-    }
     QProcess server;
-    std::unique_ptr<AtTestEnd> undo;
+    std::unique_ptr<AtTestEnd> undo;  // ends before the server's QProcess, which then waits for it
 };
 
 // Where the folders lie: the destination on another file system (copies), the watched folder on
@@ -162,11 +157,11 @@ struct InPlaceRun {
     int ticksMet = 0;  // ticks that began with the file in the watched folder
     bool done = false;
     bool there() const { return fs::facts(writtenAt + "download.bin").has_value(); }
-    void tick() {  // unless the row is over; a broken promise ends it
+    bool tick() {  // unless the row is over; a broken promise ends it. Whether it goes on.
         const bool working = writer.state() != QProcess::NotRunning;
-        if (done || (!working && !there()) || writing.elapsed() < row->firstLookAfterMs)
-            return;
         const bool met = there();
+        if (done || (!working && !met) || writing.elapsed() < row->firstLookAfterMs)
+            return busy();
         log += rig.tick();
         ticksMet += met ? 1 : 0;
         const int within = row->movesWithinTicks;
@@ -179,6 +174,7 @@ struct InPlaceRun {
             done = true;
             ADD_FAILURE() << row->name << ": " << broken << "\n" << text();
         }
+        return busy();
     }
     bool busy() const { return !done && (writer.state() != QProcess::NotRunning || there()); }
     std::string text() const { return log.join('\n').toStdString(); }
@@ -198,21 +194,19 @@ TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
         InPlaceRun& run = runs.emplace_back();
         run.row = &row;
         ScanRig& rig = run.rig;
-        QString why;
+        QString why = row.place == Place::TwoDisks && !rig.destinationOnOtherFileSystem()
+                          ? "the destination's own file system cannot be mounted"
+                          : "";
         if (row.place == Place::Share) {
-            run.writtenAt = rig.dir.path() + "/exported/";
-            fs::makePath(run.writtenAt);
+            fs::makePath(run.writtenAt = rig.dir.path() + "/exported/");
             why = run.share.start(rig.dir.path() + "/ssh/", run.writtenAt, rig.source);
         } else if (row.place == Place::Ext4 || row.place == Place::ExfatStick) {
-            run.mounted =
-                ScratchFileSystem::make(row.place == Place::Ext4 ? ScratchFileSystem::Type::Ext4
-                                                                 : ScratchFileSystem::Type::Exfat,
-                                        rig.source, 64 << 20, &why);
+            const auto type = row.place == Place::Ext4 ? ScratchFileSystem::Type::Ext4
+                                                       : ScratchFileSystem::Type::Exfat;
+            run.mounted = ScratchFileSystem::make(type, rig.source, 64 << 20, &why);
         }
         if (!why.isEmpty())
             KW_CANNOT_RUN(why.toStdString());
-        if (row.place == Place::TwoDisks && !rig.destinationOnOtherFileSystem())
-            KW_CANNOT_RUN("the destination's own file system cannot be mounted");
         fs::makePath(rig.dir.path() + "/stage/");
         for (const QString& folder : {rig.dir.path(), rig.source, rig.dir.path() + "/stage/"})
             ::chmod(encodeLocal(folder).constData(), 0777);
@@ -229,14 +223,8 @@ TEST_P(InPlaceWriter, MovesOnlyWhenItsWriterIsDoneAndArrivesOnceAndWhole) {
         ASSERT_TRUE(launch(run.writer, {.command = otherUser ? kAsNobody + argv : argv}));
         run.writing.start();
     }
-    for (bool busy = true; busy;) {
-        busy = false;
-        for (InPlaceRun& run : runs) {
-            run.tick();
-            busy = busy || run.busy();
-        }
-        waitUntil([] { return false; }, busy ? 200 : 0);
-    }
+    while (std::count_if(runs.begin(), runs.end(), [](InPlaceRun& run) { return run.tick(); }))
+        waitUntil([] { return false; }, 200);
     for (InPlaceRun& run : runs) {
         SCOPED_TRACE(run.row->name);
         EXPECT_EQ(entriesOf(run.rig.destination), QStringList{"download.bin"}) << run.text();
@@ -280,8 +268,7 @@ TEST(WaitingCopy, AWriterOpeningACopiedFileBeforeItsGroupIsNamedKeepsIt) {
 struct Jump {
     const char* name;
     QByteArray offset;
-    // Run by sh as root with $0 the watched file and $1 a folder beside it.
-    const char* script;
+    const char* script;  // run by sh as root with $0 the watched file, $1 a folder beside it
     RunningProgram rig{};
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     std::unique_ptr<QProcess> writer{};
