@@ -34,14 +34,9 @@ struct Move {
 };
 
 struct PlacedFile {
-    QString watched;
-    QString name;
+    QString watched, name;
     int size;
 };
-
-void PrintTo(const Move& move, std::ostream* out) {
-    *out << move.name;
-}
 
 class CrashPoints : public ::testing::TestWithParam<Move> {
 protected:
@@ -104,7 +99,7 @@ protected:
     }
     QString traceLog() const { return dir.path() + "/strace.log"; }
 
-    // True when the kill at the count-th call came before the start-up move was done.
+    // True when the kill came before the start-up move was done.
     bool killedAt(const QString& call, int count) {
         runTraced(
             {"trace=" + call, "-e", QString("inject=%1:signal=KILL:when=%2").arg(call).arg(count)},

@@ -84,7 +84,8 @@ pid_t childOf(qint64 process) {
     return children.isEmpty() ? -1 : pid_t(children.split(' ').first().toInt());
 }
 
-QString runProgram(const QString& program, const QStringList& arguments, int timeoutMs) {
+QString runProgram(const QString& program, const QStringList& arguments, int timeoutMs,
+                   QString* output) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
@@ -93,14 +94,21 @@ QString runProgram(const QString& program, const QStringList& arguments, int tim
         process.waitForFinished(5000);
         return program + QLatin1String(" did not run: ") + process.errorString();
     }
+    const QString said = QString::fromLocal8Bit(process.readAll());
+    if (output)
+        *output = said;
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return program + QLatin1String(" failed: ") + QString::fromLocal8Bit(process.readAll());
+        return program + QLatin1String(" failed: ") + said;
     return {};
 }
 
-namespace {
+QString outputOf(const QString& program, const QStringList& arguments) {
+    QString output;
+    runProgram(program, arguments, 120'000, &output);
+    return output;
+}
 
-pid_t spawn(const QStringList& argv, int stderrFd) {
+pid_t startProgram(const QStringList& argv, int stderrFd) {
     std::vector<QByteArray> bytes;
     for (const QString& arg : argv)
         bytes.push_back(arg.toLocal8Bit());
@@ -118,20 +126,14 @@ pid_t spawn(const QStringList& argv, int stderrFd) {
     return error == 0 ? pid : -1;
 }
 
-}  // namespace
-
 int runToEnd(const QStringList& argv) {
-    const pid_t pid = spawn(argv, -1);
+    const pid_t pid = startProgram(argv);
     if (pid < 0)
         return -1;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-pid_t startProgram(const QStringList& argv) {
-    return spawn(argv, -1);
 }
 
 void endProgram(pid_t pid) {
@@ -147,8 +149,8 @@ pid_t holdOpenForWriting(const QString& path) {
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return -1;
     // The line on its error output says the file is open.
-    const pid_t pid =
-        spawn({"sh", "-c", "exec 3>>\"$0\"; echo >&2; exec sleep 60 2>/dev/null", path}, ends[1]);
+    const pid_t pid = startProgram(
+        {"sh", "-c", "exec 3>>\"$0\"; echo >&2; exec sleep 60 2>/dev/null", path}, ends[1]);
     ::close(ends[1]);
     // Signals (a lease being broken) may cut the wait short; it goes on until its deadline.
     pollfd said{ends[0], POLLIN, 0};
@@ -165,14 +167,6 @@ pid_t holdOpenForWriting(const QString& path) {
         return pid;
     endProgram(pid);
     return -1;
-}
-
-QString copyProgram(const QString& folder) {
-    const QString program = folder + QLatin1String("Kopierwart");
-    fs::replaceAtomically(program, bytesOf(qEnvironmentVariable("KW_TEST_BINARY_DIR") +
-                                           QLatin1String("/app/Kopierwart")));
-    ::chmod(encodeLocal(program).constData(), 0755);
-    return program;
 }
 
 }  // namespace kw::test

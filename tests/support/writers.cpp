@@ -3,7 +3,6 @@
 #include "tests/support/launch.h"
 #include "tests/support/qtapp.h"
 
-#include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -51,10 +50,6 @@ bool setCapability(int capability, bool on) {
         context->deleteLater();
     }
     return done;
-}
-
-bool setLeaseCapability(bool on) {
-    return setCapability(CAP_LEASE, on);
 }
 
 Writer::Writer(const QString& path, int pieces, qint64 bytes, int pauseMs)
