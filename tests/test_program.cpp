@@ -1,7 +1,6 @@
 // The program from its start to its end, and its own files.
 
 #include "app/datafolder.h"
-#include "app/installeddata.h"
 #include "core/files.h"
 #include "platform/signals.h"
 #include "platform/sound.h"
@@ -144,7 +143,6 @@ TEST(Termination, DuringACopyLeavesNoPartialFileAndKeepsTheSource) {
     if (!slowed->why().isEmpty())
         KW_CANNOT_RUN(("strace: " + slowed->why()).toStdString());
     ASSERT_TRUE(waitUntil([&] { return rig.ended != 0; }, 60000));
-    EXPECT_TRUE(raised);
     EXPECT_EQ(rig.ended, 1);
     EXPECT_EQ(fs::regularFileNames(destination).value_or(QStringList({"?"})), QStringList());
     EXPECT_EQ(bytesOf(source + "big.bin"), content);
@@ -160,12 +158,10 @@ TEST(Termination, AStoppedFuseDestinationHoldsUpOnlyTheFileWork) {
                                                      rig.destination, 64 << 20, &why);
     if (!stick)
         KW_CANNOT_RUN(why.toStdString());
-    pid_t daemon = -1;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs))
-        if (bytesOf("/proc/" + entry + "/cmdline")
-                .split('\0')
-                .contains(encodeLocal(test::withoutTrailingSlash(rig.destination))))
-            daemon = entry.toInt();
+    const pid_t daemon =
+        outputOf("pgrep", {"-f", " " + test::withoutTrailingSlash(rig.destination) + "( |$)"})
+            .trimmed()
+            .toInt();
     ASSERT_GT(daemon, 0);
     // Goes before the stick does, so that it can be unmounted.
     test::AtTestEnd resume("kill -CONT " + QString::number(daemon));

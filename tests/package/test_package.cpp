@@ -30,11 +30,6 @@ bool packageInstalled() {
     return outputOf("dpkg-query", {"-W", "-f=${Status}", "kopierwart"}).contains("ok installed");
 }
 
-// The lines of a checker's output that report errors.
-std::string errorLines(const QString& output) {
-    return output.split(u'\n').filter(QRegularExpression("^E: ")).join(u'\n').toStdString();
-}
-
 }  // namespace
 
 TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
@@ -86,7 +81,9 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
               "");
     const QString appstream = outputOf(
         "appstreamcli", {"validate", "--no-net", share + "metainfo/" KW_APP_ID ".metainfo.xml"});
-    EXPECT_EQ(errorLines(appstream), "") << appstream.toStdString();
+    EXPECT_FALSE(
+        appstream.contains(QRegularExpression("^E: ", QRegularExpression::MultilineOption)))
+        << appstream.toStdString();
     EXPECT_TRUE(fs::isReadableFile(share + "icons/hicolor/scalable/apps/kopierwart.svg"));
     EXPECT_TRUE(kw::CanPlaySoundFile(share + "kopierwart/Copy.wav"));
 

@@ -1,6 +1,5 @@
 #include "tests/support/launch.h"
 
-#include "platform/fs.h"
 #include "platform/textcodec.h"
 #include "tests/support/files.h"
 
@@ -12,7 +11,6 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,10 +21,8 @@ extern char** environ;
 namespace kw::test {
 
 std::optional<Account> Account::ensure(const QString& name, bool withHome) {
-    if (!getpwnam(name.toLocal8Bit().constData()) &&
-        !runProgram("useradd", {withHome ? "-m" : "-M", "--shell", "/usr/sbin/nologin", name})
-             .isEmpty())
-        return std::nullopt;
+    if (!getpwnam(name.toLocal8Bit().constData()))
+        runProgram("useradd", {withHome ? "-m" : "-M", "--shell", "/usr/sbin/nologin", name});
     const passwd* user = getpwnam(name.toLocal8Bit().constData());
     if (!user)
         return std::nullopt;
@@ -34,17 +30,7 @@ std::optional<Account> Account::ensure(const QString& name, bool withHome) {
 }
 
 bool launch(QProcess& process, const Launch& launch) {
-    QStringList command = launch.wrapper + launch.command;
-    const QString& program = launch.command.value(0);
-    if (launch.user && !launch.folder.isEmpty() && program.startsWith(QLatin1Char('/')) &&
-        !program.startsWith(QLatin1String("/usr/")) &&
-        !program.startsWith(QLatin1String("/bin/")) && !program.startsWith(launch.folder)) {
-        const QString copy =
-            launch.folder + QLatin1Char('/') + program.section(QLatin1Char('/'), -1);
-        fs::replaceAtomically(copy, bytesOf(program));
-        ::chmod(encodeLocal(copy).constData(), 0755);
-        command[int(launch.wrapper.size())] = copy;
-    }
+    const QStringList command = launch.wrapper + launch.command;
     process.setProcessEnvironment(launch.environment);
     process.setChildProcessModifier([user = launch.user, group = launch.ownGroup,
                                      folder = encodeLocal(launch.folder)] {

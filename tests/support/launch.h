@@ -27,10 +27,9 @@ struct Launch {
     QStringList command;  // the program and its arguments
     QString folder;       // the working folder, entered by its bytes; empty: this one
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // As this user; a program of the build is first copied into folder, which the user reaches.
-    std::optional<Account> user;
-    QStringList wrapper;    // put before the command, e.g. strace with its options
-    bool ownGroup = false;  // a process group of its own, so endGroup reaches all it starts
+    std::optional<Account> user;  // as this user, who must reach the program and folder
+    QStringList wrapper;          // put before the command, e.g. strace with its options
+    bool ownGroup = false;        // a process group of its own, so endGroup reaches all it starts
 };
 
 // Starts launch in process; false when it did not start.

@@ -52,9 +52,6 @@ bool setCapability(int capability, bool on) {
     return done;
 }
 
-Writer::Writer(const QString& path, int pieces, qint64 bytes, int pauseMs)
-    : Writer(path, pieces, bytes, QList<int>{pauseMs}) {}
-
 // Appends size bytes n times to $0, held open, the pauses (seconds) taken in turn; says when.
 constexpr char kWriterScript[] = R"(exec 3>>"$0" && echo opened || exit 1; n=$1 size=$2; shift 2
 while [ $n -gt 0 ]; do head -c $size /dev/zero | tr '\0' a >&3 || exit 1

@@ -13,7 +13,8 @@ namespace kw::test {
 // A second program appending pieces of bytes to path, pauses apart, the file open all the while.
 class Writer {
 public:
-    Writer(const QString& path, int pieces, qint64 bytes, int pauseMs);
+    Writer(const QString& path, int pieces, qint64 bytes, int pauseMs)
+        : Writer(path, pieces, bytes, QList<int>{pauseMs}) {}
     Writer(const QString& path, int pieces, qint64 bytes, const QList<int>& pausesMs);
     ~Writer();  // ends the program if it still runs
 
