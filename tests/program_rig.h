@@ -137,8 +137,7 @@ struct ProgramCopy {
     const QString folder;
 };
 
-// The real program in a fresh folder with "in" and "out" beside it, a tick a second, the least
-// quiet time; ended by SIGTERM with the test.
+// The real program beside "in" and "out", a tick a second, the least quiet time; SIGTERM to end.
 struct RunningProgram {
     RunningProgram() : program(dir.path() + QLatin1Char('/')) {
         ensureApplication();

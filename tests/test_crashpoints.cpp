@@ -31,6 +31,7 @@ struct Move {
     QList<std::pair<QString, int>> files;  // name and size; each file's bytes its own
     // Files in the watched folder of a further pair with the same destination.
     QList<std::pair<QString, int>> secondPairFiles = {};
+    friend void PrintTo(const Move& move, std::ostream* out) { *out << move.name; }
 };
 
 struct PlacedFile {
