@@ -43,8 +43,7 @@ inline QStringList logLines(const QString& logFile) {
     return text.split(QLatin1String("\r\n")).replaceInStrings(stamp, QString());
 }
 
-// Every entry of folder with size, time and hash; the log only withLog (a running program writes
-// it).
+// Every entry of folder with size, time and hash; the log only withLog (a running program's).
 inline QStringList folderSnapshot(const QString& folder, bool withLog) {
     QStringList entries;
     for (const QString& name : fs::namesStartingWith(folder, QString())) {
@@ -62,8 +61,7 @@ inline QStringList folderSnapshot(const QString& folder, bool withLog) {
 // A program with its data in a fresh folder, on a recording desktop unless asked for the real one.
 struct ProgramRig {
     ProgramRig() { ensureApplication(); }
-    ~ProgramRig() {
-        // A tick still running holds the engine; let it end first.
+    ~ProgramRig() {  // a tick still running holds the engine
         if (program)
             waitUntil([this] { return !program->engine().ScanBusy(); });
     }
@@ -84,8 +82,7 @@ struct ProgramRig {
                                             realDesktop ? nullptr : &desktop, [this] { ++ended; });
         if (beforeLoad)
             beforeLoad();
-        program->Form_Load();
-        // The start-up goes on while events run.
+        program->Form_Load();  // the start-up goes on while events run
         waitUntil([this] { return program->started() || program->closing(); }, 60'000);
         return *program;
     }
@@ -116,7 +113,11 @@ inline const QString kStartedLine = QStringLiteral("Starting P2Pfinder.....");
 // The built program copied into a folder (its data folder), started there as "./Kopierwart", so
 // the folder may have a name Qt cannot spell.
 struct ProgramCopy {
-    explicit ProgramCopy(const QString& folder) : folder(folder) { copyProgram(folder); }
+    explicit ProgramCopy(const QString& folder) : folder(folder) {
+        fs::replaceAtomically(
+            program(), bytesOf(qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/app/Kopierwart"));
+        ::chmod(encodeLocal(program()).constData(), 0755);
+    }
     QString program() const { return folder + QLatin1String("Kopierwart"); }
     QString log() const { return folder + QLatin1String("Kopierwart.Log"); }
     QString ini() const { return folder + QLatin1String("Kopierwart.ini"); }
@@ -136,8 +137,7 @@ struct ProgramCopy {
     const QString folder;
 };
 
-// The real program in a fresh folder with "in" and "out" beside it, a tick a second, the least
-// quiet time; ended by SIGTERM with the test.
+// The real program beside "in" and "out", a tick a second, the least quiet time; SIGTERM to end.
 struct RunningProgram {
     RunningProgram() : program(dir.path() + QLatin1Char('/')) {
         ensureApplication();
@@ -179,18 +179,10 @@ struct RunningProgram {
             process.waitForFinished(5000);
         }
     }
-    // A tmpfs over the destination, so that moves copy; false with why (also where strace cannot).
+    // A tmpfs over the destination, so that moves copy; false with why.
     bool destinationOnTmpfs(qint64 bytes, QString* why) {
         m_tmpfs = ScratchFileSystem::make(ScratchFileSystem::Type::Tmpfs, destination, bytes, why);
         return m_tmpfs != nullptr;
-    }
-    bool destinationOnTmpfsTraced(qint64 bytes, QString* why) {
-        if (!destinationOnTmpfs(bytes, why))
-            return false;
-        if (runProgram("strace", {"-o", "/dev/null", "true"}).isEmpty())
-            return true;
-        *why = QStringLiteral("strace cannot trace here");
-        return false;
     }
 
     QTemporaryDir dir;

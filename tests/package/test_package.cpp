@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -20,32 +19,15 @@
 
 #include <unistd.h>
 
+using kw::test::outputOf;
+using kw::test::runProgram;
 using kw::test::waitUntil;
 namespace fs = kw::fs;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString output;
-};
-
-Result run(const QString& program, const QStringList& arguments, int timeoutMs = 120000) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool finished = process.waitForFinished(timeoutMs);  // else killed as it goes
-    const int exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return {finished ? exitCode : -1, QString::fromUtf8(process.readAll())};
-}
-
 bool packageInstalled() {
-    return run("dpkg-query", {"-W", "-f=${Status}", "kopierwart"}).output.contains("ok installed");
-}
-
-// The lines of a checker's output that report errors.
-std::string errorLines(const QString& output) {
-    return output.split(u'\n').filter(QRegularExpression("^E: ")).join(u'\n').toStdString();
+    return outputOf("dpkg-query", {"-W", "-f=${Status}", "kopierwart"}).contains("ok installed");
 }
 
 }  // namespace
@@ -65,56 +47,50 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     if (packageInstalled()) {
         const QString saved = dir.path() + "/installed-before";
         fs::makePath(saved);
-        QProcess repack;
-        repack.setWorkingDirectory(saved);
-        repack.start("dpkg-repack", {"kopierwart"});
-        ASSERT_TRUE(repack.waitForFinished(120000) && repack.exitCode() == 0)
-            << repack.readAllStandardError().toStdString();
+        ASSERT_EQ(runProgram("sh", {"-c", "cd \"$0\" && dpkg-repack kopierwart", saved}, 120'000),
+                  "");
         const QFileInfoList debs = QDir(saved).entryInfoList({"*.deb"}, QDir::Files);
         ASSERT_EQ(debs.size(), 1);
         before = debs[0].filePath();
         // Gone first, or apt would keep an installed package of the same version as it is.
-        ASSERT_EQ(run("dpkg", {"--purge", "kopierwart"}).exitCode, 0);
+        ASSERT_EQ(runProgram("dpkg", {"--purge", "kopierwart"}), "");
     }
     const auto restore = qScopeGuard([&before] {
-        run("dpkg", {"--purge", "kopierwart"});
+        runProgram("dpkg", {"--purge", "kopierwart"});
         if (!before.isEmpty())
-            run("apt-get", {"install", "-y", "--allow-downgrades", before});
+            runProgram("apt-get", {"install", "-y", "--allow-downgrades", before}, 120'000);
     });
 
     // The package of this build, as `cpack -G DEB` makes it.
     const QString config = qEnvironmentVariable("KW_TEST_BINARY_DIR") + "/CPackConfig.cmake";
-    const Result packed = run(
-        KW_CPACK_COMMAND, {"-G", "DEB", "--config", config, "-B", dir.path() + "/package"}, 300000);
-    ASSERT_EQ(packed.exitCode, 0) << packed.output.toStdString();
+    ASSERT_EQ(runProgram(KW_CPACK_COMMAND,
+                         {"-G", "DEB", "--config", config, "-B", dir.path() + "/package"}, 300'000),
+              "");
     const QFileInfoList debs = QDir(dir.path() + "/package").entryInfoList({"*.deb"}, QDir::Files);
     ASSERT_EQ(debs.size(), 1);
-    EXPECT_TRUE(run("dpkg-deb", {"-f", debs[0].filePath(), "Depends"})
-                    .output.contains("libqt6widgets6 (>= "));
-
+    const QString deb = debs[0].filePath();
+    EXPECT_TRUE(outputOf("dpkg-deb", {"-f", deb, "Depends"}).contains("libqt6widgets6 (>= "));
+    EXPECT_TRUE(outputOf("dpkg-deb", {"-f", deb, "Recommends"}).contains("xdg-utils"));
     // Tags that misread German words are in the package's lintian overrides.
-    const Result lintian = run("lintian", {"--pedantic", "--fail-on", "error", debs[0].filePath()});
-    EXPECT_EQ(errorLines(lintian.output), "") << lintian.output.toStdString();
-    EXPECT_EQ(lintian.exitCode, 0) << lintian.output.toStdString();
-    EXPECT_TRUE(
-        run("dpkg-deb", {"-f", debs[0].filePath(), "Recommends"}).output.contains("xdg-utils"));
+    EXPECT_EQ(runProgram("lintian", {"--pedantic", "--fail-on", "error", deb}, 120'000), "");
 
-    const Result installed = run("apt-get", {"install", "-y", debs[0].filePath()});
-    ASSERT_EQ(installed.exitCode, 0) << installed.output.toStdString();
-    const QStringList files = run("dpkg", {"-L", "kopierwart"}).output.split(u'\n');
+    ASSERT_EQ(runProgram("apt-get", {"install", "-y", deb}, 120'000), "");
+    const QStringList files = outputOf("dpkg", {"-L", "kopierwart"}).split(u'\n');
     const QString share = "/usr/share/";
-    EXPECT_EQ(run("desktop-file-validate", {share + "applications/" KW_APP_ID ".desktop"}).exitCode,
-              0);
-    const Result appstream = run(
+    EXPECT_EQ(runProgram("desktop-file-validate", {share + "applications/" KW_APP_ID ".desktop"}),
+              "");
+    const QString appstream = outputOf(
         "appstreamcli", {"validate", "--no-net", share + "metainfo/" KW_APP_ID ".metainfo.xml"});
-    EXPECT_EQ(errorLines(appstream.output), "") << appstream.output.toStdString();
+    EXPECT_FALSE(
+        appstream.contains(QRegularExpression("^E: ", QRegularExpression::MultilineOption)))
+        << appstream.toStdString();
     EXPECT_TRUE(fs::isReadableFile(share + "icons/hicolor/scalable/apps/kopierwart.svg"));
     EXPECT_TRUE(kw::CanPlaySoundFile(share + "kopierwart/Copy.wav"));
 
     // Started from the menu by an unprivileged user with a new home.
     const QString home = dir.path() + "/home";
     fs::makePath(home);
-    ASSERT_EQ(run("chown", {"nobody:nogroup", home}).exitCode, 0);
+    ASSERT_EQ(runProgram("chown", {"nobody:nogroup", home}), "");
     ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
     kw::test::XvfbServer xvfb;
     ASSERT_EQ(xvfb.start(true), QString());
@@ -133,12 +109,12 @@ TEST(Package, InstallsStartsAsAUserWouldAndLeavesNothingBehindWhenRemoved) {
     };
     ASSERT_TRUE(waitUntil([&] { return logged("Starting P2Pfinder"); }, 30000));
     EXPECT_EQ(fs::readAll(dataFolder + "Copy.wav"), fs::readAll(share + "kopierwart/Copy.wav"));
-    EXPECT_EQ(run("stat", {"-c", "%U", dataFolder + "Kopierwart.ini"}).output.trimmed(), "nobody");
+    EXPECT_EQ(outputOf("stat", {"-c", "%U", dataFolder + "Kopierwart.ini"}).trimmed(), "nobody");
     program->terminate();
     EXPECT_TRUE(program->waitForFinished(10000) && logged("*** Closing Kopierwart ***"));
 
     // Nothing of the package is left; the user's data stays.
-    EXPECT_EQ(run("apt-get", {"purge", "-y", "kopierwart"}).exitCode, 0);
+    EXPECT_EQ(runProgram("apt-get", {"purge", "-y", "kopierwart"}, 120'000), "");
     EXPECT_FALSE(packageInstalled());
     for (const QString& left : files)
         EXPECT_TRUE(left.isEmpty() || fs::isDirectory(left) || !fs::facts(left));

@@ -1,6 +1,5 @@
 #include "tests/support/launch.h"
 
-#include "platform/fs.h"
 #include "platform/textcodec.h"
 #include "tests/support/files.h"
 
@@ -12,7 +11,6 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,10 +21,8 @@ extern char** environ;
 namespace kw::test {
 
 std::optional<Account> Account::ensure(const QString& name, bool withHome) {
-    if (!getpwnam(name.toLocal8Bit().constData()) &&
-        !runProgram("useradd", {withHome ? "-m" : "-M", "--shell", "/usr/sbin/nologin", name})
-             .isEmpty())
-        return std::nullopt;
+    if (!getpwnam(name.toLocal8Bit().constData()))
+        runProgram("useradd", {withHome ? "-m" : "-M", "--shell", "/usr/sbin/nologin", name});
     const passwd* user = getpwnam(name.toLocal8Bit().constData());
     if (!user)
         return std::nullopt;
@@ -34,17 +30,7 @@ std::optional<Account> Account::ensure(const QString& name, bool withHome) {
 }
 
 bool launch(QProcess& process, const Launch& launch) {
-    QStringList command = launch.wrapper + launch.command;
-    const QString& program = launch.command.value(0);
-    if (launch.user && !launch.folder.isEmpty() && program.startsWith(QLatin1Char('/')) &&
-        !program.startsWith(QLatin1String("/usr/")) &&
-        !program.startsWith(QLatin1String("/bin/")) && !program.startsWith(launch.folder)) {
-        const QString copy =
-            launch.folder + QLatin1Char('/') + program.section(QLatin1Char('/'), -1);
-        fs::replaceAtomically(copy, bytesOf(program));
-        ::chmod(encodeLocal(copy).constData(), 0755);
-        command[int(launch.wrapper.size())] = copy;
-    }
+    const QStringList command = launch.wrapper + launch.command;
     process.setProcessEnvironment(launch.environment);
     process.setChildProcessModifier([user = launch.user, group = launch.ownGroup,
                                      folder = encodeLocal(launch.folder)] {
@@ -84,7 +70,8 @@ pid_t childOf(qint64 process) {
     return children.isEmpty() ? -1 : pid_t(children.split(' ').first().toInt());
 }
 
-QString runProgram(const QString& program, const QStringList& arguments, int timeoutMs) {
+QString runProgram(const QString& program, const QStringList& arguments, int timeoutMs,
+                   QString* output) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
@@ -93,14 +80,21 @@ QString runProgram(const QString& program, const QStringList& arguments, int tim
         process.waitForFinished(5000);
         return program + QLatin1String(" did not run: ") + process.errorString();
     }
+    const QString said = QString::fromLocal8Bit(process.readAll());
+    if (output)
+        *output = said;
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return program + QLatin1String(" failed: ") + QString::fromLocal8Bit(process.readAll());
+        return program + QLatin1String(" failed: ") + said;
     return {};
 }
 
-namespace {
+QString outputOf(const QString& program, const QStringList& arguments) {
+    QString output;
+    runProgram(program, arguments, 120'000, &output);
+    return output;
+}
 
-pid_t spawn(const QStringList& argv, int stderrFd) {
+pid_t startProgram(const QStringList& argv, int stderrFd) {
     std::vector<QByteArray> bytes;
     for (const QString& arg : argv)
         bytes.push_back(arg.toLocal8Bit());
@@ -118,20 +112,14 @@ pid_t spawn(const QStringList& argv, int stderrFd) {
     return error == 0 ? pid : -1;
 }
 
-}  // namespace
-
 int runToEnd(const QStringList& argv) {
-    const pid_t pid = spawn(argv, -1);
+    const pid_t pid = startProgram(argv);
     if (pid < 0)
         return -1;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-pid_t startProgram(const QStringList& argv) {
-    return spawn(argv, -1);
 }
 
 void endProgram(pid_t pid) {
@@ -147,8 +135,8 @@ pid_t holdOpenForWriting(const QString& path) {
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return -1;
     // The line on its error output says the file is open.
-    const pid_t pid =
-        spawn({"sh", "-c", "exec 3>>\"$0\"; echo >&2; exec sleep 60 2>/dev/null", path}, ends[1]);
+    const pid_t pid = startProgram(
+        {"sh", "-c", "exec 3>>\"$0\"; echo >&2; exec sleep 60 2>/dev/null", path}, ends[1]);
     ::close(ends[1]);
     // Signals (a lease being broken) may cut the wait short; it goes on until its deadline.
     pollfd said{ends[0], POLLIN, 0};
@@ -165,14 +153,6 @@ pid_t holdOpenForWriting(const QString& path) {
         return pid;
     endProgram(pid);
     return -1;
-}
-
-QString copyProgram(const QString& folder) {
-    const QString program = folder + QLatin1String("Kopierwart");
-    fs::replaceAtomically(program, bytesOf(qEnvironmentVariable("KW_TEST_BINARY_DIR") +
-                                           QLatin1String("/app/Kopierwart")));
-    ::chmod(encodeLocal(program).constData(), 0755);
-    return program;
 }
 
 }  // namespace kw::test

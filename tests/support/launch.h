@@ -27,10 +27,9 @@ struct Launch {
     QStringList command;  // the program and its arguments
     QString folder;       // the working folder, entered by its bytes; empty: this one
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // As this user; a program of the build is first copied into folder, which the user reaches.
-    std::optional<Account> user;
-    QStringList wrapper;    // put before the command, e.g. strace with its options
-    bool ownGroup = false;  // a process group of its own, so endGroup reaches all it starts
+    std::optional<Account> user;  // as this user, who must reach the program and folder
+    QStringList wrapper;          // put before the command, e.g. strace with its options
+    bool ownGroup = false;        // a process group of its own, so endGroup reaches all it starts
 };
 
 // Starts launch in process; false when it did not start.
@@ -41,20 +40,18 @@ void endGroup(QProcess& process);
 // The first child of a process, as a wrapper (strace) started it; -1 when it has none.
 pid_t childOf(qint64 process);
 
-// Runs a program to its end; empty text when it ended with 0, else what went wrong and its output.
-QString runProgram(const QString& program, const QStringList& arguments, int timeoutMs = 60'000);
+// Runs a program to its end: empty text when it ended with 0, else what went wrong and its output.
+QString runProgram(const QString& program, const QStringList& arguments, int timeoutMs = 60'000,
+                   QString* output = nullptr);
+// What a program wrote (both channels), however it ended.
+QString outputOf(const QString& program, const QStringList& arguments);
 
-// From any thread (no Qt event loop needed):
-// Runs a program to its end; its exit status, or -1 when it could not start.
+// From any thread (no Qt event loop needed): runs a program to its end; its exit status, or -1.
 int runToEnd(const QStringList& argv);
-// Starts a program; its process id, or -1.
-pid_t startProgram(const QStringList& argv);
-// Ends a program startProgram started and waits for it.
-void endProgram(pid_t pid);
+// Its process id, or -1; its error output into stderrFd where given.
+pid_t startProgram(const QStringList& argv, int stderrFd = -1);
+void endProgram(pid_t pid);  // kills and waits
 // A program holding path open for writing until endProgram; its id once the file is open, or -1.
 pid_t holdOpenForWriting(const QString& path);
-
-// The built program copied into folder (its data folder then); the copy's path.
-QString copyProgram(const QString& folder);
 
 }  // namespace kw::test

@@ -3,9 +3,6 @@
 #include "tests/support/launch.h"
 
 #include <QString>
-#include <QStringList>
-
-#include <sys/types.h>
 
 namespace kw::test {
 
@@ -18,14 +15,11 @@ public:
     AtTestEnd(const AtTestEnd&) = delete;
     AtTestEnd& operator=(const AtTestEnd&) = delete;
 
-    // Runs the command now, once.
-    void runNow();
+    void runNow();  // once, and waits for it
 
 private:
-    QByteArray m_command;
-    pid_t m_watcher = -1;
-    int m_watcherPipe = -1;  // the watcher runs the command when this closes, by any cause
-    bool m_done = false;
+    pid_t m_watcher = -1;  // becomes the shell when m_watcherPipe closes, by any cause
+    int m_watcherPipe = -1;
 };
 
 // Single quotes for a shell.

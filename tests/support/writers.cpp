@@ -3,7 +3,6 @@
 #include "tests/support/launch.h"
 #include "tests/support/qtapp.h"
 
-#include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -52,13 +51,6 @@ bool setCapability(int capability, bool on) {
     }
     return done;
 }
-
-bool setLeaseCapability(bool on) {
-    return setCapability(CAP_LEASE, on);
-}
-
-Writer::Writer(const QString& path, int pieces, qint64 bytes, int pauseMs)
-    : Writer(path, pieces, bytes, QList<int>{pauseMs}) {}
 
 // Appends size bytes n times to $0, held open, the pauses (seconds) taken in turn; says when.
 constexpr char kWriterScript[] = R"(exec 3>>"$0" && echo opened || exit 1; n=$1 size=$2; shift 2

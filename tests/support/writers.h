@@ -6,12 +6,15 @@
 #include <QString>
 #include <QThread>
 
+#include <linux/capability.h>
+
 namespace kw::test {
 
 // A second program appending pieces of bytes to path, pauses apart, the file open all the while.
 class Writer {
 public:
-    Writer(const QString& path, int pieces, qint64 bytes, int pauseMs);
+    Writer(const QString& path, int pieces, qint64 bytes, int pauseMs)
+        : Writer(path, pieces, bytes, QList<int>{pauseMs}) {}
     Writer(const QString& path, int pieces, qint64 bytes, const QList<int>& pausesMs);
     ~Writer();  // ends the program if it still runs
 
@@ -29,16 +32,14 @@ void registerFileWorkThread(QThread* thread);
 void unregisterFileWorkThread(QThread* thread);
 // Raises or lowers an effective capability; false when that cannot be done.
 bool setCapability(int capability, bool on);
-bool setLeaseCapability(bool on);
 
-// Lowers CAP_LEASE while it lives, so that root gets no lease on another user's file, as an
-// ordinary user would not.
+// Lowers CAP_LEASE while it lives: root then gets no lease on another user's file, as a user would.
 class WithoutLeaseCapability {
 public:
-    WithoutLeaseCapability() : m_active(setLeaseCapability(false)) {}
+    WithoutLeaseCapability() : m_active(setCapability(CAP_LEASE, false)) {}
     ~WithoutLeaseCapability() {
         if (m_active)
-            setLeaseCapability(true);
+            setCapability(CAP_LEASE, true);
     }
     bool active() const { return m_active; }
 
