@@ -1,6 +1,4 @@
-// Every file once and whole, every refusal said once: each row sets up its destination and files,
-// the rig ticks while the refusal stands, frees the destination where the row says how, and
-// judges alike (the row's line and notification once, no more bytes taken than the data).
+// Every file once and whole, every refusal said once; each row sets up, is refused, is freed.
 #include "core/files.h"
 #include "core/problems.h"
 #include "platform/textcodec.h"
@@ -51,8 +49,8 @@ class Rig;
 
 struct Row {
     const char* name;
-    Type disk;  // the destination's file system
-    qint64 diskBytes;
+    Type disk = Type::Tmpfs;  // the destination's file system
+    qint64 diskBytes = 32 << 20;
     // Puts the files in place; false, with why, where it cannot be done here.
     std::function<bool(Rig&, QString* why)> setUp;
     int ticks = 3;                           // while the refusal stands
@@ -63,9 +61,6 @@ struct Row {
     std::function<void(Rig&)> judge = {};    // what only this row shows
 };
 
-void PrintTo(const Row& row, std::ostream* os) {
-    *os << row.name;
-}
 class Rig : public ::testing::TestWithParam<Row>, public ScanRig {
 public:
     // The quota stays full for this row only, however it ends.
@@ -167,11 +162,9 @@ TEST_P(Rig, EveryFileEndsOnceAndWholeAndEachRefusalIsSaidOnce) {
 
 const Row kRows[] = {
     {.name = "HolesStayHoles",
-     .disk = Type::Tmpfs,
-     .diskBytes = 64 << 20,
      .setUp =
          [](Rig& r, QString* why) {
-             // 256 MiB of which 1 MiB is data, onto 64 MiB: its data fits, its size would not.
+             // 256 MiB of which 1 MiB is data, onto 32 MiB: its data fits, its size would not.
              const QString path = r.in("sparse.bin");
              writeBytes(path, patternBytes(64 * 1024));
              const int fd = ::open(encodeLocal(path).constData(), O_WRONLY);
@@ -190,8 +183,6 @@ const Row kRows[] = {
      .line = "Copy ",
      .allMove = true},
     {.name = "AUserQuotaIsTriedAgainWhenTheDestinationChangesNotEveryTick",
-     .disk = Type::Tmpfs,
-     .diskBytes = 64 << 20,
      .setUp =
          [](Rig& r, QString* why) {
              if (!quotaRefusals()) {
@@ -240,8 +231,6 @@ const Row kRows[] = {
                  fs::removeFile(r.backup(QString("filler %1").arg(i)));
          }},
     {.name = "NamesOfOneFileArriveAsNamesOfOneFile",
-     .disk = Type::Tmpfs,
-     .diskBytes = 32 << 20,
      .setUp = [](Rig& r, QString*) { return r.twoNames(true); },
      .ticks = 1,
      .allMove = true,
@@ -261,8 +250,6 @@ const Row kRows[] = {
      .line = "keeps no second names of a file",
      .allMove = true},
     {.name = "AWatchedFolderRenamedDuringACopyKeepsEveryFileOnce",
-     .disk = Type::Tmpfs,
-     .diskBytes = 32 << 20,
      .setUp =
          [](Rig& r, QString*) {
              r.put("big.bin", patternBytes(3'000'000));
@@ -280,8 +267,6 @@ const Row kRows[] = {
      .ticks = 2,
      .line = "Pass stopped: "},
     {.name = "AMovedFilesDeletionIsFlushedBeforeThePassEnds",
-     .disk = Type::Tmpfs,
-     .diskBytes = 16 << 20,
      .setUp =
          [](Rig& r, QString* why) {
              r.put("flushed.bin", patternBytes(100'000));
