@@ -63,10 +63,8 @@ struct Row {
 
 class Rig : public ::testing::TestWithParam<Row>, public ScanRig {
 public:
-    // The quota stays full for this row only, however it ends.
     ~Rig() override { ::unsetenv("KW_TEST_QUOTA_FULL"); }
 
-    // A file waiting in the watched folder: its bytes' digest and data bytes.
     struct Waiting {
         QByteArray digest;
         qint64 data = 0;
@@ -132,7 +130,7 @@ TEST_P(Rig, EveryFileEndsOnceAndWholeAndEachRefusalIsSaidOnce) {
         lines += ticksUntil([&] { return allMoved(); }, 8);
     }
 
-    const QString all = lines.join('\n');
+    const std::string all = text(lines);
     qint64 dataBytes = 0, taken = 0;
     std::set<ino_t> counted;
     for (const auto& [name, file] : files) {
@@ -140,9 +138,7 @@ TEST_P(Rig, EveryFileEndsOnceAndWholeAndEachRefusalIsSaidOnce) {
         for (const QString& folder : QStringList{source, data.My.Destination} + elsewhere)
             if (fs::facts(folder + name) && digestOf(folder + name) == file.digest)
                 whole.append(folder);
-        EXPECT_EQ(whole.size(), 1)
-            << name.toStdString() << " in " << whole.join(", ").toStdString() << "\n"
-            << all.toStdString();
+        EXPECT_EQ(whole.size(), 1) << name.toStdString() << " in " << text(whole) << "\n" << all;
         if (file.sameAs.isEmpty())
             dataBytes += file.data;
         const struct stat copy = statOf(backup(name));
@@ -152,10 +148,10 @@ TEST_P(Rig, EveryFileEndsOnceAndWholeAndEachRefusalIsSaidOnce) {
     EXPECT_TRUE(entriesOf(data.My.Destination).filter(".Kopierwart-").isEmpty());
     // A block's slack for each file, no more: holes stay holes, a second name takes none.
     EXPECT_LE(taken, dataBytes + qint64(files.size()) * 64 * 1024) << "bytes taken for data";
-    EXPECT_TRUE(row.line.isEmpty() || lines.filter(row.line).size() == 1) << all.toStdString();
-    EXPECT_LE(lines.filter("CopyError").size(), 1) << all.toStdString();
+    EXPECT_TRUE(row.line.isEmpty() || lines.filter(row.line).size() == 1) << all;
+    EXPECT_LE(lines.filter("CopyError").size(), 1) << all;
     EXPECT_TRUE(row.title.isEmpty() || startsOf(problems, row.title) == 1) << "notified";
-    EXPECT_TRUE(!(row.allMove || row.relieve) || allMoved()) << all.toStdString();
+    EXPECT_TRUE(!(row.allMove || row.relieve) || allMoved()) << all;
     if (row.judge)
         row.judge(*this);
 }
@@ -287,8 +283,8 @@ const Row kRows[] = {
                  else if (!folder.isEmpty() && call.startsWith("fsync(" + folder + ")"))
                      flushed = true;
              }
-             EXPECT_FALSE(folder.isEmpty()) << r.trace->calls().join('\n').toStdString();
-             EXPECT_TRUE(flushed) << r.trace->calls().join('\n').toStdString();
+             EXPECT_TRUE(flushed) << "deleted in " << folder.toStdString() << "\n"
+                                  << text(r.trace->calls());
          }},
 };
 
