@@ -161,15 +161,10 @@ const Row kRows[] = {
      .setUp =
          [](Rig& r, QString* why) {
              // 256 MiB of which 1 MiB is data, onto 32 MiB: its data fits, its size would not.
-             const QString path = r.in("sparse.bin");
-             writeBytes(path, patternBytes(64 * 1024));
-             const int fd = ::open(encodeLocal(path).constData(), O_WRONLY);
-             const QByteArray middle = patternBytes(1 << 20);
-             const bool made = fd >= 0 &&
-                               ::pwrite(fd, middle.constData(), size_t(middle.size()), 100 << 20) ==
-                                   middle.size() &&
-                               ::ftruncate(fd, 256 << 20) == 0;
-             ::close(fd);
+             const bool made = runToEnd({"sh", "-c",
+                                         "head -c 1M /dev/urandom | dd of=\"$0\" bs=1M seek=100 "
+                                         "iflag=fullblock status=none && truncate -s 256M \"$0\"",
+                                         r.in("sparse.bin")}) == 0;
              r.noteWaiting("sparse.bin");
              if (made && r.files["sparse.bin"].data >= (8 << 20))
                  *why = "the watched folder's file system keeps no holes";
@@ -207,14 +202,9 @@ const Row kRows[] = {
      .diskBytes = 16 << 20,
      .setUp =
          [](Rig& r, QString*) {
-             for (int i = 0;; ++i) {
-                 const int fd =
-                     ::open(encodeLocal(r.backup(QString("filler %1").arg(i))).constData(),
-                            O_WRONLY | O_CREAT | O_EXCL, 0644);
-                 if (fd < 0)
-                     break;
-                 ::close(fd);
-             }
+             runToEnd({"sh", "-c",
+                       "i=0; while true 2>/dev/null >\"$0filler $i\"; do i=$((i+1)); done",
+                       r.data.My.Destination});  // every file entry taken
              for (int i = 0; i < 5; ++i)
                  r.put(QString("e%1.bin").arg(i), ownBytes(i, 100'000));
              return true;
