@@ -1,5 +1,4 @@
 // Destinations that fail or differ: a source goes only once its copy stands whole and flushed.
-#include "core/files.h"
 #include "platform/fs.h"
 #include "platform/textcodec.h"
 #include "scan/failure.h"
@@ -233,8 +232,7 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
                                                  {"b.bin", patternBytes(300'000)}};
     struct Row {
         const char* what;
-        bool registerWritable;
-        bool watchedFolderWritable;
+        bool registerWritable, watchedFolderWritable;
     };
     const Row rows[] = {
         {"a folder stands under the register's name", false, true},
@@ -253,8 +251,7 @@ TEST(Unwritable, NothingUnwritableLosesAFileOrRepeatsItsWork) {
         if (QString(row.what).contains("tmpfs")) {
             const QString dataFolder = rig.dir.path() + "/data/";
             ASSERT_TRUE(dataFs = ScratchFileSystem::make(Type::Tmpfs, dataFolder, 256 << 10));
-            runToEnd(
-                {"dd", "if=/dev/zero", "of=" + dataFolder + "filler", "bs=4096", "status=none"});
+            runToEnd({"sh", "-c", "cat /dev/zero >\"$0filler\"", dataFolder});
             ASSERT_NE(fs::append(registerFile, "x"), 0) << "the tmpfs is not full";
         } else if (!row.registerWritable) {
             ASSERT_EQ(fs::makePath(registerFile), 0);

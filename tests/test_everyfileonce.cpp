@@ -13,11 +13,9 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -192,8 +190,7 @@ const Row kRows[] = {
      .title = "Kontingent erschöpft",
      .relieve =
          [](Rig& r) {
-             // Each file tried once while nothing changed, not once a tick.
-             EXPECT_LE(*quotaRefusals(), 3);
+             EXPECT_LE(*quotaRefusals(), 3);  // once for each file while nothing changed
              ::unsetenv("KW_TEST_QUOTA_FULL");
              fs::removeFile(r.backup("old.bin"));
          }},
@@ -331,8 +328,7 @@ TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles
 
 class Cycle : public ::testing::Test, public ScanRig {};
 
-// Names keep their bytes, shell characters included; hidden and read-only files move, folders,
-// FIFOs and links stay; the register and the statistics learn of every move.
+// Hidden and read-only files move with their names' bytes; folders, FIFOs and links stay.
 TEST_F(Cycle, NewFilesAreMovedWithTheirNamesUnchangedRecordedAndCounted) {
     data.TaskList.reset();  // a task list without entries ends the tick without TimerError
     const QString latin1 = decodeLocal("caf\xe9.bin");
@@ -359,8 +355,7 @@ TEST_F(Cycle, AFileClosedInTheWatchedFolderMovesLongBeforeTheInterval) {
     data.My.ScanInterval = 60;
     tick();
     engine.Timer().start(60'000);
-    ASSERT_EQ(QProcess::execute("sh", {"-c", "printf 'angekommen' > \"$1\"", "sh", in("neu.txt")}),
-              0);
+    ASSERT_EQ(runToEnd({"sh", "-c", "printf angekommen >\"$0\"", in("neu.txt")}), 0);
     EXPECT_TRUE(waitUntil([&] { return !fs::facts(in("neu.txt")); }, 20'000));
     EXPECT_EQ(bytesOf(out("neu.txt")), "angekommen");
 }

@@ -1,8 +1,6 @@
 // A pass works in the folders it held at its start, restarts included, and stops, saying so, once
 // one is swapped; folder settings naming one folder twice or nested are refused.
-#include "core/files.h"
 #include "platform/fs.h"
-#include "platform/textcodec.h"
 #include "scan/bincopy.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/scanrig.h"
@@ -45,7 +43,6 @@ struct Swap : ScanRig {
             writeBytes(in(names.last()), ownBytes(i, size));
         }
     }
-    // The destination "Backup" on a stick.
     bool onStick() {
         usb = stick(Type::Tmpfs, "stick", 64 << 20, &why);
         real = data.My.Destination;
@@ -65,8 +62,7 @@ struct Swap : ScanRig {
     bool swapDuringACopy(std::function<void()> swap) {
         return duringNextCopy([this, swap] { swapped = true, swap(); }), true;
     }
-    // Every file whole in the watched folder or where the destination's files lie now.
-    QStringList lost() const {
+    QStringList lost() const {  // not whole in the watched folder nor where the copies lie now
         QStringList lost;
         for (int i = 0; i < names.size(); ++i)
             if (bytesOf(in(names[i])) != ownBytes(i, size) &&

@@ -56,8 +56,7 @@ struct Case : ScanRig {
         EXPECT_GT(holder, 0) << "the writer did not get the file open";
     }
     bool inCopy(std::function<void()> act) {
-        duringNextCopy([this, act] { act(), done = true; });
-        return true;
+        return duringNextCopy([this, act] { act(), done = true; }), true;
     }
     bool atCall(const QString& calls, int delayUs, const QString& text, std::function<void()> act) {
         tracer = std::make_unique<TracedCalls>(
