@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -156,13 +157,19 @@ TEST_P(Rig, EveryFileEndsOnceAndWholeAndEachRefusalIsSaidOnce) {
 
 const Row kRows[] = {
     {.name = "HolesStayHoles",
+     .diskBytes = 64 << 20,
      .setUp =
          [](Rig& r, QString* why) {
-             // 256 MiB of which 1 MiB is data, onto 32 MiB: its data fits, its size would not.
-             const bool made = runToEnd({"sh", "-c",
-                                         "head -c 1M /dev/urandom | dd of=\"$0\" bs=1M seek=100 "
-                                         "iflag=fullblock status=none && truncate -s 256M \"$0\"",
-                                         r.in("sparse.bin")}) == 0;
+             // 256 MiB of which 1 MiB is data, onto 64 MiB: its data fits, its size would not.
+             const QString path = r.in("sparse.bin");
+             writeBytes(path, patternBytes(64 * 1024));
+             const int fd = ::open(encodeLocal(path).constData(), O_WRONLY);
+             const QByteArray middle = patternBytes(1 << 20);
+             const bool made = fd >= 0 &&
+                               ::pwrite(fd, middle.constData(), size_t(middle.size()), 100 << 20) ==
+                                   middle.size() &&
+                               ::ftruncate(fd, 256 << 20) == 0;
+             ::close(fd);
              r.noteWaiting("sparse.bin");
              if (made && r.files["sparse.bin"].data >= (8 << 20))
                  *why = "the watched folder's file system keeps no holes";
