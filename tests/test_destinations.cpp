@@ -294,7 +294,6 @@ QString leaveDescriptors(pid_t pid, int free) {
                       {"--pid", QString::number(pid), QStringLiteral("--nofile=%1:4096").arg(fd)});
 }
 
-// 100 twins met by the real program with one, two, then three free descriptors.
 TEST(OutOfDescriptors, ATwinThatCannotBeComparedWaitsAndIsNeverCopiedAsANumberedFile) {
     constexpr int kFiles = 100;
     RunningProgram rig;

@@ -285,8 +285,7 @@ const Row kRows[] = {
 INSTANTIATE_TEST_SUITE_P(EveryFileOnce, Rig, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Two engines side by side on one watched folder, as two users' programs: each file moves once,
-// to one of their destinations, and a file another program holds costs no line.
+// Two engines on one watched folder, as two users' programs.
 TEST(TwoPrograms, OnOneSharedFolderMoveEachFileOnceAndSayNothingOfTheOthersFiles) {
     ScanRig rigs[2];
     for (ScanRig& rig : rigs)

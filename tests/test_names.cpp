@@ -188,7 +188,6 @@ const QByteArray kLate = patternBytes(kSize);
 const QByteArray kDifferentLate =
     QByteArray(kLate).replace(2'500'000, 1, QByteArray(1, char(~kLate.at(2'500'000))));
 
-// A file "a.bin" with the row's bytes meets what the row puts in its way.
 struct Collision {
     const char* what;
     // Makes the collision; answers the names the file ends under in the destination (none: stays).
