@@ -1,10 +1,6 @@
-// Folders that change under a running pass: a pass works on the folders it held at its start,
-// restarts included, and stops, saying so, once a held folder is no longer what its path names.
-// No file is lost, doubled, misplaced or deleted as its own twin, and a folder setting that is,
-// holds or lies inside the other folder is refused.
-#include "core/files.h"
+// A pass works in the folders it held at its start, restarts included, and stops, saying so, once
+// one is swapped; folder settings naming one folder twice or nested are refused.
 #include "platform/fs.h"
-#include "platform/textcodec.h"
 #include "scan/bincopy.h"
 #include "tests/support/cannotrun.h"
 #include "tests/support/scanrig.h"
@@ -47,7 +43,6 @@ struct Swap : ScanRig {
             writeBytes(in(names.last()), ownBytes(i, size));
         }
     }
-    // The destination "Backup" on a stick.
     bool onStick() {
         usb = stick(Type::Tmpfs, "stick", 64 << 20, &why);
         real = data.My.Destination;
@@ -65,11 +60,9 @@ struct Swap : ScanRig {
         return validateFolders(engine);  // the stick is seen while it is there
     }
     bool swapDuringACopy(std::function<void()> swap) {
-        duringNextCopy([this, swap] { swapped = true, swap(); });
-        return true;
+        return duringNextCopy([this, swap] { swapped = true, swap(); }), true;
     }
-    // Every file whole in the watched folder or where the destination's files lie now.
-    QStringList lost() const {
+    QStringList lost() const {  // not whole in the watched folder nor where the copies lie now
         QStringList lost;
         for (int i = 0; i < names.size(); ++i)
             if (bytesOf(in(names[i])) != ownBytes(i, size) &&
@@ -86,7 +79,6 @@ struct SwapRow {
     int ticks = 2;
 };
 
-// Every row: no file of s.names lost.
 const std::vector<SwapRow> kSwaps = {
     {"the destination replaced by a bind mount of the watched folder during a burst",
      [](Swap& s) {
@@ -175,8 +167,6 @@ TEST(FolderSwap, APassWorksOnlyInTheFoldersItHeldAndStopsWhenOneIsSwapped) {
     }
 }
 
-// Folder settings that name one folder twice, or one inside the other, are refused and cleared
-// before anything moves.
 TEST(FolderSettings, OneFolderTwiceOrOneInsideTheOtherIsRefusedAndCleared) {
     const std::vector<std::pair<const char*, std::function<QString(ScanRig&)>>> rows = {
         {"the watched folder by another spelling through a link",
