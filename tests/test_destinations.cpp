@@ -26,10 +26,6 @@ namespace {
 using Type = ScratchFileSystem::Type;
 const QString refused = "the destination does not accept this file name";
 
-std::string text(const QStringList& log) {
-    return log.join('\n').toStdString();
-}
-
 class Destinations : public ::testing::Test, public ScanRig {
 protected:
     QString why;

@@ -29,10 +29,6 @@ using Type = ScratchFileSystem::Type;
 
 namespace {
 
-std::string text(const QStringList& lines) {
-    return lines.join('\n').toStdString();
-}
-
 QByteArray digestOf(const QString& path) {
     QFile file(path);
     QCryptographicHash hash(QCryptographicHash::Sha256);

@@ -21,10 +21,6 @@ namespace {
 
 using Type = ScratchFileSystem::Type;
 
-std::string text(const QStringList& log) {
-    return log.join('\n').toStdString();
-}
-
 struct Swap : ScanRig {
     std::unique_ptr<ScratchFileSystem> usb;
     std::unique_ptr<AtTestEnd> unbind;

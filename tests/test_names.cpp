@@ -27,10 +27,6 @@ namespace {
 constexpr qint64 kSize = 3'000'000;
 using Type = ScratchFileSystem::Type;
 
-std::string text(const QStringList& log) {
-    return log.join('\n').toStdString();
-}
-
 struct Case : ScanRig {
     std::unique_ptr<ScratchFileSystem> mounted;
     std::optional<WithoutLeaseCapability> noLease;

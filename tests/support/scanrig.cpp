@@ -68,31 +68,6 @@ QStringList ScanRig::ticksUntil(const std::function<bool()>& done, int ticks) {
     return log;
 }
 
-QStringList ScanRig::tickWhileWritten(Writer& writer, const QString& name, qint64 finalSize,
-                                      int pauseMs, const QString& writtenAt) {
-    QStringList lines;
-    while (writer.running()) {
-        const bool unfinished =
-            FileLength((writtenAt.isEmpty() ? source : writtenAt) + name) < finalSize;
-        lines += tick();
-        if (unfinished) {
-            EXPECT_TRUE(fs::facts(in(name))) << "moved while being written\n"
-                                             << lines.join('\n').toStdString();
-        }
-        const auto copy = fs::facts(out(name));
-        EXPECT_TRUE(!copy || copy->size == finalSize)
-            << "a short copy in the destination: " << copy->size << " bytes\n"
-            << lines.join('\n').toStdString();
-        waitUntil([&] { return !writer.running(); }, pauseMs);
-    }
-    EXPECT_TRUE(writer.waitClosed());
-    EXPECT_TRUE(
-        waitUntil([&] { return !(lines += tick()).isEmpty() && !fs::facts(in(name)); }, 25'000))
-        << lines.join('\n').toStdString();
-    EXPECT_EQ(FileLength(out(name)), finalSize);
-    return lines;
-}
-
 QStringList ScanRig::takeLog() {
     QStringList texts = std::exchange(window.lines, {});
     for (QString& line : texts)

@@ -10,9 +10,14 @@
 
 #include <QTemporaryDir>
 
+#include <string>
+
 namespace kw::test {
 
-class Writer;
+// Log lines as one text, for a failure's message.
+inline std::string text(const QStringList& lines) {
+    return lines.join(QLatin1Char('\n')).toStdString();
+}
 
 // One tick of engine, waited for with the test's own events; so are the folder check and the
 // removal of abandoned copies.
@@ -56,11 +61,6 @@ public:
     // Ticks 2.2 s apart (a file no lease speaks for holds still that long first) until done
     // answers true or ticks have run; answers the log.
     QStringList ticksUntil(const std::function<bool()>& done, int ticks);
-    // Ticks every pauseMs while writer writes name, then until it moved; answers the log. Short of
-    // finalSize the file must stay and no short copy appear. writtenAt: the folder as the writer
-    // reaches it, where that differs (the server's side of a share).
-    QStringList tickWhileWritten(Writer& writer, const QString& name, qint64 finalSize, int pauseMs,
-                                 const QString& writtenAt = {});
     QStringList takeLog();  // the log lines since the last call, without their stamps
 
     // The engine's lines for a file of the watched folder and the current destination.

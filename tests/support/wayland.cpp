@@ -3,7 +3,6 @@
 #include "tests/support/files.h"
 #include "tests/support/qtapp.h"
 
-#include <QDebug>
 #include <QDir>
 
 #include <unistd.h>
