@@ -168,8 +168,8 @@ struct InPlaceRun {
         const char* broken = within > 0 && ticksMet > within ? "not moved while read"
                              : within == 0 && working && met && !there()
                                  ? "moved while its writer was at work"
-                             : ticksMet >= 100 ? "never moved"
-                                               : nullptr;
+                             : writing.elapsed() > 60'000 ? "never moved"
+                                                          : nullptr;
         if (broken) {
             done = true;
             ADD_FAILURE() << row->name << ": " << broken << "\n" << text();
