@@ -199,10 +199,7 @@ FolderLineage lineageOf(const QString& path) {
 }
 
 bool foldersOverlap(const QString& first, const QString& second) {
-    HeldFolder a, b;
-    if (a.open(first) != 0 || b.open(second) != 0)
-        return false;
-    return a.sameAs(b) || a.isBelow(b) || b.isBelow(a);
+    return lineageOf(first).overlaps(lineageOf(second));
 }
 
 }  // namespace kw::fs
