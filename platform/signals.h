@@ -11,6 +11,7 @@ namespace kw {
 
 // SIGTERM, SIGINT and SIGHUP handed to onSignal in the event loop of the thread that made this
 // object. The handler only writes the signal number into a pipe; everything else runs later.
+// SIGPIPE ends the process no more: the write that met a closed connection fails instead.
 // One instance at a time; its destruction restores the default handlers.
 class TerminationSignals {
 public:

@@ -26,6 +26,16 @@ extern "C" void onTerminationSignal(int signalNumber) {
     errno = savedErrno;
 }
 
+extern "C" void onBrokenPipe(int) {}
+
+void setHandler(int signalNumber, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(signalNumber, &action, nullptr);
+}
+
 }  // namespace
 
 TerminationSignals::TerminationSignals(std::function<void(int)> onSignal)
@@ -43,23 +53,22 @@ TerminationSignals::TerminationSignals(std::function<void(int)> onSignal)
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
                      [this] { readPending(); });
 
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
     for (const int signalNumber : kHandledSignals)
-        ::sigaction(signalNumber, &action, nullptr);
+        setHandler(signalNumber, onTerminationSignal);
+    // A write into a connection whose other end is gone, the display's when the X server dies,
+    // fails instead of killing the process unlogged: the toolkit then ends it through exit(),
+    // which still writes the log. A handler rather than ignoring: programs started from here get
+    // the default back with exec.
+    setHandler(SIGPIPE, onBrokenPipe);
     m_installed = true;
 }
 
 TerminationSignals::~TerminationSignals() {
     if (!m_installed)
         return;
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
     for (const int signalNumber : kHandledSignals)
-        ::sigaction(signalNumber, &action, nullptr);
+        setHandler(signalNumber, SIG_DFL);
+    setHandler(SIGPIPE, SIG_DFL);
     g_writeEnd.store(-1);
 }
 
