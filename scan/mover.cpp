@@ -209,8 +209,10 @@ Step Mover::nameCopies(Pass& pass) {
                             source.created());
         m_refusals.movedInto(pass);
         rememberLinkedCopy(pass, source, unnamed->name);
+        // At the program's end the sources not deleted yet stay: their moves are recorded, so the
+        // next start deletes them, and no deletion comes after the log's last line.
         if (step == Step::Next)
-            step = deleteSource(pass, source);
+            step = m_stillRunning() ? deleteSource(pass, source) : Step::Stop;
     }
     flushDeletions(pass);
     if (sourceMoved && step == Step::Next) {
