@@ -13,6 +13,7 @@
 #include "tests/support/qtapp.h"
 #include "tests/support/recording.h"
 #include "tests/support/scratchfs.h"
+#include "tests/support/tracedcalls.h"
 #include "ui/mainwindow.h"
 
 #include <QProcess>
@@ -80,6 +81,7 @@ struct ProgramRig {
         program = std::make_unique<Program>(StartOptions{dataFolder + QLatin1String("Kopierwart"),
                                                          dataFolder, true, downloads, shippedSound},
                                             realDesktop ? nullptr : &desktop, [this] { ++ended; });
+        waitUntil(test::fileWorkThreadNamed);  // traces find the file work by its thread's name
         if (beforeLoad)
             beforeLoad();
         program->Form_Load();  // the start-up goes on while events run

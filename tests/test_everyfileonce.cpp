@@ -264,17 +264,22 @@ const Row kRows[] = {
      .allMove = true,
      .judge =
          [](Rig& r) {
-             // The deletion's folder, by its descriptor, is flushed after the deletion.
+             // The deletion's folder, by its descriptor, is flushed after the deletion. strace
+             // prints from its own process, so its last lines may still be on their way.
              QString folder;
-             bool flushed = false;
-             for (const QString& call : r.trace->calls()) {
-                 if (call.startsWith("unlinkat(") && call.contains("\"flushed.bin\""))
-                     folder = call.section('(', 1).section(',', 0, 0), flushed = false;
-                 else if (!folder.isEmpty() && call.startsWith("fsync(" + folder + ")"))
-                     flushed = true;
-             }
-             EXPECT_TRUE(flushed) << "deleted in " << folder.toStdString() << "\n"
-                                  << text(r.trace->calls());
+             const auto flushed = [&r, &folder] {
+                 bool flushedSince = false;
+                 for (const QString& call : r.trace->calls()) {
+                     if (call.startsWith("unlinkat(") && call.contains("\"flushed.bin\""))
+                         folder = call.section('(', 1).section(',', 0, 0), flushedSince = false;
+                     else if (!folder.isEmpty() && call.startsWith("fsync(" + folder + ")"))
+                         flushedSince = true;
+                 }
+                 return flushedSince;
+             };
+             EXPECT_TRUE(waitUntil(flushed, 5000))
+                 << "deleted in " << folder.toStdString() << "\n"
+                 << text(r.trace->calls());
          }},
 };
 

@@ -106,12 +106,16 @@ TEST(Termination, TheXServerDyingDuringABurstLeavesEveryDeletionInTheLog) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", QString::fromLatin1(x.display));
     environment.insert("QT_QPA_PLATFORM", "xcb");
+    // Each deletion held 50 ms: one group's deletions outlast the wait for the file work's end.
     rig.start({"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=unlinkat", "-e",
-               "inject=unlinkat:delay_enter=20000"},
+               "inject=unlinkat:delay_enter=50000"},
               environment);
     ASSERT_TRUE(waitUntil([&] { return !fs::facts(rig.source + names.first()); }, 30'000));
     x.process->kill();
     ASSERT_TRUE(rig.process.waitForFinished(15'000));
+    // A write to the dead display's socket must not kill it before its log is written.
+    EXPECT_EQ(rig.process.exitStatus(), QProcess::NormalExit)
+        << "signal " << rig.process.exitCode();
     const QStringList lines = rig.lines();
     for (const QString& name : names)
         EXPECT_TRUE(fs::facts(rig.source + name) ||

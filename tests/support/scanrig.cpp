@@ -2,6 +2,7 @@
 
 #include "platform/textcodec.h"
 #include "scan/listing.h"
+#include "tests/support/tracedcalls.h"
 #include "tests/support/writers.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@ namespace kw::test {
 
 ScanRig::ScanRig() : engine(data, log, desktop) {
     registerFileWorkThread(engine.findChild<QThread*>());
+    waitUntil(fileWorkThreadNamed);  // traces find the file work by its thread's name
     const QString dataFolder = dir.path() + QStringLiteral("/data/");
     for (const QString& folder : {source, destination, dataFolder})
         fs::makePath(folder);

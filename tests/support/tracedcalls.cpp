@@ -34,6 +34,10 @@ bool traced(pid_t thread) {
 
 }  // namespace
 
+bool fileWorkThreadNamed() {
+    return workingThread() != ::getpid();
+}
+
 std::unique_ptr<TracedCalls> slowChunks(int delayMs) {
     return std::make_unique<TracedCalls>(
         QStringLiteral("sync_file_range"),

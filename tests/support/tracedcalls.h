@@ -54,6 +54,10 @@ private:
     std::thread m_reader;
 };
 
+// Whether an engine's file-work thread runs under its name: a thread just started still bears the
+// process's, and a trace made then would follow the main thread.
+bool fileWorkThreadNamed();
+
 // Holds back the write-back the copy starts after each chunk for delayMs, so that a copy runs long
 // enough for what a test does meanwhile; why() says when it cannot.
 std::unique_ptr<TracedCalls> slowChunks(int delayMs);
