@@ -45,6 +45,8 @@ struct AppData {
     Settings My;
     // The watched folders beyond My.Source, each with its destination.
     QList<FolderPair> Pairs;
+    // Further pairs whose folders could not be used in this run; their list file keeps them.
+    QList<FolderPair> PairsGivenUp;
     TextArray BlockedExtensions;
     TextArray TaskList;
     CopyRegister CopiedFiles;

@@ -125,9 +125,11 @@ void ScanEngine::applyFoldersGivenUp(const FoldersGivenUp& givenUp, const Settin
     // A further pair whose folder cannot be used is dropped for this run, as the main window's
     // folder setting is cleared; its list file keeps it for the next.
     for (const FolderPair& pair : givenUp.pairs) {
-        if (m_data.Pairs.removeOne(pair))
-            m_log.WriteLog(QLatin1String("Pair given up for this run: '") + pair.Source +
-                           QLatin1String("' -> '") + pair.Destination + QLatin1Char('\''));
+        if (!m_data.Pairs.removeOne(pair))
+            continue;
+        m_data.PairsGivenUp.append(pair);
+        m_log.WriteLog(QLatin1String("Pair given up for this run: '") + pair.Source +
+                       QLatin1String("' -> '") + pair.Destination + QLatin1Char('\''));
     }
 }
 

@@ -172,7 +172,8 @@ struct Editing {
     const char* watched;      // the further pair the editor adds; none: the editor stays closed
     const char* destination;  // "<first>" for a folder inside the main window's watched folder
     bool cancel;
-    bool stored;  // the pair ends up in the list file and moves its file
+    bool stored;                   // the pair ends up in the list file and moves its file
+    bool withPairGivenUp = false;  // the list file also holds a pair whose folder cannot be made
 };
 
 void PrintTo(const Editing& row, std::ostream* out) {
@@ -193,8 +194,15 @@ TEST_P(PairEditor, StoresAPairOnlyWhenItBreaksNoRuleAndOnlyThen) {
                      : rig.folder(decodeLocal(row.destination))};
         fs::makePath(added.Destination);
     }
+    QList<FolderPair> kept;  // what the list file holds besides the added pair
+    if (row.withPairGivenUp) {
+        writeBytes(rig.dataFolder + "Datei", "");
+        kept = {{rig.dataFolder + "Datei/Upload/", rig.folder("Ziel nie")}};
+        ASSERT_EQ(SaveFolderPairs(kept, pairFile), 0);
+    }
     rig.start();
     ASSERT_TRUE(waitUntil([&] { return fs::facts(rig.destination + "main.bin").has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return rig.program->data().PairsGivenUp == kept; }));
     if (row.watched) {
         rig.control<QPushButton>("ButPairs")->click();
         FrmPairs* editor = nullptr;
@@ -214,12 +222,14 @@ TEST_P(PairEditor, StoresAPairOnlyWhenItBreaksNoRuleAndOnlyThen) {
         EXPECT_TRUE(rig.program->data().Pairs.isEmpty());
         return;
     }
-    EXPECT_EQ(bytesOf(pairFile),
-              encodeLocal(added.Source) + '\0' + encodeLocal(added.Destination) + "\r\n");
+    const QByteArray stored = bytesOf(pairFile);
+    EXPECT_TRUE(stored.startsWith(encodeLocal(added.Source) + '\0' +
+                                  encodeLocal(added.Destination) + "\r\n"))
+        << stored.toStdString();
     fs::replaceAtomically(added.Source + "further.bin", "further");
     rig.program->engine().butGoTimer_Click();
     EXPECT_TRUE(waitUntil([&] { return bytesOf(added.Destination + "further.bin") == "further"; }));
-    EXPECT_EQ(LoadFolderPairs(pairFile), QList<FolderPair>{added});
+    EXPECT_EQ(LoadFolderPairs(pairFile), QList<FolderPair>{added} + kept);
     // Names Qt cannot spell are removed by their bytes.
     fs::removeFile(added.Destination + "further.bin");
     for (const QString& folder : {added.Source, added.Destination})
@@ -228,12 +238,13 @@ TEST_P(PairEditor, StoresAPairOnlyWhenItBreaksNoRuleAndOnlyThen) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pairs, PairEditor,
-    ::testing::Values(Editing{"SettingsFromBeforePairsStayOnePair", nullptr, nullptr, false, false},
-                      Editing{"AddedPairWithNonUtf8NameIsStoredAndMoves", "Upload \xff",
-                              "Ziel \xfe", false, true},
-                      Editing{"DestinationInTheMainWatchedFolderIsRefused", "Upload 2", "<first>",
-                              false, false},
-                      Editing{"CancelKeepsThePairsAsTheyWere", "Upload 2", "Ziel 2", true, false}),
+    ::testing::Values(
+        Editing{"SettingsFromBeforePairsStayOnePair", nullptr, nullptr, false, false},
+        Editing{"AddedPairWithNonUtf8NameIsStoredAndMoves", "Upload \xff", "Ziel \xfe", false,
+                true},
+        Editing{"DestinationInTheMainWatchedFolderIsRefused", "Upload 2", "<first>", false, false},
+        Editing{"CancelKeepsThePairsAsTheyWere", "Upload 2", "Ziel 2", true, false},
+        Editing{"APairGivenUpInThisRunStaysInTheFile", "Upload 3", "Ziel 3", false, true, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -180,7 +180,13 @@ void FrmPairs::closeEvent(QCloseEvent* event) {
         m_log.WriteLog(QStringLiteral("Writing Pairs..."));
         // The pairs stay in memory even when the file cannot be written; the failure is logged.
         m_data.Pairs = m_pairs;
-        if (const int result = SaveFolderPairs(m_pairs, m_data.My.PairListFile); result != 0)
+        // Pairs given up in this run are not shown, but their lines stay for the next start.
+        QList<FolderPair> stored = m_pairs;
+        for (const FolderPair& pair : std::as_const(m_data.PairsGivenUp)) {
+            if (!stored.contains(pair))
+                stored.append(pair);
+        }
+        if (const int result = SaveFolderPairs(stored, m_data.My.PairListFile); result != 0)
             m_log.WriteLog(QLatin1String("Error writing '") + m_data.My.PairListFile +
                            QLatin1String("': ") + fs::errorText(result));
     }
