@@ -26,10 +26,6 @@ bool PairsClash(const PairLineages& pair, const PairLineages& other) {
            pair.destination.overlaps(other.source);
 }
 
-bool PairsClash(const FolderPair& pair, const FolderPair& other) {
-    return PairsClash(lineagesOf(pair), lineagesOf(other));
-}
-
 int SaveFolderPairs(const QList<FolderPair>& pairs, const QString& path) {
     if (pairs.isEmpty()) {
         const int result = DeleteFileForced(path);

@@ -19,18 +19,17 @@ struct FolderPair {
 // holds them: one pair a CR LF line, watched folder NUL destination, the bytes of names kept. A
 // missing or empty file holds none; a line without its NUL is skipped.
 QList<FolderPair> LoadFolderPairs(const QString& path);
-// True when pair may not be kept beside other: its watched folder is, lies inside or holds
-// other's watched folder or destination, or its destination is or lies inside or holds other's
-// watched folder. Two destinations may be one. Told by the folders themselves (device and inode,
-// walking up), so links and bind mounts do not hide a clash; a folder that cannot be opened
-// clashes with nothing yet.
-bool PairsClash(const FolderPair& pair, const FolderPair& other);
-// The folders of a pair as they stand now, for many questions of the rules in a row.
+// The folders of a pair as they stand now, looked at once for several questions of the rules.
 struct PairLineages {
     fs::FolderLineage source;
     fs::FolderLineage destination;
 };
 PairLineages lineagesOf(const FolderPair& pair);
+// True when pair may not be kept beside other: its watched folder is, lies inside or holds
+// other's watched folder or destination, or its destination is or lies inside or holds other's
+// watched folder. Two destinations may be one. Told by the folders themselves (device and inode,
+// walking up), so links and bind mounts do not hide a clash; a folder that cannot be opened
+// clashes with nothing yet.
 bool PairsClash(const PairLineages& pair, const PairLineages& other);
 
 // Writes the pairs to path, whole; no pairs remove the file, so that it stays missing as before

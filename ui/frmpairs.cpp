@@ -6,7 +6,6 @@
 #include "core/settings.h"
 #include "platform/dialogs.h"
 #include "platform/fs.h"
-#include "platform/heldfolder.h"
 #include "ui/controls.h"
 #include "ui/listeditorwindow.h"
 
@@ -129,13 +128,15 @@ void FrmPairs::ButAdd_Click() {
 
 bool FrmPairs::addPair(const FolderPair& pair) {
     const QList<FolderPair> before = allPairs();
-    // The new pair against each listed one, and its own two folders against each other.
+    // The new pair against each listed one, and its own two folders against each other; its
+    // folders are looked at once.
+    const PairLineages added = lineagesOf(pair);
     int other = -1;
     for (int i = 0; i < before.size() && other < 0; ++i) {
-        if (PairsClash(pair, before[i]))
+        if (PairsClash(added, lineagesOf(before[i])))
             other = i;
     }
-    if (other < 0 && !fs::foldersOverlap(pair.Source, pair.Destination)) {
+    if (other < 0 && !added.source.overlaps(added.destination)) {
         m_pairs.append(pair);
         showPairs();
         return true;

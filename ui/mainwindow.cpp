@@ -8,7 +8,6 @@
 #include "p2p/detector.h"
 #include "platform/dialogs.h"
 #include "platform/fs.h"
-#include "platform/heldfolder.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
 #include "scan/engine.h"
@@ -454,8 +453,10 @@ void FrmMain::ButBrowse_Click(int index) {
     const QString key = index == 0 ? QStringLiteral("Source") : QStringLiteral("Destination");
     // Checked before it is stored: the two folders one, or one inside the other, would make the
     // next pass find every file of the destination "already there" and delete it.
-    const QString& other = index == 0 ? m_data.My.Destination : m_data.My.Source;
-    if (!other.isEmpty() && fs::foldersOverlap(folder, other)) {
+    // The folders are looked at once for this check and the one against the further pairs.
+    const PairLineages mine = lineagesOf(index == 0 ? FolderPair{folder, m_data.My.Destination}
+                                                    : FolderPair{m_data.My.Source, folder});
+    if (mine.source.overlaps(mine.destination)) {
         m_log.WriteLog(QLatin1String("Refused My.") + key + QLatin1String(" = ") + folder +
                        QLatin1String(": it is the other folder, or one lies inside the other"));
         m_desktop.ShowMessage(
@@ -470,10 +471,8 @@ void FrmMain::ButBrowse_Click(int index) {
         return;
     }
     // Nor may the main window's pair clash with a further pair.
-    const FolderPair mine = index == 0 ? FolderPair{folder, m_data.My.Destination}
-                                       : FolderPair{m_data.My.Source, folder};
     for (const FolderPair& pair : std::as_const(m_data.Pairs)) {
-        if (!PairsClash(mine, pair))
+        if (!PairsClash(mine, lineagesOf(pair)))
             continue;
         m_log.WriteLog(QLatin1String("Refused My.") + key + QLatin1String(" = ") + folder +
                        QLatin1String(": it overlaps the pair ") + pair.Source +
